@@ -1,0 +1,11 @@
+# velmor_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
+# Builds one GoogleTest executable and registers each of its tests with ctest.
+function(velmor_add_test name)
+  if(NOT VELMOR_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  gtest_discover_tests(${name} PROPERTIES LABELS "${ARG_LABELS}" DISCOVERY_TIMEOUT 60)
+endfunction()

@@ -1,0 +1,207 @@
+#include "platform/coding/Decoding.hpp"
+
+#include <cmath>
+
+namespace velmor::coding {
+
+std::string describePath(const CodingPath& path) {
+    std::string text;
+    for (const auto& key : path) {
+        if (!text.empty()) {
+            text += '.';
+        }
+        if (auto name = std::get_if<std::string>(&key)) {
+            text += *name;
+        } else {
+            text += "Index " + std::to_string(std::get<std::size_t>(key));
+        }
+    }
+    return text.empty() ? "<root>" : text;
+}
+
+namespace {
+
+std::string whatText(DecodingError::Kind kind, const CodingPath& path, const std::string& description) {
+    static constexpr const char* names[] = {"typeMismatch", "valueNotFound", "keyNotFound", "dataCorrupted"};
+    return std::string(names[static_cast<int>(kind)]) + " at " + describePath(path) + ": " + description;
+}
+
+CodingPath appending(const CodingPath& path, CodingKey key) {
+    CodingPath result = path;
+    result.push_back(std::move(key));
+    return result;
+}
+
+} // namespace
+
+DecodingError::DecodingError(Kind kind, CodingPath codingPath, std::string debugDescription)
+    : std::runtime_error(whatText(kind, codingPath, debugDescription)), kind_(kind),
+      codingPath_(std::move(codingPath)), debugDescription_(std::move(debugDescription)) {}
+
+void Decoder::typeMismatch(const std::string& description) const {
+    throw DecodingError(DecodingError::Kind::typeMismatch, path_, description);
+}
+
+void Decoder::dataCorrupted(const std::string& description) const {
+    throw DecodingError(DecodingError::Kind::dataCorrupted, path_, description);
+}
+
+const Object& Decoder::object() const {
+    if (auto object = value_->get<Object>()) {
+        return *object;
+    }
+    if (value_->isNull()) {
+        throw DecodingError(DecodingError::Kind::valueNotFound, path_,
+                            "Expected to decode a dictionary but found null instead.");
+    }
+    typeMismatch(std::string("Expected to decode a dictionary but found ") + value_->kindDescription() + " instead.");
+}
+
+const Array& Decoder::array() const {
+    if (auto array = value_->get<Array>()) {
+        return *array;
+    }
+    if (value_->isNull()) {
+        throw DecodingError(DecodingError::Kind::valueNotFound, path_,
+                            "Expected to decode an array but found null instead.");
+    }
+    typeMismatch(std::string("Expected to decode an array but found ") + value_->kindDescription() + " instead.");
+}
+
+Decoder Decoder::operator[](const std::string& key) const {
+    if (auto nested = object().find(key)) {
+        return Decoder(*nested, appending(path_, key));
+    }
+    throw DecodingError(DecodingError::Kind::keyNotFound, path_,
+                        "No value associated with key \"" + key + "\".");
+}
+
+std::optional<Decoder> Decoder::ifPresent(const std::string& key) const {
+    if (auto nested = object().find(key)) {
+        return Decoder(*nested, appending(path_, key));
+    }
+    return std::nullopt;
+}
+
+std::vector<Decoder> Decoder::elements() const {
+    const Array& values = array();
+    std::vector<Decoder> result;
+    result.reserve(values.size());
+    for (std::size_t index = 0; index < values.size(); ++index) {
+        result.emplace_back(values[index], appending(path_, index));
+    }
+    return result;
+}
+
+std::pair<std::string, Decoder> decodeOneKey(const Decoder& decoder, std::initializer_list<const char*> caseNames) {
+    const Object& object = decoder.object();
+    const char* found = nullptr;
+    int count = 0;
+    for (const char* name : caseNames) {
+        if (object.contains(name)) {
+            found = name;
+            ++count;
+        }
+    }
+    if (count != 1) {
+        decoder.typeMismatch("Invalid number of keys found, expected one.");
+    }
+    return {found, decoder[found]};
+}
+
+Value encodeOneKey(std::string caseName, Object payload) {
+    Object object;
+    object.set(std::move(caseName), std::move(payload));
+    return object;
+}
+
+bool Coding<bool>::decode(const Decoder& decoder) {
+    if (auto value = decoder.value().get<bool>()) {
+        return *value;
+    }
+    decoder.typeMismatch(std::string("Expected to decode a boolean but found ") + decoder.value().kindDescription() +
+                         " instead.");
+}
+
+std::string Coding<std::string>::decode(const Decoder& decoder) {
+    if (auto value = decoder.value().get<std::string>()) {
+        return *value;
+    }
+    decoder.typeMismatch(std::string("Expected to decode a string but found ") + decoder.value().kindDescription() +
+                         " instead.");
+}
+
+double Coding<double>::decode(const Decoder& decoder) {
+    const Value& value = decoder.value();
+    if (auto number = value.get<double>()) {
+        return *number;
+    }
+    if (auto number = value.get<std::int64_t>()) {
+        return static_cast<double>(*number);
+    }
+    if (auto number = value.get<std::uint64_t>()) {
+        return static_cast<double>(*number);
+    }
+    decoder.typeMismatch(std::string("Expected to decode a number but found ") + value.kindDescription() +
+                         " instead.");
+}
+
+namespace {
+
+[[noreturn]] void notANumber(const Decoder& decoder) {
+    decoder.typeMismatch(std::string("Expected to decode an integer but found ") + decoder.value().kindDescription() +
+                         " instead.");
+}
+
+[[noreturn]] void doesNotFit(const Decoder& decoder) {
+    decoder.dataCorrupted("Parsed number does not fit in the expected integer type.");
+}
+
+} // namespace
+
+std::int64_t decodeSignedInteger(const Decoder& decoder, std::int64_t min, std::int64_t max) {
+    const Value& value = decoder.value();
+    if (auto number = value.get<std::int64_t>()) {
+        if (*number < min || *number > max) {
+            doesNotFit(decoder);
+        }
+        return *number;
+    }
+    if (value.get<std::uint64_t>()) {
+        doesNotFit(decoder);
+    }
+    if (auto number = value.get<double>()) {
+        if (std::trunc(*number) != *number || *number < static_cast<double>(min) ||
+            *number >= -static_cast<double>(min) || *number > static_cast<double>(max)) {
+            doesNotFit(decoder);
+        }
+        return static_cast<std::int64_t>(*number);
+    }
+    notANumber(decoder);
+}
+
+std::uint64_t decodeUnsignedInteger(const Decoder& decoder, std::uint64_t max) {
+    const Value& value = decoder.value();
+    if (auto number = value.get<std::int64_t>()) {
+        if (*number < 0 || static_cast<std::uint64_t>(*number) > max) {
+            doesNotFit(decoder);
+        }
+        return static_cast<std::uint64_t>(*number);
+    }
+    if (auto number = value.get<std::uint64_t>()) {
+        if (*number > max) {
+            doesNotFit(decoder);
+        }
+        return *number;
+    }
+    if (auto number = value.get<double>()) {
+        if (std::trunc(*number) != *number || *number < 0 || *number >= 18446744073709551616.0 ||
+            *number > static_cast<double>(max)) {
+            doesNotFit(decoder);
+        }
+        return static_cast<std::uint64_t>(*number);
+    }
+    notANumber(decoder);
+}
+
+} // namespace velmor::coding

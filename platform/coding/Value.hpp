@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace velmor::coding {
+
+class Value;
+
+// Raw bytes (property-list data, base64 text in JSON).
+struct Data {
+    std::vector<std::uint8_t> bytes;
+    friend bool operator==(const Data&, const Data&) = default;
+};
+
+// A point in time as seconds since 2001-01-01 00:00:00 UTC, the epoch of property-list dates.
+struct Date {
+    double secondsSinceReferenceDate = 0;
+    static constexpr double unixEpochOffset = 978307200.0;
+    friend bool operator==(const Date&, const Date&) = default;
+};
+
+using Array = std::vector<Value>;
+
+// A dictionary that keeps its keys in insertion order, so encoded records list their fields in the
+// order they are declared.
+class Object {
+public:
+    using Entry = std::pair<std::string, Value>;
+
+    Object() = default;
+    Object(std::initializer_list<Entry> entries);
+
+    // Replaces the value of an existing key in place, else appends.
+    void set(std::string key, Value value);
+    const Value* find(const std::string& key) const;
+    bool contains(const std::string& key) const { return find(key) != nullptr; }
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    const std::vector<Entry>& entries() const { return entries_; }
+    auto begin() const { return entries_.begin(); }
+    auto end() const { return entries_.end(); }
+
+    friend bool operator==(const Object&, const Object&);
+
+private:
+    std::vector<Entry> entries_;
+};
+
+// One node of the value tree that every encodable record passes through on its way to JSON or to a
+// property list.
+class Value {
+public:
+    using Storage = std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string, Data, Date,
+                                 Array, Object>;
+
+    Value() = default;
+    Value(std::nullptr_t) {}
+    Value(bool value) : storage_(value) {}
+    Value(int value) : storage_(static_cast<std::int64_t>(value)) {}
+    Value(long value) : storage_(static_cast<std::int64_t>(value)) {}
+    Value(long long value) : storage_(static_cast<std::int64_t>(value)) {}
+    Value(unsigned value) : storage_(static_cast<std::int64_t>(value)) {}
+    Value(unsigned long value);
+    Value(unsigned long long value);
+    Value(double value) : storage_(value) {}
+    Value(const char* value) : storage_(std::string(value)) {}
+    Value(std::string value) : storage_(std::move(value)) {}
+    Value(Data value) : storage_(std::move(value)) {}
+    Value(Date value) : storage_(value) {}
+    Value(Array value) : storage_(std::move(value)) {}
+    Value(Object value) : storage_(std::move(value)) {}
+
+    const Storage& storage() const { return storage_; }
+    template <typename T>
+    const T* get() const {
+        return std::get_if<T>(&storage_);
+    }
+    bool isNull() const { return std::holds_alternative<std::monostate>(storage_); }
+    // A short name of the kind of value, for decoding messages ("a dictionary", "a string", ...).
+    const char* kindDescription() const;
+
+    friend bool operator==(const Value&, const Value&) = default;
+
+private:
+    Storage storage_;
+};
+
+} // namespace velmor::coding

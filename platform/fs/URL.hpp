@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace velmor {
+
+// A file URL. The path is kept as the bytes it was made from: a name that is not valid UTF-8 passes
+// through unchanged. Two URLs are equal when they were made from the same absolute path text; a
+// trailing slash counts, as it does for the platform's file URLs.
+class URL {
+public:
+    URL() = default;
+
+    // A file URL for `path`. A relative path is taken against the current directory. The file
+    // system is not consulted, so no trailing slash is added for directories.
+    static URL fileURL(std::string_view path);
+
+    // The path without a trailing slash ("/" stays "/").
+    std::string path() const;
+    // The path as given, trailing slash included.
+    const std::string& rawPath() const { return path_; }
+    std::string lastPathComponent() const;
+    URL deletingLastPathComponent() const;
+    URL appendingPathComponent(std::string_view component) const;
+    bool hasDirectoryPath() const { return path_.size() > 1 && path_.back() == '/'; }
+    bool isEmpty() const { return path_.empty(); }
+
+    // "file://" followed by the percent-encoded path.
+    std::string absoluteString() const;
+    // The inverse of `absoluteString`; an empty URL when `text` is no file URL.
+    static URL fromAbsoluteString(std::string_view text);
+
+    friend bool operator==(const URL&, const URL&) = default;
+
+private:
+    explicit URL(std::string path) : path_(std::move(path)) {}
+    std::string path_;
+};
+
+} // namespace velmor
+
+template <>
+struct std::hash<velmor::URL> {
+    std::size_t operator()(const velmor::URL& url) const noexcept { return std::hash<std::string>{}(url.rawPath()); }
+};

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts the application.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/bootstrap.sh
+scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+app=build/app/ui/marrowdale
+if [ -x "$app" ]; then
+  exec "$app" "$@"
+fi
+echo "Built the libraries. There is no application to start yet."
