@@ -11,6 +11,7 @@ packages=(
   libgtest-dev
   libgmock-dev
   nlohmann-json3-dev
+  libplist-dev
 )
 
 missing=()
