@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 namespace marrowdale {
 namespace {
 
@@ -63,6 +66,31 @@ TEST(CategoryDefinitions, FailsWholeOrNotAtAll) {
     for (const auto& text : failing) {
         EXPECT_THROW(decodeCategoryDefinitions(text), velmor::coding::DecodingError) << text;
     }
+}
+
+// The definitions the application ships: every one asks for deletability, and each category's ids
+// are there.
+TEST(CategoryDefinitions, TheShippedDefinitionsLoad) {
+    std::ifstream file(MARROWDALE_RESOURCES_DIR "/parameters-categories.plist");
+    ASSERT_TRUE(file);
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    auto categories = decodeCategoryDefinitions(bytes.str());
+    std::vector<std::string> ids;
+    for (const auto& category : categories) {
+        ids.push_back(category.id);
+        const auto& conditions = category.conditions;
+        bool asksDeletable = conditions.kind() == EncodableFileMatchingCriterion::Kind::fileIsDeletable;
+        if (conditions.kind() == EncodableFileMatchingCriterion::Kind::and_) {
+            for (const auto& part : conditions.subcriteria()) {
+                asksDeletable = asksDeletable || part == EncodableFileMatchingCriterion::fileIsDeletable();
+            }
+        }
+        EXPECT_TRUE(asksDeletable) << category.id;
+        EXPECT_FALSE(category.paths.empty()) << category.id;
+        EXPECT_FALSE(category.engines.empty()) << category.id;
+    }
+    EXPECT_EQ(ids, (std::vector<std::string>{"bigFiles", "caches", "logs", "downloads", "trash"}));
 }
 
 } // namespace
