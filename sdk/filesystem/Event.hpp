@@ -1,0 +1,73 @@
+#pragma once
+
+#include "platform/error/Error.hpp"
+#include "platform/fs/Stat.hpp"
+#include "platform/fs/URL.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+typedef struct _ftsent FTSENT;
+
+namespace sweepkit {
+
+// One entry met by a walk. Which payload an event carries depends on its kind: see the factories.
+// Events are plain values: a consumer may keep them after the walk has moved on.
+class Event {
+public:
+    enum class Kind : std::uint8_t {
+        enterDirectory,
+        cycle,
+        unknownType,
+        unreadableDirectory,
+        dotFile,
+        leaveDirectory,
+        file,
+        fileError,
+        fileWithNoStat,
+        symlink,
+        brokenSymlink,
+        error,
+    };
+
+    static Event enterDirectory(std::string path, const velmor::Stat& stat, bool hasDeletePermission);
+    static Event cycle(std::string path);
+    static Event unknownType(std::string path, const velmor::Stat& stat, bool hasDeletePermission);
+    static Event unreadableDirectory(std::string path, velmor::Error error);
+    static Event dotFile(std::string path, const velmor::Stat& stat, bool hasDeletePermission);
+    static Event leaveDirectory(std::string path, const velmor::Stat& stat);
+    static Event file(std::string path, const velmor::Stat& stat, bool hasDeletePermission);
+    static Event fileError(std::string path, velmor::Error error);
+    static Event fileWithNoStat(std::string path);
+    static Event symlink(std::string path, const velmor::Stat& stat, bool hasDeletePermission);
+    static Event brokenSymlink(std::string path, const velmor::Stat& stat, bool hasDeletePermission);
+    static Event error(std::string path, velmor::Error error);
+
+    // The event for an fts entry, by its fts_info. Unknown kinds become an `error` event (ENOTSUP).
+    static Event fromEntry(const FTSENT& entry, bool hasDeletePermission);
+
+    Kind kind() const { return kind_; }
+    const std::string& path() const { return path_; }
+    velmor::URL url() const { return velmor::URL::fileURL(path_); }
+    // The stat record of the kinds that carry one; nothing for the others.
+    const velmor::Stat* stat() const { return hasStat_ ? &stat_ : nullptr; }
+    // The failure of `unreadableDirectory`, `fileError` and `error`; nothing for the others.
+    const velmor::Error* error() const { return error_ ? &*error_ : nullptr; }
+    // Carried by the kinds with a stat record, except `leaveDirectory`; false for the others.
+    bool hasDeletePermission() const { return hasDeletePermission_; }
+
+private:
+    Event(Kind kind, std::string path) : kind_(kind), path_(std::move(path)) {}
+    static Event withStat(Kind kind, std::string path, const velmor::Stat& stat, bool hasDeletePermission);
+    static Event withError(Kind kind, std::string path, velmor::Error error);
+
+    Kind kind_;
+    bool hasStat_ = false;
+    bool hasDeletePermission_ = false;
+    std::string path_;
+    velmor::Stat stat_;
+    std::optional<velmor::Error> error_;
+};
+
+} // namespace sweepkit

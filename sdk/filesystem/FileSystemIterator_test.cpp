@@ -1,0 +1,367 @@
+#include "sdk/filesystem/FileSystemIterator.hpp"
+
+#include "platform/testing/PrivilegeDrop.hpp"
+#include "platform/testing/TemporaryDirectory.hpp"
+#include "sdk/filesystem/FSIteratorError.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sweepkit {
+namespace {
+
+using velmor::URL;
+using velmor::testing::TemporaryDirectory;
+using Kind = Event::Kind;
+
+struct Seen {
+    Kind kind;
+    std::string relativePath;
+    friend bool operator==(const Seen&, const Seen&) = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Seen& seen) {
+    return out << static_cast<int>(seen.kind) << ":" << seen.relativePath;
+}
+
+std::string relative(const std::string& root, const std::string& path) {
+    return path == root ? "." : path.substr(root.size() + 1);
+}
+
+std::vector<Event> walk(const std::string& root, std::uint32_t user = 0,
+                        std::vector<std::uint32_t> groups = {}) {
+    FileSystemIterator iterator(URL::fileURL(root), Options::physical, user, std::move(groups));
+    std::vector<Event> events;
+    while (auto event = iterator.next()) {
+        events.push_back(std::move(*event));
+    }
+    return events;
+}
+
+std::vector<Seen> shape(const std::string& root, const std::vector<Event>& events) {
+    std::vector<Seen> seen;
+    for (const auto& event : events) {
+        seen.push_back({event.kind(), relative(root, event.path())});
+    }
+    return seen;
+}
+
+std::map<std::string, bool> permissions(const std::string& root, const std::vector<Event>& events) {
+    std::map<std::string, bool> result;
+    for (const auto& event : events) {
+        if (event.kind() != Kind::leaveDirectory) {
+            result[relative(root, event.path())] = event.hasDeletePermission();
+        }
+    }
+    return result;
+}
+
+TEST(FileSystemIterator, YieldsPreOrderAndPostOrderEvents) {
+    TemporaryDirectory tmp;
+    tmp.writeFile("a/b/file", "x");
+    auto events = walk(tmp.path());
+    EXPECT_EQ(shape(tmp.path(), events), (std::vector<Seen>{{Kind::enterDirectory, "."},
+                                                            {Kind::enterDirectory, "a"},
+                                                            {Kind::enterDirectory, "a/b"},
+                                                            {Kind::file, "a/b/file"},
+                                                            {Kind::leaveDirectory, "a/b"},
+                                                            {Kind::leaveDirectory, "a"},
+                                                            {Kind::leaveDirectory, "."}}));
+    ASSERT_NE(events[3].stat(), nullptr);
+    EXPECT_EQ(events[3].stat()->st_size, 1);
+    ASSERT_NE(events[4].stat(), nullptr);
+    EXPECT_TRUE(S_ISDIR(events[4].stat()->st_mode));
+    EXPECT_EQ(events[3].url(), URL::fileURL(tmp / "a/b/file"));
+    EXPECT_EQ(events[3].error(), nullptr);
+}
+
+TEST(FileSystemIterator, EachKindOfEntry) {
+    struct Case {
+        const char* name;
+        void (*make)(const TemporaryDirectory&);
+        std::vector<Kind> between;
+    };
+    const Case cases[] = {
+        {"regular file", [](const TemporaryDirectory& t) { t.writeFile("e", "data"); }, {Kind::file}},
+        {"link to a file",
+         [](const TemporaryDirectory& t) {
+             t.writeFile("target");
+             ASSERT_EQ(::symlink("target", (t / "e").c_str()), 0);
+         },
+         {Kind::symlink, Kind::file}},
+        {"dangling link",
+         [](const TemporaryDirectory& t) { ASSERT_EQ(::symlink("nowhere", (t / "e").c_str()), 0); },
+         {Kind::symlink}},
+        {"fifo",
+         [](const TemporaryDirectory& t) { ASSERT_EQ(::mkfifo((t / "e").c_str(), 0600), 0); },
+         {Kind::unknownType}},
+        {"empty folder",
+         [](const TemporaryDirectory& t) { t.makeDirectory("e"); },
+         {Kind::enterDirectory, Kind::leaveDirectory}},
+    };
+    for (const auto& c : cases) {
+        TemporaryDirectory tmp;
+        c.make(tmp);
+        auto events = walk(tmp.path());
+        std::multiset<int> kinds;
+        for (std::size_t i = 1; i + 1 < events.size(); ++i) {
+            kinds.insert(static_cast<int>(events[i].kind()));
+        }
+        std::multiset<int> expected;
+        for (Kind kind : c.between) {
+            expected.insert(static_cast<int>(kind));
+        }
+        EXPECT_EQ(kinds, expected) << c.name;
+        ASSERT_GE(events.size(), 2u) << c.name;
+        EXPECT_EQ(events.front().kind(), Kind::enterDirectory) << c.name;
+        EXPECT_EQ(events.back().kind(), Kind::leaveDirectory) << c.name;
+    }
+}
+
+TEST(FileSystemIterator, AStickyFolderLetsOnlyOwnersAndRootDelete) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give the fixture files to other owners";
+    }
+    TemporaryDirectory tmp;
+    std::string sticky = tmp.makeDirectory("sticky");
+    std::string mine = tmp.writeFile("sticky/mine");
+    std::string theirs = tmp.writeFile("sticky/theirs");
+    ASSERT_EQ(::chown(sticky.c_str(), 1000, 1000), 0);
+    ASSERT_EQ(::chmod(sticky.c_str(), 01777), 0);
+    ASSERT_EQ(::chown(mine.c_str(), 2000, 2000), 0);
+    ASSERT_EQ(::chown(theirs.c_str(), 3000, 3000), 0);
+
+    auto asUser = permissions(sticky, walk(sticky, 2000, {2000}));
+    EXPECT_TRUE(asUser["mine"]);
+    EXPECT_FALSE(asUser["theirs"]);
+    auto asRoot = permissions(sticky, walk(sticky, 0));
+    EXPECT_TRUE(asRoot["mine"]);
+    EXPECT_TRUE(asRoot["theirs"]);
+}
+
+TEST(FileSystemIterator, PermissionComesFromTheParentsModeOwnerAndGroup) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give the fixture folders to other owners";
+    }
+    TemporaryDirectory tmp;
+    ::chmod(tmp.path().c_str(), 0755);
+    struct Folder {
+        const char* name;
+        mode_t mode;
+        uid_t owner;
+        gid_t group;
+        bool expected; // for user 2000 in group 77
+    };
+    const Folder folders[] = {
+        {"own-writable", 0755, 2000, 1, true},    {"own-readonly", 0555, 2000, 1, false},
+        {"group-writable", 0775, 1000, 77, true}, {"group-writable-other-group", 0775, 1000, 78, false},
+        {"world-writable", 0777, 1000, 1, true},  {"not-writable", 0755, 1000, 77, false},
+    };
+    for (const auto& folder : folders) {
+        std::string path = tmp.makeDirectory(folder.name);
+        tmp.writeFile(std::string(folder.name) + "/entry");
+        ASSERT_EQ(::chown(path.c_str(), folder.owner, folder.group), 0);
+        ASSERT_EQ(::chmod(path.c_str(), folder.mode), 0);
+    }
+    auto seen = permissions(tmp.path(), walk(tmp.path(), 2000, {77}));
+    for (const auto& folder : folders) {
+        EXPECT_EQ(seen[std::string(folder.name) + "/entry"], folder.expected) << folder.name;
+        // The folders themselves sit in a parent only its owner (root) may write.
+        EXPECT_FALSE(seen[folder.name]) << folder.name;
+    }
+}
+
+TEST(FileSystemIterator, ARootFileIsJudgedAgainstItsOwnStat) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to change the fixture's owner";
+    }
+    TemporaryDirectory tmp;
+    std::string file = tmp.writeFile("root-file", "abc");
+    ASSERT_EQ(::chown(file.c_str(), 2000, 2000), 0);
+    struct Case {
+        mode_t mode;
+        std::uint32_t user;
+        bool expected;
+    };
+    const Case cases[] = {
+        {0644, 2000, true},   // owner write bit
+        {0444, 2000, false},  // no write bit for the owner
+        {01666, 3000, false}, // world writable, but sticky and owned by someone else
+        {01666, 2000, true},  // sticky, owned by the user
+        {0444, 0, true},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+        auto events = walk(file, c.user);
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0].kind(), Kind::file);
+        EXPECT_EQ(events[0].hasDeletePermission(), c.expected)
+            << std::oct << c.mode << " user " << std::dec << c.user;
+    }
+}
+
+TEST(FileSystemIterator, SkipLeavesTheEnteredFolderAtOnce) {
+    TemporaryDirectory tmp;
+    tmp.writeFile("inner/a");
+    tmp.writeFile("inner/deeper/b");
+    FileSystemIterator iterator(URL::fileURL(tmp / "inner"), Options::physical, 0, {});
+
+    auto first = iterator.next();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->kind(), Kind::enterDirectory);
+    iterator.skip();
+    auto second = iterator.next();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->kind(), Kind::leaveDirectory);
+    EXPECT_EQ(second->path(), tmp / "inner");
+    EXPECT_FALSE(iterator.next());
+    EXPECT_FALSE(iterator.next());
+}
+
+TEST(FileSystemIterator, SkipNeedsAPendingEnteredFolder) {
+    auto expectNothingToSkip = [](FileSystemIterator& iterator) {
+        try {
+            iterator.skip();
+            ADD_FAILURE() << "skip() did not throw";
+        } catch (const velmor::TypedError<FSIteratorError>& error) {
+            EXPECT_EQ(error.value(), FSIteratorError::nothingToSkip);
+        }
+    };
+    TemporaryDirectory tmp;
+    tmp.makeDirectory("root/empty");
+    FileSystemIterator iterator(URL::fileURL(tmp / "root"), Options::physical, 0, {});
+    expectNothingToSkip(iterator);
+
+    ASSERT_EQ(iterator.next()->kind(), Kind::enterDirectory); // root
+    ASSERT_EQ(iterator.next()->kind(), Kind::enterDirectory); // empty
+    iterator.skip();
+    expectNothingToSkip(iterator);
+
+    // Once a folder has been left, fts may already have released it: there is nothing to skip.
+    ASSERT_EQ(iterator.next()->kind(), Kind::leaveDirectory); // empty
+    expectNothingToSkip(iterator);
+    ASSERT_EQ(iterator.next()->kind(), Kind::leaveDirectory); // root
+    EXPECT_FALSE(iterator.next());
+}
+
+TEST(FileSystemIterator, MissingRootAndUnopenableStream) {
+    TemporaryDirectory tmp;
+    auto events = walk(tmp / "missing");
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind(), Kind::fileError);
+    ASSERT_NE(events[0].error(), nullptr);
+    EXPECT_EQ(events[0].error()->code(), ENOENT);
+    EXPECT_EQ(events[0].stat(), nullptr);
+
+    FileSystemIterator unopened(URL(), Options::physical, 0, {});
+    EXPECT_FALSE(unopened.next());
+    EXPECT_FALSE(unopened.next());
+}
+
+// Run as an unprivileged user: root reads every folder, whatever its mode.
+TEST(FileSystemIterator, FoldersThatCannotBeReadOrSearchedAreReportedAndTheWalkGoesOn) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to fork a child that drops to an unprivileged user";
+    }
+    TemporaryDirectory tmp;
+    ::chmod(tmp.path().c_str(), 0755);
+    std::string root = tmp.makeDirectory("root");
+    tmp.writeFile("root/closed/hidden");
+    tmp.writeFile("root/listable/hidden");
+    ASSERT_EQ(::chown(root.c_str(), velmor::testing::unprivilegedUser, velmor::testing::unprivilegedUser), 0);
+    ASSERT_EQ(::chmod((tmp / "root/closed").c_str(), 0000), 0);
+    ASSERT_EQ(::chmod((tmp / "root/listable").c_str(), 0644), 0);
+
+    int status = velmor::testing::runAsUnprivilegedUser([&] {
+        std::map<std::string, int> errors;
+        int leftDirectories = 0;
+        bool sawHidden = false;
+        FileSystemIterator iterator(URL::fileURL(root), Options::physical, velmor::testing::unprivilegedUser,
+                                    {});
+        std::vector<Event> events;
+        while (auto event = iterator.next()) {
+            std::string name = relative(root, event->path());
+            if (event->kind() == Kind::unreadableDirectory) {
+                errors[name] = event->error() ? static_cast<int>(event->error()->code()) : -1;
+            }
+            if (event->kind() == Kind::leaveDirectory) {
+                ++leftDirectories;
+                if (name != ".") {
+                    return 10; // a folder that could not be walked must not look like an empty one
+                }
+                if (!event->stat()) {
+                    return 11;
+                }
+            }
+            sawHidden = sawHidden || name.find("hidden") != std::string::npos;
+        }
+        if (errors.size() != 2 || errors["closed"] != EACCES || errors["listable"] != EACCES) {
+            return 12;
+        }
+        return (leftDirectories == 1 && !sawHidden) ? 0 : 13;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST(FileSystemIterator, EntriesAfterAnUnreadableFolderAreJudgedAgainstTheirRealParent) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to fork a child that drops to an unprivileged user";
+    }
+    // root (writable by the user) holds a closed folder owned by root and files; the files must be
+    // judged against root, not against the closed folder that was never walked.
+    TemporaryDirectory tmp;
+    ::chmod(tmp.path().c_str(), 0755);
+    std::string root = tmp.makeDirectory("root");
+    tmp.makeDirectory("root/a-closed");
+    tmp.writeFile("root/a-closed/inner");
+    // fts gives entries in directory order, not by name: with many files, some follow the folder.
+    for (int i = 0; i < 20; ++i) {
+        tmp.writeFile("root/file-" + std::to_string(i));
+    }
+    ASSERT_EQ(::chown(root.c_str(), velmor::testing::unprivilegedUser, velmor::testing::unprivilegedUser), 0);
+    ASSERT_EQ(::chmod((tmp / "root/a-closed").c_str(), 0000), 0);
+
+    int status = velmor::testing::runAsUnprivilegedUser([&] {
+        FileSystemIterator iterator(URL::fileURL(root), Options::physical, velmor::testing::unprivilegedUser,
+                                    {});
+        bool sawUnreadable = false;
+        bool sawFile = false;
+        while (auto event = iterator.next()) {
+            if (event->kind() == Kind::unreadableDirectory) {
+                sawUnreadable = true;
+            }
+            if (event->kind() == Kind::file) {
+                sawFile = true;
+                if (!event->hasDeletePermission()) {
+                    return 20;
+                }
+            }
+        }
+        return sawUnreadable && sawFile ? 0 : 21;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST(FileSystemIterator, CurrentUserGroupsMatchTheProcess) {
+    auto groups = currentUserGroups();
+    int count = ::getgroups(0, nullptr);
+    EXPECT_EQ(groups.size(), static_cast<std::size_t>(count));
+
+    if (::geteuid() == 0) {
+        // A process without supplementary groups has an empty list; that is no failure.
+        int status = velmor::testing::runAsUnprivilegedUser([] {
+            try {
+                return currentUserGroups().empty() ? 0 : 30;
+            } catch (...) {
+                return 31;
+            }
+        });
+        EXPECT_EQ(status, 0);
+    }
+}
+
+} // namespace
+} // namespace sweepkit
