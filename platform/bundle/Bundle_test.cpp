@@ -1,5 +1,7 @@
 #include "platform/bundle/Bundle.hpp"
 
+#include "platform/testing/InfoPlist.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,33 +12,15 @@
 namespace velmor {
 namespace {
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char pattern[] = "/tmp/bundle-test-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-    void write(const std::string& name, const std::string& text) const {
-        std::ofstream(path + "/" + name, std::ios::binary) << text;
-    }
-};
-
-std::string plist(const std::string& body) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-           "<plist version=\"1.0\"><dict>" +
-           body + "</dict></plist>\n";
-}
+using velmor::testing::writeInfoPlist;
 
 TEST(Bundle, ReadsItsInformationDictionary) {
-    TempDir dir;
-    dir.write("Info.plist", plist("<key>CFBundleIdentifier</key><string>com.example.app</string>"
-                                  "<key>CFBundleVersion</key><integer>42</integer>"
-                                  "<key>LSUIElement</key><true/>"
-                                  "<key>Nested</key><array><string>a</string></array>"));
-    Bundle bundle(URL::fileURL(dir.path));
+    velmor::testing::TemporaryDirectory dir;
+    writeInfoPlist(dir, ("<key>CFBundleIdentifier</key><string>com.example.app</string>"
+                         "<key>CFBundleVersion</key><integer>42</integer>"
+                         "<key>LSUIElement</key><true/>"
+                         "<key>Nested</key><array><string>a</string></array>"));
+    Bundle bundle(URL::fileURL(dir.path()));
     ASSERT_NE(bundle.infoDictionary(), nullptr);
     EXPECT_EQ(bundle.bundleIdentifier(), "com.example.app");
     ASSERT_NE(bundle.objectForInfoDictionaryKey("CFBundleVersion"), nullptr);
@@ -56,15 +40,16 @@ TEST(Bundle, HasNoIdentifierWithoutAUsableInformationDictionary) {
         {"no Info.plist", std::nullopt, false},
         {"not a property list", "garbage", false},
         {"top level is an array", "<plist version=\"1.0\"><array/></plist>", false},
-        {"identifier is no string", plist("<key>CFBundleIdentifier</key><integer>1</integer>"), true},
-        {"identifier missing", plist("<key>Other</key><string>x</string>"), true},
+        {"identifier is no string",
+         velmor::testing::infoPlistText("<key>CFBundleIdentifier</key><integer>1</integer>"), true},
+        {"identifier missing", velmor::testing::infoPlistText("<key>Other</key><string>x</string>"), true},
     };
     for (const auto& c : cases) {
-        TempDir dir;
+        velmor::testing::TemporaryDirectory dir;
         if (c.infoPlist) {
-            dir.write("Info.plist", *c.infoPlist);
+            dir.writeFile("Info.plist", *c.infoPlist);
         }
-        Bundle bundle(URL::fileURL(dir.path));
+        Bundle bundle(URL::fileURL(dir.path()));
         EXPECT_EQ(bundle.infoDictionary() != nullptr, c.hasDictionary) << c.name;
         EXPECT_EQ(bundle.bundleIdentifier(), std::nullopt) << c.name;
     }

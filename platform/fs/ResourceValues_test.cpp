@@ -2,6 +2,8 @@
 
 #include "platform/error/Error.hpp"
 
+#include "platform/testing/TemporaryDirectory.hpp"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -15,24 +17,14 @@ namespace {
 
 using Clock = std::chrono::system_clock;
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char pattern[] = "/tmp/resource-test-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-};
-
 Clock::time_point at(std::int64_t seconds, std::int64_t nanoseconds) {
     return Clock::time_point(std::chrono::duration_cast<Clock::duration>(
         std::chrono::seconds(seconds) + std::chrono::nanoseconds(nanoseconds)));
 }
 
 TEST(ResourceValues, EachDateComesFromItsOwnSource) {
-    TempDir dir;
-    std::string file = dir.path + "/f";
-    std::ofstream(file) << "x";
+    velmor::testing::TemporaryDirectory dir;
+    std::string file = dir.writeFile("f", "x");
     const struct ::timespec times[2] = {{1000000000, 111}, {1200000000, 222}}; // access, modification
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
     struct ::statx record {};
@@ -53,19 +45,18 @@ TEST(ResourceValues, EachDateComesFromItsOwnSource) {
 }
 
 TEST(ResourceValues, DescribesALinkNotItsTarget) {
-    TempDir dir;
-    std::string target = dir.path + "/target";
-    std::ofstream(target) << "x";
+    velmor::testing::TemporaryDirectory dir;
+    std::string target = dir.writeFile("target", "x");
     const struct ::timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, target.c_str(), times, 0), 0);
-    ASSERT_EQ(::symlink("target", (dir.path + "/link").c_str()), 0);
-    EXPECT_NE(dateResourceValue(URL::fileURL(dir.path + "/link"), DateResourceKey::contentModificationDate),
+    ASSERT_EQ(::symlink("target", (dir.path() + "/link").c_str()), 0);
+    EXPECT_NE(dateResourceValue(URL::fileURL(dir.path() + "/link"), DateResourceKey::contentModificationDate),
               at(1000000000, 0));
 }
 
 TEST(ResourceValues, AnUnreadableEntryThrowsAnErrorWithItsPath) {
-    TempDir dir;
-    std::string missing = dir.path + "/missing";
+    velmor::testing::TemporaryDirectory dir;
+    std::string missing = dir.path() + "/missing";
     try {
         dateResourceValue(URL::fileURL(missing), DateResourceKey::contentModificationDate);
         FAIL() << "read a date of a missing file";

@@ -3,6 +3,8 @@
 #include "platform/log/OSLog.hpp"
 #include "platform/log/StderrSink.hpp"
 
+#include "platform/testing/TemporaryDirectory.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,15 +17,6 @@
 
 namespace velmor::log {
 namespace {
-
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char pattern[] = "/tmp/log-test-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-};
 
 std::string readAll(int fd) {
     std::string text;
@@ -71,19 +64,19 @@ TEST(StderrSink, WritesOneLinePerMessageAndKeepsDebugOffUnlessAsked) {
 }
 
 TEST(JournalSink, IsAvailableOnlyWhereASocketListens) {
-    TempDir dir;
-    std::string socketPath = dir.path + "/socket";
+    velmor::testing::TemporaryDirectory dir;
+    std::string socketPath = dir.path() + "/socket";
     int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
     ASSERT_GE(fd, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    std::ofstream(dir.path + "/file") << "x";
+    dir.writeFile("file", "x");
 
     EXPECT_TRUE(JournalSink::isAvailable(socketPath));
-    EXPECT_FALSE(JournalSink::isAvailable(dir.path + "/file"));
-    EXPECT_FALSE(JournalSink::isAvailable(dir.path + "/missing"));
+    EXPECT_FALSE(JournalSink::isAvailable(dir.path() + "/file"));
+    EXPECT_FALSE(JournalSink::isAvailable(dir.path() + "/missing"));
     ::close(fd);
 }
 

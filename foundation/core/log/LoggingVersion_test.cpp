@@ -1,10 +1,10 @@
 #include "foundation/core/log/LoggingVersion.hpp"
 
+#include "platform/testing/InfoPlist.hpp"
+
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <unistd.h>
+#include <optional>
 
 namespace velmor {
 namespace {
@@ -26,15 +26,11 @@ TEST(LoggingVersion, JoinsShortAndBuildVersionsWithNAForWhatIsMissing) {
         {std::nullopt, "vN/A (N/A)"},
     };
     for (const auto& c : cases) {
-        char pattern[] = "/tmp/version-test-XXXXXX";
-        std::string dir = ::mkdtemp(pattern);
+        velmor::testing::TemporaryDirectory dir;
         if (c.infoBody) {
-            std::ofstream(dir + "/Info.plist")
-                << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" << *c.infoBody
-                << "</dict></plist>\n";
+            velmor::testing::writeInfoPlist(dir, *c.infoBody);
         }
-        EXPECT_EQ(loggingVersion(Bundle(URL::fileURL(dir))), c.version);
-        std::filesystem::remove_all(dir);
+        EXPECT_EQ(loggingVersion(Bundle(URL::fileURL(dir.path()))), c.version);
     }
 }
 

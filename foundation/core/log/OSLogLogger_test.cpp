@@ -1,10 +1,9 @@
 #include "foundation/core/log/OSLogLogger.hpp"
 
 #include "foundation/core/log/LoggerTestSupport.hpp"
+#include "platform/testing/InfoPlist.hpp"
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 #include <unistd.h>
 
@@ -14,36 +13,24 @@ namespace {
 using testing::CapturedLogTest;
 using testing::CountingMessage;
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char pattern[] = "/tmp/oslog-test-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-    void writeInfo(const std::string& body) const {
-        std::ofstream(path + "/Info.plist")
-            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" << body
-            << "</dict></plist>\n";
-    }
-};
-
 TEST(OSLogLoggerSubsystem, IsTheBundleIdentifierElseTheGenericOne) {
-    TempDir withIdentifier, withoutIdentifier, withoutInfo;
-    withIdentifier.writeInfo("<key>CFBundleIdentifier</key><string>com.velmor.marrowdale</string>");
-    withoutIdentifier.writeInfo("<key>CFBundleName</key><string>Marrowdale</string>");
-    EXPECT_EQ(OSLogLogger::subsystem(Bundle(URL::fileURL(withIdentifier.path))), "com.velmor.marrowdale");
-    EXPECT_EQ(OSLogLogger::subsystem(Bundle(URL::fileURL(withoutIdentifier.path))), "com.velmor.generic");
-    EXPECT_EQ(OSLogLogger::subsystem(Bundle(URL::fileURL(withoutInfo.path))), "com.velmor.generic");
+    velmor::testing::TemporaryDirectory withIdentifier, withoutIdentifier, withoutInfo;
+    velmor::testing::writeInfoPlist(withIdentifier,
+                                    "<key>CFBundleIdentifier</key><string>com.velmor.marrowdale</string>");
+    velmor::testing::writeInfoPlist(withoutIdentifier, "<key>CFBundleName</key><string>Marrowdale</string>");
+    EXPECT_EQ(OSLogLogger::subsystem(Bundle(URL::fileURL(withIdentifier.path()))), "com.velmor.marrowdale");
+    EXPECT_EQ(OSLogLogger::subsystem(Bundle(URL::fileURL(withoutIdentifier.path()))), "com.velmor.generic");
+    EXPECT_EQ(OSLogLogger::subsystem(Bundle(URL::fileURL(withoutInfo.path()))), "com.velmor.generic");
 }
 
 TEST(OSLogLoggerSubsystem, ComesFromTheMainBundle) {
     // The main bundle is found once per process, so each case runs in a child of its own.
-    TempDir bundle;
-    bundle.writeInfo("<key>CFBundleIdentifier</key><string>com.velmor.marrowdale</string>");
+    velmor::testing::TemporaryDirectory bundle;
+    velmor::testing::writeInfoPlist(bundle,
+                                    "<key>CFBundleIdentifier</key><string>com.velmor.marrowdale</string>");
     EXPECT_EXIT(
         {
-            ::setenv(Bundle::mainBundleEnvironmentKey, bundle.path.c_str(), 1);
+            ::setenv(Bundle::mainBundleEnvironmentKey, bundle.path().c_str(), 1);
             OSLogLogger logger("Cleaner");
             std::exit(logger.logger().subsystem() == "com.velmor.marrowdale" &&
                               logger.logger().category() == "Cleaner"
