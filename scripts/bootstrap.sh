@@ -11,7 +11,9 @@ packages=(
   libgtest-dev
   libgmock-dev
   nlohmann-json3-dev
+  libsystemd-dev
   libplist-dev
+  libpcre2-dev
 )
 
 missing=()

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/coding/Value.hpp"
+#include "platform/fs/URL.hpp"
+
+#include <optional>
+#include <string>
+
+namespace velmor {
+
+// A folder holding an "Info.plist" (XML or binary property list) and its resources. Its information
+// dictionary is read once, when the bundle is made; the bundle is immutable afterwards.
+class Bundle {
+public:
+    static constexpr const char* mainBundleEnvironmentKey = "VELMOR_MAIN_BUNDLE";
+
+    explicit Bundle(URL bundleURL);
+
+    // The bundle of the running program, located once per process by `mainBundleURL`.
+    static const Bundle& main();
+    // The folder named by VELMOR_MAIN_BUNDLE when it is set and not empty, else the folder that
+    // holds the running executable.
+    static URL mainBundleURL();
+
+    const URL& bundleURL() const { return url_; }
+    // Nothing when the bundle has no readable "Info.plist" whose top level is a dictionary.
+    const coding::Object* infoDictionary() const { return info_ ? &*info_ : nullptr; }
+    const coding::Value* objectForInfoDictionaryKey(const std::string& key) const;
+    // The "CFBundleIdentifier" text; nothing when it is missing or not a string.
+    std::optional<std::string> bundleIdentifier() const;
+
+private:
+    URL url_;
+    std::optional<coding::Object> info_;
+};
+
+} // namespace velmor

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "platform/fs/URL.hpp"
+
+#include <chrono>
+#include <optional>
+
+namespace velmor {
+
+// The dates a file URL can be asked for.
+enum class DateResourceKey {
+    creationDate,              // birth time, where the file system records one
+    contentModificationDate,   // mtime
+    attributeModificationDate, // ctime
+    contentAccessDate,         // atime
+    addedToDirectoryDate,      // Linux records no such date: always absent
+};
+
+// One date of the entry at `url`, not following a final symbolic link. Nothing when the file system
+// keeps no such date; throws `ErrorException` (a POSIX error carrying the path) when the entry cannot
+// be read.
+std::optional<std::chrono::system_clock::time_point> dateResourceValue(const URL& url, DateResourceKey key);
+
+} // namespace velmor

@@ -1,0 +1,74 @@
+#include "platform/fs/ResourceValues.hpp"
+
+#include "platform/error/Error.hpp"
+
+#include "platform/testing/TemporaryDirectory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmor {
+namespace {
+
+using Clock = std::chrono::system_clock;
+
+Clock::time_point at(std::int64_t seconds, std::int64_t nanoseconds) {
+    return Clock::time_point(std::chrono::duration_cast<Clock::duration>(
+        std::chrono::seconds(seconds) + std::chrono::nanoseconds(nanoseconds)));
+}
+
+TEST(ResourceValues, EachDateComesFromItsOwnSource) {
+    velmor::testing::TemporaryDirectory dir;
+    std::string file = dir.writeFile("f", "x");
+    const struct ::timespec times[2] = {{1000000000, 111}, {1200000000, 222}}; // access, modification
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    struct ::statx record {};
+    ASSERT_EQ(::statx(AT_FDCWD, file.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &record), 0);
+    URL url = URL::fileURL(file);
+
+    EXPECT_EQ(dateResourceValue(url, DateResourceKey::contentAccessDate), at(1000000000, 111));
+    EXPECT_EQ(dateResourceValue(url, DateResourceKey::contentModificationDate), at(1200000000, 222));
+    EXPECT_EQ(dateResourceValue(url, DateResourceKey::attributeModificationDate),
+              at(record.stx_ctime.tv_sec, record.stx_ctime.tv_nsec));
+    auto creation = dateResourceValue(url, DateResourceKey::creationDate);
+    if (record.stx_mask & STATX_BTIME) {
+        EXPECT_EQ(creation, at(record.stx_btime.tv_sec, record.stx_btime.tv_nsec));
+    } else {
+        EXPECT_EQ(creation, std::nullopt) << "this file system keeps no birth time";
+    }
+    EXPECT_EQ(dateResourceValue(url, DateResourceKey::addedToDirectoryDate), std::nullopt);
+}
+
+TEST(ResourceValues, DescribesALinkNotItsTarget) {
+    velmor::testing::TemporaryDirectory dir;
+    std::string target = dir.writeFile("target", "x");
+    const struct ::timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, target.c_str(), times, 0), 0);
+    ASSERT_EQ(::symlink("target", (dir.path() + "/link").c_str()), 0);
+    EXPECT_NE(dateResourceValue(URL::fileURL(dir.path() + "/link"), DateResourceKey::contentModificationDate),
+              at(1000000000, 0));
+}
+
+TEST(ResourceValues, AnUnreadableEntryThrowsAnErrorWithItsPath) {
+    velmor::testing::TemporaryDirectory dir;
+    std::string missing = dir.path() + "/missing";
+    try {
+        dateResourceValue(URL::fileURL(missing), DateResourceKey::contentModificationDate);
+        FAIL() << "read a date of a missing file";
+    } catch (const ErrorException& exception) {
+        EXPECT_EQ(exception.error().domain(), Error::posixDomain);
+        EXPECT_EQ(exception.error().code(), ENOENT);
+        ASSERT_NE(exception.error().stringValue(Error::filePathKey), nullptr);
+        EXPECT_EQ(*exception.error().stringValue(Error::filePathKey), missing);
+    }
+    // The added date has no source, so nothing is read and nothing fails.
+    EXPECT_EQ(dateResourceValue(URL::fileURL(missing), DateResourceKey::addedToDirectoryDate), std::nullopt);
+}
+
+} // namespace
+} // namespace velmor

@@ -1,0 +1,134 @@
+#include "sdk/finder/criteria/FileDateMetadataCriterion.hpp"
+
+#include "platform/error/Error.hpp"
+#include "platform/metadata/MetadataAttributes.hpp"
+#include "platform/metadata/MetadataItem.hpp"
+#include "sdk/finder/criteria/Comparison.hpp"
+
+namespace sweepkit {
+
+using Key = FileDateMetadataCriterion::Key;
+using Date = FileDateMetadataCriterion::Date;
+namespace md = velmor::metadata;
+
+namespace {
+
+struct KeyEntry {
+    const char* rawValue;
+    std::optional<velmor::DateResourceKey> resource;
+    const char* attribute;
+};
+
+// Indexed by the key's case.
+const KeyEntry keyTable[] = {
+    {"lastUsed", std::nullopt, md::NSMetadataItemLastUsedDateKey},
+    {"fsCreation", std::nullopt, md::NSMetadataItemFSCreationDateKey},
+    {"contentCreation", velmor::DateResourceKey::creationDate, md::NSMetadataItemContentCreationDateKey},
+    {"addedToDirectory", velmor::DateResourceKey::addedToDirectoryDate, md::NSMetadataItemDateAddedKey},
+    {"attributeChanged", velmor::DateResourceKey::attributeModificationDate,
+     md::NSMetadataItemAttributeChangeDateKey},
+    {"due", std::nullopt, md::NSMetadataItemDueDateKey},
+    {"fsContentModified", std::nullopt, md::NSMetadataItemFSContentChangeDateKey},
+    {"modifiedContent", velmor::DateResourceKey::contentModificationDate,
+     md::NSMetadataItemContentModificationDateKey},
+    {"downloaded", std::nullopt, md::NSMetadataItemDownloadedDateKey},
+};
+
+const KeyEntry& entry(Key key) {
+    return keyTable[static_cast<std::size_t>(key)];
+}
+
+} // namespace
+
+Date secondsBefore(Date now, double seconds) {
+    return now - std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds));
+}
+
+double secondsSince1970(Date date) {
+    return std::chrono::duration<double>(date.time_since_epoch()).count();
+}
+
+const char* FileDateMetadataCriterion::rawValue(Key key) {
+    return entry(key).rawValue;
+}
+
+std::optional<Key> FileDateMetadataCriterion::keyFromRawValue(std::string_view text) {
+    for (Key key : allKeys) {
+        if (text == rawValue(key)) {
+            return key;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<velmor::DateResourceKey> FileDateMetadataCriterion::resourceKey(Key key) {
+    return entry(key).resource;
+}
+
+const char* FileDateMetadataCriterion::metadataAttribute(Key key) {
+    return entry(key).attribute;
+}
+
+std::optional<Date> FileDateMetadataCriterion::resolveDate(Key key, const FileSystemItem& item) {
+    if (auto resource = resourceKey(key)) {
+        try {
+            return velmor::dateResourceValue(item.url, *resource);
+        } catch (const std::exception&) {
+            return std::nullopt; // an unreadable file has no date; the index is not asked instead
+        }
+    }
+    auto metadataItem = md::MetadataItem::forURL(item.url);
+    if (!metadataItem) {
+        return std::nullopt;
+    }
+    auto value = metadataItem->valueForAttribute(metadataAttribute(key));
+    auto date = value ? value->get<velmor::coding::Date>() : nullptr;
+    if (date == nullptr) {
+        return std::nullopt;
+    }
+    return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(
+        date->secondsSinceReferenceDate + velmor::coding::Date::unixEpochOffset)));
+}
+
+bool FileDateMetadataCriterion::matches(const FileSystemItem& item) const {
+    auto date = resolveDate(key_, item);
+    if (!date) {
+        return false;
+    }
+    return compare(*date, comparator_, secondsBefore(std::chrono::system_clock::now(), timeInterval_))
+        .value_or(false);
+}
+
+md::PredicatePointer FileDateMetadataCriterion::spotlightPredicate() const {
+    return md::ComparisonPredicate::make(metadataAttribute(key_), comparator_,
+                                         secondsBefore(std::chrono::system_clock::now(), timeInterval_));
+}
+
+bool FileDateMetadataCriterion::includes(const FileMatchingCriterion& other) const {
+    return dynamic_cast<const FileDateMetadataCriterion*>(&other) != nullptr;
+}
+
+std::string FileDateMetadataCriterion::description() const {
+    return std::string("FileDateMetadataCriterion(key: ") + rawValue(key_) +
+           ", comparator: " + std::to_string(sweepkit::rawValue(comparator_)) +
+           ", timeInterval: " + describe(timeInterval_) + ")";
+}
+
+} // namespace sweepkit
+
+namespace velmor::coding {
+
+Value Coding<sweepkit::FileDateMetadataCriterion::Key>::encode(sweepkit::FileDateMetadataCriterion::Key key) {
+    return sweepkit::FileDateMetadataCriterion::rawValue(key);
+}
+
+sweepkit::FileDateMetadataCriterion::Key
+Coding<sweepkit::FileDateMetadataCriterion::Key>::decode(const Decoder& decoder) {
+    auto text = decoder.as<std::string>();
+    if (auto key = sweepkit::FileDateMetadataCriterion::keyFromRawValue(text)) {
+        return *key;
+    }
+    decoder.dataCorrupted("Cannot initialize Key from invalid String value " + text);
+}
+
+} // namespace velmor::coding

@@ -1,0 +1,119 @@
+#include "sdk/finder/criteria/CriterionTestSupport.hpp"
+#include "sdk/finder/criteria/FileNameCriterion.hpp"
+
+#include "platform/error/Error.hpp"
+
+#include <thread>
+
+namespace sweepkit {
+namespace {
+
+using testing::itemAt;
+
+TEST(FileNameCriterion, WildcardsMatchWholeNames) {
+    struct Case {
+        std::string wildcard;
+        std::string path;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"*.log", "/var/A.LOG", true},
+        {"*.log", "/var/x.log", true},
+        {"*.log", "/var/x.log.gz", false},
+        {"*.log", "/var/.log", true},
+        {"core", "/tmp/core", true},
+        {"core", "/tmp/CoRe", true},
+        {"core", "/tmp/core2", false},
+        {"core", "/tmp/acore", false},
+        {"a?c", "/tmp/a?c", true},
+        {"a?c", "/tmp/abc", false},
+        {"[x]+(y)", "/tmp/[X]+(Y)", true},
+        {"*", "/tmp/anything at all", true},
+        {"*cache*", "/tmp/dir/", false}, // the last component of a folder URL is its name
+        {"dir", "/tmp/dir/", true},
+        {"\U0001F600*", "/tmp/\U0001F600 party", true}, // a character outside the basic plane
+        {"caf\xc3\xa9*", "/tmp/CAF\xc3\x89-menu", true},
+        {"caf?", "/tmp/caf\xe9", false},
+        {"caf\xef\xbf\xbd", "/tmp/caf\xe9", true}, // an invalid byte reads as U+FFFD
+    };
+    for (const auto& c : cases) {
+        auto criterion = FileNameCriterion::initWithWildcard(c.wildcard);
+        EXPECT_EQ(criterion.matches(itemAt(c.path)), c.matches) << c.wildcard << " on " << c.path;
+    }
+}
+
+TEST(FileNameCriterion, ExtensionsMatchTheEndOfTheName) {
+    struct Case {
+        std::string extension;
+        std::string path;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"log", "/var/x.log", true},
+        {".log", "/var/x.LOG", true},
+        {"..log..", "/var/x.log", true},
+        {"log", "/var/log", false},
+        {"log", "/var/x.log.gz", false},
+        {"log", "/var/xlog", false},
+        {"tar.gz", "/var/a.tar.gz", true},
+        {"tar.gz", "/var/a.tarxgz", false},
+        {"log", "/var/re\xcc\x81sume\xcc\x81.log", true}, // combining accents
+        {"log", "/var/\xf0\x9f\x93\x9c.log", true},       // an emoji
+        {"log", "/var/caf\xe9.log", true},                // not valid UTF-8
+        {"txt", "/var/caf\xe9.log", false},
+    };
+    for (const auto& c : cases) {
+        auto criterion = FileNameCriterion::initWithExtension(c.extension);
+        EXPECT_EQ(criterion.matches(itemAt(c.path)), c.matches) << c.extension << " on " << c.path;
+    }
+}
+
+TEST(FileNameCriterion, PredicatesGiveTheIndexItsOwnWildcards) {
+    auto wildcard = FileNameCriterion::initWithWildcard("a?c*");
+    EXPECT_EQ(wildcard.spotlightPredicate()->predicateFormat(), "kMDItemFSName LIKE[c] \"a?c*\"");
+    // Made once: every read hands out the same object.
+    EXPECT_EQ(wildcard.spotlightPredicate(), wildcard.spotlightPredicate());
+
+    auto dotted = FileNameCriterion::initWithExtension(".log");
+    auto plain = FileNameCriterion::initWithExtension("log");
+    EXPECT_EQ(dotted.spotlightPredicate()->predicateFormat(), "kMDItemFSName LIKE[c] \"*.log\"");
+    EXPECT_EQ(plain.spotlightPredicate()->predicateFormat(), "kMDItemFSName LIKE[c] \"*.log\"");
+    EXPECT_EQ(dotted.regularExpression(), plain.regularExpression());
+    EXPECT_EQ(plain.regularExpression().pattern(), "^.*\\.log$");
+}
+
+TEST(FileNameCriterion, IncludesNameCriteriaWithAnEqualExpression) {
+    auto extension = FileNameCriterion::initWithExtension("log");
+    EXPECT_TRUE(extension.includes(FileNameCriterion::initWithExtension(".log")));
+    // The wildcard *.log builds the very same expression.
+    EXPECT_TRUE(extension.includes(FileNameCriterion::initWithWildcard("*.log")));
+    EXPECT_FALSE(extension.includes(FileNameCriterion::initWithExtension("txt")));
+}
+
+TEST(FileNameCriterion, APatternThatCannotBeCompiledMakesNoCriterion) {
+    // Text that is not UTF-8 cannot become an expression over Unicode text.
+    EXPECT_THROW(FileNameCriterion::initWithWildcard("caf\xe9*"), velmor::ErrorException);
+    EXPECT_THROW(FileNameCriterion::initWithExtension("l\xffg"), velmor::ErrorException);
+}
+
+TEST(FileNameCriterion, OneCriterionServesManyThreads) {
+    auto criterion = FileNameCriterion::initWithExtension("log");
+    std::vector<std::thread> threads;
+    std::vector<int> matched(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                matched[t] += criterion.matches(itemAt(i % 2 ? "/v/a.log" : "/v/caf\xe9.txt")) ? 1 : 0;
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    for (int count : matched) {
+        EXPECT_EQ(count, 100);
+    }
+}
+
+} // namespace
+} // namespace sweepkit
