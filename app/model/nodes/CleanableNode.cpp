@@ -1,0 +1,116 @@
+#include "app/model/nodes/CleanableNode.hpp"
+
+#include "platform/fs/ResourceValues.hpp"
+#include "platform/fs/Volume.hpp"
+
+namespace marrowdale {
+
+using sweepkit::FileSystemItem;
+using sweepkit::FileSystemNode;
+
+CleanableNodePtr CleanableNode::node(FileSystemNode node) {
+    return CleanableNodePtr(new CleanableNode(Payload(std::move(node))));
+}
+
+CleanableNodePtr CleanableNode::item(FileSystemItem item) {
+    return CleanableNodePtr(new CleanableNode(Payload(std::move(item))));
+}
+
+CleanableNodePtr CleanableNode::nonBrowsableResult(FileFinderCategory category,
+                                                   sweepkit::AnalysisResult result) {
+    return CleanableNodePtr(
+        new CleanableNode(Payload(NonBrowsableResult{std::move(category), std::move(result)})));
+}
+
+std::string CleanableNode::id() const {
+    if (auto whole = std::get_if<NonBrowsableResult>(&payload_)) {
+        return whole->category.id;
+    }
+    return url()->path();
+}
+
+std::optional<velmor::URL> CleanableNode::url() const {
+    if (auto tree = std::get_if<FileSystemNode>(&payload_)) {
+        return tree->url();
+    }
+    if (auto lone = std::get_if<FileSystemItem>(&payload_)) {
+        return lone->url;
+    }
+    return std::nullopt;
+}
+
+const std::string& CleanableNode::displayName() {
+    if (!displayName_) {
+        if (auto whole = std::get_if<NonBrowsableResult>(&payload_)) {
+            displayName_ = whole->category.id;
+        } else {
+            displayName_ = velmor::localizedName(*url());
+        }
+    }
+    return *displayName_;
+}
+
+const IconDescriptor& CleanableNode::icon() {
+    if (!icon_) {
+        if (std::holds_alternative<NonBrowsableResult>(payload_)) {
+            icon_ = IconDescriptor{IconDescriptor::Kind::folderType, {}};
+        } else {
+            icon_ = IconDescriptor{IconDescriptor::Kind::file, url()->path()};
+        }
+    }
+    return *icon_;
+}
+
+std::int64_t CleanableNode::size() {
+    if (!size_) {
+        if (auto tree = std::get_if<FileSystemNode>(&payload_)) {
+            size_ = tree->asFolder() ? tree->asFolder()->contentSize : tree->asItem()->metadata.st_size;
+        } else if (auto lone = std::get_if<FileSystemItem>(&payload_)) {
+            size_ = lone->metadata.st_size;
+        } else {
+            std::int64_t sum = 0;
+            for (const auto& found : std::get<NonBrowsableResult>(payload_).result.flattenedItems()) {
+                sum += found.metadata.st_size;
+            }
+            size_ = sum;
+        }
+    }
+    return *size_;
+}
+
+std::optional<CleanableNode::Date> CleanableNode::lastAccessDate() const {
+    auto location = url();
+    if (!location) {
+        return std::nullopt;
+    }
+    try {
+        return velmor::dateResourceValue(*location, velmor::DateResourceKey::contentAccessDate);
+    } catch (const velmor::ComponentError&) {
+        return std::nullopt;
+    }
+}
+
+CleanableNode::Date CleanableNode::distantPast() {
+    // 0001-01-01 00:00:00 UTC.
+    return Date(std::chrono::duration_cast<Date::duration>(std::chrono::seconds(-62135596800)));
+}
+
+CleanableNode::Date CleanableNode::lastAccessDateOrDistantPast() const {
+    return lastAccessDate().value_or(distantPast());
+}
+
+std::optional<CleanableNodes>& CleanableNode::children() {
+    if (!children_) {
+        std::optional<CleanableNodes> computed;
+        if (auto tree = std::get_if<FileSystemNode>(&payload_); tree && tree->asFolder()) {
+            computed.emplace();
+            for (const auto& child : tree->asFolder()->children) {
+                computed->push_back(CleanableNode::node(child));
+            }
+        }
+        children_ = std::move(computed);
+    }
+    return *children_;
+}
+
+} // namespace marrowdale

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "app/model/definitions/FileFinderCategory.hpp"
+#include "sdk/finder/AnalysisResult.hpp"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace marrowdale {
+
+class CleanableNode;
+using CleanableNodePtr = std::shared_ptr<CleanableNode>;
+using CleanableNodes = std::vector<CleanableNodePtr>;
+
+// Which icon a row shows; the interface resolves it from the icon theme.
+struct IconDescriptor {
+    enum class Kind { file, folderType, dataType };
+    Kind kind = Kind::dataType;
+    // The entry's path, for `file`.
+    std::string path;
+
+    friend bool operator==(const IconDescriptor&, const IconDescriptor&) = default;
+};
+
+// One row of the result tree the user selects from. Rows live on the main thread. Their name,
+// icon, size and children are worked out on first use and kept; pruning after a clean may replace
+// the kept size and children.
+class CleanableNode {
+public:
+    // A definition's whole result, shown as one line that cannot be opened.
+    struct NonBrowsableResult {
+        FileFinderCategory category;
+        sweepkit::AnalysisResult result;
+    };
+    using Payload = std::variant<sweepkit::FileSystemNode, sweepkit::FileSystemItem, NonBrowsableResult>;
+    using Date = std::chrono::system_clock::time_point;
+
+    static CleanableNodePtr node(sweepkit::FileSystemNode node);
+    static CleanableNodePtr item(sweepkit::FileSystemItem item);
+    static CleanableNodePtr nonBrowsableResult(FileFinderCategory category, sweepkit::AnalysisResult result);
+
+    const Payload& payload() const { return payload_; }
+
+    // The path of the entry, or the definition's id for a whole result.
+    std::string id() const;
+    std::optional<velmor::URL> url() const;
+
+    const std::string& displayName();
+    void setDisplayName(std::string name) { displayName_ = std::move(name); }
+    const IconDescriptor& icon();
+    void setIcon(IconDescriptor icon) { icon_ = std::move(icon); }
+    std::int64_t size();
+    void setSize(std::int64_t size) { size_ = size; }
+    // When the entry was last read; nothing without a URL or when it cannot be read.
+    std::optional<Date> lastAccessDate() const;
+    Date lastAccessDateOrDistantPast() const;
+    static Date distantPast();
+
+    // The child rows of a folder (an empty list for an empty folder); nothing for other rows.
+    std::optional<CleanableNodes>& children();
+    void setChildren(std::optional<CleanableNodes> children) { children_ = std::move(children); }
+
+private:
+    explicit CleanableNode(Payload payload) : payload_(std::move(payload)) {}
+
+    Payload payload_;
+    std::optional<std::string> displayName_;
+    std::optional<IconDescriptor> icon_;
+    std::optional<std::int64_t> size_;
+    std::optional<std::optional<CleanableNodes>> children_;
+};
+
+} // namespace marrowdale

@@ -1,0 +1,95 @@
+#include "app/model/nodes/Selection.hpp"
+
+#include <gtest/gtest.h>
+
+namespace marrowdale {
+namespace {
+
+using sweepkit::FileSystemItem;
+using sweepkit::FileSystemNode;
+using velmor::URL;
+
+FileSystemNode file(const std::string& path, std::int64_t size) {
+    velmor::Stat stat;
+    stat.st_size = size;
+    return FileSystemNode::item(FileSystemItem{URL::fileURL(path), stat, true});
+}
+
+FileSystemNode folder(const std::string& path, std::int64_t size, std::vector<FileSystemNode> children) {
+    return FileSystemNode::folder(URL::fileURL(path), size, std::move(children));
+}
+
+// /r (300): /r/a (100), /r/d (200): /r/d/b (150), /r/d/c (50); and a lone /s (7).
+CleanableNodes forest() {
+    return {
+        CleanableNode::node(folder(
+            "/r", 300, {file("/r/a", 100), folder("/r/d", 200, {file("/r/d/b", 150), file("/r/d/c", 50)})})),
+        CleanableNode::node(file("/s", 7))};
+}
+
+std::vector<std::string> ids(const CleanableNodes& nodes) {
+    std::vector<std::string> result;
+    for (const auto& node : nodes) {
+        result.push_back(node->id());
+    }
+    return result;
+}
+
+TEST(Selection, SelectedRowsAreTakenWholeInTreeOrder) {
+    auto nodes = forest();
+    EXPECT_TRUE(selectedNodes({}, nodes).empty());
+    EXPECT_TRUE(selectedNodes({"/r"}, {}).empty());
+    EXPECT_EQ(ids(selectedNodes({"/r/d", "/r/d/b"}, nodes)), (std::vector<std::string>{"/r/d"}));
+    EXPECT_EQ(ids(selectedNodes({"/s", "/r/d/c", "/r/a"}, nodes)),
+              (std::vector<std::string>{"/r/a", "/r/d/c", "/s"}));
+    EXPECT_EQ(ids(selectedNodes({"/r"}, nodes)), (std::vector<std::string>{"/r"}));
+    EXPECT_TRUE(selectedNodes({"/nowhere", "/r/d/"}, nodes).empty());
+    // The rows handed out are the rows of the tree, not copies.
+    EXPECT_EQ(selectedNodes({"/r/d"}, nodes).at(0).get(), nodes[0]->children()->at(1).get());
+}
+
+TEST(Selection, PruningKeepsAncestorSizesAndDropsEmptiedFolders) {
+    auto nodes = forest();
+    EXPECT_TRUE(pruneCleanedNodes("/r/d/b", nullptr, nodes));
+    EXPECT_EQ(nodes[0]->children()->at(1)->size(), 50);
+    EXPECT_EQ(nodes[0]->size(), 150);
+
+    EXPECT_TRUE(pruneCleanedNodes("/r/d/c", nullptr, nodes));
+    EXPECT_EQ(ids(*nodes[0]->children()), (std::vector<std::string>{"/r/a"}));
+    EXPECT_EQ(nodes[0]->size(), 100);
+
+    EXPECT_TRUE(pruneCleanedNodes("/r/a", nullptr, nodes));
+    EXPECT_EQ(ids(nodes), (std::vector<std::string>{"/s"}));
+    EXPECT_EQ(nodes[0]->size(), 7);
+
+    EXPECT_FALSE(pruneCleanedNodes("/nowhere", nullptr, nodes));
+    EXPECT_EQ(ids(nodes), (std::vector<std::string>{"/s"}));
+}
+
+TEST(Selection, PruningATopRowLeavesTheRestAlone) {
+    auto nodes = forest();
+    EXPECT_TRUE(pruneCleanedNodes("/r", nullptr, nodes));
+    EXPECT_EQ(ids(nodes), (std::vector<std::string>{"/s"}));
+    EXPECT_EQ(nodes[0]->size(), 7);
+}
+
+TEST(Selection, AReplacementTakesThePlaceAndItsSizeCounts) {
+    auto nodes = forest();
+    auto remainder = CleanableNode::node(folder("/r/d", 40, {file("/r/d/c", 40)}));
+    EXPECT_TRUE(pruneCleanedNodes("/r/d", remainder, nodes));
+    ASSERT_EQ(nodes[0]->children()->size(), 2u);
+    EXPECT_EQ(nodes[0]->children()->at(1).get(), remainder.get());
+    EXPECT_EQ(nodes[0]->size(), 140);
+}
+
+TEST(Selection, AFolderStillHoldingEmptyFilesStays) {
+    CleanableNodes nodes = {
+        CleanableNode::node(folder("/r", 10, {file("/r/empty", 0), file("/r/full", 10)}))};
+    EXPECT_TRUE(pruneCleanedNodes("/r/full", nullptr, nodes));
+    ASSERT_EQ(nodes.size(), 1u);
+    EXPECT_EQ(nodes[0]->size(), 0);
+    EXPECT_EQ(ids(*nodes[0]->children()), (std::vector<std::string>{"/r/empty"}));
+}
+
+} // namespace
+} // namespace marrowdale
