@@ -1,4 +1,5 @@
 #include "app/model/definitions/EncodableFileMatchingCriterion.hpp"
+#include "platform/hashing/HashCombine.hpp"
 
 #include "platform/format/ByteCountFormatter.hpp"
 #include "platform/format/DateFormatter.hpp"
@@ -47,10 +48,6 @@ constexpr CaseInfo cases[] = {
 
 const CaseInfo& info(Kind kind) {
     return cases[static_cast<int>(kind)];
-}
-
-void combine(std::size_t& seed, std::size_t value) {
-    seed ^= value + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2);
 }
 
 } // namespace
@@ -127,28 +124,28 @@ bool operator==(const EncodableFileMatchingCriterion& a, const EncodableFileMatc
 
 std::size_t EncodableFileMatchingCriterion::hash() const {
     std::size_t seed = 0;
-    combine(seed, static_cast<std::size_t>(kind()));
+    velmor::hashCombine(seed, static_cast<std::size_t>(kind()));
     switch (info(kind()).payload) {
     case Payload::none:
         break;
     case Payload::text:
-        combine(seed, std::hash<std::string>{}(text()));
+        velmor::hashCombine(seed, std::hash<std::string>{}(text()));
         break;
     case Payload::date:
-        combine(seed, std::hash<double>{}(date().secondsSinceReferenceDate));
+        velmor::hashCombine(seed, std::hash<double>{}(date().secondsSinceReferenceDate));
         break;
     case Payload::seconds:
-        combine(seed, std::hash<double>{}(seconds()));
+        velmor::hashCombine(seed, std::hash<double>{}(seconds()));
         break;
     case Payload::size:
-        combine(seed, std::hash<std::int64_t>{}(bytes()));
+        velmor::hashCombine(seed, std::hash<std::int64_t>{}(bytes()));
         break;
     case Payload::list:
-        combine(seed, subcriteria().size());
+        velmor::hashCombine(seed, subcriteria().size());
         [[fallthrough]];
     case Payload::single:
         for (const auto& element : subcriteria()) {
-            combine(seed, element.hash());
+            velmor::hashCombine(seed, element.hash());
         }
         break;
     }

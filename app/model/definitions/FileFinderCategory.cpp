@@ -1,16 +1,9 @@
 #include "app/model/definitions/FileFinderCategory.hpp"
+#include "platform/hashing/HashCombine.hpp"
 
 #include <functional>
 
 namespace marrowdale {
-
-namespace {
-
-void combine(std::size_t& seed, std::size_t value) {
-    seed ^= value + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2);
-}
-
-} // namespace
 
 const std::vector<FileFinderCategory::Engine> FileFinderCategory::allEngines = {Engine::spotlight,
                                                                                 Engine::fileTraversal};
@@ -26,17 +19,17 @@ const char* FileFinderCategory::caseName(Engine engine) {
 std::size_t FileFinderCategory::hash() const {
     std::hash<std::string> text;
     std::size_t seed = 0;
-    combine(seed, text(id));
-    combine(seed, text(rawValue(type)));
-    combine(seed, paths.size());
+    velmor::hashCombine(seed, text(id));
+    velmor::hashCombine(seed, text(rawValue(type)));
+    velmor::hashCombine(seed, paths.size());
     for (const auto& path : paths) {
-        combine(seed, text(path));
+        velmor::hashCombine(seed, text(path));
     }
-    combine(seed, deleteEmptyFolders ? 1 : 0);
-    combine(seed, conditions.hash());
-    combine(seed, engines.size());
+    velmor::hashCombine(seed, deleteEmptyFolders ? 1 : 0);
+    velmor::hashCombine(seed, conditions.hash());
+    velmor::hashCombine(seed, engines.size());
     for (Engine engine : engines) {
-        combine(seed, static_cast<std::size_t>(engine));
+        velmor::hashCombine(seed, static_cast<std::size_t>(engine));
     }
     return seed;
 }

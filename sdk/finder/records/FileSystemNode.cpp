@@ -1,16 +1,9 @@
 #include "sdk/finder/records/FileSystemNode.hpp"
+#include "platform/hashing/HashCombine.hpp"
 
 #include "platform/fs/URLCoding.hpp"
 
 namespace sweepkit {
-
-namespace {
-
-void combine(std::size_t& seed, std::size_t value) {
-    seed ^= value + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2);
-}
-
-} // namespace
 
 const velmor::URL& FileSystemNode::url() const {
     if (auto item = asItem()) {
@@ -42,17 +35,17 @@ bool FileSystemNode::isEmptyFolder() const {
 
 std::size_t FileSystemNode::hash() const {
     std::size_t seed = 0;
-    combine(seed, value_.index());
+    velmor::hashCombine(seed, value_.index());
     if (auto item = asItem()) {
-        combine(seed, std::hash<velmor::URL>{}(item->url));
+        velmor::hashCombine(seed, std::hash<velmor::URL>{}(item->url));
         return seed;
     }
     const Folder& folder = *asFolder();
-    combine(seed, std::hash<velmor::URL>{}(folder.url));
-    combine(seed, std::hash<std::int64_t>{}(folder.contentSize));
-    combine(seed, folder.children.size());
+    velmor::hashCombine(seed, std::hash<velmor::URL>{}(folder.url));
+    velmor::hashCombine(seed, std::hash<std::int64_t>{}(folder.contentSize));
+    velmor::hashCombine(seed, folder.children.size());
     for (const auto& child : folder.children) {
-        combine(seed, child.hash());
+        velmor::hashCombine(seed, child.hash());
     }
     return seed;
 }
