@@ -1,8 +1,8 @@
 #include "app/model/definitions/EncodableFileMatchingCriterion.hpp"
-#include "platform/hashing/HashCombine.hpp"
 
 #include "platform/format/ByteCountFormatter.hpp"
 #include "platform/format/DateFormatter.hpp"
+#include "platform/hashing/HashCombine.hpp"
 
 #include <functional>
 

@@ -1,6 +1,6 @@
 #include "app/model/definitions/FileFinderCategory.hpp"
-#include "platform/hashing/HashCombine.hpp"
 
+#include "platform/hashing/HashCombine.hpp"
 #include <functional>
 
 namespace marrowdale {

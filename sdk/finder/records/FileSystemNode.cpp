@@ -1,7 +1,7 @@
 #include "sdk/finder/records/FileSystemNode.hpp"
-#include "platform/hashing/HashCombine.hpp"
 
 #include "platform/fs/URLCoding.hpp"
+#include "platform/hashing/HashCombine.hpp"
 
 namespace sweepkit {
 
