@@ -149,6 +149,17 @@ double Coding<double>::decode(const Decoder& decoder) {
                          " instead.");
 }
 
+Date Coding<Date>::decode(const Decoder& decoder) {
+    if (auto date = decoder.value().get<Date>()) {
+        return *date;
+    }
+    if (decoder.value().get<double>() || decoder.value().get<std::int64_t>()) {
+        return Date{Coding<double>::decode(decoder)};
+    }
+    decoder.typeMismatch(std::string("Expected to decode a date but found ") +
+                         decoder.value().kindDescription() + " instead.");
+}
+
 namespace {
 
 [[noreturn]] void notANumber(const Decoder& decoder) {

@@ -109,6 +109,13 @@ template <> struct Coding<double> {
     static double decode(const Decoder& decoder);
 };
 
+// Dates are property-list dates; a number of seconds since the reference date (their JSON form) is
+// accepted too.
+template <> struct Coding<Date> {
+    static Value encode(const Date& value) { return value; }
+    static Date decode(const Decoder& decoder);
+};
+
 std::int64_t decodeSignedInteger(const Decoder& decoder, std::int64_t min, std::int64_t max);
 std::uint64_t decodeUnsignedInteger(const Decoder& decoder, std::uint64_t max);
 

@@ -20,6 +20,8 @@ using UserInfo = std::map<std::string, UserInfoValue>;
 class Error {
 public:
     static constexpr const char* posixDomain = "NSPOSIXErrorDomain";
+    // File operations report their failures in this domain, with the POSIX cause underneath.
+    static constexpr const char* cocoaDomain = "NSCocoaErrorDomain";
     static constexpr const char* localizedDescriptionKey = "NSLocalizedDescription";
     static constexpr const char* localizedFailureReasonKey = "NSLocalizedFailureReason";
     static constexpr const char* underlyingErrorKey = "NSUnderlyingError";

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "app/model/definitions/FileFinderCategory.hpp"
+#include "platform/error/Error.hpp"
+#include "platform/fs/URL.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace marrowdale {
+
+enum class HomeDirectoryError { failedToGetHomeDirectory };
+
+// The real user's home folder from the password database; the environment's HOME is not consulted,
+// so a changed environment cannot move where the cleaner looks.
+std::optional<velmor::URL> realHomeDirectory();
+
+// A file URL for `path` with every "~" in it, wherever it stands, replaced by the real home folder.
+// Throws `HomeDirectoryError::failedToGetHomeDirectory`.
+velmor::URL expandingTildeWithRealHome(const std::string& path);
+
+// The definition's search roots, one per path, in order.
+std::vector<velmor::URL> findURLs(const FileFinderCategory& category);
+
+} // namespace marrowdale
+
+template <> struct velmor::ErrorDomain<marrowdale::HomeDirectoryError> {
+    static constexpr const char* value = "Marrowdale.HomeDirectoryError";
+};

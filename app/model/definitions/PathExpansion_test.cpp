@@ -1,0 +1,52 @@
+#include "app/model/definitions/PathExpansion.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace marrowdale {
+namespace {
+
+std::string passwordDatabaseHome() {
+    struct ::passwd* entry = ::getpwuid(::getuid());
+    return entry ? entry->pw_dir : "";
+}
+
+TEST(PathExpansion, TildeIsTheRealHomeWhereverItStands) {
+    const std::string home = passwordDatabaseHome();
+    ASSERT_FALSE(home.empty());
+    // The environment must not steer where the cleaner looks.
+    ::setenv("HOME", "/nonexistent-home-from-the-environment", 1);
+
+    struct Case {
+        const char* path;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"~/Downloads", home + "/Downloads"}, {"~", home},
+        {"/srv/~/x", "/srv/" + home + "/x"},  {"/var/tmp", "/var/tmp"},
+        {"~/a~b", home + "/a" + home + "b"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(expandingTildeWithRealHome(c.path).path(), velmor::URL::fileURL(c.expected).path())
+            << c.path;
+    }
+    EXPECT_EQ(realHomeDirectory()->path(), velmor::URL::fileURL(home).path());
+}
+
+TEST(PathExpansion, FindURLsKeepThePathOrder) {
+    FileFinderCategory category;
+    category.paths = {"/b", "~/a", "/b"};
+    auto urls = findURLs(category);
+    ASSERT_EQ(urls.size(), 3u);
+    EXPECT_EQ(urls[0].path(), "/b");
+    EXPECT_EQ(urls[1], expandingTildeWithRealHome("~/a"));
+    EXPECT_EQ(urls[2].path(), "/b");
+    category.paths.clear();
+    EXPECT_TRUE(findURLs(category).empty());
+}
+
+} // namespace
+} // namespace marrowdale

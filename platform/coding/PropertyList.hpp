@@ -1,0 +1,16 @@
+#pragma once
+
+#include "platform/coding/Value.hpp"
+
+#include <string_view>
+
+namespace velmor::coding {
+
+// The value tree of a property list, XML or binary. Text that is neither is a `dataCorrupted`
+// `DecodingError`.
+//
+// Property-list integers arrive as 64-bit words; values above the signed range are read as the
+// negative numbers they encode, which is how negative integers are stored.
+Value fromPropertyList(std::string_view bytes);
+
+} // namespace velmor::coding
