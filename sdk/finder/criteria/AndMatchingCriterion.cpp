@@ -1,13 +1,11 @@
 #include "sdk/finder/criteria/AndMatchingCriterion.hpp"
 
-#include "platform/metadata/CompoundPredicate.hpp"
-#include "sdk/finder/criteria/SpotlightPredicates.hpp"
+#include "sdk/finder/criteria/CombinedPredicate.hpp"
 
 #include <algorithm>
 
 namespace sweepkit {
 
-using velmor::metadata::CompoundPredicate;
 using velmor::metadata::CompoundPredicateType;
 using velmor::metadata::PredicatePointer;
 
@@ -20,19 +18,7 @@ bool AndMatchingCriterion::matches(const FileSystemItem& item) const {
 }
 
 PredicatePointer AndMatchingCriterion::spotlightPredicate() const {
-    if (criteria_.empty()) {
-        return spotlightAlwaysFalsePredicate();
-    }
-    if (criteria_.size() == 1) {
-        return criteria_.front()->spotlightPredicate();
-    }
-    std::vector<PredicatePointer> predicates;
-    for (const auto& part : criteria_) {
-        predicates.push_back(part->spotlightPredicate());
-    }
-    // Only the shared always-true object is dropped; an equal predicate made elsewhere stays.
-    std::erase(predicates, spotlightAlwaysTruePredicate());
-    return CompoundPredicate::make(CompoundPredicateType::and_, std::move(predicates));
+    return combinedPredicate(criteria_, CompoundPredicateType::and_);
 }
 
 bool AndMatchingCriterion::includes(const FileMatchingCriterion& other) const {

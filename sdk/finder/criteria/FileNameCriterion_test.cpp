@@ -3,8 +3,6 @@
 
 #include "platform/error/Error.hpp"
 
-#include <thread>
-
 namespace sweepkit {
 namespace {
 
@@ -94,25 +92,6 @@ TEST(FileNameCriterion, APatternThatCannotBeCompiledMakesNoCriterion) {
     // Text that is not UTF-8 cannot become an expression over Unicode text.
     EXPECT_THROW(FileNameCriterion::initWithWildcard("caf\xe9*"), velmor::ErrorException);
     EXPECT_THROW(FileNameCriterion::initWithExtension("l\xffg"), velmor::ErrorException);
-}
-
-TEST(FileNameCriterion, OneCriterionServesManyThreads) {
-    auto criterion = FileNameCriterion::initWithExtension("log");
-    std::vector<std::thread> threads;
-    std::vector<int> matched(4, 0);
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 200; ++i) {
-                matched[t] += criterion.matches(itemAt(i % 2 ? "/v/a.log" : "/v/caf\xe9.txt")) ? 1 : 0;
-            }
-        });
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    for (int count : matched) {
-        EXPECT_EQ(count, 100);
-    }
 }
 
 } // namespace

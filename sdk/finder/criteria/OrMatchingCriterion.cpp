@@ -1,13 +1,11 @@
 #include "sdk/finder/criteria/OrMatchingCriterion.hpp"
 
-#include "platform/metadata/CompoundPredicate.hpp"
-#include "sdk/finder/criteria/SpotlightPredicates.hpp"
+#include "sdk/finder/criteria/CombinedPredicate.hpp"
 
 #include <algorithm>
 
 namespace sweepkit {
 
-using velmor::metadata::CompoundPredicate;
 using velmor::metadata::CompoundPredicateType;
 using velmor::metadata::PredicatePointer;
 
@@ -17,17 +15,7 @@ bool OrMatchingCriterion::matches(const FileSystemItem& item) const {
 }
 
 PredicatePointer OrMatchingCriterion::spotlightPredicate() const {
-    if (criteria_.empty()) {
-        return spotlightAlwaysFalsePredicate();
-    }
-    if (criteria_.size() == 1) {
-        return criteria_.front()->spotlightPredicate();
-    }
-    std::vector<PredicatePointer> predicates;
-    for (const auto& part : criteria_) {
-        predicates.push_back(part->spotlightPredicate());
-    }
-    return CompoundPredicate::make(CompoundPredicateType::or_, std::move(predicates));
+    return combinedPredicate(criteria_, CompoundPredicateType::or_);
 }
 
 bool OrMatchingCriterion::includes(const FileMatchingCriterion& other) const {
