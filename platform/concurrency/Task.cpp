@@ -114,7 +114,9 @@ bool AnyTask::isFinished() const {
 
 void AnyTask::wait() const {
     if (core_) {
-        detail::checkNotBlockingMain("Task::wait");
+        if (!core_->isFinished()) {
+            detail::checkNotBlockingMain("Task::wait");
+        }
         core_->waitForEnd();
     }
 }

@@ -142,7 +142,9 @@ template <typename T> template <typename F> Task<T> Task<T>::start(F&& operation
 }
 
 template <typename T> T Task<T>::value() const {
-    detail::checkNotBlockingMain("Task::value");
+    if (!core_->isFinished()) {
+        detail::checkNotBlockingMain("Task::value");
+    }
     if (auto error = core_->waitForEnd()) {
         std::rethrow_exception(error);
     }
