@@ -72,10 +72,7 @@ TEST(Actor, ASleepingOperationLetsOthersIn) {
     // Runs to its end while the sleeper sleeps, which it could not if the actor were held.
     auto other = Task<>::start([&] { actor.run([&] { log.push_back("other"); }); });
     other.value();
-    while (!sleeper.isFinished()) {
-        clock->advance(1);
-        std::this_thread::yield();
-    }
+    clock->advanceUntil([&] { return sleeper.isFinished(); });
     sleeper.value();
     EXPECT_EQ(log, (std::vector<std::string>{"sleeper starts", "other", "sleeper ends"}));
 }

@@ -86,10 +86,7 @@ TEST(Task, SleepFollowsTheTimerServiceClock) {
         Task<>::sleep(10);
         woke = true;
     });
-    while (!task.isFinished()) {
-        clock->advance(1);
-        std::this_thread::yield();
-    }
+    clock->advanceUntil([&] { return task.isFinished(); });
     task.value();
     EXPECT_TRUE(woke);
 }

@@ -43,11 +43,8 @@ TEST(DispatchGroup, WaitForGivesUpAtTheDeadline) {
     DispatchGroup group;
     group.enter();
     auto waited = std::async(std::launch::async, [&] { return group.waitFor(5); });
-    // The waiter schedules its deadline when it starts: move time on until it has seen it pass.
-    while (waited.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-        clock->advance(1);
-        std::this_thread::yield();
-    }
+    clock->advanceUntil(
+        [&] { return waited.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
     EXPECT_FALSE(waited.get());
     group.leave();
     EXPECT_TRUE(group.waitFor(5));

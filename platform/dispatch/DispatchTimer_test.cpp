@@ -113,3 +113,22 @@ TEST_F(DispatchTimerTest, CancelReleasesTheHandlerAndWhatItHolds) {
 }
 
 } // namespace velmor
+
+namespace velmor {
+
+TEST(DispatchTimer, FiresOnTheSteadyClockOfTheProcess) {
+    SerialQueue queue("com.velmor.test.steady");
+    std::latch fired(2);
+    DispatchTimer timer(queue);
+    timer.schedule(0.001, 0.001);
+    timer.setEventHandler([&] {
+        if (!fired.try_wait()) {
+            fired.count_down();
+        }
+    });
+    timer.resume();
+    fired.wait();
+    timer.cancel();
+}
+
+} // namespace velmor

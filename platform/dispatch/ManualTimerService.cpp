@@ -1,5 +1,7 @@
 #include "platform/dispatch/ManualTimerService.hpp"
 
+#include <thread>
+
 namespace velmor {
 
 TimerService::TimePoint ManualTimerService::now() const {
@@ -15,6 +17,13 @@ void ManualTimerService::advance(double seconds) {
         target = now_;
     }
     fireDue(target);
+}
+
+void ManualTimerService::advanceUntil(const std::function<bool()>& done, double step) {
+    while (!done()) {
+        advance(step);
+        std::this_thread::yield();
+    }
 }
 
 ScopedTimerService::ScopedTimerService(std::shared_ptr<TimerService> service) {

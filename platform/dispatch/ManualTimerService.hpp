@@ -10,6 +10,9 @@ class ManualTimerService : public TimerService {
 public:
     TimePoint now() const override;
     void advance(double seconds);
+    // Moves time on by `step` until `done()` holds: for a waiter on another thread whose deadline
+    // is set at a moment the test cannot know.
+    void advanceUntil(const std::function<bool()>& done, double step = 1);
 
 private:
     mutable std::mutex clockMutex_;

@@ -22,10 +22,8 @@ TEST(Semaphore, WaitForGivesUpAtTheDeadlineWithoutTakingASignal) {
     ScopedTimerService scope(clock);
     Semaphore semaphore;
     auto waited = std::async(std::launch::async, [&] { return semaphore.waitFor(2); });
-    while (waited.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-        clock->advance(1);
-        std::this_thread::yield();
-    }
+    clock->advanceUntil(
+        [&] { return waited.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
     EXPECT_FALSE(waited.get());
     semaphore.signal();
     EXPECT_TRUE(semaphore.waitFor(2));

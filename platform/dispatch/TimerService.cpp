@@ -21,15 +21,7 @@ private:
     [[noreturn]] void run() {
         setCurrentThreadName("velmor.timers");
         for (;;) {
-            std::optional<TimePoint> deadline = earliestDeadline();
-            {
-                std::unique_lock lock(mutex_);
-                if (deadline) {
-                    changed_.wait_until(lock, *deadline);
-                } else {
-                    changed_.wait(lock);
-                }
-            }
+            waitUntilDueOrChanged();
             fireDue(Clock::now());
         }
     }
@@ -88,12 +80,14 @@ void TimerService::unschedule(Id id) {
     deadlines_.erase(found);
 }
 
-std::optional<TimerService::TimePoint> TimerService::earliestDeadline() {
-    std::lock_guard lock(mutex_);
+void TimerService::waitUntilDueOrChanged() {
+    // One lock from the look at the entries to the wait, so that no change slips in between.
+    std::unique_lock lock(mutex_);
     if (entries_.empty()) {
-        return std::nullopt;
+        changed_.wait(lock);
+    } else {
+        changed_.wait_until(lock, entries_.begin()->first.first);
     }
-    return entries_.begin()->first.first;
 }
 
 void TimerService::fireDue(TimePoint time) {

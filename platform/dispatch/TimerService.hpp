@@ -43,12 +43,12 @@ protected:
     // Calls, one at a time and in deadline order, every entry due at `time`, including those that
     // the calls themselves schedule.
     void fireDue(TimePoint time);
-    std::optional<TimePoint> earliestDeadline();
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    // Waits until the earliest entry is due or the entries change.
+    void waitUntilDueOrChanged();
 
 private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
     std::map<std::pair<TimePoint, Id>, std::function<void()>> entries_;
     std::unordered_map<Id, TimePoint> deadlines_;
     Id nextId_ = 1;
