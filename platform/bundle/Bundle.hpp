@@ -26,6 +26,8 @@ public:
     // Nothing when the bundle has no readable "Info.plist" whose top level is a dictionary.
     const coding::Object* infoDictionary() const { return info_ ? &*info_ : nullptr; }
     const coding::Value* objectForInfoDictionaryKey(const std::string& key) const;
+    // The file `name`.`extension` in the bundle's "Resources" folder; nothing when there is none.
+    std::optional<URL> urlForResource(const std::string& name, const std::string& extension) const;
     // The "CFBundleIdentifier" text; nothing when it is missing or not a string.
     std::optional<std::string> bundleIdentifier() const;
 

@@ -55,6 +55,19 @@ TEST(Bundle, HasNoIdentifierWithoutAUsableInformationDictionary) {
     }
 }
 
+TEST(Bundle, FindsResourcesByNameAndExtension) {
+    velmor::testing::TemporaryDirectory dir;
+    dir.writeFile("Resources/parameters-categories.plist", "x");
+    dir.writeFile("Resources/README", "x");
+    dir.makeDirectory("Resources/folder.plist");
+    Bundle bundle(URL::fileURL(dir.path()));
+    EXPECT_EQ(bundle.urlForResource("parameters-categories", "plist"),
+              URL::fileURL(dir / "Resources/parameters-categories.plist"));
+    EXPECT_EQ(bundle.urlForResource("README", ""), URL::fileURL(dir / "Resources/README"));
+    EXPECT_EQ(bundle.urlForResource("parameters-categories", "json"), std::nullopt);
+    EXPECT_EQ(bundle.urlForResource("folder", "plist"), std::nullopt);
+}
+
 TEST(Bundle, MainBundleIsTheExecutablesFolderUnlessTheEnvironmentNamesOne) {
     ::unsetenv(Bundle::mainBundleEnvironmentKey);
     char buffer[4096];

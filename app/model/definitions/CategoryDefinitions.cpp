@@ -2,6 +2,10 @@
 
 #include "platform/coding/PropertyList.hpp"
 
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+
 namespace marrowdale {
 
 std::vector<FileFinderCategory> decodeCategoryDefinitions(std::string_view propertyList) {
@@ -21,6 +25,21 @@ std::vector<FileFinderCategory> decodeCategoryDefinitions(std::string_view prope
         throw velmor::TypedError<CleanerError>(CleanerError::missingCategoryEntry);
     }
     return categories;
+}
+
+std::vector<FileFinderCategory> loadFileFinderCategories(const velmor::Bundle& bundle) {
+    auto url = bundle.urlForResource("parameters-categories", "plist");
+    if (!url) {
+        throw velmor::TypedError<CleanerError>(CleanerError::missingCategoryFile);
+    }
+    std::ifstream file(url->path(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (!file && !file.eof()) {
+        const velmor::Error cause = velmor::Error::posix(errno != 0 ? errno : EIO);
+        throw velmor::ErrorException(
+            velmor::Error(cause.domain(), cause.code(), {{velmor::Error::filePathKey, url->path()}}));
+    }
+    return decodeCategoryDefinitions(bytes);
 }
 
 } // namespace marrowdale

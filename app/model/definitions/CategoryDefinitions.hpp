@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/model/definitions/FileFinderCategory.hpp"
+#include "platform/bundle/Bundle.hpp"
 #include "platform/error/Error.hpp"
 
 #include <string_view>
@@ -16,6 +17,12 @@ enum class CleanerError { missingCategoryFile, missingCategoryEntry };
 // no partial list is returned. Throws `DecodingError`, or `CleanerError::missingCategoryEntry` when
 // there is no "categories" key.
 std::vector<FileFinderCategory> decodeCategoryDefinitions(std::string_view propertyList);
+
+// The definitions of the resource "parameters-categories.plist" of `bundle`. Throws
+// `CleanerError::missingCategoryFile` when the bundle has no such resource, a POSIX error (with the
+// file's path) when it cannot be read, and what decoding throws.
+std::vector<FileFinderCategory>
+loadFileFinderCategories(const velmor::Bundle& bundle = velmor::Bundle::main());
 
 } // namespace marrowdale
 

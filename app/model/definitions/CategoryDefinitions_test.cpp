@@ -1,6 +1,7 @@
 #include "app/model/definitions/CategoryDefinitions.hpp"
 
 #include "platform/coding/Decoding.hpp"
+#include "platform/testing/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -66,6 +67,22 @@ TEST(CategoryDefinitions, FailsWholeOrNotAtAll) {
     for (const auto& text : failing) {
         EXPECT_THROW(decodeCategoryDefinitions(text), velmor::coding::DecodingError) << text;
     }
+}
+
+TEST(CategoryDefinitions, LoadsFromTheBundlesResource) {
+    velmor::testing::TemporaryDirectory bundleFolder;
+    velmor::Bundle bundle(velmor::URL::fileURL(bundleFolder.path()));
+    try {
+        loadFileFinderCategories(bundle);
+        ADD_FAILURE();
+    } catch (const velmor::TypedError<CleanerError>& error) {
+        EXPECT_EQ(error.value(), CleanerError::missingCategoryFile);
+    }
+    bundleFolder.writeFile("Resources/parameters-categories.plist",
+                           plist("<dict><key>categories</key><array>" + definition + "</array></dict>"));
+    auto categories = loadFileFinderCategories(bundle);
+    ASSERT_EQ(categories.size(), 1u);
+    EXPECT_EQ(categories[0].id, "logs");
 }
 
 // The definitions the application ships: every one asks for deletability, and each category's ids

@@ -91,8 +91,9 @@ std::optional<CleanableNode::Date> CleanableNode::lastAccessDate() const {
 }
 
 CleanableNode::Date CleanableNode::distantPast() {
-    // 0001-01-01 00:00:00 UTC.
-    return Date(std::chrono::duration_cast<Date::duration>(std::chrono::seconds(-62135596800)));
+    // The earliest time the clock can hold (the year 1677): before any file's date, which is all
+    // sorting by last access needs.
+    return Date::min();
 }
 
 CleanableNode::Date CleanableNode::lastAccessDateOrDistantPast() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/model/definitions/FileFinderCategory.hpp"
+#include "platform/concurrency/MainActor.hpp"
 #include "sdk/finder/AnalysisResult.hpp"
 
 #include <chrono>
@@ -26,9 +27,10 @@ struct IconDescriptor {
     friend bool operator==(const IconDescriptor&, const IconDescriptor&) = default;
 };
 
-// One row of the result tree the user selects from. Rows live on the main thread. Their name,
-// icon, size and children are worked out on first use and kept; pruning after a clean may replace
-// the kept size and children.
+// One row of the result tree the user selects from. Rows live on the main thread, and are destroyed
+// there whichever thread lets go of them last. Their name, icon, size and children are worked out
+// on first use and kept; pruning after a clean may replace the kept size and children. The payload
+// never changes, so it may be read from any thread.
 class CleanableNode {
 public:
     // A definition's whole result, shown as one line that cannot be opened.
@@ -65,7 +67,9 @@ public:
     void setChildren(std::optional<CleanableNodes> children) { children_ = std::move(children); }
 
 private:
+    friend class velmor::MainActor;
     explicit CleanableNode(Payload payload) : payload_(std::move(payload)) {}
+    static CleanableNodePtr make(Payload payload);
 
     Payload payload_;
     std::optional<std::string> displayName_;

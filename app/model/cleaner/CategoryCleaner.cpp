@@ -1,0 +1,174 @@
+#include "app/model/cleaner/CategoryCleaner.hpp"
+
+#include "app/model/nodes/Selection.hpp"
+#include "platform/concurrency/CheckedContinuation.hpp"
+#include "platform/concurrency/MainActor.hpp"
+#include "platform/fs/Stat.hpp"
+#include "sdk/finder/records/RoundedSize.hpp"
+
+#include <sys/stat.h>
+
+namespace marrowdale {
+
+using sweepkit::FileSystemItem;
+using sweepkit::FileSystemNode;
+using velmor::MainActor;
+
+namespace {
+
+// Whether the entry at the item's path is still the one the scan found. A file that grew or was
+// touched is; one replaced by another file, a folder or a link is not. An entry that is gone
+// counts as the same: deleting it is a no-op.
+bool isStillTheScannedEntry(const FileSystemItem& item) {
+    auto now = velmor::Stat::lstatPath(item.url.path());
+    if (!now) {
+        return true;
+    }
+    return now->st_dev == item.metadata.st_dev && now->st_ino == item.metadata.st_ino &&
+           (now->st_mode & S_IFMT) == (item.metadata.st_mode & S_IFMT);
+}
+
+std::int64_t sizeBelow(const std::vector<FileSystemNode>& nodes) {
+    std::int64_t size = 0;
+    for (const auto& node : nodes) {
+        size +=
+            node.asFolder() ? node.asFolder()->contentSize : sweepkit::roundedSize(node.asItem()->metadata);
+    }
+    return size;
+}
+
+} // namespace
+
+CategoryCleaner::CategoryCleaner(CategoryResult result, std::vector<velmor::URL> baseFindURLs,
+                                 std::shared_ptr<ErrorStore> errorStore,
+                                 std::shared_ptr<const velmor::Logger> logger)
+    : result_(std::move(result)), baseFindURLs_(std::move(baseFindURLs)), errorStore_(std::move(errorStore)),
+      logger_(std::move(logger)) {}
+
+velmor::Error CategoryCleaner::changedSinceScanError(const std::string& path) {
+    return velmor::Error("Marrowdale.CategoryCleaner", 0,
+                         {{velmor::Error::localizedDescriptionKey,
+                           std::string("The file changed since the scan, so it was not deleted.")},
+                          {velmor::Error::filePathKey, path}});
+}
+
+void CategoryCleaner::record(const velmor::Error& error, const FileSystemItem& item,
+                             const CleanableNodePtr& rootNode) {
+    MainActor::run([&] { errorStore_->record(error, item, *rootNode); });
+}
+
+CategoryResult CategoryCleaner::clean(const std::unordered_set<std::string>& selectedIds) {
+    if (std::holds_alternative<velmor::Error>(result_)) {
+        logger_->debug([] { return std::string("Result is not success, returing uncleaned result"); });
+        return result_;
+    }
+    CleanableNodes nodes = std::get<CleanableNodes>(result_);
+    CleanableNodes toClean = MainActor::run([&] { return selectedNodes(selectedIds, nodes); });
+    logger_->debug([&] { return "Total nodes: " + std::to_string(nodes.size()); });
+    if (toClean.empty()) {
+        logger_->debug([] { return std::string("No node to clean, returning uncleaned result"); });
+        return nodes;
+    }
+    logger_->debug([&] { return "Nodes to clean: " + std::to_string(toClean.size()); });
+
+    const sweepkit::FileCleaner fileCleaner;
+    for (const auto& node : toClean) {
+        CleanableNodePtr rest = clean(node, fileCleaner, node);
+        MainActor::run([&] { pruneCleanedNodes(node->id(), rest, nodes); });
+    }
+    // The rows are let go of on the main thread, where they live.
+    return MainActor::run([&] {
+        toClean.clear();
+        return CategoryResult(std::move(nodes));
+    });
+}
+
+CleanableNodePtr CategoryCleaner::clean(const CleanableNodePtr& node,
+                                        const sweepkit::FileCleaner& fileCleaner,
+                                        const CleanableNodePtr& rootNode) {
+    const auto& payload = node->payload();
+    if (auto item = std::get_if<FileSystemItem>(&payload)) {
+        auto rest = clean(*item, fileCleaner, rootNode);
+        return rest ? CleanableNode::item(*rest) : nullptr;
+    }
+    if (auto tree = std::get_if<FileSystemNode>(&payload)) {
+        auto rest = clean(*tree, fileCleaner, rootNode);
+        return rest ? CleanableNode::node(*rest) : nullptr;
+    }
+    const auto& whole = std::get<CleanableNode::NonBrowsableResult>(payload);
+    std::vector<FileSystemNode> kept;
+    for (const auto& part : whole.result.nodes) {
+        if (auto rest = clean(part, fileCleaner, rootNode)) {
+            kept.push_back(std::move(*rest));
+        }
+    }
+    if (kept.empty()) {
+        return nullptr;
+    }
+    sweepkit::AnalysisResult remainder{std::move(kept), whole.result.errors, false, whole.result.cancelled};
+    return CleanableNode::nonBrowsableResult(whole.category, std::move(remainder));
+}
+
+std::optional<FileSystemNode> CategoryCleaner::clean(const FileSystemNode& node,
+                                                     const sweepkit::FileCleaner& fileCleaner,
+                                                     const CleanableNodePtr& rootNode) {
+    if (auto item = node.asItem()) {
+        auto rest = clean(*item, fileCleaner, rootNode);
+        return rest ? std::optional(FileSystemNode::item(*rest)) : std::nullopt;
+    }
+    const auto& folder = *node.asFolder();
+    std::vector<FileSystemNode> kept;
+    for (const auto& child : folder.children) {
+        if (auto rest = clean(child, fileCleaner, rootNode)) {
+            kept.push_back(std::move(*rest));
+        }
+    }
+    if (kept.empty()) {
+        return std::nullopt;
+    }
+    // What is left below counts, not what the folder held before the clean.
+    const std::int64_t remaining = sizeBelow(kept);
+    return FileSystemNode::folder(folder.url, remaining, std::move(kept));
+}
+
+std::optional<FileSystemItem> CategoryCleaner::clean(const FileSystemItem& item,
+                                                     const sweepkit::FileCleaner& fileCleaner,
+                                                     const CleanableNodePtr& rootNode) {
+    const std::string path = item.url.path();
+    logger_->debug([&] { return "Cleaning file system item at: " + path; });
+    if (!isStillTheScannedEntry(item)) {
+        const velmor::Error error = changedSinceScanError(path);
+        logger_->error(
+            [&] { return "Could not clean file system item at: " + path + ": " + error.description(); });
+        record(error, item, rootNode);
+        return item;
+    }
+    return velmor::withCheckedContinuation<std::optional<FileSystemItem>>(
+        "clean(fileSystemItem:with:baseFindURLs:rootNode:)",
+        [&](velmor::CheckedContinuation<std::optional<FileSystemItem>> continuation) {
+            try {
+                // The progress is not followed: one item is quick, and a clean is never cancelled.
+                fileCleaner.clean(
+                    {item.url}, baseFindURLs_, false,
+                    [continuation, item, rootNode, store = errorStore_](sweepkit::CleaningResult result) {
+                        if (result.errors.empty()) {
+                            continuation.resume(std::nullopt);
+                            return;
+                        }
+                        MainActor::post([store, error = result.errors.front().error, item, rootNode] {
+                            store->record(error, item, *rootNode);
+                        });
+                        continuation.resume(item);
+                    });
+            } catch (...) {
+                const velmor::Error error = velmor::errorFromException(std::current_exception());
+                logger_->error([&] {
+                    return "Could not clean file system item at: " + path + ": " + error.description();
+                });
+                record(error, item, rootNode);
+                continuation.resume(item);
+            }
+        });
+}
+
+} // namespace marrowdale

@@ -1,0 +1,30 @@
+#include "platform/dispatch/Alarm.hpp"
+
+namespace velmor {
+
+Alarm::Alarm(double seconds)
+    : service_(TimerService::current()), rung_(std::make_shared<std::atomic<bool>>(false)) {
+    auto deadline = service_->deadlineAfter(seconds);
+    if (deadline <= service_->now()) {
+        // Already due: ring now rather than wait for a clock that may never move (a manual one).
+        rung_->store(true);
+        source_.request_stop();
+        return;
+    }
+    entry_ = service_->schedule(deadline, [source = source_, rung = rung_]() mutable {
+        rung->store(true);
+        source.request_stop();
+    });
+}
+
+Alarm::~Alarm() {
+    if (entry_) {
+        service_->unschedule(*entry_);
+    }
+}
+
+bool Alarm::hasRung() const {
+    return rung_->load();
+}
+
+} // namespace velmor

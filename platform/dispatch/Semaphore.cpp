@@ -1,0 +1,31 @@
+#include "platform/dispatch/Semaphore.hpp"
+
+#include "platform/dispatch/Alarm.hpp"
+
+namespace velmor {
+
+void Semaphore::signal() {
+    {
+        std::lock_guard lock(mutex_);
+        ++value_;
+    }
+    signalled_.notify_one();
+}
+
+void Semaphore::wait() {
+    std::unique_lock lock(mutex_);
+    signalled_.wait(lock, [&] { return value_ > 0; });
+    --value_;
+}
+
+bool Semaphore::waitFor(double seconds) {
+    Alarm alarm(seconds);
+    std::unique_lock lock(mutex_);
+    if (!signalled_.wait(lock, alarm.token(), [&] { return value_ > 0; })) {
+        return false;
+    }
+    --value_;
+    return true;
+}
+
+} // namespace velmor

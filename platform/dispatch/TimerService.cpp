@@ -1,0 +1,129 @@
+#include "platform/dispatch/TimerService.hpp"
+
+#include "platform/dispatch/ThreadPool.hpp"
+
+#include <cmath>
+#include <thread>
+
+namespace velmor {
+
+namespace {
+
+// The process-wide service: one thread sleeping until the earliest deadline.
+class SteadyTimerService : public TimerService {
+public:
+    SteadyTimerService() {
+        std::thread([this] { run(); }).detach();
+    }
+    TimePoint now() const override { return Clock::now(); }
+
+private:
+    [[noreturn]] void run() {
+        setCurrentThreadName("velmor.timers");
+        for (;;) {
+            std::optional<TimePoint> deadline = earliestDeadline();
+            {
+                std::unique_lock lock(mutex_);
+                if (deadline) {
+                    changed_.wait_until(lock, *deadline);
+                } else {
+                    changed_.wait(lock);
+                }
+            }
+            fireDue(Clock::now());
+        }
+    }
+};
+
+std::mutex currentMutex;
+std::shared_ptr<TimerService>& installed() {
+    static auto* service = new std::shared_ptr<TimerService>();
+    return *service;
+}
+std::shared_ptr<TimerService> steady() {
+    // Never destroyed: its thread runs for the life of the process.
+    static auto* service = new std::shared_ptr<TimerService>(std::make_shared<SteadyTimerService>());
+    return *service;
+}
+
+} // namespace
+
+TimerService::Clock::duration durationFromSeconds(double seconds) {
+    if (!(seconds > 0)) {
+        return TimerService::Clock::duration::zero();
+    }
+    // About 292 years: far beyond any wait, and safe to add to the current time.
+    constexpr double limit = 9.2e9;
+    std::chrono::duration<double> span(std::min(seconds, limit));
+    return std::chrono::duration_cast<TimerService::Clock::duration>(span);
+}
+
+TimerService::TimePoint TimerService::deadlineAfter(double seconds) const {
+    return now() + durationFromSeconds(seconds);
+}
+
+TimerService::Id TimerService::schedule(TimePoint deadline, std::function<void()> fire) {
+    Id id;
+    {
+        std::lock_guard lock(mutex_);
+        id = nextId_++;
+        entries_.emplace(std::make_pair(deadline, id), std::move(fire));
+        deadlines_.emplace(id, deadline);
+    }
+    changed_.notify_all();
+    return id;
+}
+
+void TimerService::unschedule(Id id) {
+    // Declared before the lock so that it goes after it: its captures may reach the service.
+    std::function<void()> dropped;
+    std::lock_guard lock(mutex_);
+    auto found = deadlines_.find(id);
+    if (found == deadlines_.end()) {
+        return;
+    }
+    auto entry = entries_.find(std::make_pair(found->second, id));
+    dropped = std::move(entry->second);
+    entries_.erase(entry);
+    deadlines_.erase(found);
+}
+
+std::optional<TimerService::TimePoint> TimerService::earliestDeadline() {
+    std::lock_guard lock(mutex_);
+    if (entries_.empty()) {
+        return std::nullopt;
+    }
+    return entries_.begin()->first.first;
+}
+
+void TimerService::fireDue(TimePoint time) {
+    for (;;) {
+        std::function<void()> fire;
+        {
+            std::lock_guard lock(mutex_);
+            if (entries_.empty() || entries_.begin()->first.first > time) {
+                return;
+            }
+            auto first = entries_.begin();
+            fire = std::move(first->second);
+            deadlines_.erase(first->first.second);
+            entries_.erase(first);
+        }
+        fire();
+    }
+}
+
+std::shared_ptr<TimerService> TimerService::current() {
+    std::lock_guard lock(currentMutex);
+    if (auto& service = installed()) {
+        return service;
+    }
+    return steady();
+}
+
+void TimerService::setCurrent(std::shared_ptr<TimerService> service) {
+    std::lock_guard lock(currentMutex);
+    installed() = std::move(service);
+}
+
+} // namespace velmor

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+
+namespace velmor {
+
+// Wakes timers and sleepers at their deadlines. The process runs one over the steady clock on a
+// thread of its own; tests put a `ManualTimerService` in its place so that time moves only when
+// they say so.
+class TimerService {
+public:
+    using Clock = std::chrono::steady_clock;
+    using TimePoint = Clock::time_point;
+    using Id = std::uint64_t;
+
+    virtual ~TimerService() = default;
+
+    virtual TimePoint now() const = 0;
+    // `seconds` from now; a negative or not-a-number value counts as 0, a huge one is clamped.
+    TimePoint deadlineAfter(double seconds) const;
+
+    // Calls `fire` once `deadline` has passed. `fire` runs on the service's thread (or the thread
+    // that advances a manual clock), so it only hands work on.
+    Id schedule(TimePoint deadline, std::function<void()> fire);
+    // Forgets a pending entry; nothing happens when it has already fired.
+    void unschedule(Id id);
+
+    // The service in use: the one installed by `setCurrent`, else the steady one.
+    static std::shared_ptr<TimerService> current();
+    // Installs `service` for everything scheduled from now on; nullptr goes back to the steady one.
+    static void setCurrent(std::shared_ptr<TimerService> service);
+
+protected:
+    // Calls, one at a time and in deadline order, every entry due at `time`, including those that
+    // the calls themselves schedule.
+    void fireDue(TimePoint time);
+    std::optional<TimePoint> earliestDeadline();
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+
+private:
+    std::map<std::pair<TimePoint, Id>, std::function<void()>> entries_;
+    std::unordered_map<Id, TimePoint> deadlines_;
+    Id nextId_ = 1;
+};
+
+// Converts seconds given as a double into a clock duration, with the clamping of `deadlineAfter`.
+TimerService::Clock::duration durationFromSeconds(double seconds);
+
+} // namespace velmor

@@ -1,0 +1,202 @@
+#include "sdk/finder/cleaning/FileCleaner.hpp"
+
+#include "platform/coding/JSON.hpp"
+#include "platform/testing/PrivilegeDrop.hpp"
+#include "platform/testing/TemporaryDirectory.hpp"
+#include "sdk/finder/cleaning/DeletionRoutine.hpp"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sweepkit {
+namespace {
+
+using velmor::URL;
+using velmor::testing::TemporaryDirectory;
+
+bool exists(const std::string& path) {
+    struct ::stat record {};
+    return ::lstat(path.c_str(), &record) == 0;
+}
+
+std::int64_t allocated(const std::string& path) {
+    struct ::stat record {};
+    ::lstat(path.c_str(), &record);
+    return record.st_blocks * 512;
+}
+
+std::vector<URL> urls(std::initializer_list<std::string> paths) {
+    std::vector<URL> result;
+    for (const auto& path : paths) {
+        result.push_back(URL::fileURL(path));
+    }
+    return result;
+}
+
+struct Run {
+    std::shared_ptr<velmor::Progress> progress;
+    CleaningResult result;
+};
+
+Run clean(const FileCleaner& cleaner, std::vector<URL> entries, std::vector<URL> roots = {},
+          bool emptied = false) {
+    std::promise<CleaningResult> done;
+    auto progress = cleaner.clean(std::move(entries), std::move(roots), emptied, [&](CleaningResult result) {
+        EXPECT_TRUE(cleaner.queue().isCurrent());
+        done.set_value(std::move(result));
+    });
+    return Run{progress, done.get_future().get()};
+}
+
+TEST(FileCleaner, AnEmptyListReportsNothing) {
+    FileCleaner cleaner;
+    auto run = clean(cleaner, {});
+    EXPECT_EQ(run.progress->totalUnitCount(), 0);
+    EXPECT_EQ(run.result.reclaimedBytes, 0u);
+    EXPECT_TRUE(run.result.errors.empty());
+    EXPECT_FALSE(run.result.cancelled);
+    EXPECT_EQ(FileCleaner().queue().label(), "com.velmor.sweepkit.FileCleaner.queue");
+}
+
+TEST(FileCleaner, ReclaimsTheAllocatedSizeOfEverythingRemoved) {
+    TemporaryDirectory tmp;
+    std::string small = tmp.writeFile("small", std::string(10, 'x'));
+    std::string inner = tmp.writeFile("folder/inner", std::string(5000, 'y'));
+    const std::int64_t expected = allocated(small) + allocated(inner) + allocated(tmp / "folder");
+    ASSERT_GT(allocated(small), 10);
+
+    FileCleaner cleaner;
+    auto run = clean(cleaner, urls({small, tmp / "folder", tmp / "already-gone"}));
+    EXPECT_EQ(run.result.reclaimedBytes, static_cast<std::uint64_t>(expected));
+    EXPECT_TRUE(run.result.errors.empty()) << "an entry that is already gone is no failure";
+    EXPECT_EQ(run.progress->totalUnitCount(), 3);
+    EXPECT_EQ(run.progress->completedUnitCount(), 3);
+    EXPECT_FALSE(exists(small));
+    EXPECT_FALSE(exists(tmp / "folder"));
+}
+
+TEST(FileCleaner, LinksAreRemovedAsLinks) {
+    TemporaryDirectory tmp;
+    tmp.writeFile("outside/precious", "keep me");
+    tmp.makeDirectory("tree");
+    ASSERT_EQ(::symlink((tmp / "outside").c_str(), (tmp / "tree/link").c_str()), 0);
+    ASSERT_EQ(::symlink((tmp / "outside").c_str(), (tmp / "top-link").c_str()), 0);
+    FileCleaner cleaner;
+    auto run = clean(cleaner, urls({tmp / "tree", tmp / "top-link"}));
+    EXPECT_TRUE(run.result.errors.empty());
+    EXPECT_FALSE(exists(tmp / "tree"));
+    EXPECT_FALSE(exists(tmp / "top-link"));
+    EXPECT_TRUE(exists(tmp / "outside/precious"));
+}
+
+TEST(FileCleaner, CancellingBeforeTheQueueRunsRemovesNothing) {
+    TemporaryDirectory tmp;
+    std::string file = tmp.writeFile("file", "x");
+    FileCleaner cleaner;
+    std::promise<void> release;
+    auto held = release.get_future().share();
+    cleaner.queue().async([held] { held.wait(); }); // keeps the queue busy until the run is cancelled
+
+    std::promise<CleaningResult> done;
+    auto progress =
+        cleaner.clean(urls({file}), {}, false, [&](CleaningResult result) { done.set_value(result); });
+    progress->cancel();
+    release.set_value();
+    CleaningResult result = done.get_future().get();
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_EQ(result.reclaimedBytes, 0u);
+    EXPECT_EQ(progress->completedUnitCount(), 0);
+    EXPECT_TRUE(exists(file));
+}
+
+TEST(FileCleaner, EmptiedFoldersStayUnlessAskedFor) {
+    TemporaryDirectory tmp;
+    std::string file = tmp.writeFile("r/a/b/f", "x");
+    FileCleaner cleaner;
+    clean(cleaner, urls({file}), urls({tmp / "r"}), false);
+    EXPECT_TRUE(exists(tmp / "r/a/b"));
+}
+
+TEST(FileCleaner, EmptiedFoldersGoUpToButNotIncludingTheRoot) {
+    TemporaryDirectory tmp;
+    std::string file = tmp.writeFile("r/a/b/f", "x");
+    tmp.writeFile("r/a/b/.directory", "view settings");
+    tmp.writeFile("r/keep", "x");
+    FileCleaner cleaner;
+    auto run = clean(cleaner, urls({file}), urls({tmp / "r"}), true);
+    EXPECT_TRUE(run.result.errors.empty());
+    EXPECT_FALSE(exists(tmp / "r/a/b"));
+    EXPECT_FALSE(exists(tmp / "r/a"));
+    EXPECT_TRUE(exists(tmp / "r"));
+    EXPECT_TRUE(exists(tmp / "r/keep"));
+
+    // A folder that still shows an entry stays, and so does everything above it.
+    std::string second = tmp.writeFile("r/c/d/f", "x");
+    tmp.writeFile("r/c/visible", "x");
+    clean(cleaner, urls({second}), urls({tmp / "r"}), true);
+    EXPECT_FALSE(exists(tmp / "r/c/d"));
+    EXPECT_TRUE(exists(tmp / "r/c/visible"));
+}
+
+TEST(FileCleaner, TheFolderPassStaysStrictlyInsideWholeRootComponents) {
+    TemporaryDirectory tmp;
+    std::string file = tmp.writeFile("r/abc/x/f", "x");
+    std::string rootFile = tmp.writeFile("r/ab/f", "x");
+    FileCleaner cleaner;
+    // /r/ab is no root of /r/abc/x/f: its folders stay.
+    clean(cleaner, urls({file, rootFile}), urls({tmp / "r/ab"}), true);
+    EXPECT_FALSE(exists(file));
+    EXPECT_TRUE(exists(tmp / "r/abc/x"));
+    EXPECT_TRUE(exists(tmp / "r/ab")) << "a root is never removed";
+}
+
+TEST(FileCleaner, APermissionFailureIsReportedWithItsPathAndTheRunGoesOn) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to fork a child that drops to an unprivileged user";
+    }
+    TemporaryDirectory tmp;
+    ::chmod(tmp.path().c_str(), 0755);
+    std::string root = tmp.makeDirectory("root");
+    std::string free = tmp.writeFile("root/free", "x");
+    std::string locked = tmp.makeDirectory("root/locked");
+    tmp.writeFile("root/locked/inside", "x");
+    for (const std::string& path : {root, free, locked}) {
+        ASSERT_EQ(::chown(path.c_str(), velmor::testing::unprivilegedUser, velmor::testing::unprivilegedUser),
+                  0);
+    }
+    // "inside" stays root's: the unprivileged user may not empty the folder.
+    ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
+
+    // The routine itself runs in the child, without the queue's threads.
+    int status = velmor::testing::runAsUnprivilegedUser([&] {
+        velmor::Progress progress(3);
+        CleaningResult result = Cleaner::removeItems(urls({locked, free}), {}, false, progress);
+        if (result.errors.size() != 1 || result.errors[0].path != locked) {
+            return 1;
+        }
+        return progress.completedUnitCount() == 2 ? 0 : 2;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_FALSE(exists(free));
+    EXPECT_TRUE(exists(tmp / "root/locked/inside"));
+}
+
+TEST(FileCleaner, ResultCodingKeys) {
+    CleaningResult result{4096, {ProcessingError{velmor::Error::posix(EACCES), "/x"}}, true};
+    std::string text = velmor::coding::toJSON(velmor::coding::encode(result));
+    EXPECT_EQ(
+        text,
+        R"({"reclaimedBytes":4096,"errors":[{"errorCode":13,"errorDomain":"NSPOSIXErrorDomain","path":"/x"}],)"
+        R"("cancelled":true})");
+    auto decoded = velmor::coding::decode<CleaningResult>(velmor::coding::fromJSON(text));
+    EXPECT_EQ(decoded.reclaimedBytes, 4096u);
+    EXPECT_TRUE(decoded.cancelled);
+    ASSERT_EQ(decoded.errors.size(), 1u);
+    EXPECT_EQ(decoded.errors[0].path, "/x");
+}
+
+} // namespace
+} // namespace sweepkit
