@@ -150,4 +150,15 @@ URL URL::fromAbsoluteString(std::string_view text) {
     return URL(std::move(path));
 }
 
+std::string describe(const std::vector<URL>& urls) {
+    std::string text = "[";
+    for (const auto& url : urls) {
+        if (text.size() > 1) {
+            text += ", ";
+        }
+        text += url.absoluteString();
+    }
+    return text + "]";
+}
+
 } // namespace velmor

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmor {
 
@@ -38,6 +39,9 @@ private:
     explicit URL(std::string path) : path_(std::move(path)) {}
     std::string path_;
 };
+
+// A list of URLs as log lines print it: "[file:///a, file:///b/]".
+std::string describe(const std::vector<URL>& urls);
 
 } // namespace velmor
 

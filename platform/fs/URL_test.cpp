@@ -53,4 +53,9 @@ TEST(URL, EqualityAndHashFollowThePathText) {
     EXPECT_EQ(URL::fileURL("/a/b"), URL::fileURL("/a/").appendingPathComponent("b"));
 }
 
+TEST(URL, AListDescribesItsURLsInOrder) {
+    EXPECT_EQ(describe({}), "[]");
+    EXPECT_EQ(describe({URL::fileURL("/a b/"), URL::fileURL("/c")}), "[file:///a%20b/, file:///c]");
+}
+
 } // namespace velmor

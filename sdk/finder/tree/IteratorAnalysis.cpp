@@ -1,18 +1,10 @@
 #include "sdk/finder/tree/IteratorAnalysis.hpp"
 
+#include "platform/concurrency/Task.hpp"
 #include "platform/fs/Package.hpp"
 #include "sdk/finder/records/RoundedSize.hpp"
 
 namespace sweepkit {
-
-namespace {
-
-// Stands in for the current task's cancellation until the runtime provides it.
-bool searchIsCancelled() {
-    return false;
-}
-
-} // namespace
 
 IteratorAnalysis::IteratorAnalysis(BaseFilesIterator& iterator, const FileMatchingCriterion& criterion,
                                    const FileFinderAnalyzer::FoundItemCallback& foundItemCallback,
@@ -21,12 +13,12 @@ IteratorAnalysis::IteratorAnalysis(BaseFilesIterator& iterator, const FileMatchi
       processedItemCallback_(processedItemCallback) {}
 
 void IteratorAnalysis::run() {
-    if (searchIsCancelled()) {
+    if (velmor::AnyTask::isCancelled()) {
         return;
     }
     while (auto event = iterator_.next()) {
         handle(*event);
-        if (searchIsCancelled()) {
+        if (velmor::AnyTask::isCancelled()) {
             return;
         }
     }
@@ -111,14 +103,18 @@ void IteratorAnalysis::unreadableDirectory(const Event& event) {
 
 void IteratorAnalysis::judge(FileSystemItem item) {
     if (criterion_.matches(item)) {
-        foundItemCallback_(item);
+        if (foundItemCallback_) {
+            foundItemCallback_(item);
+        }
         const std::int64_t size = roundedSize(item.metadata);
         addNode(FileSystemNode::item(std::move(item)));
         if (!currentFolderNodeStack.empty()) {
             currentFolderNodeStack.back().currentSize += size;
         }
     }
-    processedItemCallback_();
+    if (processedItemCallback_) {
+        processedItemCallback_();
+    }
 }
 
 void IteratorAnalysis::addNode(FileSystemNode node) {

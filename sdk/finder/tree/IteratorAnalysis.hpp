@@ -29,7 +29,8 @@ struct FolderNode {
 // event and after every event; a walk stopped by it keeps only its finished top-level nodes.
 class IteratorAnalysis {
 public:
-    // The criterion and the callbacks are borrowed for the life of the analysis.
+    // The criterion and the callbacks are borrowed for the life of the analysis; an empty callback
+    // is not called.
     IteratorAnalysis(BaseFilesIterator& iterator, const FileMatchingCriterion& criterion,
                      const FileFinderAnalyzer::FoundItemCallback& foundItemCallback,
                      const FileFinderAnalyzer::ProcessedItemCallback& processedItemCallback);

@@ -1,23 +1,25 @@
 #include "sdk/finder/tree/TreeFileFinderAnalyzer.hpp"
 
+#include "platform/concurrency/Task.hpp"
 #include "sdk/filesystem/FileSystemIterator.hpp"
+#include "sdk/finder/tree/TreeFileFinderEngine.hpp"
 
 #include <unistd.h>
 
 namespace sweepkit {
 
-namespace {
-
-bool searchIsCancelled() {
-    return false;
-}
-
-} // namespace
-
 AnalysisResult TreeFileFinderAnalyzer::analyze(const std::vector<velmor::URL>& roots,
                                                const FileMatchingCriterion& criterion,
                                                const FoundItemCallback& foundItemCallback,
                                                const ProcessedItemCallback& processedItemCallback) const {
+    return TreeFileFinderEngine::shared().run(
+        [&] { return search(roots, criterion, foundItemCallback, processedItemCallback); });
+}
+
+AnalysisResult TreeFileFinderAnalyzer::search(const std::vector<velmor::URL>& roots,
+                                              const FileMatchingCriterion& criterion,
+                                              const FoundItemCallback& foundItemCallback,
+                                              const ProcessedItemCallback& processedItemCallback) const {
     const std::uint32_t user = ::getuid();
     std::vector<std::uint32_t> groups;
     try {
@@ -44,7 +46,7 @@ AnalysisResult TreeFileFinderAnalyzer::analyze(const std::vector<velmor::URL>& r
         std::move(analysis.errors.begin(), analysis.errors.end(), std::back_inserter(result.errors));
     }
     result.isLastResult = true;
-    result.cancelled = searchIsCancelled();
+    result.cancelled = velmor::AnyTask::isCancelled();
     return result;
 }
 

@@ -1,5 +1,6 @@
 #include "sdk/finder/tree/TreeFileFinderAnalyzer.hpp"
 
+#include "platform/concurrency/Task.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "sdk/finder/RecordingLogger.hpp"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -220,6 +222,54 @@ TEST(TreeFileFinderAnalyzer, AnUnreadableDirectoryIsOneErrorWithItsPath) {
         return lockedSize == 0 ? 0 : 4; // an unreadable package is judged with nothing counted
     });
     EXPECT_EQ(outcome, 0);
+}
+
+TEST(TreeFileFinderAnalyzer, ACancelledSearchKeepsTheRootsFinishedBeforeIt) {
+    TemporaryDirectory dir;
+    dir.writeFile("first/a.log", "x");
+    dir.writeFile("second/b.log", "x");
+    dir.writeFile("second/c.log", "x");
+    dir.writeFile("third/d.log", "x");
+    auto criterion = named("*.log");
+    std::vector<URL> roots = {URL::fileURL(dir / "first"), URL::fileURL(dir / "second"),
+                              URL::fileURL(dir / "third")};
+
+    std::latch ready(1);
+    velmor::Task<AnalysisResult> search;
+    std::vector<std::string> found;
+    search = velmor::Task<AnalysisResult>::start([&] {
+        ready.wait();
+        return TreeFileFinderAnalyzer(nullptr).analyze(
+            roots, *criterion,
+            [&](const FileSystemItem& item) {
+                found.push_back(item.url.path());
+                if (item.url.path().starts_with(dir / "second/")) {
+                    search.cancel(); // seen right after this event
+                }
+            },
+            [] {});
+    });
+    ready.count_down();
+    auto result = search.value();
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_EQ(found.size(), 2u) << "the walk stops at the first event after the cancellation";
+    ASSERT_EQ(result.nodes.size(), 1u) << "the unfinished second root is dropped, the third never read";
+    EXPECT_EQ(result.nodes[0].url().path(), dir / "first");
+    EXPECT_TRUE(result.errors.empty());
+    EXPECT_TRUE(result.isLastResult);
+
+    std::latch cancelled(1);
+    auto early = velmor::Task<AnalysisResult>::start([&] {
+        cancelled.wait();
+        return TreeFileFinderAnalyzer(nullptr).analyze(
+            roots, *criterion, [](const FileSystemItem&) { ADD_FAILURE() << "read after cancellation"; },
+            [] {});
+    });
+    early.cancel();
+    cancelled.count_down();
+    auto nothing = early.value();
+    EXPECT_TRUE(nothing.cancelled);
+    EXPECT_TRUE(nothing.nodes.empty());
 }
 
 // Plays a fixed list of events, for the cases a real walk cannot produce on demand.
