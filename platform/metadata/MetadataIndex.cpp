@@ -9,15 +9,6 @@ namespace {
 std::mutex currentIndexMutex;
 std::shared_ptr<const MetadataIndex> currentIndex;
 
-// Whole path components only: the scope /r/ab holds /r/ab/x but not /r/abc.
-bool isWithin(const std::string& path, const std::string& scope) {
-    if (scope == "/") {
-        return !path.empty() && path.front() == '/';
-    }
-    return path.compare(0, scope.size(), scope) == 0 &&
-           (path.size() == scope.size() || path[scope.size()] == '/');
-}
-
 } // namespace
 
 std::shared_ptr<const MetadataIndex> MetadataIndex::current() {
@@ -62,7 +53,7 @@ std::vector<MetadataItem> InMemoryMetadataIndex::search(const std::vector<URL>& 
     for (const auto& item : items_) {
         const std::string path = item.url().path();
         bool inScope = std::any_of(scopePaths.begin(), scopePaths.end(),
-                                   [&path](const std::string& scope) { return isWithin(path, scope); });
+                                   [&path](const std::string& scope) { return isPathWithin(path, scope); });
         if (inScope && predicate.evaluate(item)) {
             found.push_back(item);
         }

@@ -20,16 +20,6 @@ using Error = SpotlightFileFinderAnalyzerError;
     throw Error(Error::Case::failedToAttachToResultHierarchy);
 }
 
-// Whether `path` lies at or below `ancestor`, counting whole path components only: /r/ab holds
-// /r/ab/x but not /r/abc/x.
-bool isWithin(const std::string& path, const std::string& ancestor) {
-    if (ancestor == "/") {
-        return !path.empty() && path.front() == '/';
-    }
-    return path.compare(0, ancestor.size(), ancestor) == 0 &&
-           (path.size() == ancestor.size() || path[ancestor.size()] == '/');
-}
-
 } // namespace
 
 std::vector<FileSystemNode> SpotlightResultHierarchy::rootNodes(const std::vector<velmor::URL>& roots) {
@@ -63,7 +53,7 @@ SpotlightResultHierarchy::filterDeletable(std::vector<FileSystemItem> items,
 void SpotlightResultHierarchy::attachToRoots(const FileSystemItem& item, std::vector<FileSystemNode>& roots) {
     const std::string path = item.url.path();
     auto root = std::find_if(roots.begin(), roots.end(), [&path](const FileSystemNode& node) {
-        return isWithin(path, node.url().path());
+        return velmor::isPathWithin(path, node.url().path());
     });
     if (root == roots.end()) {
         failToAttach();
@@ -82,7 +72,7 @@ void SpotlightResultHierarchy::attach(const FileSystemItem& item, FileSystemNode
     if (item.url.deletingLastPathComponent().path() == folderPath) {
         folder->children.push_back(FileSystemNode::item(item));
     } else {
-        if (!isWithin(itemPath, folderPath) || itemPath.size() == folderPath.size()) {
+        if (!velmor::isPathWithin(itemPath, folderPath) || itemPath.size() == folderPath.size()) {
             failToAttach();
         }
         const std::size_t start = itemPath.find_first_not_of('/', folderPath.size());
