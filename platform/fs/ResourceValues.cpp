@@ -64,4 +64,14 @@ std::optional<std::chrono::system_clock::time_point> dateResourceValue(const URL
     return std::nullopt;
 }
 
+std::optional<std::int64_t> totalFileAllocatedSize(const URL& url) {
+    struct ::statx record {};
+    if (::statx(AT_FDCWD, url.path().c_str(), AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_BLOCKS, &record) != 0 ||
+        (record.stx_mask & STATX_BLOCKS) == 0 || S_ISDIR(record.stx_mode)) {
+        return std::nullopt;
+    }
+    // statx counts blocks of 512 bytes whatever the file system's own block size.
+    return static_cast<std::int64_t>(record.stx_blocks) * 512;
+}
+
 } // namespace velmor

@@ -3,6 +3,7 @@
 #include "platform/fs/URL.hpp"
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 
 namespace velmor {
@@ -20,5 +21,9 @@ enum class DateResourceKey {
 // keeps no such date; throws `ErrorException` (a POSIX error carrying the path) when the entry cannot
 // be read.
 std::optional<std::chrono::system_clock::time_point> dateResourceValue(const URL& url, DateResourceKey key);
+
+// The bytes the entry at `url` takes on disk (its allocated blocks), not following a final symbolic
+// link: less than its length for a sparse file. Nothing for a folder or an entry that cannot be read.
+std::optional<std::int64_t> totalFileAllocatedSize(const URL& url);
 
 } // namespace velmor

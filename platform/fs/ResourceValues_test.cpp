@@ -70,5 +70,24 @@ TEST(ResourceValues, AnUnreadableEntryThrowsAnErrorWithItsPath) {
     EXPECT_EQ(dateResourceValue(URL::fileURL(missing), DateResourceKey::addedToDirectoryDate), std::nullopt);
 }
 
+TEST(ResourceValues, AllocatedSizeCountsBlocksOnDiskNotTheLength) {
+    velmor::testing::TemporaryDirectory dir;
+    std::string sparse = dir.path() + "/sparse";
+    int fd = ::open(sparse.c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, 8 * 1024 * 1024), 0); // a hole: a length but no blocks
+    ::close(fd);
+    std::string full = dir.writeFile("full", std::string(10000, 'x'));
+    struct ::stat record {};
+    ASSERT_EQ(::lstat(full.c_str(), &record), 0);
+
+    auto sparseSize = totalFileAllocatedSize(URL::fileURL(sparse));
+    ASSERT_TRUE(sparseSize);
+    EXPECT_LT(*sparseSize, 8 * 1024 * 1024);
+    EXPECT_EQ(totalFileAllocatedSize(URL::fileURL(full)), std::int64_t{record.st_blocks} * 512);
+    EXPECT_EQ(totalFileAllocatedSize(URL::fileURL(dir.path())), std::nullopt);
+    EXPECT_EQ(totalFileAllocatedSize(URL::fileURL(dir.path() + "/missing")), std::nullopt);
+}
+
 } // namespace
 } // namespace velmor

@@ -150,4 +150,22 @@ URL URL::fromAbsoluteString(std::string_view text) {
     return URL(std::move(path));
 }
 
+bool isPathWithin(std::string_view path, std::string_view ancestor) {
+    if (ancestor == "/") {
+        return path.starts_with('/');
+    }
+    return path.starts_with(ancestor) && (path.size() == ancestor.size() || path[ancestor.size()] == '/');
+}
+
+std::string describe(const std::vector<URL>& urls) {
+    std::string text = "[";
+    for (const auto& url : urls) {
+        if (text.size() > 1) {
+            text += ", ";
+        }
+        text += url.absoluteString();
+    }
+    return text + "]";
+}
+
 } // namespace velmor

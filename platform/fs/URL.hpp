@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmor {
 
@@ -38,6 +39,13 @@ private:
     explicit URL(std::string path) : path_(std::move(path)) {}
     std::string path_;
 };
+
+// Whether `path` is `ancestor` or lies below it, counting whole path components only: /r/ab holds
+// /r/ab/x but not /r/abc/x. Both are paths without a trailing slash, as `URL::path` gives them.
+bool isPathWithin(std::string_view path, std::string_view ancestor);
+
+// A list of URLs as log lines print it: "[file:///a, file:///b/]".
+std::string describe(const std::vector<URL>& urls);
 
 } // namespace velmor
 

@@ -53,4 +53,17 @@ TEST(URL, EqualityAndHashFollowThePathText) {
     EXPECT_EQ(URL::fileURL("/a/b"), URL::fileURL("/a/").appendingPathComponent("b"));
 }
 
+TEST(URL, APathIsWithinItsAncestorsByWholeComponents) {
+    EXPECT_TRUE(isPathWithin("/r/ab/x", "/r/ab"));
+    EXPECT_TRUE(isPathWithin("/r/ab", "/r/ab"));
+    EXPECT_TRUE(isPathWithin("/r", "/"));
+    EXPECT_FALSE(isPathWithin("/r/abc/x", "/r/ab"));
+    EXPECT_FALSE(isPathWithin("/r", "/r/ab"));
+}
+
+TEST(URL, AListDescribesItsURLsInOrder) {
+    EXPECT_EQ(describe({}), "[]");
+    EXPECT_EQ(describe({URL::fileURL("/a b/"), URL::fileURL("/c")}), "[file:///a%20b/, file:///c]");
+}
+
 } // namespace velmor

@@ -56,6 +56,10 @@ public:
 
     // Strings are quoted with `"` and `\` escaped; dates print as CAST(<seconds since 2001>, "NSDate").
     std::string predicateFormat() const override;
+    // Numbers compare with numbers, texts with texts and dates with dates; `like` takes `*` and `?`
+    // as wildcards. An item without the attribute, a value of another kind, and the operators other
+    // than the six orderings and `like` satisfy nothing.
+    bool evaluate(const MetadataItem& item) const override;
 
 private:
     std::string keyPath_;

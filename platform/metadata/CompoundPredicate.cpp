@@ -1,5 +1,7 @@
 #include "platform/metadata/CompoundPredicate.hpp"
 
+#include <algorithm>
+
 namespace velmor::metadata {
 
 namespace {
@@ -29,6 +31,20 @@ std::string CompoundPredicate::predicateFormat() const {
         text += nested(*subpredicate);
     }
     return text;
+}
+
+bool CompoundPredicate::evaluate(const MetadataItem& item) const {
+    auto holds = [&item](const PredicatePointer& predicate) { return predicate->evaluate(item); };
+    switch (type_) {
+    case CompoundPredicateType::not_:
+        // "NOT TRUEPREDICATE" without a subpredicate.
+        return !subpredicates_.empty() && !holds(subpredicates_.front());
+    case CompoundPredicateType::and_:
+        return std::all_of(subpredicates_.begin(), subpredicates_.end(), holds);
+    case CompoundPredicateType::or_:
+        return std::any_of(subpredicates_.begin(), subpredicates_.end(), holds);
+    }
+    return false;
 }
 
 } // namespace velmor::metadata

@@ -26,6 +26,7 @@ public:
 
     std::string predicateFormat() const override;
     bool isCompound() const override { return true; }
+    bool evaluate(const MetadataItem& item) const override;
 
 private:
     CompoundPredicateType type_;

@@ -5,6 +5,7 @@ namespace velmor::metadata {
 // Attribute names of the metadata index, as queries and items spell them.
 inline constexpr const char* NSMetadataItemFSNameKey = "kMDItemFSName";
 inline constexpr const char* NSMetadataItemFSSizeKey = "kMDItemFSSize";
+inline constexpr const char* NSMetadataItemPathKey = "kMDItemPath";
 inline constexpr const char* NSMetadataItemLastUsedDateKey = "kMDItemLastUsedDate";
 inline constexpr const char* NSMetadataItemFSCreationDateKey = "kMDItemFSCreationDate";
 inline constexpr const char* NSMetadataItemContentCreationDateKey = "kMDItemContentCreationDate";

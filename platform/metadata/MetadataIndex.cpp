@@ -1,5 +1,7 @@
 #include "platform/metadata/MetadataIndex.hpp"
 
+#include <algorithm>
+
 namespace velmor::metadata {
 
 namespace {
@@ -23,17 +25,40 @@ std::shared_ptr<const MetadataIndex> MetadataIndex::install(std::shared_ptr<cons
 
 void InMemoryMetadataIndex::add(MetadataItem item) {
     std::lock_guard lock(mutex_);
-    URL url = item.url();
-    items_.insert_or_assign(std::move(url), std::move(item));
+    auto [position, inserted] = positions_.try_emplace(item.url(), items_.size());
+    if (inserted) {
+        items_.push_back(std::move(item));
+    } else {
+        items_[position->second] = std::move(item);
+    }
 }
 
 std::optional<MetadataItem> InMemoryMetadataIndex::item(const URL& url) const {
     std::lock_guard lock(mutex_);
-    auto found = items_.find(url);
-    if (found == items_.end()) {
+    auto found = positions_.find(url);
+    if (found == positions_.end()) {
         return std::nullopt;
     }
-    return found->second;
+    return items_[found->second];
+}
+
+std::vector<MetadataItem> InMemoryMetadataIndex::search(const std::vector<URL>& scopes,
+                                                        const Predicate& predicate) const {
+    std::vector<std::string> scopePaths;
+    for (const auto& scope : scopes) {
+        scopePaths.push_back(scope.path());
+    }
+    std::lock_guard lock(mutex_);
+    std::vector<MetadataItem> found;
+    for (const auto& item : items_) {
+        const std::string path = item.url().path();
+        bool inScope = std::any_of(scopePaths.begin(), scopePaths.end(),
+                                   [&path](const std::string& scope) { return isPathWithin(path, scope); });
+        if (inScope && predicate.evaluate(item)) {
+            found.push_back(item);
+        }
+    }
+    return found;
 }
 
 std::optional<MetadataItem> MetadataItem::forURL(const URL& url) {

@@ -1,6 +1,7 @@
 #include "platform/metadata/ComparisonPredicate.hpp"
 #include "platform/metadata/CompoundPredicate.hpp"
 #include "platform/metadata/MetadataAttributes.hpp"
+#include "platform/metadata/MetadataItem.hpp"
 
 #include <gtest/gtest.h>
 
@@ -63,6 +64,61 @@ TEST(Predicate, KeepsItsPartsForInspection) {
     EXPECT_EQ(parts.type(), CompoundPredicateType::or_);
     ASSERT_EQ(parts.subpredicates().size(), 2u);
     EXPECT_EQ(parts.subpredicates()[0], name);
+}
+
+TEST(Predicate, EvaluatesAgainstTheAttributesOfAnItem) {
+    const MetadataItem item(URL::fileURL("/data/Report.LOG"),
+                            {{NSMetadataItemFSNameKey, "Report.LOG"},
+                             {NSMetadataItemFSSizeKey, 2000},
+                             {NSMetadataItemDateAddedKey, coding::Date{86400}}});
+    auto size = [](ComparisonOperator op, Constant value) {
+        return ComparisonPredicate::make(NSMetadataItemFSSizeKey, op, std::move(value));
+    };
+    auto name = [](ComparisonOperator op, std::string value, bool caseInsensitive) {
+        return ComparisonPredicate::make(NSMetadataItemFSNameKey, op, std::move(value),
+                                         {.caseInsensitive = caseInsensitive});
+    };
+    const Date dayOne = Date(std::chrono::seconds(978307200 + 86400));
+    auto large = size(ComparisonOperator::greaterThan, std::int64_t{1000});
+
+    struct Case {
+        PredicatePointer predicate;
+        bool holds;
+    };
+    const Case cases[] = {
+        {large, true},
+        {size(ComparisonOperator::lessThan, std::int64_t{2000}), false},
+        {size(ComparisonOperator::lessThanOrEqualTo, std::int64_t{2000}), true},
+        {size(ComparisonOperator::greaterThanOrEqualTo, 2000.5), false},
+        {size(ComparisonOperator::equalTo, std::int64_t{2000}), true},
+        {size(ComparisonOperator::notEqualTo, std::int64_t{2000}), false},
+        {size(ComparisonOperator::equalTo, std::string("2000")), false}, // a text is no number
+        {name(ComparisonOperator::like, "*.log", true), true},
+        {name(ComparisonOperator::like, "*.log", false), false},
+        {name(ComparisonOperator::like, "R?port*", false), true},
+        {name(ComparisonOperator::like, "*port", true), false},
+        {name(ComparisonOperator::equalTo, "report.log", true), true},
+        {name(ComparisonOperator::beginsWith, "Report", false), false}, // not served
+        {ComparisonPredicate::make(NSMetadataItemDateAddedKey, ComparisonOperator::equalTo, dayOne), true},
+        {ComparisonPredicate::make(NSMetadataItemDateAddedKey, ComparisonOperator::lessThan, dayOne), false},
+        {ComparisonPredicate::make(NSMetadataItemDueDateKey, ComparisonOperator::lessThan, dayOne), false},
+        {CompoundPredicate::make(CompoundPredicateType::and_,
+                                 {large, name(ComparisonOperator::like, "*.log", true)}),
+         true},
+        {CompoundPredicate::make(CompoundPredicateType::and_,
+                                 {large, name(ComparisonOperator::like, "x*", true)}),
+         false},
+        {CompoundPredicate::make(CompoundPredicateType::or_,
+                                 {name(ComparisonOperator::like, "x*", true), large}),
+         true},
+        {CompoundPredicate::make(CompoundPredicateType::not_, {large}), false},
+        {CompoundPredicate::make(CompoundPredicateType::and_, {}), true},
+        {CompoundPredicate::make(CompoundPredicateType::or_, {}), false},
+        {CompoundPredicate::make(CompoundPredicateType::not_, {}), false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.predicate->evaluate(item), c.holds) << c.predicate->predicateFormat();
+    }
 }
 
 } // namespace

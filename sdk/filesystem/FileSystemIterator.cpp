@@ -23,6 +23,11 @@ FileSystemIterator::FileSystemIterator(const velmor::URL& url, Options options, 
 
 FileSystemIterator::~FileSystemIterator() {
     if (root_ != nullptr) {
+        // glibc's fts_close frees the root entries only once fts_read has moved off its initial
+        // state; a walk that was never read would leak them. The first read only hands out the root.
+        if (!started_) {
+            ::fts_read(root_);
+        }
         ::fts_close(root_);
     }
 }
@@ -31,6 +36,7 @@ std::optional<Event> FileSystemIterator::next() {
     if (root_ == nullptr) {
         return std::nullopt;
     }
+    started_ = true;
     FTSENT* entry = ::fts_read(root_);
     if (entry == nullptr) {
         return std::nullopt;

@@ -34,6 +34,7 @@ private:
 
     FTS* root_ = nullptr;
     FTSENT* currentItem_ = nullptr;
+    bool started_ = false;
     std::vector<OpenDirectory> parentDirectoryStack_;
     std::uint32_t checkedDeletePermissionUser_;
     std::vector<std::uint32_t> checkedDeletePermissionUserGroups_;

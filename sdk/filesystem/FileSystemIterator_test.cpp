@@ -261,6 +261,18 @@ TEST(FileSystemIterator, MissingRootAndUnopenableStream) {
     EXPECT_FALSE(unopened.next());
 }
 
+TEST(FileSystemIterator, AWalkEndedBeforeOrDuringItsReadingReleasesEverything) {
+    // The leak checker of the sanitizer build is the judge here.
+    TemporaryDirectory tmp;
+    tmp.writeFile("a/b", "x");
+    tmp.writeFile("a/c", "x");
+    { FileSystemIterator unread(URL::fileURL(tmp.path()), Options::physical, 0, {}); }
+    FileSystemIterator halfway(URL::fileURL(tmp.path()), Options::physical, 0, {});
+    for (int event = 0; event < 3; ++event) {
+        ASSERT_TRUE(halfway.next());
+    }
+}
+
 // Run as an unprivileged user: root reads every folder, whatever its mode.
 TEST(FileSystemIterator, FoldersThatCannotBeReadOrSearchedAreReportedAndTheWalkGoesOn) {
     if (::geteuid() != 0) {

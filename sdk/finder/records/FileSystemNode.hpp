@@ -29,6 +29,8 @@ public:
     bool isItem() const { return std::holds_alternative<FileSystemItem>(value_); }
     const FileSystemItem* asItem() const { return std::get_if<FileSystemItem>(&value_); }
     const Folder* asFolder() const { return std::get_if<Folder>(&value_); }
+    // For builders that grow a tree in place.
+    Folder* asFolder() { return std::get_if<Folder>(&value_); }
     // The URL of the item or of the folder.
     const velmor::URL& url() const;
 

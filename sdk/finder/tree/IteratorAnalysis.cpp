@@ -1,0 +1,128 @@
+#include "sdk/finder/tree/IteratorAnalysis.hpp"
+
+#include "platform/concurrency/Task.hpp"
+#include "platform/fs/Package.hpp"
+#include "sdk/finder/records/RoundedSize.hpp"
+
+namespace sweepkit {
+
+IteratorAnalysis::IteratorAnalysis(BaseFilesIterator& iterator, const FileMatchingCriterion& criterion,
+                                   const FileFinderAnalyzer::FoundItemCallback& foundItemCallback,
+                                   const FileFinderAnalyzer::ProcessedItemCallback& processedItemCallback)
+    : iterator_(iterator), criterion_(criterion), foundItemCallback_(foundItemCallback),
+      processedItemCallback_(processedItemCallback) {}
+
+void IteratorAnalysis::run() {
+    if (velmor::AnyTask::isCancelled()) {
+        return;
+    }
+    while (auto event = iterator_.next()) {
+        handle(*event);
+        if (velmor::AnyTask::isCancelled()) {
+            return;
+        }
+    }
+}
+
+void IteratorAnalysis::handle(const Event& event) {
+    switch (event.kind()) {
+    case Event::Kind::enterDirectory:
+        enterDirectory(event);
+        break;
+    case Event::Kind::file:
+    case Event::Kind::unknownType:
+        if (bundleHandler.currentBundle) {
+            // Inside a package: its contents only add to its size.
+            if (!currentFolderNodeStack.empty()) {
+                currentFolderNodeStack.back().currentSize += roundedSize(*event.stat());
+            }
+        } else {
+            judge(FileSystemItem{event.url(), *event.stat(), event.hasDeletePermission()});
+        }
+        break;
+    case Event::Kind::leaveDirectory:
+        leaveDirectory();
+        break;
+    case Event::Kind::unreadableDirectory:
+        unreadableDirectory(event);
+        break;
+    case Event::Kind::fileError:
+    case Event::Kind::error:
+        errors.push_back(ProcessingError{*event.error(), event.path()});
+        break;
+    case Event::Kind::cycle:
+    case Event::Kind::dotFile:
+    case Event::Kind::fileWithNoStat:
+    case Event::Kind::symlink:
+    case Event::Kind::brokenSymlink:
+        break;
+    }
+}
+
+void IteratorAnalysis::enterDirectory(const Event& event) {
+    velmor::URL url = event.url();
+    if (!bundleHandler.currentBundle && velmor::isPackage(url)) {
+        bundleHandler.currentBundle =
+            BundleHandler::BundleInfo{url, *event.stat(), event.hasDeletePermission()};
+    }
+    currentFolderNodeStack.push_back(FolderNode{std::move(url), {}, 0});
+}
+
+void IteratorAnalysis::leaveDirectory() {
+    if (currentFolderNodeStack.empty()) {
+        errors.push_back(ProcessingError{UnexpectedDirectoryLeave().toError(), ""});
+        return;
+    }
+    FolderNode folder = std::move(currentFolderNodeStack.back());
+    currentFolderNodeStack.pop_back();
+    if (auto bundle = bundleHandler.finishBundle(folder.directoryURL, folder.currentSize)) {
+        judge(FileSystemItem{std::move(bundle->url), bundle->stat, bundle->hasDeletePermission});
+        return;
+    }
+    // What a folder holds counts for its parent even when nothing in it is kept.
+    if (!currentFolderNodeStack.empty()) {
+        currentFolderNodeStack.back().currentSize += folder.currentSize;
+    }
+    if (!folder.nodes.empty()) {
+        addNode(FileSystemNode::folder(std::move(folder.directoryURL), folder.currentSize,
+                                       std::move(folder.nodes)));
+    }
+}
+
+void IteratorAnalysis::unreadableDirectory(const Event& event) {
+    if (!currentFolderNodeStack.empty()) {
+        // Whatever was counted below an unreadable folder is not passed on.
+        FolderNode folder = std::move(currentFolderNodeStack.back());
+        currentFolderNodeStack.pop_back();
+        if (auto bundle = bundleHandler.finishBundle(folder.directoryURL, 0)) {
+            judge(FileSystemItem{std::move(bundle->url), bundle->stat, bundle->hasDeletePermission});
+        }
+    }
+    errors.push_back(ProcessingError{*event.error(), event.path()});
+}
+
+void IteratorAnalysis::judge(FileSystemItem item) {
+    if (criterion_.matches(item)) {
+        if (foundItemCallback_) {
+            foundItemCallback_(item);
+        }
+        const std::int64_t size = roundedSize(item.metadata);
+        addNode(FileSystemNode::item(std::move(item)));
+        if (!currentFolderNodeStack.empty()) {
+            currentFolderNodeStack.back().currentSize += size;
+        }
+    }
+    if (processedItemCallback_) {
+        processedItemCallback_();
+    }
+}
+
+void IteratorAnalysis::addNode(FileSystemNode node) {
+    if (currentFolderNodeStack.empty()) {
+        rootNodes.push_back(std::move(node));
+    } else {
+        currentFolderNodeStack.back().nodes.push_back(std::move(node));
+    }
+}
+
+} // namespace sweepkit
