@@ -6,16 +6,17 @@ using sweepkit::FileSystemItem;
 using sweepkit::FileSystemNode;
 
 void ErrorStore::record(const velmor::Error& error, const FileSystemItem& item, CleanableNode& rootNode) {
-    publishChange();
     errors_.insert_or_assign(item, error);
     publishChange();
     errorRoots_.insert(rootNode.id());
+    publishChange();
 }
 
 void ErrorStore::removeAll() {
-    publishChange();
     errors_.clear();
+    publishChange();
     errorRoots_.clear();
+    publishChange();
 }
 
 std::optional<velmor::Error> ErrorStore::errorOf(const FileSystemItem& item) const {

@@ -7,7 +7,7 @@
 namespace marrowdale {
 
 // Lets views follow a model object: subscribers are told, on the main thread where the model
-// lives, each time a published property is about to change or has changed.
+// lives, each time a published property has changed, so they read the new value.
 class ObservableObject {
 public:
     using SubscriptionId = std::uint64_t;
