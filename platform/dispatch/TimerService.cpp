@@ -86,7 +86,9 @@ void TimerService::waitUntilDueOrChanged() {
     if (entries_.empty()) {
         changed_.wait(lock);
     } else {
-        changed_.wait_until(lock, entries_.begin()->first.first);
+        // A copy: the entry may go while the wait has the lock released.
+        TimePoint deadline = entries_.begin()->first.first;
+        changed_.wait_until(lock, deadline);
     }
 }
 
