@@ -54,7 +54,8 @@ const Object& Decoder::object() const {
         throw DecodingError(DecodingError::Kind::valueNotFound, path_,
                             "Expected to decode a dictionary but found null instead.");
     }
-    typeMismatch(std::string("Expected to decode a dictionary but found ") + value_->kindDescription() + " instead.");
+    typeMismatch(std::string("Expected to decode a dictionary but found ") + value_->kindDescription() +
+                 " instead.");
 }
 
 const Array& Decoder::array() const {
@@ -65,7 +66,8 @@ const Array& Decoder::array() const {
         throw DecodingError(DecodingError::Kind::valueNotFound, path_,
                             "Expected to decode an array but found null instead.");
     }
-    typeMismatch(std::string("Expected to decode an array but found ") + value_->kindDescription() + " instead.");
+    typeMismatch(std::string("Expected to decode an array but found ") + value_->kindDescription() +
+                 " instead.");
 }
 
 Decoder Decoder::operator[](const std::string& key) const {
@@ -93,7 +95,8 @@ std::vector<Decoder> Decoder::elements() const {
     return result;
 }
 
-std::pair<std::string, Decoder> decodeOneKey(const Decoder& decoder, std::initializer_list<const char*> caseNames) {
+std::pair<std::string, Decoder> decodeOneKey(const Decoder& decoder,
+                                             std::initializer_list<const char*> caseNames) {
     const Object& object = decoder.object();
     const char* found = nullptr;
     int count = 0;
@@ -119,16 +122,16 @@ bool Coding<bool>::decode(const Decoder& decoder) {
     if (auto value = decoder.value().get<bool>()) {
         return *value;
     }
-    decoder.typeMismatch(std::string("Expected to decode a boolean but found ") + decoder.value().kindDescription() +
-                         " instead.");
+    decoder.typeMismatch(std::string("Expected to decode a boolean but found ") +
+                         decoder.value().kindDescription() + " instead.");
 }
 
 std::string Coding<std::string>::decode(const Decoder& decoder) {
     if (auto value = decoder.value().get<std::string>()) {
         return *value;
     }
-    decoder.typeMismatch(std::string("Expected to decode a string but found ") + decoder.value().kindDescription() +
-                         " instead.");
+    decoder.typeMismatch(std::string("Expected to decode a string but found ") +
+                         decoder.value().kindDescription() + " instead.");
 }
 
 double Coding<double>::decode(const Decoder& decoder) {
@@ -160,8 +163,8 @@ Date Coding<Date>::decode(const Decoder& decoder) {
 namespace {
 
 [[noreturn]] void notANumber(const Decoder& decoder) {
-    decoder.typeMismatch(std::string("Expected to decode an integer but found ") + decoder.value().kindDescription() +
-                         " instead.");
+    decoder.typeMismatch(std::string("Expected to decode an integer but found ") +
+                         decoder.value().kindDescription() + " instead.");
 }
 
 [[noreturn]] void doesNotFit(const Decoder& decoder) {

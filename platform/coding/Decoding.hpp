@@ -43,11 +43,9 @@ public:
 class Decoder;
 
 // Specialise `Coding<T>` with `static Value encode(const T&)` and `static T decode(const Decoder&)`.
-template <typename T>
-struct Coding;
+template <typename T> struct Coding;
 
-template <typename T>
-Value encode(const T& value) {
+template <typename T> Value encode(const T& value) {
     return Coding<T>::encode(value);
 }
 
@@ -67,17 +65,10 @@ public:
     std::optional<Decoder> ifPresent(const std::string& key) const;
     std::vector<Decoder> elements() const;
 
-    template <typename T>
-    T as() const {
-        return Coding<T>::decode(*this);
-    }
-    template <typename T>
-    T decode(const std::string& key) const {
-        return (*this)[key].as<T>();
-    }
+    template <typename T> T as() const { return Coding<T>::decode(*this); }
+    template <typename T> T decode(const std::string& key) const { return (*this)[key].as<T>(); }
     // Absent keys and null values give nothing.
-    template <typename T>
-    std::optional<T> decodeIfPresent(const std::string& key) const {
+    template <typename T> std::optional<T> decodeIfPresent(const std::string& key) const {
         auto nested = ifPresent(key);
         if (!nested || nested->value().isNull()) {
             return std::nullopt;
@@ -93,30 +84,27 @@ private:
     CodingPath path_;
 };
 
-template <typename T>
-T decode(const Value& value) {
+template <typename T> T decode(const Value& value) {
     return Decoder(value).as<T>();
 }
 
 // Enumerations with payloads are stored as a dictionary with exactly one recognised key, the case
 // name. Returns that key and a decoder of its payload; keys not in `caseNames` are not counted.
-std::pair<std::string, Decoder> decodeOneKey(const Decoder& decoder, std::initializer_list<const char*> caseNames);
+std::pair<std::string, Decoder> decodeOneKey(const Decoder& decoder,
+                                             std::initializer_list<const char*> caseNames);
 Value encodeOneKey(std::string caseName, Object payload);
 
-template <>
-struct Coding<bool> {
+template <> struct Coding<bool> {
     static Value encode(bool value) { return value; }
     static bool decode(const Decoder& decoder);
 };
 
-template <>
-struct Coding<std::string> {
+template <> struct Coding<std::string> {
     static Value encode(const std::string& value) { return value; }
     static std::string decode(const Decoder& decoder);
 };
 
-template <>
-struct Coding<double> {
+template <> struct Coding<double> {
     static Value encode(double value) { return value; }
     static double decode(const Decoder& decoder);
 };
@@ -132,8 +120,7 @@ std::int64_t decodeSignedInteger(const Decoder& decoder, std::int64_t min, std::
 std::uint64_t decodeUnsignedInteger(const Decoder& decoder, std::uint64_t max);
 
 template <std::integral T>
-    requires(!std::same_as<T, bool>)
-struct Coding<T> {
+requires(!std::same_as<T, bool>) struct Coding<T> {
     static Value encode(T value) { return value; }
     static T decode(const Decoder& decoder) {
         if constexpr (std::is_signed_v<T>) {
@@ -145,8 +132,7 @@ struct Coding<T> {
     }
 };
 
-template <typename T>
-struct Coding<std::vector<T>> {
+template <typename T> struct Coding<std::vector<T>> {
     static Value encode(const std::vector<T>& values) {
         Array array;
         array.reserve(values.size());

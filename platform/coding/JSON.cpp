@@ -16,8 +16,10 @@ std::string base64(const std::vector<std::uint8_t>& bytes) {
     text.reserve((bytes.size() + 2) / 3 * 4);
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
         std::uint32_t chunk = static_cast<std::uint32_t>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) chunk |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size()) chunk |= bytes[i + 2];
+        if (i + 1 < bytes.size())
+            chunk |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size())
+            chunk |= bytes[i + 2];
         text += alphabet[(chunk >> 18) & 63];
         text += alphabet[(chunk >> 12) & 63];
         text += i + 1 < bytes.size() ? alphabet[(chunk >> 6) & 63] : '=';
@@ -57,12 +59,18 @@ Json toJson(const Value& value) {
 
 Value fromJson(const Json& json) {
     switch (json.type()) {
-    case Json::value_t::null: return Value();
-    case Json::value_t::boolean: return json.get<bool>();
-    case Json::value_t::number_integer: return json.get<std::int64_t>();
-    case Json::value_t::number_unsigned: return json.get<std::uint64_t>();
-    case Json::value_t::number_float: return json.get<double>();
-    case Json::value_t::string: return json.get<std::string>();
+    case Json::value_t::null:
+        return Value();
+    case Json::value_t::boolean:
+        return json.get<bool>();
+    case Json::value_t::number_integer:
+        return json.get<std::int64_t>();
+    case Json::value_t::number_unsigned:
+        return json.get<std::uint64_t>();
+    case Json::value_t::number_float:
+        return json.get<double>();
+    case Json::value_t::string:
+        return json.get<std::string>();
     case Json::value_t::array: {
         Array array;
         array.reserve(json.size());
@@ -78,7 +86,8 @@ Value fromJson(const Json& json) {
         }
         return object;
     }
-    default: return Value();
+    default:
+        return Value();
     }
 }
 

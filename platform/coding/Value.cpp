@@ -29,7 +29,9 @@ const Value* Object::find(const std::string& key) const {
     return nullptr;
 }
 
-bool operator==(const Object& a, const Object& b) { return a.entries_ == b.entries_; }
+bool operator==(const Object& a, const Object& b) {
+    return a.entries_ == b.entries_;
+}
 
 // Unsigned values that fit a signed integer are stored signed, so the two spellings of one number
 // compare equal.
@@ -45,15 +47,25 @@ Value::Value(unsigned long long value) : Value(static_cast<unsigned long>(value)
 
 const char* Value::kindDescription() const {
     switch (storage_.index()) {
-    case 0: return "null";
-    case 1: return "a boolean";
-    case 2: case 3: return "a number";
-    case 4: return "a number";
-    case 5: return "a string";
-    case 6: return "data";
-    case 7: return "a date";
-    case 8: return "an array";
-    default: return "a dictionary";
+    case 0:
+        return "null";
+    case 1:
+        return "a boolean";
+    case 2:
+    case 3:
+        return "a number";
+    case 4:
+        return "a number";
+    case 5:
+        return "a string";
+    case 6:
+        return "data";
+    case 7:
+        return "a date";
+    case 8:
+        return "an array";
+    default:
+        return "a dictionary";
     }
 }
 

@@ -55,8 +55,8 @@ private:
 // property list.
 class Value {
 public:
-    using Storage = std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string, Data, Date,
-                                 Array, Object>;
+    using Storage = std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string, Data,
+                                 Date, Array, Object>;
 
     Value() = default;
     Value(std::nullptr_t) {}
@@ -76,10 +76,7 @@ public:
     Value(Object value) : storage_(std::move(value)) {}
 
     const Storage& storage() const { return storage_; }
-    template <typename T>
-    const T* get() const {
-        return std::get_if<T>(&storage_);
-    }
+    template <typename T> const T* get() const { return std::get_if<T>(&storage_); }
     bool isNull() const { return std::holds_alternative<std::monostate>(storage_); }
     // A short name of the kind of value, for decoding messages ("a dictionary", "a string", ...).
     const char* kindDescription() const;

@@ -7,9 +7,13 @@ namespace velmor {
 Error::Error(std::string domain, std::int64_t code, UserInfo userInfo)
     : domain_(std::move(domain)), code_(code), userInfo_(std::move(userInfo)) {}
 
-bool Error::isKnownPosixCode(int code) { return code > 0 && ::strerrordesc_np(code) != nullptr; }
+bool Error::isKnownPosixCode(int code) {
+    return code > 0 && ::strerrordesc_np(code) != nullptr;
+}
 
-Error Error::posix(int code, int fallback) { return Error(posixDomain, isKnownPosixCode(code) ? code : fallback); }
+Error Error::posix(int code, int fallback) {
+    return Error(posixDomain, isKnownPosixCode(code) ? code : fallback);
+}
 
 const std::string* Error::stringValue(const std::string& key) const {
     auto found = userInfo_.find(key);
@@ -33,7 +37,8 @@ std::string Error::description() const {
         return *text;
     }
     std::string text;
-    if (domain_ == posixDomain && code_ > 0 && code_ <= INT32_MAX && isKnownPosixCode(static_cast<int>(code_))) {
+    if (domain_ == posixDomain && code_ > 0 && code_ <= INT32_MAX &&
+        isKnownPosixCode(static_cast<int>(code_))) {
         text = ::strerrordesc_np(static_cast<int>(code_));
     } else {
         text = "The operation couldn't be completed. (" + domain_ + " error " + std::to_string(code_) + ".)";
@@ -94,10 +99,13 @@ Error errorFromException(std::exception_ptr exception) {
     } catch (const std::exception& error) {
         return Error("velmor.CppException", 0, {{Error::localizedDescriptionKey, std::string(error.what())}});
     } catch (...) {
-        return Error("velmor.CppException", 0, {{Error::localizedDescriptionKey, std::string("Unknown exception")}});
+        return Error("velmor.CppException", 0,
+                     {{Error::localizedDescriptionKey, std::string("Unknown exception")}});
     }
 }
 
-void throwPosixError(int code, int fallback) { throw ErrorException(Error::posix(code, fallback)); }
+void throwPosixError(int code, int fallback) {
+    throw ErrorException(Error::posix(code, fallback));
+}
 
 } // namespace velmor

@@ -76,17 +76,13 @@ private:
 
 // Error enumerations without payloads: specialise `ErrorDomain<E>` with the enumeration's stable
 // domain and throw `TypedError<E>{E::someCase}`. The code is the case's index.
-template <typename E>
-struct ErrorDomain;
+template <typename E> struct ErrorDomain;
 
-template <typename E>
-class TypedError : public ComponentError {
+template <typename E> class TypedError : public ComponentError {
 public:
     explicit TypedError(E value) : value_(value) {}
     E value() const { return value_; }
-    Error toError() const override {
-        return Error(ErrorDomain<E>::value, static_cast<std::int64_t>(value_));
-    }
+    Error toError() const override { return Error(ErrorDomain<E>::value, static_cast<std::int64_t>(value_)); }
 
 private:
     E value_;

@@ -5,10 +5,7 @@
 namespace velmor {
 
 enum class SampleError { first, second, third };
-template <>
-struct ErrorDomain<SampleError> {
-    static constexpr const char* value = "Sample.SampleError";
-};
+template <> struct ErrorDomain<SampleError> { static constexpr const char* value = "Sample.SampleError"; };
 
 TEST(Error, PosixCodesAreKeptWhenKnownAndReplacedOtherwise) {
     EXPECT_EQ(Error::posix(ENOENT).code(), ENOENT);

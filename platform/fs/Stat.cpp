@@ -17,10 +17,13 @@ std::int32_t packDevice(unsigned major, unsigned minor) {
 }
 
 std::uint16_t clampLinks(std::uint64_t links) {
-    return static_cast<std::uint16_t>(std::min<std::uint64_t>(links, std::numeric_limits<std::uint16_t>::max()));
+    return static_cast<std::uint16_t>(
+        std::min<std::uint64_t>(links, std::numeric_limits<std::uint16_t>::max()));
 }
 
-Timespec fromStatxTime(const struct ::statx_timestamp& time) { return Timespec{time.tv_sec, time.tv_nsec}; }
+Timespec fromStatxTime(const struct ::statx_timestamp& time) {
+    return Timespec{time.tv_sec, time.tv_nsec};
+}
 
 std::optional<Stat> statxPath(const std::string& path, int flags) {
     struct ::statx record {};
@@ -71,8 +74,12 @@ Stat Stat::fromStatx(const struct ::statx& record) {
     return result;
 }
 
-std::optional<Stat> Stat::statPath(const std::string& path) { return statxPath(path, 0); }
+std::optional<Stat> Stat::statPath(const std::string& path) {
+    return statxPath(path, 0);
+}
 
-std::optional<Stat> Stat::lstatPath(const std::string& path) { return statxPath(path, AT_SYMLINK_NOFOLLOW); }
+std::optional<Stat> Stat::lstatPath(const std::string& path) {
+    return statxPath(path, AT_SYMLINK_NOFOLLOW);
+}
 
 } // namespace velmor

@@ -49,7 +49,8 @@ std::string describe(const std::vector<URL>& urls);
 
 } // namespace velmor
 
-template <>
-struct std::hash<velmor::URL> {
-    std::size_t operator()(const velmor::URL& url) const noexcept { return std::hash<std::string>{}(url.rawPath()); }
+template <> struct std::hash<velmor::URL> {
+    std::size_t operator()(const velmor::URL& url) const noexcept {
+        return std::hash<std::string>{}(url.rawPath());
+    }
 };
