@@ -1,5 +1,6 @@
 #include "app/model/categories/Category.hpp"
 
+#include "foundation/core/log/RecordingLogger.hpp"
 #include "platform/concurrency/Task.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
@@ -14,13 +15,6 @@ namespace {
 
 using Criterion = EncodableFileMatchingCriterion;
 
-struct SilentLogger : velmor::Logger {
-    void debug(velmor::LogMessage) const override {}
-    void info(velmor::LogMessage) const override {}
-    void default_(velmor::LogMessage) const override {}
-    void error(velmor::LogMessage) const override {}
-};
-
 FileFinderCategory definition(std::string id, std::vector<std::string> paths, Criterion conditions) {
     FileFinderCategory category;
     category.id = std::move(id);
@@ -32,7 +26,7 @@ FileFinderCategory definition(std::string id, std::vector<std::string> paths, Cr
 
 // Runs the scan on a task, as the controller does.
 CleanableNodes scanOnTask(Category category, const std::vector<FileFinderCategory>& definitions) {
-    auto logger = std::make_shared<SilentLogger>();
+    auto logger = std::make_shared<velmor::testing::RecordingLogger>();
     return velmor::Task<CleanableNodes>::start([&] { return scan(category, definitions, logger); }).value();
 }
 

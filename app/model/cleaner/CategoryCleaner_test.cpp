@@ -1,6 +1,7 @@
 #include "app/model/cleaner/CategoryCleaner.hpp"
 
 #include "app/model/nodes/Selection.hpp"
+#include "foundation/core/log/RecordingLogger.hpp"
 #include "platform/concurrency/RunLoop.hpp"
 #include "platform/concurrency/Task.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
@@ -18,13 +19,6 @@ namespace {
 using sweepkit::FileSystemItem;
 using sweepkit::FileSystemNode;
 using velmor::URL;
-
-struct SilentLogger : velmor::Logger {
-    void debug(velmor::LogMessage) const override {}
-    void info(velmor::LogMessage) const override {}
-    void default_(velmor::LogMessage) const override {}
-    void error(velmor::LogMessage) const override {}
-};
 
 bool exists(const std::string& path) {
     struct ::stat record {};
@@ -70,7 +64,7 @@ protected:
     velmor::ScopedMainRunLoop main;
     velmor::testing::TemporaryDirectory tmp;
     std::shared_ptr<ErrorStore> store = std::make_shared<ErrorStore>();
-    std::shared_ptr<const velmor::Logger> logger = std::make_shared<SilentLogger>();
+    std::shared_ptr<const velmor::Logger> logger = std::make_shared<velmor::testing::RecordingLogger>();
 };
 
 std::vector<std::string> ids(const CleanableNodes& nodes) {

@@ -2,31 +2,19 @@
 
 #include "app/model/context/Context.hpp"
 #include "app/model/nodes/Selection.hpp"
+#include "foundation/core/log/RecordingLogger.hpp"
 #include "platform/concurrency/RunLoop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <mutex>
 #include <sys/stat.h>
 
 namespace marrowdale {
 namespace {
 
 using Kind = Cleaner::State::Kind;
-
-struct RecordingLogger : velmor::Logger {
-    mutable std::mutex mutex;
-    mutable std::vector<std::string> errors;
-    void debug(velmor::LogMessage) const override {}
-    void info(velmor::LogMessage) const override {}
-    void default_(velmor::LogMessage) const override {}
-    void error(velmor::LogMessage message) const override {
-        std::lock_guard lock(mutex);
-        errors.push_back(message());
-    }
-};
 
 bool exists(const std::string& path) {
     struct ::stat record {};
@@ -78,7 +66,8 @@ protected:
     velmor::ScopedMainRunLoop main;
     velmor::testing::TemporaryDirectory tmp;
     velmor::testing::TemporaryDirectory bundle;
-    std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
+    std::shared_ptr<velmor::testing::RecordingLogger> logger =
+        std::make_shared<velmor::testing::RecordingLogger>();
 };
 
 TEST_F(CleanerTest, ANewCleanerIsStoppedAndReadsTheVolumeSoonAfter) {
@@ -99,8 +88,9 @@ TEST_F(CleanerTest, MissingDefinitionsAreLoggedAndLeaveNone) {
     velmor::testing::TemporaryDirectory emptyBundle;
     auto cleaner = makeCleaner(emptyBundle);
     EXPECT_TRUE(cleaner->fileFinderCategories().empty());
-    ASSERT_EQ(logger->errors.size(), 1u);
-    EXPECT_EQ(logger->errors[0].rfind("Failed to fetch fileFinderCategories: ", 0), 0u) << logger->errors[0];
+    auto lines = logger->lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("error: Failed to fetch fileFinderCategories: ", 0), 0u) << lines[0];
 }
 
 TEST_F(CleanerTest, ScanSelectCleanAndSeeFailuresUnderTheirRows) {
