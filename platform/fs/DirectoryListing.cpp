@@ -13,7 +13,9 @@ std::optional<bool> containsVisibleEntry(const URL& folder) {
     }
     DIR* stream = ::fdopendir(descriptor);
     if (stream == nullptr) {
+        const int cause = errno;
         ::close(descriptor);
+        errno = cause;
         return std::nullopt;
     }
     bool found = false;

@@ -28,12 +28,6 @@ private:
     int fd_;
 };
 
-void keepFirst(std::optional<Error>& firstFailure, Error error) {
-    if (!firstFailure) {
-        firstFailure = std::move(error);
-    }
-}
-
 std::string parentPath(const std::string& path) {
     auto slash = path.find_last_of('/');
     if (slash == std::string::npos) {
@@ -86,59 +80,84 @@ std::optional<Error> FileRemover::removeItem(const std::string& rawPath) const {
     if (parent.get() < 0) {
         return fileOperationError(errno, path);
     }
-    std::optional<Error> firstFailure;
-    removeEntry(parent.get(), name, path, firstFailure);
-    return firstFailure;
+    Removal removal;
+    removeEntry(parent.get(), name, path, removal, true);
+    return removal.firstFailure;
 }
 
-void FileRemover::removeEntry(int parent, const std::string& name, const std::string& path,
-                              std::optional<Error>& firstFailure) const {
-    struct ::stat record {};
-    if (::fstatat(parent, name.c_str(), &record, AT_SYMLINK_NOFOLLOW) != 0) {
-        keepFirst(firstFailure, fileOperationError(errno, path));
+void FileRemover::fail(Removal& removal, int posixCode, const std::string& path, bool isTop) {
+    // Something below the entry that went away meanwhile is as good as removed; only the entry
+    // itself reports that it does not exist.
+    if (posixCode == ENOENT && !isTop) {
         return;
     }
+    if (!removal.firstFailure) {
+        removal.firstFailure = fileOperationError(posixCode, path);
+    }
+}
+
+void FileRemover::removeEntry(int parent, const std::string& name, const std::string& path, Removal& removal,
+                              bool isTop) const {
+    struct ::stat record {};
+    if (::fstatat(parent, name.c_str(), &record, AT_SYMLINK_NOFOLLOW) != 0) {
+        fail(removal, errno, path, isTop);
+        return;
+    }
+    if (isTop) {
+        removal.device = record.st_dev;
+    }
     if (S_ISDIR(record.st_mode)) {
+        // Another file system mounted below the entry is not part of it: nothing there is touched.
+        if (record.st_dev != removal.device) {
+            fail(removal, EXDEV, path, isTop);
+            return;
+        }
         Descriptor directory(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (directory.get() >= 0) {
-            removeContents(directory.get(), path, firstFailure);
+            struct ::stat opened {};
+            // What was opened must be what was looked at: a mount put in place meanwhile is refused.
+            if (::fstat(directory.get(), &opened) != 0 || opened.st_dev != removal.device ||
+                opened.st_ino != record.st_ino) {
+                fail(removal, EXDEV, path, isTop);
+                return;
+            }
+            removeContents(directory.get(), path, removal);
             if (::unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0) {
-                keepFirst(firstFailure, fileOperationError(errno, path));
+                fail(removal, errno, path, isTop);
             } else if (didRemove_) {
                 didRemove_(path, Stat::fromLinux(record));
             }
             return;
         }
         if (errno != ELOOP && errno != ENOTDIR) {
-            keepFirst(firstFailure, fileOperationError(errno, path));
+            fail(removal, errno, path, isTop);
             return;
         }
         // Swapped for something that is not a folder since it was looked at: remove that entry
         // itself, never what it points to.
         if (::fstatat(parent, name.c_str(), &record, AT_SYMLINK_NOFOLLOW) != 0) {
-            keepFirst(firstFailure, fileOperationError(errno, path));
+            fail(removal, errno, path, isTop);
             return;
         }
     }
     if (::unlinkat(parent, name.c_str(), 0) != 0) {
         // A folder put in place of the entry since it was looked at is left for the caller to see.
-        keepFirst(firstFailure, fileOperationError(errno, path));
+        fail(removal, errno, path, isTop);
     } else if (didRemove_) {
         didRemove_(path, Stat::fromLinux(record));
     }
 }
 
-void FileRemover::removeContents(int directory, const std::string& directoryPath,
-                                 std::optional<Error>& firstFailure) const {
+void FileRemover::removeContents(int directory, const std::string& directoryPath, Removal& removal) const {
     // Read the names first: removing while reading a directory stream may skip entries.
     Descriptor listing(::dup(directory));
     if (listing.get() < 0) {
-        keepFirst(firstFailure, fileOperationError(errno, directoryPath));
+        fail(removal, errno, directoryPath, false);
         return;
     }
     DIR* stream = ::fdopendir(listing.get());
     if (stream == nullptr) {
-        keepFirst(firstFailure, fileOperationError(errno, directoryPath));
+        fail(removal, errno, directoryPath, false);
         return;
     }
     listing.release();
@@ -153,10 +172,10 @@ void FileRemover::removeContents(int directory, const std::string& directoryPath
     const int readError = errno;
     ::closedir(stream);
     if (readError != 0) {
-        keepFirst(firstFailure, fileOperationError(readError, directoryPath));
+        fail(removal, readError, directoryPath, false);
     }
     for (const auto& name : names) {
-        removeEntry(directory, name, directoryPath + "/" + name, firstFailure);
+        removeEntry(directory, name, directoryPath + "/" + name, removal, false);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 
 namespace velmor {
 
@@ -13,7 +14,8 @@ namespace velmor {
 //
 // Symbolic links are never followed, at any depth: a link is removed as a link, and folders are
 // opened with O_NOFOLLOW relative to their parent's descriptor, so a folder swapped for a link
-// while the removal runs is removed as that link and its target is left alone.
+// while the removal runs is removed as that link and its target is left alone. Nor does removal
+// cross into another file system mounted below the entry.
 class FileRemover {
 public:
     // Called after each entry is removed, with its path and the status record it had, so callers
@@ -37,10 +39,14 @@ public:
     static Error fileOperationError(int posixCode, const std::string& path);
 
 private:
-    void removeContents(int directory, const std::string& directoryPath,
-                        std::optional<Error>& firstFailure) const;
-    void removeEntry(int parent, const std::string& name, const std::string& path,
-                     std::optional<Error>& firstFailure) const;
+    struct Removal {
+        dev_t device = 0;
+        std::optional<Error> firstFailure;
+    };
+    static void fail(Removal& removal, int posixCode, const std::string& path, bool isTop);
+    void removeContents(int directory, const std::string& directoryPath, Removal& removal) const;
+    void removeEntry(int parent, const std::string& name, const std::string& path, Removal& removal,
+                     bool isTop) const;
 
     DidRemove didRemove_;
 };

@@ -6,8 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sched.h>
 #include <set>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace velmor {
@@ -93,6 +97,55 @@ TEST(FileRemover, AFolderSwappedForALinkDuringTheRunIsNotFollowed) {
     EXPECT_TRUE(swapped);
     EXPECT_FALSE(exists(tmp / "tree"));
     EXPECT_TRUE(exists(tmp / "outside/precious"));
+}
+
+TEST(FileRemover, EntriesThatVanishMeanwhileAreNoFailure) {
+    TemporaryDirectory tmp;
+    for (int i = 0; i < 10; ++i) {
+        tmp.writeFile("tree/f" + std::to_string(i));
+    }
+    // As soon as the first entry goes, every other file goes behind the remover's back.
+    bool vanished = false;
+    FileRemover remover([&](const std::string&, const Stat&) {
+        if (!vanished) {
+            vanished = true;
+            for (int i = 0; i < 10; ++i) {
+                ::unlink((tmp / ("tree/f" + std::to_string(i))).c_str());
+            }
+        }
+    });
+    EXPECT_FALSE(remover.removeItem(tmp / "tree"));
+    EXPECT_FALSE(exists(tmp / "tree"));
+}
+
+TEST(FileRemover, AnotherFileSystemMountedInsideIsLeftAlone) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to mount a file system";
+    }
+    TemporaryDirectory tmp;
+    tmp.makeDirectory("tree/mnt");
+    tmp.writeFile("tree/file");
+    // In a child with a mount namespace of its own, so the mount never outlives the test.
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", (tmp / "tree/mnt").c_str(), "tmpfs", 0, nullptr) != 0) {
+            ::_exit(77);
+        }
+        std::ofstream(tmp / "tree/mnt/precious") << "other file system";
+        auto error = FileRemover().removeItem(tmp / "tree");
+        if (!error || !error->underlyingError() || error->underlyingError()->code() != EXDEV) {
+            ::_exit(1);
+        }
+        ::_exit(exists(tmp / "tree/mnt/precious") && !exists(tmp / "tree/file") ? 0 : 2);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "this machine does not allow a private mount namespace";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(FileRemover, MissingEntriesFailWithNoSuchFileOverEnoent) {

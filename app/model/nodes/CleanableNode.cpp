@@ -8,18 +8,21 @@ namespace marrowdale {
 using sweepkit::FileSystemItem;
 using sweepkit::FileSystemNode;
 
+CleanableNodePtr CleanableNode::make(Payload payload) {
+    return velmor::MainActor::makeShared<CleanableNode>(std::move(payload));
+}
+
 CleanableNodePtr CleanableNode::node(FileSystemNode node) {
-    return CleanableNodePtr(new CleanableNode(Payload(std::move(node))));
+    return make(Payload(std::move(node)));
 }
 
 CleanableNodePtr CleanableNode::item(FileSystemItem item) {
-    return CleanableNodePtr(new CleanableNode(Payload(std::move(item))));
+    return make(Payload(std::move(item)));
 }
 
 CleanableNodePtr CleanableNode::nonBrowsableResult(FileFinderCategory category,
                                                    sweepkit::AnalysisResult result) {
-    return CleanableNodePtr(
-        new CleanableNode(Payload(NonBrowsableResult{std::move(category), std::move(result)})));
+    return make(Payload(NonBrowsableResult{std::move(category), std::move(result)}));
 }
 
 std::string CleanableNode::id() const {

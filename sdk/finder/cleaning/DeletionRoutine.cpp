@@ -80,8 +80,15 @@ CleaningResult Cleaner::removeItems(const std::vector<URL>& entries, const std::
             }
             for (URL folder = URL::fileURL(path).deletingLastPathComponent(); isInsideSomeRoot(folder.path());
                  folder = folder.deletingLastPathComponent()) {
-                if (progress.isCancelled() || containsVisibleEntry(folder).value_or(false)) {
+                if (progress.isCancelled()) {
                     break;
+                }
+                auto visible = velmor::containsVisibleEntry(folder);
+                if (!visible && errno == ENOENT) {
+                    continue; // already removed for an earlier entry: look further up
+                }
+                if (!visible || *visible) {
+                    break; // shows an entry, or cannot be listed: it stays, and so does all above it
                 }
                 // Only hidden entries (or nothing) are left: the folder goes with them.
                 if (auto error = remover.removeItem(folder.path())) {

@@ -141,6 +141,31 @@ TEST(FileCleaner, EmptiedFoldersGoUpToButNotIncludingTheRoot) {
     EXPECT_TRUE(exists(tmp / "r/c/visible"));
 }
 
+TEST(FileCleaner, FoldersAlreadyRemovedForAnEarlierEntryAreNoFailure) {
+    TemporaryDirectory tmp;
+    std::string x = tmp.writeFile("r/a/x", "x");
+    std::string y = tmp.writeFile("r/a/y", "y");
+    FileCleaner cleaner;
+    auto run = clean(cleaner, urls({x, y}), urls({tmp / "r"}), true);
+    EXPECT_TRUE(run.result.errors.empty());
+    EXPECT_FALSE(exists(tmp / "r/a"));
+    EXPECT_TRUE(exists(tmp / "r"));
+}
+
+TEST(FileCleaner, AFolderThatCannotBeListedStays) {
+    TemporaryDirectory tmp;
+    std::string file = tmp.writeFile("r/real/f", "x");
+    tmp.makeDirectory("r/elsewhere");
+    ASSERT_EQ(::symlink((tmp / "r/elsewhere").c_str(), (tmp / "r/link").c_str()), 0);
+    FileCleaner cleaner;
+    // The entry's parent is reached through a link: listing it refuses to follow, so it stays.
+    auto run = clean(cleaner, urls({tmp / "r/link/gone"}), urls({tmp / "r"}), true);
+    EXPECT_TRUE(run.result.errors.empty());
+    EXPECT_TRUE(exists(tmp / "r/link"));
+    EXPECT_TRUE(exists(tmp / "r/elsewhere"));
+    EXPECT_TRUE(exists(file));
+}
+
 TEST(FileCleaner, TheFolderPassStaysStrictlyInsideWholeRootComponents) {
     TemporaryDirectory tmp;
     std::string file = tmp.writeFile("r/abc/x/f", "x");
