@@ -6,6 +6,7 @@
 #include "platform/fs/Stat.hpp"
 #include "sdk/finder/records/RoundedSize.hpp"
 
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace marrowdale {
@@ -16,16 +17,24 @@ using velmor::MainActor;
 
 namespace {
 
-// Whether the entry at the item's path is still the one the scan found. A file that grew or was
-// touched is; one replaced by another file, a folder or a link is not. An entry that is gone
-// counts as the same: deleting it is a no-op.
-bool isStillTheScannedEntry(const FileSystemItem& item) {
-    auto now = velmor::Stat::lstatPath(item.url.path());
+// Why the item must not be deleted, if it must not: the entry at its path is no longer the one the
+// scan found (a file that grew or was touched still is; one replaced by another file, a folder or
+// a link is not), or it cannot be checked. An entry that is gone is fine: deleting it is a no-op.
+std::optional<velmor::Error> reasonToKeep(const FileSystemItem& item) {
+    const std::string path = item.url.path();
+    auto now = velmor::Stat::lstatPath(path);
     if (!now) {
-        return true;
+        if (errno == ENOENT) {
+            return std::nullopt;
+        }
+        const velmor::Error cause = velmor::Error::posix(errno);
+        return velmor::Error(cause.domain(), cause.code(), {{velmor::Error::filePathKey, path}});
     }
-    return now->st_dev == item.metadata.st_dev && now->st_ino == item.metadata.st_ino &&
-           (now->st_mode & S_IFMT) == (item.metadata.st_mode & S_IFMT);
+    if (now->st_dev == item.metadata.st_dev && now->st_ino == item.metadata.st_ino &&
+        (now->st_mode & S_IFMT) == (item.metadata.st_mode & S_IFMT)) {
+        return std::nullopt;
+    }
+    return CategoryCleaner::changedSinceScanError(path);
 }
 
 std::int64_t sizeBelow(const std::vector<FileSystemNode>& nodes) {
@@ -41,9 +50,9 @@ std::int64_t sizeBelow(const std::vector<FileSystemNode>& nodes) {
 
 CategoryCleaner::CategoryCleaner(CategoryResult result, std::vector<velmor::URL> baseFindURLs,
                                  std::shared_ptr<ErrorStore> errorStore,
-                                 std::shared_ptr<const velmor::Logger> logger)
+                                 std::shared_ptr<const velmor::Logger> logger, Hooks hooks)
     : result_(std::move(result)), baseFindURLs_(std::move(baseFindURLs)), errorStore_(std::move(errorStore)),
-      logger_(std::move(logger)) {}
+      logger_(std::move(logger)), hooks_(std::make_shared<const Hooks>(std::move(hooks))) {}
 
 velmor::Error CategoryCleaner::changedSinceScanError(const std::string& path) {
     return velmor::Error("Marrowdale.CategoryCleaner", 0,
@@ -54,7 +63,11 @@ velmor::Error CategoryCleaner::changedSinceScanError(const std::string& path) {
 
 void CategoryCleaner::record(const velmor::Error& error, const FileSystemItem& item,
                              const CleanableNodePtr& rootNode) {
-    MainActor::run([&] { errorStore_->record(error, item, *rootNode); });
+    MainActor::run([&] {
+        if (hooks_->isStillCurrent()) {
+            errorStore_->record(error, item, *rootNode);
+        }
+    });
 }
 
 CategoryResult CategoryCleaner::clean(const std::unordered_set<std::string>& selectedIds) {
@@ -74,7 +87,10 @@ CategoryResult CategoryCleaner::clean(const std::unordered_set<std::string>& sel
     const sweepkit::FileCleaner fileCleaner;
     for (const auto& node : toClean) {
         CleanableNodePtr rest = clean(node, fileCleaner, node);
-        MainActor::run([&] { pruneCleanedNodes(node->id(), rest, nodes); });
+        MainActor::run([&] {
+            pruneCleanedNodes(node->id(), rest, nodes);
+            hooks_->didPrune();
+        });
     }
     // The rows are let go of on the main thread, where they live.
     return MainActor::run([&] {
@@ -136,8 +152,8 @@ std::optional<FileSystemItem> CategoryCleaner::clean(const FileSystemItem& item,
                                                      const CleanableNodePtr& rootNode) {
     const std::string path = item.url.path();
     logger_->debug([&] { return "Cleaning file system item at: " + path; });
-    if (!isStillTheScannedEntry(item)) {
-        const velmor::Error error = changedSinceScanError(path);
+    if (auto keep = reasonToKeep(item)) {
+        const velmor::Error error = *keep;
         logger_->error(
             [&] { return "Could not clean file system item at: " + path + ": " + error.description(); });
         record(error, item, rootNode);
@@ -150,13 +166,16 @@ std::optional<FileSystemItem> CategoryCleaner::clean(const FileSystemItem& item,
                 // The progress is not followed: one item is quick, and a clean is never cancelled.
                 fileCleaner.clean(
                     {item.url}, baseFindURLs_, false,
-                    [continuation, item, rootNode, store = errorStore_](sweepkit::CleaningResult result) {
+                    [continuation, item, rootNode, store = errorStore_,
+                     hooks = hooks_](sweepkit::CleaningResult result) {
                         if (result.errors.empty()) {
                             continuation.resume(std::nullopt);
                             return;
                         }
-                        MainActor::post([store, error = result.errors.front().error, item, rootNode] {
-                            store->record(error, item, *rootNode);
+                        MainActor::post([store, hooks, error = result.errors.front().error, item, rootNode] {
+                            if (hooks->isStillCurrent()) {
+                                store->record(error, item, *rootNode);
+                            }
                         });
                         continuation.resume(item);
                     });

@@ -5,6 +5,7 @@
 #include "foundation/core/log/Logger.hpp"
 #include "sdk/finder/cleaning/FileCleaner.hpp"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +14,14 @@
 
 namespace marrowdale {
 
+// What a category cleaner tells its owner, on the main thread: `isStillCurrent` says whether
+// failures should still be recorded (not once a new scan has replaced the clean), and `didPrune`
+// follows every change made to the rows on show.
+struct CategoryCleanerHooks {
+    std::function<bool()> isStillCurrent = [] { return true; };
+    std::function<void()> didPrune = [] {};
+};
+
 // Deletes the selected part of one category's result, item by item, and gives back what is left.
 // What could not be deleted stays, with its failure recorded under the selected row that held it.
 //
@@ -20,8 +29,11 @@ namespace marrowdale {
 // and of the error store happens on the main thread.
 class CategoryCleaner {
 public:
+    using Hooks = CategoryCleanerHooks;
+
     CategoryCleaner(CategoryResult result, std::vector<velmor::URL> baseFindURLs,
-                    std::shared_ptr<ErrorStore> errorStore, std::shared_ptr<const velmor::Logger> logger);
+                    std::shared_ptr<ErrorStore> errorStore, std::shared_ptr<const velmor::Logger> logger,
+                    Hooks hooks = {});
 
     CategoryResult clean(const std::unordered_set<std::string>& selectedIds);
 
@@ -47,6 +59,7 @@ private:
     std::vector<velmor::URL> baseFindURLs_;
     std::shared_ptr<ErrorStore> errorStore_;
     std::shared_ptr<const velmor::Logger> logger_;
+    std::shared_ptr<const Hooks> hooks_;
 };
 
 } // namespace marrowdale

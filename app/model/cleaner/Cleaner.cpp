@@ -136,22 +136,40 @@ void Cleaner::clean() {
         velmor::AsyncThreadSafeDictionary<Category, CategoryResult> cleaned;
         velmor::withTaskGroup<void>([&](velmor::TaskGroup<void>& group) {
             for (const auto& [category, old] : results) {
-                group.addTask([&self, &cleaned, category, old] {
-                    std::vector<velmor::URL> urls;
+                group.addTask([&self, &cleaned, run, category, old] {
                     try {
-                        urls = MainActor::run(
-                            [&] { return baseFindURLs(category, self->fileFinderCategories_); });
+                        std::vector<velmor::URL> urls;
+                        try {
+                            urls = MainActor::run(
+                                [&] { return baseFindURLs(category, self->fileFinderCategories_); });
+                        } catch (...) {
+                            const velmor::Error error = velmor::errorFromException(std::current_exception());
+                            self->logger_->error([&] {
+                                return std::string("Could not get find URLs for category ") +
+                                       rawValue(category) + ": " + error.description();
+                            });
+                            return;
+                        }
+                        auto ids = MainActor::run([&] { return self->allSelectedIds(); });
+                        CategoryCleaner::Hooks hooks{[self, run] { return self->isCurrent(run); },
+                                                     [self, run] {
+                                                         if (self->isCurrent(run)) {
+                                                             self->publishChange();
+                                                         }
+                                                     }};
+                        CategoryCleaner cleaner(old, std::move(urls), self->errorStore_, self->logger_,
+                                                std::move(hooks));
+                        cleaned.setValue(category, cleaner.clean(ids));
                     } catch (...) {
+                        // Nothing may vanish unnoticed: the category keeps what it showed, and the
+                        // failure is logged.
                         const velmor::Error error = velmor::errorFromException(std::current_exception());
                         self->logger_->error([&] {
-                            return std::string("Could not get find URLs for category ") + rawValue(category) +
-                                   ": " + error.description();
+                            return std::string("Could not clean category ") + rawValue(category) + ": " +
+                                   error.description();
                         });
-                        return;
+                        cleaned.setValue(category, old);
                     }
-                    auto ids = MainActor::run([&] { return self->allSelectedIds(); });
-                    CategoryCleaner cleaner(old, std::move(urls), self->errorStore_, self->logger_);
-                    cleaned.setValue(category, cleaner.clean(ids));
                 });
             }
         });

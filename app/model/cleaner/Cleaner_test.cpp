@@ -187,6 +187,24 @@ TEST_F(CleanerTest, OnlyTheLatestRunShowsItsOutcome) {
     EXPECT_EQ(cleaner->state().kind, Kind::scanned);
 }
 
+TEST_F(CleanerTest, AReplacedCleanRecordsNoFailureForTheNewScan) {
+    auto cleaner = makeCleaner(bundle);
+    cleaner->scan();
+    waitFor(Kind::scanned, *cleaner);
+    cleaner->setSelectedIds(Category::largeFiles, {tmp / "home/media/movie.mkv"});
+    std::filesystem::rename(tmp / "home/media/movie.mkv", tmp / "home/movie.orig");
+    tmp.writeFile("home/media/movie.mkv", std::string(5000, 'n')); // replaced: its clean fails
+
+    cleaner->clean();
+    velmor::AnyTask replacedClean = cleaner->currentRun();
+    cleaner->scan();
+    ASSERT_TRUE(main.runUntil([&] { return replacedClean.isFinished() && cleaner->currentRun().isFinished(); }));
+    main.loop().drain();
+    EXPECT_TRUE(cleaner->errorStore()->errors().empty());
+    EXPECT_TRUE(cleaner->errorStore()->errorRoots().empty());
+    EXPECT_TRUE(exists(tmp / "home/media/movie.mkv"));
+}
+
 TEST_F(CleanerTest, TheApplicationContextSharesOneCleaner) {
     ::setenv(velmor::Bundle::mainBundleEnvironmentKey, bundle.path().c_str(), 1);
     Context context = Context::makeForApplication(nullptr);
