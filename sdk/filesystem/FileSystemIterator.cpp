@@ -17,6 +17,7 @@ FileSystemIterator::FileSystemIterator(const velmor::URL& url, Options options, 
     if (path.empty()) {
         return;
     }
+    rootPath_ = path;
     char* paths[] = {path.data(), nullptr};
     root_ = ::fts_open(paths, options.rawValue, nullptr);
 }
@@ -33,12 +34,19 @@ FileSystemIterator::~FileSystemIterator() {
 }
 
 std::optional<Event> FileSystemIterator::next() {
-    if (root_ == nullptr) {
+    if (root_ == nullptr || finished_) {
         return std::nullopt;
     }
     started_ = true;
+    errno = 0;
     FTSENT* entry = ::fts_read(root_);
     if (entry == nullptr) {
+        finished_ = true;
+        // fts gives up when it cannot get back to a folder it left (one moved during the walk, say):
+        // that walk is incomplete, which must not pass for its end.
+        if (errno != 0) {
+            return Event::error(rootPath_, velmor::Error::posix(errno));
+        }
         return std::nullopt;
     }
     const std::uint32_t user = checkedDeletePermissionUser_;

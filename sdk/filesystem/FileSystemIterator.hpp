@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <fts.h>
+#include <string>
 #include <vector>
 
 namespace sweepkit {
@@ -35,6 +36,8 @@ private:
     FTS* root_ = nullptr;
     FTSENT* currentItem_ = nullptr;
     bool started_ = false;
+    bool finished_ = false;
+    std::string rootPath_;
     std::vector<OpenDirectory> parentDirectoryStack_;
     std::uint32_t checkedDeletePermissionUser_;
     std::vector<std::uint32_t> checkedDeletePermissionUserGroups_;

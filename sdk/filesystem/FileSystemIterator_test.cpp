@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -244,6 +245,30 @@ TEST(FileSystemIterator, SkipNeedsAPendingEnteredFolder) {
     ASSERT_EQ(iterator.next()->kind(), Kind::leaveDirectory); // empty
     expectNothingToSkip(iterator);
     ASSERT_EQ(iterator.next()->kind(), Kind::leaveDirectory); // root
+    EXPECT_FALSE(iterator.next());
+}
+
+TEST(FileSystemIterator, AWalkThatFtsAbandonsEndsWithAnError) {
+    TemporaryDirectory tmp;
+    tmp.writeFile("root/a/b/f1");
+    tmp.writeFile("root/c/f2");
+    FileSystemIterator iterator(URL::fileURL(tmp / "root"), Options::physical, 0, {});
+    std::vector<Event> events;
+    while (auto event = iterator.next()) {
+        if (event->kind() == Kind::file && event->path() == tmp / "root/a/b/f1") {
+            // Moved away while the walk is inside it: fts cannot climb back up.
+            std::filesystem::rename(tmp / "root/a/b", tmp / "moved");
+        }
+        events.push_back(std::move(*event));
+    }
+    ASSERT_FALSE(events.empty());
+    const Event& last = events.back();
+    if (last.kind() == Kind::leaveDirectory && last.path() == tmp / "root") {
+        GTEST_SKIP() << "fts found its way back on this system";
+    }
+    EXPECT_EQ(last.kind(), Kind::error);
+    EXPECT_EQ(last.path(), tmp / "root");
+    ASSERT_NE(last.error(), nullptr);
     EXPECT_FALSE(iterator.next());
 }
 
