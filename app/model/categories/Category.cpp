@@ -3,6 +3,7 @@
 #include "app/model/definitions/CriterionConversion.hpp"
 #include "app/model/definitions/PathExpansion.hpp"
 #include "app/model/logging/VelmorLoggerWrapper.hpp"
+#include "platform/concurrency/MainActor.hpp"
 #include "platform/concurrency/TaskGroup.hpp"
 #include "sdk/finder/FileFinder.hpp"
 

@@ -1,6 +1,7 @@
 #include "app/model/categories/Category.hpp"
 
 #include "foundation/core/log/RecordingLogger.hpp"
+#include "platform/concurrency/RunLoop.hpp"
 #include "platform/concurrency/Task.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
@@ -24,10 +25,14 @@ FileFinderCategory definition(std::string id, std::vector<std::string> paths, Cr
     return category;
 }
 
-// Runs the scan on a task, as the controller does.
+// Runs the scan on a task, as the controller does, while this thread serves as the main thread.
 CleanableNodes scanOnTask(Category category, const std::vector<FileFinderCategory>& definitions) {
+    velmor::ScopedMainRunLoop main;
     auto logger = std::make_shared<velmor::testing::RecordingLogger>();
-    return velmor::Task<CleanableNodes>::start([&] { return scan(category, definitions, logger); }).value();
+    auto task = velmor::Task<CleanableNodes>::start([&] { return scan(category, definitions, logger); });
+    EXPECT_TRUE(main.runUntil([&] { return task.isFinished(); }));
+    CleanableNodes rows = task.value();
+    return rows;
 }
 
 std::vector<std::string> sortedIds(const CleanableNodes& nodes) {
