@@ -146,6 +146,16 @@ std::optional<Volume::Capacity> Volume::capacity(const URL& url) {
 }
 
 std::string localizedName(const URL& url) {
+    // Rows ask this one by one: read the mount table only for an entry that sits on another device
+    // than its parent (or is the root), which every mount point of another file system does.
+    const std::string path = url.path();
+    if (path != "/") {
+        auto entry = Stat::lstatPath(path);
+        auto parent = Stat::lstatPath(url.deletingLastPathComponent().path());
+        if (!entry || !parent || entry->st_dev == parent->st_dev) {
+            return url.lastPathComponent();
+        }
+    }
     if (auto name = Volume::name(url)) {
         return *name;
     }
