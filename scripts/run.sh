@@ -3,8 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
-scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-app=build/app/ui/marrowdale
+scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release -DVELMOR_BUILD_TESTS=OFF
+app=build-release/app/ui/marrowdale
 if [ -x "$app" ]; then
   exec "$app" "$@"
 fi
