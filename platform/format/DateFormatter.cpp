@@ -27,6 +27,11 @@ std::string DateFormatter::string(coding::Date date) const {
     return std::string(buffer, length);
 }
 
+std::string DateFormatter::string(std::chrono::system_clock::time_point date) const {
+    const double unixSeconds = std::chrono::duration<double>(date.time_since_epoch()).count();
+    return string(coding::Date{unixSeconds - coding::Date::unixEpochOffset});
+}
+
 std::string shortestDescription(double value) {
     if (std::isnan(value)) {
         return "nan";

@@ -2,6 +2,7 @@
 
 #include "platform/coding/Value.hpp"
 
+#include <chrono>
 #include <string>
 
 namespace velmor {
@@ -10,6 +11,7 @@ namespace velmor {
 // locale, in local time.
 struct DateFormatter {
     std::string string(coding::Date date) const;
+    std::string string(std::chrono::system_clock::time_point date) const;
 };
 
 // The shortest text that reads back as the same double, always with a fractional part or an

@@ -44,6 +44,8 @@ TEST(DateFormatter, ShortDateAndTimeInTheLocale) {
     ::setenv("LC_ALL", "C", 1);
     // 2001-01-02 03:04 UTC
     EXPECT_EQ(DateFormatter().string(coding::Date{86400 + 3 * 3600 + 4 * 60 + 30}), "01/02/01 03:04");
+    EXPECT_EQ(DateFormatter().string(std::chrono::system_clock::time_point(std::chrono::seconds(978404640))),
+              "01/02/01 03:04");
 }
 
 TEST(DateFormatter, ShortestDescriptionOfDoubles) {
