@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -21,6 +22,16 @@ struct Data {
 struct Date {
     double secondsSinceReferenceDate = 0;
     static constexpr double unixEpochOffset = 978307200.0;
+
+    static Date fromTimePoint(std::chrono::system_clock::time_point time) {
+        return Date{std::chrono::duration<double>(time.time_since_epoch()).count() - unixEpochOffset};
+    }
+    std::chrono::system_clock::time_point timePoint() const {
+        return std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::duration<double>(secondsSinceReferenceDate + unixEpochOffset)));
+    }
+
     friend bool operator==(const Date&, const Date&) = default;
 };
 

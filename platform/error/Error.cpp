@@ -15,6 +15,12 @@ Error Error::posix(int code, int fallback) {
     return Error(posixDomain, isKnownPosixCode(code) ? code : fallback);
 }
 
+Error Error::posixForPath(int code, const std::string& path) {
+    Error error = posix(code);
+    error.userInfo_.emplace(filePathKey, path);
+    return error;
+}
+
 const std::string* Error::stringValue(const std::string& key) const {
     auto found = userInfo_.find(key);
     if (found == userInfo_.end()) {

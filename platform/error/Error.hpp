@@ -32,6 +32,8 @@ public:
 
     // A POSIX error whose code is `code` when it is a known POSIX code, else `fallback`.
     static Error posix(int code, int fallback = ENOTSUP);
+    // The same, carrying the path of the file the failure concerns.
+    static Error posixForPath(int code, const std::string& path);
     static bool isKnownPosixCode(int code);
 
     const std::string& domain() const { return domain_; }

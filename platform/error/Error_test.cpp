@@ -13,6 +13,8 @@ TEST(Error, PosixCodesAreKeptWhenKnownAndReplacedOtherwise) {
     EXPECT_EQ(Error::posix(0).code(), ENOTSUP);
     EXPECT_EQ(Error::posix(100000).code(), ENOTSUP);
     EXPECT_EQ(Error::posix(-3, EINVAL).code(), EINVAL);
+    EXPECT_EQ(*Error::posixForPath(EACCES, "/x").stringValue(Error::filePathKey), "/x");
+    EXPECT_EQ(Error::posixForPath(EACCES, "/x").code(), EACCES);
     EXPECT_EQ(ENOTSUP, 95);
 }
 

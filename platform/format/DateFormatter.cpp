@@ -28,8 +28,7 @@ std::string DateFormatter::string(coding::Date date) const {
 }
 
 std::string DateFormatter::string(std::chrono::system_clock::time_point date) const {
-    const double unixSeconds = std::chrono::duration<double>(date.time_since_epoch()).count();
-    return string(coding::Date{unixSeconds - coding::Date::unixEpochOffset});
+    return string(coding::Date::fromTimePoint(date));
 }
 
 std::string shortestDescription(double value) {

@@ -19,10 +19,7 @@ namespace {
 
 using testing::TemporaryDirectory;
 
-bool exists(const std::string& path) {
-    struct ::stat record {};
-    return ::lstat(path.c_str(), &record) == 0;
-}
+using velmor::testing::exists;
 
 struct Recorder {
     std::set<std::string> removed;

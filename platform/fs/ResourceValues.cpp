@@ -42,9 +42,7 @@ std::optional<std::chrono::system_clock::time_point> dateResourceValue(const URL
     std::string path = url.path();
     struct ::statx record {};
     if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, mask, &record) != 0) {
-        int code = errno;
-        Error posix = Error::posix(code);
-        throw ErrorException(Error(posix.domain(), posix.code(), {{Error::filePathKey, path}}));
+        throw ErrorException(Error::posixForPath(errno, path));
     }
     if ((record.stx_mask & mask) == 0) {
         return std::nullopt;

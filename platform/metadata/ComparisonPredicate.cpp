@@ -12,12 +12,6 @@ namespace velmor::metadata {
 
 namespace {
 
-constexpr double referenceDateOffset = 978307200.0; // 2001-01-01 in seconds since 1970
-
-double secondsSinceReferenceDate(const Date& date) {
-    return std::chrono::duration<double>(date.time_since_epoch()).count() - referenceDateOffset;
-}
-
 std::string operatorText(ComparisonOperator type) {
     switch (type) {
     case ComparisonOperator::lessThan:
@@ -80,7 +74,7 @@ struct ConstantPrinter {
     std::string operator()(double value) const { return shortest(value); }
     std::string operator()(const std::string& value) const { return quoted(value); }
     std::string operator()(const Date& value) const {
-        double seconds = secondsSinceReferenceDate(value);
+        double seconds = coding::Date::fromTimePoint(value).secondsSinceReferenceDate;
         char buffer[64];
         std::snprintf(buffer, sizeof buffer, "CAST(%.6f, \"NSDate\")", seconds);
         return buffer;
@@ -153,7 +147,8 @@ std::optional<std::partial_ordering> order(const coding::Value& value, const Con
         }
     } else if (auto date = std::get_if<Date>(&constant)) {
         if (auto valueDate = value.get<coding::Date>()) {
-            return valueDate->secondsSinceReferenceDate <=> secondsSinceReferenceDate(*date);
+            return valueDate->secondsSinceReferenceDate <=>
+                   coding::Date::fromTimePoint(*date).secondsSinceReferenceDate;
         }
     }
     return std::nullopt;

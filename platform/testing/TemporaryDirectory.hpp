@@ -9,6 +9,12 @@
 
 namespace velmor::testing {
 
+// Whether there is an entry at `path`, a dangling link included.
+inline bool exists(const std::string& path) {
+    struct ::stat record {};
+    return ::lstat(path.c_str(), &record) == 0;
+}
+
 // A fresh folder under /tmp for one test's fixture, removed with everything in it afterwards.
 class TemporaryDirectory {
 public:

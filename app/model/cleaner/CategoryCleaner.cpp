@@ -27,8 +27,7 @@ std::optional<velmor::Error> reasonToKeep(const FileSystemItem& item) {
         if (errno == ENOENT) {
             return std::nullopt;
         }
-        const velmor::Error cause = velmor::Error::posix(errno);
-        return velmor::Error(cause.domain(), cause.code(), {{velmor::Error::filePathKey, path}});
+        return velmor::Error::posixForPath(errno, path);
     }
     if (now->st_dev == item.metadata.st_dev && now->st_ino == item.metadata.st_ino &&
         (now->st_mode & S_IFMT) == (item.metadata.st_mode & S_IFMT)) {

@@ -20,10 +20,7 @@ using sweepkit::FileSystemItem;
 using sweepkit::FileSystemNode;
 using velmor::URL;
 
-bool exists(const std::string& path) {
-    struct ::stat record {};
-    return ::lstat(path.c_str(), &record) == 0;
-}
+using velmor::testing::exists;
 
 class CategoryCleanerTest : public ::testing::Test {
 protected:

@@ -16,10 +16,7 @@ namespace {
 
 using Kind = Cleaner::State::Kind;
 
-bool exists(const std::string& path) {
-    struct ::stat record {};
-    return ::lstat(path.c_str(), &record) == 0;
-}
+using velmor::testing::exists;
 
 std::string definition(const std::string& id, const std::string& path, const std::string& conditions) {
     return "<dict><key>id</key><string>" + id + "</string><key>type</key><string>custom</string>" +
@@ -198,7 +195,8 @@ TEST_F(CleanerTest, AReplacedCleanRecordsNoFailureForTheNewScan) {
     cleaner->clean();
     velmor::AnyTask replacedClean = cleaner->currentRun();
     cleaner->scan();
-    ASSERT_TRUE(main.runUntil([&] { return replacedClean.isFinished() && cleaner->currentRun().isFinished(); }));
+    ASSERT_TRUE(
+        main.runUntil([&] { return replacedClean.isFinished() && cleaner->currentRun().isFinished(); }));
     main.loop().drain();
     EXPECT_TRUE(cleaner->errorStore()->errors().empty());
     EXPECT_TRUE(cleaner->errorStore()->errorRoots().empty());

@@ -35,9 +35,7 @@ std::vector<FileFinderCategory> loadFileFinderCategories(const velmor::Bundle& b
     std::ifstream file(url->path(), std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (!file && !file.eof()) {
-        const velmor::Error cause = velmor::Error::posix(errno != 0 ? errno : EIO);
-        throw velmor::ErrorException(
-            velmor::Error(cause.domain(), cause.code(), {{velmor::Error::filePathKey, url->path()}}));
+        throw velmor::ErrorException(velmor::Error::posixForPath(errno != 0 ? errno : EIO, url->path()));
     }
     return decodeCategoryDefinitions(bytes);
 }

@@ -16,9 +16,7 @@ using sweepkit::StatCriterionFactory;
 namespace {
 
 StatCriterionFactory::Date toDate(velmor::coding::Date date) {
-    const double unixSeconds = date.secondsSinceReferenceDate + velmor::coding::Date::unixEpochOffset;
-    return StatCriterionFactory::Date(std::chrono::duration_cast<StatCriterionFactory::Date::duration>(
-        std::chrono::duration<double>(unixSeconds)));
+    return date.timePoint();
 }
 
 sweepkit::FileMatchingCriteria convertAll(const std::vector<EncodableFileMatchingCriterion>& criteria) {

@@ -2,6 +2,7 @@
 
 #include "platform/fs/DirectoryListing.hpp"
 #include "platform/fs/FileRemover.hpp"
+#include "platform/fs/URL.hpp"
 
 #include <algorithm>
 
@@ -21,11 +22,7 @@ bool isAlreadyGone(const Error& error) {
 // Whether `path` lies strictly below `root`, comparing whole path components: /r/ab does not hold
 // /r/abc.
 bool isStrictlyBelow(const std::string& path, const std::string& root) {
-    if (root == "/") {
-        return path.size() > 1 && path.front() == '/';
-    }
-    return path.size() > root.size() + 1 && path.compare(0, root.size(), root) == 0 &&
-           path[root.size()] == '/';
+    return path != root && velmor::isPathWithin(path, root);
 }
 
 } // namespace

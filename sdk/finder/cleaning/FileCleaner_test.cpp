@@ -17,10 +17,7 @@ namespace {
 using velmor::URL;
 using velmor::testing::TemporaryDirectory;
 
-bool exists(const std::string& path) {
-    struct ::stat record {};
-    return ::lstat(path.c_str(), &record) == 0;
-}
+using velmor::testing::exists;
 
 std::int64_t allocated(const std::string& path) {
     struct ::stat record {};

@@ -86,8 +86,7 @@ std::optional<Date> FileDateMetadataCriterion::resolveDate(Key key, const FileSy
     if (date == nullptr) {
         return std::nullopt;
     }
-    return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(
-        date->secondsSinceReferenceDate + velmor::coding::Date::unixEpochOffset)));
+    return date->timePoint();
 }
 
 bool FileDateMetadataCriterion::matches(const FileSystemItem& item) const {
