@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <optional>
@@ -22,11 +23,11 @@ struct Counted {
     friend bool operator==(const Counted& a, const Counted& b) { return a.value == b.value; }
 };
 
+static_assert(std::ranges::forward_range<AppendOnlyList<Counted>>);
+
 std::vector<int> valuesOf(const AppendOnlyList<Counted>& list) {
     std::vector<int> values;
-    for (const auto& element : list) {
-        values.push_back(element.value);
-    }
+    std::ranges::transform(list, std::back_inserter(values), &Counted::value);
     return values;
 }
 
