@@ -14,6 +14,7 @@ packages=(
   libsystemd-dev
   libplist-dev
   libpcre2-dev
+  uuid-dev
 )
 
 missing=()

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "sdk/duplicates/pipeline/DuplicateProcessorResult.hpp"
+#include "sdk/filesystem/Event.hpp"
+
+#include <memory>
+
+namespace sweepkit::pipeline {
+
+// One stage of the duplicate pipeline: it takes the walk's events one at a time, in walk order, on
+// one thread, and answers each. Failures travel as `error` answers; a node never throws. Stages that
+// group keep state between events, so a caller keeps one chain for a whole walk.
+class DuplicateProcessorPipelineNode {
+public:
+    virtual ~DuplicateProcessorPipelineNode() = default;
+    virtual DuplicateProcessorResult process(const Event& event) = 0;
+};
+
+// Nodes hold the nodes after them through this. Stateless stages may be shared freely; a stage with
+// state is shared by whoever holds it.
+using AnyPipelineNode = std::shared_ptr<DuplicateProcessorPipelineNode>;
+
+} // namespace sweepkit::pipeline

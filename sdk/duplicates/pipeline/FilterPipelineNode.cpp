@@ -1,0 +1,21 @@
+#include "sdk/duplicates/pipeline/FilterPipelineNode.hpp"
+
+namespace sweepkit::pipeline {
+
+FilterPipelineNode::FilterPipelineNode(AnyFilter filter, DuplicateProcessorResult resultIfFiltered,
+                                       AnyPipelineNode nextPipelineNode)
+    : nextPipelineNode_(std::move(nextPipelineNode)), resultIfFiltered_(std::move(resultIfFiltered)),
+      filter_(std::move(filter)) {}
+
+FilterPipelineNode::FilterPipelineNode(AnyFilter filter, DuplicateProcessorResult resultIfFiltered,
+                                       const std::function<AnyPipelineNode()>& next)
+    : FilterPipelineNode(std::move(filter), std::move(resultIfFiltered), next()) {}
+
+DuplicateProcessorResult FilterPipelineNode::process(const Event& event) {
+    if (filter_->isFiltered(event)) {
+        return resultIfFiltered_;
+    }
+    return nextPipelineNode_->process(event);
+}
+
+} // namespace sweepkit::pipeline
