@@ -1,5 +1,6 @@
 #include "foundation/core/search/PatternSearch.hpp"
 
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 #include <unordered_map>
@@ -45,9 +46,7 @@ PatternSearch::PatternSearch(const std::set<std::string>& keywords) : keywordCou
 void PatternSearch::build(const std::vector<std::string>& foldedPatterns) {
     // One class per byte the keywords hold; an upper-case input letter takes its lower-case class.
     std::array<std::uint8_t, 256> classOfFolded{};
-    std::size_t stateBound = 1;
     for (const auto& pattern : foldedPatterns) {
-        stateBound += pattern.size();
         for (unsigned char byte : pattern) {
             if (classOfFolded[byte] == 0) {
                 classOfFolded[byte] = static_cast<std::uint8_t>(classCount_++);
@@ -57,20 +56,41 @@ void PatternSearch::build(const std::vector<std::string>& foldedPatterns) {
     for (std::size_t byte = 0; byte < 256; ++byte) {
         byteClass_[byte] = classOfFolded[folded(static_cast<unsigned char>(byte))];
     }
-    if (stateBound > std::numeric_limits<std::uint32_t>::max() / classCount_) {
+
+    // The trie has one state per distinct prefix: in sorted order, each pattern adds what it does
+    // not share with the one before. Counting first lets the table be made at its final size.
+    std::vector<const std::string*> sorted;
+    for (const auto& pattern : foldedPatterns) {
+        sorted.push_back(&pattern);
+    }
+    std::sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return *a < *b; });
+    std::size_t states = 1;
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        std::size_t shared = 0;
+        if (i > 0) {
+            const auto [mismatch, ignored] = std::mismatch(sorted[i]->begin(), sorted[i]->end(),
+                                                           sorted[i - 1]->begin(), sorted[i - 1]->end());
+            shared = static_cast<std::size_t>(mismatch - sorted[i]->begin());
+        }
+        states += sorted[i]->size() - shared;
+    }
+    if (states > std::numeric_limits<std::uint32_t>::max() / classCount_) {
         throw std::length_error("PatternSearch: the keywords are too long in total");
     }
+    const auto stateCount = static_cast<std::uint32_t>(states);
+    const std::uint32_t width = classCount_;
 
     // The trie, by state number; 0 stands for "no child", since no edge leads back to the root.
-    std::vector<std::uint32_t> next(stateBound * classCount_, 0);
-    std::vector<std::int32_t> patternAt(stateBound, -1);
-    std::uint32_t stateCount = 1;
+    std::vector<std::uint32_t>& next = transitions_;
+    next.assign(states * width, 0);
+    std::vector<std::int32_t> patternAt(stateCount, -1);
+    std::uint32_t made = 1;
     for (std::size_t index = 0; index < foldedPatterns.size(); ++index) {
         std::uint32_t state = 0;
         for (unsigned char byte : foldedPatterns[index]) {
-            std::uint32_t& child = next[state * classCount_ + classOfFolded[byte]];
+            std::uint32_t& child = next[state * width + classOfFolded[byte]];
             if (child == 0) {
-                child = stateCount++;
+                child = made++;
             }
             state = child;
         }
@@ -84,7 +104,7 @@ void PatternSearch::build(const std::vector<std::string>& foldedPatterns) {
     std::vector<std::uint32_t> nextReporting(stateCount, none);
     std::vector<std::uint32_t> queue;
     queue.reserve(stateCount);
-    for (std::uint32_t c = 0; c < classCount_; ++c) {
+    for (std::uint32_t c = 0; c < width; ++c) {
         if (std::uint32_t child = next[c]; child != 0) {
             queue.push_back(child);
         }
@@ -93,9 +113,9 @@ void PatternSearch::build(const std::vector<std::string>& foldedPatterns) {
         const std::uint32_t state = queue[head];
         const std::uint32_t fail = failure[state];
         nextReporting[state] = patternAt[fail] >= 0 ? fail : nextReporting[fail];
-        for (std::uint32_t c = 0; c < classCount_; ++c) {
-            std::uint32_t& child = next[state * classCount_ + c];
-            const std::uint32_t fallback = next[fail * classCount_ + c];
+        for (std::uint32_t c = 0; c < width; ++c) {
+            std::uint32_t& child = next[state * width + c];
+            const std::uint32_t fallback = next[fail * width + c];
             if (child == 0) {
                 child = fallback;
             } else {
@@ -105,7 +125,7 @@ void PatternSearch::build(const std::vector<std::string>& foldedPatterns) {
         }
     }
 
-    // Renumber so that reporting states come last, then store offsets instead of numbers.
+    // Renumber so that reporting states come last.
     auto reports = [&](std::uint32_t state) { return patternAt[state] >= 0 || nextReporting[state] != none; };
     std::vector<std::uint32_t> renumbered(stateCount);
     std::uint32_t quiet = 0;
@@ -115,25 +135,44 @@ void PatternSearch::build(const std::vector<std::string>& foldedPatterns) {
         }
     }
     firstReportingState_ = quiet;
-    firstReportingOffset_ = quiet * classCount_;
+    firstReportingOffset_ = quiet * width;
     std::uint32_t loud = quiet;
+    reports_.assign(stateCount - quiet, Report{-1, none});
     for (std::uint32_t state = 0; state < stateCount; ++state) {
         if (reports(state)) {
             renumbered[state] = loud++;
         }
     }
-    transitions_.assign(static_cast<std::size_t>(stateCount) * classCount_, 0);
-    reports_.assign(stateCount - firstReportingState_, Report{-1, none});
     for (std::uint32_t state = 0; state < stateCount; ++state) {
-        const std::uint32_t to = renumbered[state];
-        for (std::uint32_t c = 0; c < classCount_; ++c) {
-            transitions_[to * classCount_ + c] = renumbered[next[state * classCount_ + c]] * classCount_;
-        }
-        if (to >= firstReportingState_) {
+        if (reports(state)) {
             const std::uint32_t following = nextReporting[state];
-            reports_[to - firstReportingState_] = {patternAt[state],
+            reports_[renumbered[state] - quiet] = {patternAt[state],
                                                    following == none ? none : renumbered[following]};
         }
+    }
+
+    // Move the rows in place, cycle by cycle, so the table is never held twice; then store offsets
+    // instead of numbers.
+    std::vector<bool> placed(stateCount, false);
+    std::vector<std::uint32_t> carried(width), displaced(width);
+    for (std::uint32_t start = 0; start < stateCount; ++start) {
+        if (placed[start]) {
+            continue;
+        }
+        std::copy_n(next.begin() + std::ptrdiff_t{start} * width, width, carried.begin());
+        std::uint32_t state = start;
+        do {
+            const std::uint32_t to = renumbered[state];
+            auto row = next.begin() + std::ptrdiff_t{to} * width;
+            std::copy_n(row, width, displaced.begin());
+            std::copy_n(carried.begin(), width, row);
+            carried.swap(displaced);
+            placed[to] = true;
+            state = to;
+        } while (state != start);
+    }
+    for (auto& target : next) {
+        target = renumbered[target] * width;
     }
 }
 

@@ -90,6 +90,57 @@ TEST(PatternSearch, FindsWhetherEveryKeywordOccurs) {
     }
 }
 
+// The matching rule spelled out, position by position.
+bool occursPlainly(const std::string& keyword, const std::string& input) {
+    for (std::size_t start = 0; start + keyword.size() <= input.size(); ++start) {
+        bool matches = true;
+        for (std::size_t i = 0; i < keyword.size() && matches; ++i) {
+            const char k = keyword[i];
+            const char c = input[start + i];
+            matches = c == k || (k >= 'a' && k <= 'z' && c == k - 'a' + 'A');
+        }
+        if (matches) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(PatternSearch, AgreesWithAPlainScanOnRandomKeywordsAndInputs) {
+    // A small alphabet, so keywords overlap, share prefixes and suffixes, and differ only in case.
+    const std::string alphabet = "abAB-";
+    std::uint32_t seed = 7;
+    auto random = [&](std::uint32_t bound) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % bound;
+    };
+    auto word = [&](std::uint32_t maxLength) {
+        std::string text;
+        for (std::uint32_t length = random(maxLength + 1); length > 0; --length) {
+            text += alphabet[random(static_cast<std::uint32_t>(alphabet.size()))];
+        }
+        return text;
+    };
+    int found = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::set<std::string> keywords;
+        for (std::uint32_t count = 1 + random(4); count > 0; --count) {
+            keywords.insert(word(4));
+        }
+        const std::string input = word(40);
+        bool expected = true;
+        for (const auto& keyword : keywords) {
+            expected = expected && occursPlainly(keyword, input);
+        }
+        found += expected;
+        ASSERT_EQ(PatternSearch(keywords).foundAllPattern(input), expected)
+            << "round " << round << ", input \"" << input << "\"";
+    }
+    // Both answers came up often enough to mean something.
+    EXPECT_GT(found, 300);
+    EXPECT_LT(found, 2700);
+}
+
 TEST(PatternSearch, ThousandsOfLongKeywordsAreBuiltAndFound) {
     std::set<std::string> keywords;
     std::string input;
