@@ -8,7 +8,8 @@ namespace velmor {
 
 // Walks a copy of a shared collection taken under its lock in one step, so that changes made by
 // other threads meanwhile neither show up half-way nor invalidate the walk. The copy lives as long
-// as any iterator over it; the end is `std::default_sentinel`.
+// as any iterator over it; the end is `std::default_sentinel`, where a default-made iterator
+// already is.
 template <typename Container> class SnapshotIterator {
 public:
     using value_type = typename Container::value_type;
@@ -30,7 +31,7 @@ public:
     void operator++(int) { ++current_; }
 
     friend bool operator==(const SnapshotIterator& iterator, std::default_sentinel_t) {
-        return iterator.current_ == iterator.snapshot_->end();
+        return !iterator.snapshot_ || iterator.current_ == iterator.snapshot_->end();
     }
 
 private:

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace velmor {
 namespace {
@@ -158,6 +161,23 @@ TEST(PatternSearch, ThousandsOfLongKeywordsAreBuiltAndFound) {
     EXPECT_TRUE(search.foundAllPattern(input));
     input.erase(input.size() - 30);
     EXPECT_FALSE(search.foundAllPattern(input));
+}
+
+TEST(PatternSearch, OneSearchServesSeveralThreadsAtOnce) {
+    const PatternSearch search({"needle", "Hay"});
+    const std::string both = repeated("straw ", 2000) + "NEEDLE Hay";
+    const std::string one = repeated("straw ", 2000) + "needle hay";
+    std::vector<std::jthread> threads;
+    std::atomic<int> right{0};
+    for (int thread = 0; thread < 4; ++thread) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 50; ++i) {
+                right += search.foundAllPattern(both) && !search.foundAllPattern(one);
+            }
+        });
+    }
+    threads.clear();
+    EXPECT_EQ(right, 200);
 }
 
 } // namespace
