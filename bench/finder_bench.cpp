@@ -2,6 +2,7 @@
 // with `find -type f -size +1M` and `du -s` (warm cache, best of several runs); prints the ratios
 // and the peak memory of the search and of the peer tools.
 #include "bench/BestOf.hpp"
+#include "bench/PeakMemory.hpp"
 #include "bench/ShellCommand.hpp"
 #include "bench/SyntheticTree.hpp"
 #include "sdk/finder/criteria/StatCriterionFactory.hpp"
@@ -9,7 +10,6 @@
 
 #include <cstdio>
 #include <string>
-#include <sys/resource.h>
 
 namespace {
 
@@ -17,12 +17,6 @@ constexpr int runs = 7;
 constexpr std::int64_t megabyte = 1024 * 1024;
 // Every 625th file is made 2 MB long: 320 matches in 200,000 files.
 constexpr int largeEvery = 625;
-
-long peakKilobytes(int who) {
-    struct ::rusage usage {};
-    ::getrusage(who, &usage);
-    return usage.ru_maxrss;
-}
 
 } // namespace
 
@@ -48,7 +42,7 @@ int main() {
     auto find = bench::shellCommand("find '" + root + "' -type f -size +1M >/dev/null");
     auto du = bench::shellCommand("du -s '" + root + "' >/dev/null");
 
-    const long peakBefore = peakKilobytes(RUSAGE_SELF);
+    const long peakBefore = bench::peakKilobytes(RUSAGE_SELF);
     search(); // warms the cache
     find();
     du();
@@ -64,6 +58,6 @@ int main() {
     std::printf("ratio tree engine / find: %.2f\n", searchSeconds / findSeconds);
     std::printf("ratio tree engine / du:   %.2f\n", searchSeconds / duSeconds);
     std::printf("peak memory: benchmark %ld KB (%ld KB before searching), largest peer tool %ld KB\n",
-                peakKilobytes(RUSAGE_SELF), peakBefore, peakKilobytes(RUSAGE_CHILDREN));
+                bench::peakKilobytes(RUSAGE_SELF), peakBefore, bench::peakKilobytes(RUSAGE_CHILDREN));
     return 0;
 }

@@ -12,16 +12,6 @@ namespace velmor {
 
 using Table = AsyncThreadSafeDictionary<std::string, int>;
 
-TEST(AsyncThreadSafeDictionary, LookupsWithADefaultStoreOnlyWhenAskedTo) {
-    Table table;
-    EXPECT_EQ(table.value("a", [] { return 5; }), 5);
-    EXPECT_EQ(table.count(), 0u);
-    EXPECT_EQ(table.valueOrInsert("a", [] { return 7; }), 7);
-    EXPECT_EQ(table.count(), 1u);
-    EXPECT_EQ(table.valueOrInsert("a", []() -> int { throw std::logic_error("must not be evaluated"); }), 7);
-    EXPECT_EQ(table.value("a", []() -> int { throw std::logic_error("must not be evaluated"); }), 7);
-}
-
 TEST(AsyncThreadSafeDictionary, SettingNothingRemovesTheKey) {
     Table table;
     table.setValue("gone", std::nullopt);
@@ -37,18 +27,6 @@ TEST(AsyncThreadSafeDictionary, SettingNothingRemovesTheKey) {
     table.modifyValue("new", [](std::optional<int>& value) { value = 3; });
     table.modifyValue("kept", [](std::optional<int>& value) { value.reset(); });
     EXPECT_EQ(table.dictionary(), (Table::Dictionary{{"new", 3}}));
-}
-
-TEST(AsyncThreadSafeDictionary, AnUpdateKeepsItsChangesWhenItThrows) {
-    Table table;
-    EXPECT_THROW(table.update([](Table::Dictionary& dictionary) -> int {
-        dictionary["added"] = 1;
-        throw std::runtime_error("after the change");
-    }),
-                 std::runtime_error);
-    EXPECT_EQ(table.value("added"), 1);
-    EXPECT_THROW(table.read([](Table::Dictionary&) -> int { throw std::runtime_error("read failed"); }),
-                 std::runtime_error);
 }
 
 TEST(AsyncThreadSafeDictionary, ReadSeesACopy) {
@@ -81,25 +59,6 @@ TEST(AsyncThreadSafeDictionary, ManyTasksStoringTheirOwnKeysAllLand) {
     EXPECT_EQ(table.count(), 32u * 50u + 1u);
     EXPECT_EQ(table.value("tasks"), 32);
     EXPECT_EQ(table.value("3149"), 49);
-}
-
-TEST(AsyncThreadSafeDictionary, OrInsertFromManyTasksEvaluatesOnce) {
-    AsyncThreadSafeDictionary<int, int> table;
-    std::atomic<int> evaluations{0};
-    std::vector<int> seen = withTaskGroup<int>([&](TaskGroup<int>& group) {
-        for (int task = 0; task < 16; ++task) {
-            group.addTask([&, task] { return table.valueOrInsert(1, [&] { return ++evaluations, task; }); });
-        }
-        std::vector<int> values;
-        while (auto value = group.next()) {
-            values.push_back(*value);
-        }
-        return values;
-    });
-    EXPECT_EQ(evaluations, 1);
-    for (int value : seen) {
-        EXPECT_EQ(value, seen.front());
-    }
 }
 
 } // namespace velmor
