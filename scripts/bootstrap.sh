@@ -15,6 +15,7 @@ packages=(
   libplist-dev
   libpcre2-dev
   uuid-dev
+  libssl-dev
 )
 
 missing=()

@@ -3,10 +3,10 @@
 #include "platform/coding/Decoding.hpp"
 #include "platform/coding/PropertyList.hpp"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,14 +14,55 @@ namespace velmor {
 
 namespace {
 
-std::optional<coding::Object> readInfoDictionary(const URL& bundleURL) {
-    std::ifstream file(bundleURL.appendingPathComponent("Info.plist").path(), std::ios::binary);
-    if (!file) {
+// An information dictionary is small; anything larger, or anything but a regular file, is none.
+constexpr off_t maxInfoDictionarySize = 1 << 20;
+
+// The bytes of the information dictionary at `path`, read without waiting on a pipe or device
+// that stands there. Nothing when it is absent or unfit; `missing` tells absence apart.
+std::optional<std::string> readInfoFile(const std::string& path, bool& missing) {
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    missing = descriptor < 0 && (errno == ENOENT || errno == ENOTDIR);
+    if (descriptor < 0) {
         return std::nullopt;
     }
-    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::optional<std::string> bytes;
+    struct ::stat record {};
+    if (::fstat(descriptor, &record) == 0 && S_ISREG(record.st_mode) &&
+        record.st_size <= maxInfoDictionarySize) {
+        bytes.emplace();
+        char buffer[65536];
+        for (;;) {
+            const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count < 0 || bytes->size() + static_cast<std::size_t>(count) > maxInfoDictionarySize) {
+                bytes.reset();
+                break;
+            }
+            if (count == 0) {
+                break;
+            }
+            bytes->append(buffer, static_cast<std::size_t>(count));
+        }
+    }
+    ::close(descriptor);
+    return bytes;
+}
+
+// "Contents/Info.plist" in a bundle copied from a system that lays bundles out that way, else
+// "Info.plist" at the top.
+std::optional<coding::Object> readInfoDictionary(const URL& bundleURL) {
+    bool missing = false;
+    auto bytes = readInfoFile(bundleURL.appendingPathComponent("Contents/Info.plist").path(), missing);
+    if (missing) {
+        bytes = readInfoFile(bundleURL.appendingPathComponent("Info.plist").path(), missing);
+    }
+    if (!bytes) {
+        return std::nullopt;
+    }
     try {
-        coding::Value root = coding::fromPropertyList(bytes);
+        coding::Value root = coding::fromPropertyList(*bytes);
         if (auto dictionary = root.get<coding::Object>()) {
             return *dictionary;
         }

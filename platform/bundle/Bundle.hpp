@@ -9,7 +9,8 @@
 namespace velmor {
 
 // A folder holding an "Info.plist" (XML or binary property list) and its resources. Its information
-// dictionary is read once, when the bundle is made; the bundle is immutable afterwards.
+// dictionary is read once, when the bundle is made; the bundle is immutable afterwards. A bundle
+// laid out with a "Contents" folder (copied from another system) has it read from there.
 class Bundle {
 public:
     static constexpr const char* mainBundleEnvironmentKey = "VELMOR_MAIN_BUNDLE";

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmor {
@@ -52,6 +54,58 @@ TEST(Bundle, HasNoIdentifierWithoutAUsableInformationDictionary) {
         Bundle bundle(URL::fileURL(dir.path()));
         EXPECT_EQ(bundle.infoDictionary() != nullptr, c.hasDictionary) << c.name;
         EXPECT_EQ(bundle.bundleIdentifier(), std::nullopt) << c.name;
+    }
+}
+
+TEST(Bundle, PrefersAContentsFolderAndReadsOnlySmallRegularFiles) {
+    const std::string top =
+        velmor::testing::infoPlistText("<key>CFBundleIdentifier</key><string>top</string>");
+    const std::string contents =
+        velmor::testing::infoPlistText("<key>CFBundleIdentifier</key><string>contents</string>");
+    struct Case {
+        const char* name;
+        std::function<void(const velmor::testing::TemporaryDirectory&)> make;
+        std::optional<std::string> identifier;
+    };
+    const Case cases[] = {
+        {"top only", [&](const auto& dir) { dir.writeFile("Info.plist", top); }, "top"},
+        {"Contents and top",
+         [&](const auto& dir) {
+             dir.writeFile("Info.plist", top);
+             dir.writeFile("Contents/Info.plist", contents);
+         },
+         "contents"},
+        {"Contents is a file",
+         [&](const auto& dir) {
+             dir.writeFile("Contents", "x");
+             dir.writeFile("Info.plist", top);
+         },
+         "top"},
+        // A pipe would block a plain read for good: it is no information dictionary.
+        {"Info.plist is a pipe",
+         [](const auto& dir) { ASSERT_EQ(::mkfifo((dir / "Info.plist").c_str(), 0600), 0); }, std::nullopt},
+        {"Contents/Info.plist is a pipe",
+         [&](const auto& dir) {
+             dir.writeFile("Info.plist", top);
+             dir.makeDirectory("Contents");
+             ASSERT_EQ(::mkfifo((dir / "Contents/Info.plist").c_str(), 0600), 0);
+         },
+         std::nullopt},
+        {"Info.plist is a folder", [](const auto& dir) { dir.makeDirectory("Info.plist"); }, std::nullopt},
+        {"over 1 MiB",
+         [](const auto& dir) {
+             dir.writeFile("Info.plist",
+                           velmor::testing::infoPlistText(
+                               "<key>CFBundleIdentifier</key><string>big</string><key>Pad</key><string>" +
+                               std::string(1 << 20, 'x') + "</string>"));
+         },
+         std::nullopt},
+    };
+    for (const auto& c : cases) {
+        velmor::testing::TemporaryDirectory dir;
+        c.make(dir);
+        Bundle bundle(URL::fileURL(dir.path()));
+        EXPECT_EQ(bundle.bundleIdentifier(), c.identifier) << c.name;
     }
 }
 

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "platform/concurrency/CancellationError.hpp"
+#include "platform/error/Error.hpp"
+#include "sdk/duplicates/pipeline/DuplicateProcessorPipelineNode.hpp"
+#include "sdk/duplicates/pipeline/GroupIdentifierComputer.hpp"
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+
+namespace sweepkit::pipeline {
+
+// The `Error` of a failed identifier, made sure to name the file it concerns: the caller records a
+// failure under the path its error carries, which need not be the path of the event answered.
+velmor::Error identifierError(std::exception_ptr failure, const std::string& path);
+
+// Splits the events reaching it by the identifier its computer gives them, and hands each group to
+// a chain of its own, made on first need. A node made for a new group holds the group's first event
+// without computing anything for it; only a second event makes it compute both, so an expensive
+// identifier is worked out only for events that already share every cheaper one.
+//
+// A failed identifier is answered as `error`, carrying the failed file's path, and that event joins
+// no group; a cancelled computation is no failure and answers `notDuplicate`.
+template <typename Next, typename Computer>
+requires std::derived_from<Next, DuplicateProcessorPipelineNode> && GroupIdentifierComputer<Computer>
+class GrouppingPipelineNode : public DuplicateProcessorPipelineNode {
+public:
+    using Identifier = typename Computer::IdentifierType;
+    // Makes the next level's node for a new group, given the event that opens it. The node holds
+    // that event (as its first event, or its first item) and is not asked to process it.
+    using CreateNextPipeline = std::function<std::shared_ptr<Next>(const Event&)>;
+
+    GrouppingPipelineNode(std::optional<Event> firstEvent, Computer groupIdentifierComputer,
+                          CreateNextPipeline createNextPipeline)
+        : createNextPipeline_(std::move(createNextPipeline)),
+          groupIdentifierComputer_(std::move(groupIdentifierComputer)), firstEvent_(std::move(firstEvent)) {}
+
+    DuplicateProcessorResult process(const Event& event) override {
+        std::optional<Identifier> id;
+        try {
+            id = groupIdentifierComputer_.identifier(event);
+        } catch (const velmor::CancellationError&) {
+            return DuplicateProcessorResult::notDuplicate();
+        } catch (...) {
+            return DuplicateProcessorResult::error(identifierError(std::current_exception(), event.path()));
+        }
+        if (!id) {
+            return DuplicateProcessorResult::notDuplicate();
+        }
+
+        if (firstEvent_) {
+            std::optional<Identifier> firstId;
+            try {
+                firstId = groupIdentifierComputer_.identifier(*firstEvent_);
+            } catch (const velmor::CancellationError&) {
+                return DuplicateProcessorResult::notDuplicate();
+            } catch (...) {
+                // The held event is reported once and dropped, so that it neither blocks the files
+                // after it nor is blamed on them; the current event opens the group in its place.
+                velmor::Error error = identifierError(std::current_exception(), firstEvent_->path());
+                firstEvent_.reset();
+                openGroup(std::move(*id), event);
+                return DuplicateProcessorResult::error(std::move(error));
+            }
+            if (firstId) {
+                openGroup(std::move(*firstId), *firstEvent_);
+            }
+            firstEvent_.reset();
+        }
+
+        if (auto found = store_.find(*id); found != store_.end()) {
+            return found->second->process(event);
+        }
+        openGroup(std::move(*id), event);
+        return DuplicateProcessorResult::notDuplicate();
+    }
+
+    // The event held until a second one arrives; nothing once handled, and nothing at level one.
+    const std::optional<Event>& firstEvent() const { return firstEvent_; }
+
+private:
+    void openGroup(Identifier id, const Event& event) {
+        store_.try_emplace(std::move(id), createNextPipeline_(event));
+    }
+
+    std::unordered_map<Identifier, std::shared_ptr<Next>> store_;
+    CreateNextPipeline createNextPipeline_;
+    Computer groupIdentifierComputer_;
+    std::optional<Event> firstEvent_;
+};
+
+} // namespace sweepkit::pipeline
