@@ -16,6 +16,9 @@ packages=(
   libpcre2-dev
   uuid-dev
   libssl-dev
+  qt6-base-dev
+  qt6-svg-dev
+  fonts-dejavu-core
 )
 
 missing=()

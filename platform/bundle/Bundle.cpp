@@ -1,5 +1,7 @@
 #include "platform/bundle/Bundle.hpp"
 
+#include "platform/bundle/PreferredLanguages.hpp"
+
 #include "platform/coding/Decoding.hpp"
 #include "platform/coding/PropertyList.hpp"
 
@@ -14,12 +16,13 @@ namespace velmor {
 
 namespace {
 
-// An information dictionary is small; anything larger, or anything but a regular file, is none.
-constexpr off_t maxInfoDictionarySize = 1 << 20;
+// An information dictionary or string table is small; anything larger, or anything but a regular
+// file, is none.
+constexpr off_t maxPropertyListSize = 1 << 20;
 
-// The bytes of the information dictionary at `path`, read without waiting on a pipe or device
-// that stands there. Nothing when it is absent or unfit; `missing` tells absence apart.
-std::optional<std::string> readInfoFile(const std::string& path, bool& missing) {
+// The bytes of the property list at `path`, read without waiting on a pipe or device that stands
+// there. Nothing when it is absent or unfit; `missing` tells absence apart.
+std::optional<std::string> readPropertyListFile(const std::string& path, bool& missing) {
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     missing = descriptor < 0 && (errno == ENOENT || errno == ENOTDIR);
     if (descriptor < 0) {
@@ -28,7 +31,7 @@ std::optional<std::string> readInfoFile(const std::string& path, bool& missing) 
     std::optional<std::string> bytes;
     struct ::stat record {};
     if (::fstat(descriptor, &record) == 0 && S_ISREG(record.st_mode) &&
-        record.st_size <= maxInfoDictionarySize) {
+        record.st_size <= maxPropertyListSize) {
         bytes.emplace();
         char buffer[65536];
         for (;;) {
@@ -36,7 +39,7 @@ std::optional<std::string> readInfoFile(const std::string& path, bool& missing) 
             if (count < 0 && errno == EINTR) {
                 continue;
             }
-            if (count < 0 || bytes->size() + static_cast<std::size_t>(count) > maxInfoDictionarySize) {
+            if (count < 0 || bytes->size() + static_cast<std::size_t>(count) > maxPropertyListSize) {
                 bytes.reset();
                 break;
             }
@@ -50,14 +53,8 @@ std::optional<std::string> readInfoFile(const std::string& path, bool& missing) 
     return bytes;
 }
 
-// "Contents/Info.plist" in a bundle copied from a system that lays bundles out that way, else
-// "Info.plist" at the top.
-std::optional<coding::Object> readInfoDictionary(const URL& bundleURL) {
-    bool missing = false;
-    auto bytes = readInfoFile(bundleURL.appendingPathComponent("Contents/Info.plist").path(), missing);
-    if (missing) {
-        bytes = readInfoFile(bundleURL.appendingPathComponent("Info.plist").path(), missing);
-    }
+// The top-level dictionary of a property list; nothing when it holds no readable dictionary.
+std::optional<coding::Object> dictionaryFrom(const std::optional<std::string>& bytes) {
     if (!bytes) {
         return std::nullopt;
     }
@@ -67,9 +64,31 @@ std::optional<coding::Object> readInfoDictionary(const URL& bundleURL) {
             return *dictionary;
         }
     } catch (const coding::DecodingError&) {
-        // An unreadable information dictionary is treated as none.
+        // An unreadable file is treated as none.
     }
     return std::nullopt;
+}
+
+std::optional<coding::Object> readDictionary(const URL& url) {
+    bool missing = false;
+    return dictionaryFrom(readPropertyListFile(url.path(), missing));
+}
+
+// "Contents/Info.plist" in a bundle copied from a system that lays bundles out that way, else
+// "Info.plist" at the top.
+std::optional<coding::Object> readInfoDictionary(const URL& bundleURL) {
+    bool missing = false;
+    auto bytes = readPropertyListFile(bundleURL.appendingPathComponent("Contents/Info.plist").path(), missing);
+    if (missing) {
+        bytes = readPropertyListFile(bundleURL.appendingPathComponent("Info.plist").path(), missing);
+    }
+    return dictionaryFrom(bytes);
+}
+
+std::string developmentRegion(const std::optional<coding::Object>& info) {
+    const coding::Value* region = info ? info->find("CFBundleDevelopmentRegion") : nullptr;
+    const std::string* text = region ? region->get<std::string>() : nullptr;
+    return text && !text->empty() ? *text : "en";
 }
 
 std::string executableFolder() {
@@ -85,7 +104,26 @@ std::string executableFolder() {
 
 } // namespace
 
-Bundle::Bundle(URL bundleURL) : url_(std::move(bundleURL)), info_(readInfoDictionary(url_)) {}
+Bundle::Bundle(URL bundleURL)
+    : url_(std::move(bundleURL)), info_(readInfoDictionary(url_)) {
+    std::vector<std::string> languages = preferredLanguages();
+    languages.push_back(developmentRegion(info_));
+    for (const auto& language : languages) {
+        auto table = readDictionary(url_.appendingPathComponent("Resources")
+                                        .appendingPathComponent(language + ".lproj")
+                                        .appendingPathComponent("Localizable.strings"));
+        if (!table) {
+            continue;
+        }
+        StringTable texts;
+        for (const auto& [key, value] : *table) {
+            if (auto text = value.get<std::string>()) {
+                texts.emplace(key, *text);
+            }
+        }
+        stringTables_.push_back(std::move(texts));
+    }
+}
 
 const Bundle& Bundle::main() {
     static const Bundle bundle(mainBundleURL());
@@ -120,6 +158,23 @@ std::optional<std::string> Bundle::bundleIdentifier() const {
         return *text;
     }
     return std::nullopt;
+}
+
+std::string Bundle::localizedString(const std::string& key) const {
+    for (const auto& table : stringTables_) {
+        if (auto found = table.find(key); found != table.end()) {
+            return found->second;
+        }
+    }
+    return key;
+}
+
+std::string Bundle::localizedString(const std::string& key, const std::string& argument) const {
+    std::string text = localizedString(key);
+    if (auto placeholder = text.find("%@"); placeholder != std::string::npos) {
+        text.replace(placeholder, 2, argument);
+    }
+    return text;
 }
 
 } // namespace velmor
