@@ -74,7 +74,7 @@ private:
 };
 
 // Runs `body` on the pool with `core` as the current task, then finishes `core` with what
-// `body` threw.
+// `body` threw. Throws `std::system_error`, and `body` never runs, when no thread can be made.
 void launch(std::shared_ptr<TaskCore> core, std::function<void()> body);
 
 // Stops the process in a debug build when the main thread is about to block on `what`.
@@ -118,6 +118,8 @@ template <typename T = void> class Task : public AnyTask {
 public:
     Task() = default;
 
+    // Runs `operation` on a new task. When no thread can be made for it, throws
+    // `std::system_error` and `operation` never runs.
     template <typename F> static Task start(F&& operation);
 
     // Waits for the end; returns the result or rethrows the task's error. The main thread must

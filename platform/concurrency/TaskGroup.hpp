@@ -28,7 +28,8 @@ public:
     TaskGroup(const TaskGroup&) = delete;
     TaskGroup& operator=(const TaskGroup&) = delete;
 
-    // Starts a child running `operation`; in a cancelled group it starts cancelled.
+    // Starts a child running `operation`; in a cancelled group it starts cancelled. When no thread
+    // can be made for it, throws `std::system_error`: the child never runs and is not counted.
     template <typename F> void addTask(F&& operation);
 
     // Waits for the next child to finish and returns its result, or rethrows its error; nothing
@@ -100,6 +101,17 @@ template <typename T> template <typename F> void TaskGroup<T>::addTask(F&& opera
         std::lock_guard lock(state_->mutex);
         ++state_->running;
     }
+    // A child that cannot start is not counted: the group would wait for it for ever.
+    struct Uncount {
+        State* state;
+        bool started = false;
+        ~Uncount() {
+            if (!started) {
+                std::lock_guard lock(state->mutex);
+                --state->running;
+            }
+        }
+    } uncount{state_.get()};
     detail::launch(std::move(core), [state = state_, operation = std::forward<F>(operation)]() mutable {
         Outcome outcome;
         try {
@@ -119,6 +131,7 @@ template <typename T> template <typename F> void TaskGroup<T>::addTask(F&& opera
         }
         state->changed.notify_all();
     });
+    uncount.started = true;
 }
 
 template <typename T> std::optional<typename TaskGroup<T>::Result> TaskGroup<T>::next() {

@@ -2,6 +2,7 @@
 
 #include "platform/dispatch/Alarm.hpp"
 #include "platform/dispatch/ThreadPool.hpp"
+#include "platform/dispatch/UncaughtError.hpp"
 #include "platform/error/FatalError.hpp"
 
 #include <condition_variable>
@@ -54,12 +55,23 @@ void DispatchGroup::leave() const {
     }
     state_->empty.notify_all();
     for (auto& notification : due) {
-        dispatch(std::move(notification.work), notification.queue);
+        // One that cannot start (no thread to be had) must not keep the others from theirs.
+        runReportingUncaught("a notification of a dispatch group", "",
+                             [&] { dispatch(std::move(notification.work), notification.queue); });
     }
 }
 
 void DispatchGroup::async(std::function<void()> work, std::optional<SerialQueue> queue) const {
     enter();
+    struct LeaveUnlessStarted {
+        const DispatchGroup& group;
+        bool started = false;
+        ~LeaveUnlessStarted() {
+            if (!started) {
+                group.leave();
+            }
+        }
+    } unit{*this};
     dispatch(
         [group = *this, work = std::move(work)] {
             try {
@@ -71,6 +83,7 @@ void DispatchGroup::async(std::function<void()> work, std::optional<SerialQueue>
             group.leave();
         },
         queue);
+    unit.started = true;
 }
 
 void DispatchGroup::wait() const {

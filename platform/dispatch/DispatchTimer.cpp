@@ -60,10 +60,16 @@ struct DispatchTimer::State : std::enable_shared_from_this<DispatchTimer::State>
         }
         callQueued = true;
         auto call = [self = shared_from_this()] { self->call(); };
-        if (queue) {
-            queue->async(std::move(call));
-        } else {
-            ThreadPool::shared().submit("velmor.timer", std::move(call));
+        try {
+            if (queue) {
+                queue->async(std::move(call));
+            } else {
+                ThreadPool::shared().submit("velmor.timer", std::move(call));
+            }
+        } catch (...) {
+            // This firing is lost, the next ones are not.
+            callQueued = false;
+            throw;
         }
     }
 

@@ -18,7 +18,8 @@ public:
     const std::string& label() const;
 
     // Queues `work` and returns at once. An exception that escapes `work` is reported on standard
-    // error; the queue goes on with the next item.
+    // error; the queue goes on with the next item. When the queue is idle and no thread can be
+    // made to run it, throws `std::system_error` and `work` is not queued.
     void async(std::function<void()> work) const;
     // Queues `work` to run once `seconds` have passed on the current timer service.
     void asyncAfter(double seconds, std::function<void()> work) const;
