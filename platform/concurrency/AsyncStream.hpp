@@ -40,6 +40,7 @@ public:
                 return;
             }
             terminated_ = true;
+            reason_ = reason;
             error_ = std::move(error);
             if (reason == StreamTermination::cancelled) {
                 buffer_.clear();
@@ -53,15 +54,17 @@ public:
     }
 
     void setOnTermination(std::function<void(StreamTermination)> handler) {
+        StreamTermination reason;
         {
             std::lock_guard lock(mutex_);
             if (!terminated_) {
                 onTermination_ = std::move(handler);
                 return;
             }
+            reason = reason_;
         }
-        // Already over: a handler set late still runs, once.
-        handler(StreamTermination::finished);
+        // Already over: a handler set late still runs, once, and hears why it ended.
+        handler(reason);
     }
 
     std::optional<T> next() {
@@ -89,6 +92,7 @@ private:
     std::condition_variable_any changed_;
     std::deque<T> buffer_;
     bool terminated_ = false;
+    StreamTermination reason_ = StreamTermination::finished;
     std::exception_ptr error_;
     std::function<void(StreamTermination)> onTermination_;
 };

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <stop_token>
 #include <type_traits>
 #include <utility>
@@ -53,6 +54,8 @@ private:
 template <typename T> class ResultCore : public TaskCore {
 public:
     std::optional<T> result;
+    // Guards taking out a result that cannot be copied.
+    std::mutex takeMutex;
 };
 template <> class ResultCore<void> : public TaskCore {};
 
@@ -88,7 +91,9 @@ class AnyTask {
 public:
     AnyTask() = default;
 
-    // Asks the task and everything below it to stop; returns at once. A no-op on an empty handle.
+    // Asks the task and everything below it to stop. The cancellation handlers of the tasks
+    // concerned run inside this call, on this thread, before it returns (see
+    // `withCancellationHandler`). A no-op on an empty handle.
     void cancel() const noexcept;
     bool wasCancelled() const;
     bool isFinished() const;
@@ -123,7 +128,8 @@ public:
     template <typename F> static Task start(F&& operation);
 
     // Waits for the end; returns the result or rethrows the task's error. The main thread must
-    // never wait on a task: a debug build stops the process when it does.
+    // never wait on a task: a debug build stops the process when it does. A result that cannot be
+    // copied is moved out: it can be taken once, and a second call throws `std::logic_error`.
     T value() const;
 
 private:
@@ -150,14 +156,25 @@ template <typename T> T Task<T>::value() const {
     if (auto error = core_->waitForEnd()) {
         std::rethrow_exception(error);
     }
-    if constexpr (!std::is_void_v<T>) {
+    if constexpr (std::is_copy_constructible_v<T>) {
         return *static_cast<detail::ResultCore<T>&>(*core_).result;
+    } else if constexpr (!std::is_void_v<T>) {
+        auto& core = static_cast<detail::ResultCore<T>&>(*core_);
+        std::lock_guard lock(core.takeMutex);
+        if (!core.result) {
+            throw std::logic_error("the result of this task was taken already");
+        }
+        T taken = std::move(*core.result);
+        core.result.reset();
+        return taken;
     }
 }
 
 // Runs `operation` with `onCancel` registered on the current task: `onCancel` runs once, on the
 // cancelling thread, when the task is cancelled while `operation` runs, and at once when it
-// already was. Outside any task only `operation` runs.
+// already was. Outside any task only `operation` runs. `onCancel` runs inside the `cancel()` call
+// that cancels the task (or one of its ancestors), while that caller waits: it must be short and
+// must never block or wait for other work, and it must not throw.
 template <typename Operation, typename OnCancel>
 std::invoke_result_t<Operation> withCancellationHandler(Operation&& operation, OnCancel&& onCancel) {
     detail::TaskCore* task = detail::currentTask();

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <latch>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -26,6 +27,14 @@ TEST(Task, ValueReturnsTheResultOrRethrowsTheError) {
     auto empty = Task<>::start([] {});
     empty.value();
     EXPECT_TRUE(empty.isFinished());
+}
+
+TEST(Task, AResultThatCannotBeCopiedIsTakenOnce) {
+    auto task = Task<std::unique_ptr<int>>::start([] { return std::make_unique<int>(8); });
+    auto result = task.value();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(*result, 8);
+    EXPECT_THROW(task.value(), std::logic_error);
 }
 
 TEST(Task, CancellationIsSeenThroughTheCurrentTaskOnly) {
