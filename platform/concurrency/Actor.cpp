@@ -12,6 +12,9 @@ bool Actor::acquire(unsigned depth) const {
         ++depth_;
         return false;
     }
+    if (depth_ != 0) {
+        detail::checkNotBlockingMain("Actor::run");
+    }
     free_.wait(lock, [&] { return depth_ == 0; });
     owner_ = self;
     depth_ = depth;

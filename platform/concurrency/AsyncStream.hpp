@@ -70,6 +70,9 @@ public:
     std::optional<T> next() {
         std::stop_token cancelled = currentStopToken();
         std::unique_lock lock(mutex_);
+        if (buffer_.empty() && !terminated_) {
+            checkNotBlockingMain("AsyncStream::next");
+        }
         changed_.wait(lock, cancelled, [&] { return !buffer_.empty() || terminated_; });
         if (cancelled.stop_requested()) {
             lock.unlock();

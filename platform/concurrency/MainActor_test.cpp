@@ -1,13 +1,20 @@
 #include "platform/concurrency/MainActor.hpp"
 
+#include "platform/concurrency/Actor.hpp"
+#include "platform/concurrency/AsyncStream.hpp"
 #include "platform/concurrency/RunLoop.hpp"
+#include "platform/dispatch/DispatchGroup.hpp"
+#include "platform/dispatch/SerialQueue.hpp"
+#include "platform/log/CaptureSink.hpp"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <latch>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace velmor {
 
@@ -71,6 +78,67 @@ TEST(MainActorDeathTest, MisuseIsCaught) {
     ScopedMainRunLoop main;
     EXPECT_DEATH(std::thread([] { MainActor::assertIsolated(); }).join(), "main actor isolation broken");
     EXPECT_DEATH(Task<>::start([] { Task<>::sleep(1e6); }).value(), "would block the main thread");
+}
+
+// Blocks the calling thread for ever, holding what it was given.
+void blockForever() {
+    std::latch never(1);
+    never.wait();
+}
+
+TEST(MainActorDeathTest, EveryBlockingWaitOnTheMainThreadIsNamed) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ScopedMainRunLoop main;
+    struct Case {
+        const char* wait;
+        std::function<void()> blockMain;
+    };
+    std::vector<Case> cases{
+        {"Actor::run",
+         [] {
+             Actor actor("test.held");
+             std::latch held(1);
+             std::thread([&] {
+                 actor.run([&] {
+                     held.count_down();
+                     blockForever();
+                 });
+             }).detach();
+             held.wait();
+             actor.run([] {});
+         }},
+        {"AsyncStream::next", [] { AsyncStream<int>::makeStream().first.next(); }},
+        {"Task::sleep", [] { Task<>::sleep(1e6); }},
+        {"SerialQueue::sync",
+         [] {
+             SerialQueue queue("com.velmor.test.busy");
+             queue.async(blockForever);
+             queue.sync([] {});
+         }},
+        {"DispatchGroup::wait",
+         [] {
+             DispatchGroup group;
+             group.enter();
+             group.wait();
+         }},
+    };
+    for (const auto& c : cases) {
+        EXPECT_DEATH(c.blockMain(), std::string(c.wait) + " would block the main thread") << c.wait;
+    }
+}
+
+TEST(MainActor, TheReleaseFormLogsABlockingWaitOncePerName) {
+    auto capture = std::make_shared<log::CaptureSink>();
+    auto previous = log::LogSink::install(capture);
+    detail::reportBlockingMainWait("Test::firstWait");
+    detail::reportBlockingMainWait("Test::firstWait");
+    detail::reportBlockingMainWait("Test::secondWait");
+    log::LogSink::install(previous);
+    auto entries = capture->entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].type, log::LogType::error);
+    EXPECT_NE(entries[0].message.find("The main thread blocks in Test::firstWait"), std::string::npos);
+    EXPECT_NE(entries[1].message.find("Test::secondWait"), std::string::npos);
 }
 
 } // namespace velmor

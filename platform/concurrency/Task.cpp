@@ -88,14 +88,6 @@ void launch(std::shared_ptr<TaskCore> core, std::function<void()> body) {
     });
 }
 
-void checkNotBlockingMain([[maybe_unused]] const char* what) {
-#ifndef NDEBUG
-    if (MainActor::isMainThread()) {
-        fatalError(std::string(what) + " would block the main thread");
-    }
-#endif
-}
-
 } // namespace detail
 
 void AnyTask::cancel() const noexcept {
@@ -135,6 +127,9 @@ void AnyTask::checkCancellation() {
 void AnyTask::sleep(double seconds) {
     checkCancellation();
     Alarm alarm(seconds);
+    if (!alarm.hasRung()) {
+        detail::checkNotBlockingMain("Task::sleep");
+    }
     std::optional<std::stop_callback<std::function<void()>>> onCancel;
     if (auto* task = detail::currentTask()) {
         onCancel.emplace(task->stopSource().get_token(), [&alarm] { alarm.stop(); });

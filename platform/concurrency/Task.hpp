@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/concurrency/CancellationError.hpp"
+#include "platform/concurrency/MainThreadBlockCheck.hpp"
 
 #include <condition_variable>
 #include <exception>
@@ -79,9 +80,6 @@ private:
 // Runs `body` on the pool with `core` as the current task, then finishes `core` with what
 // `body` threw. Throws `std::system_error`, and `body` never runs, when no thread can be made.
 void launch(std::shared_ptr<TaskCore> core, std::function<void()> body);
-
-// Stops the process in a debug build when the main thread is about to block on `what`.
-void checkNotBlockingMain(const char* what);
 
 } // namespace detail
 

@@ -1,5 +1,6 @@
 #include "platform/dispatch/DispatchGroup.hpp"
 
+#include "platform/concurrency/MainThreadBlockCheck.hpp"
 #include "platform/dispatch/Alarm.hpp"
 #include "platform/dispatch/ThreadPool.hpp"
 #include "platform/dispatch/UncaughtError.hpp"
@@ -88,6 +89,9 @@ void DispatchGroup::async(std::function<void()> work, std::optional<SerialQueue>
 
 void DispatchGroup::wait() const {
     std::unique_lock lock(state_->mutex);
+    if (state_->count > 0) {
+        detail::checkNotBlockingMain("DispatchGroup::wait");
+    }
     state_->empty.wait(lock, [&] { return state_->count == 0; });
 }
 

@@ -1,5 +1,6 @@
 #include "platform/dispatch/SerialQueue.hpp"
 
+#include "platform/concurrency/MainThreadBlockCheck.hpp"
 #include "platform/dispatch/ThreadPool.hpp"
 #include "platform/dispatch/TimerService.hpp"
 #include "platform/dispatch/UncaughtError.hpp"
@@ -147,6 +148,7 @@ void SerialQueue::syncErased(const std::function<void()>& work) const {
         }
     }
     if (turn) {
+        detail::checkNotBlockingMain("SerialQueue::sync");
         std::unique_lock lock(turn->mutex);
         turn->granted.wait(lock, [&] { return turn->isGranted; });
     }
