@@ -34,12 +34,17 @@ public:
     // Stops the process when called off the main thread.
     static void assertIsolated(std::source_location where = std::source_location::current());
 
-    // Queues `job` on the main thread. Without an executor it is a programming error.
+    // Queues `job` on the main thread. Without an executor (before one is installed, or after it
+    // was removed at quit) throws `CancellationError` and `job` never runs.
     static void post(std::function<void()> job);
 
     // Runs `operation` on the main thread and returns its result (or rethrows its error): inline
     // on the main thread, otherwise posted while the caller waits. The caller's task stays current
-    // inside, so cancellation checks there see the caller's task.
+    // inside, so cancellation checks there see the caller's task. Throws `CancellationError`, and
+    // `operation` never runs, when there is no executor, when the executor drops the job (it shuts
+    // down), or when the caller's task is cancelled while it waits for the main thread to take the
+    // job up; once `operation` runs, the caller waits for its end. A task that was cancelled
+    // before it called `run` still gets `operation` run: it may be reporting how it ended.
     template <typename F> static std::invoke_result_t<F> run(F&& operation);
 
     // A shared object whose destruction happens on the main thread, whichever thread lets go of

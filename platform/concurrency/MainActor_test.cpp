@@ -6,6 +6,7 @@
 #include "platform/dispatch/DispatchGroup.hpp"
 #include "platform/dispatch/SerialQueue.hpp"
 #include "platform/log/CaptureSink.hpp"
+#include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
 
@@ -55,6 +56,49 @@ TEST(MainActor, RunCarriesTheCallersTaskAndItsErrors) {
     cancelled.count_down();
     ASSERT_TRUE(main.runUntil([&] { return worker.isFinished(); }));
     EXPECT_TRUE(worker.value());
+}
+
+TEST(MainActor, AfterTheExecutorIsRemovedWorkersGetACancellation) {
+    { ScopedMainRunLoop main; }
+    auto worker = Task<int>::start([] {
+        EXPECT_THROW(MainActor::post([] {}), CancellationError);
+        return MainActor::run([] { return 1; });
+    });
+    EXPECT_THROW(worker.value(), CancellationError);
+
+    // An executor that shuts down drops what is queued: the waiting caller is let go.
+    struct Dropping : MainExecutor {
+        void post(std::function<void()>) override {}
+    };
+    MainActor::install(std::make_shared<Dropping>());
+    auto dropped = Task<>::start([] { MainActor::run([] {}); });
+    {
+        testing::Watchdog watchdog("a run whose job the executor dropped");
+        while (!dropped.isFinished()) {
+            std::this_thread::yield();
+        }
+    }
+    MainActor::uninstall();
+    EXPECT_THROW(dropped.value(), CancellationError);
+}
+
+TEST(MainActor, ACancelledCallerStopsWaitingForAJobNotYetTakenUp) {
+    ScopedMainRunLoop main;
+    std::atomic<bool> ran{false};
+    auto worker = Task<>::start([&] { MainActor::run([&] { ran = true; }); });
+    while (main.loop().pending() == 0) {
+        std::this_thread::yield();
+    }
+    worker.cancel();
+    {
+        testing::Watchdog watchdog("a cancelled run waiting for the main thread");
+        while (!worker.isFinished()) {
+            std::this_thread::yield();
+        }
+    }
+    EXPECT_THROW(worker.value(), CancellationError);
+    main.loop().drain();
+    EXPECT_FALSE(ran) << "the job ran after its caller gave up";
 }
 
 struct Recorder {
