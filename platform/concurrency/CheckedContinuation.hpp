@@ -146,8 +146,12 @@ template <typename T, typename Body> T withCheckedContinuation(std::string label
             throw;
         }
     }
-    std::unique_lock lock(state->mutex);
-    state->resumed.wait(lock, [&] { return state->isResumed; });
+    {
+        detail::HeldActorsRelease released;
+        std::unique_lock lock(state->mutex);
+        state->resumed.wait(lock, [&] { return state->isResumed; });
+    }
+    std::lock_guard lock(state->mutex);
     if (state->error) {
         std::rethrow_exception(state->error);
     }

@@ -111,6 +111,8 @@ void MainActor::runElsewhere(const std::function<void()>& operation) {
     auto handoff = std::make_shared<Handoff>();
     detail::TaskCore* callerTask = detail::currentTask();
     auto guard = std::make_shared<HandoffGuard>(handoff);
+    // Given up before the job is posted: the main thread may need an actor the caller holds.
+    detail::HeldActorsRelease released;
     post([guard, callerTask, &operation] {
         guard->ran = true;
         if (!guard->handoff->start()) {

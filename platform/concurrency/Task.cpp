@@ -50,9 +50,14 @@ bool TaskCore::isFinished() {
     return finished_;
 }
 
-std::exception_ptr TaskCore::waitForEnd() {
-    std::unique_lock lock(mutex_);
-    ended_.wait(lock, [&] { return finished_; });
+std::exception_ptr TaskCore::waitForEnd(const char* what) {
+    if (!isFinished()) {
+        checkNotBlockingMain(what);
+        HeldActorsRelease released;
+        std::unique_lock lock(mutex_);
+        ended_.wait(lock, [&] { return finished_; });
+    }
+    std::lock_guard lock(mutex_);
     errorSeen_ = true;
     return error_;
 }
@@ -106,10 +111,7 @@ bool AnyTask::isFinished() const {
 
 void AnyTask::wait() const {
     if (core_) {
-        if (!core_->isFinished()) {
-            detail::checkNotBlockingMain("Task::wait");
-        }
-        core_->waitForEnd();
+        core_->waitForEnd("Task::wait");
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/concurrency/Actor.hpp"
 #include "platform/concurrency/CancellationError.hpp"
 #include "platform/concurrency/MainThreadBlockCheck.hpp"
 
@@ -39,8 +40,10 @@ public:
 
     void finish(std::exception_ptr error);
     bool isFinished();
-    // Waits for the end; returns the error, which then counts as seen.
-    std::exception_ptr waitForEnd();
+    // Waits for the end; returns the error, which then counts as seen. When it has to wait, the
+    // main-thread check names the wait `what`, and the calling thread's reentrant actors are
+    // given up meanwhile.
+    std::exception_ptr waitForEnd(const char* what);
 
 private:
     std::stop_source stop_;
@@ -148,10 +151,7 @@ template <typename T> template <typename F> Task<T> Task<T>::start(F&& operation
 }
 
 template <typename T> T Task<T>::value() const {
-    if (!core_->isFinished()) {
-        detail::checkNotBlockingMain("Task::value");
-    }
-    if (auto error = core_->waitForEnd()) {
+    if (auto error = core_->waitForEnd("Task::value")) {
         std::rethrow_exception(error);
     }
     if constexpr (std::is_copy_constructible_v<T>) {
