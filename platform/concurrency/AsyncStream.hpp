@@ -148,7 +148,8 @@ public:
     }
 
     // The next element, waiting for it; nothing at the end or when the current task is cancelled.
-    // A throwing stream rethrows its error once, after the buffered elements.
+    // A throwing stream rethrows its error once, after the buffered elements. On the main thread a
+    // `next()` that has to wait is caught as a blocking wait.
     std::optional<T> next() { return side_->state->next(); }
 
 private:

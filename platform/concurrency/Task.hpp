@@ -109,7 +109,9 @@ public:
     // Throws `CancellationError` when the current task has been cancelled.
     static void checkCancellation();
     // Sleeps `seconds` on the current timer service; a cancellation of the current task ends the
-    // sleep at once with `CancellationError` (also when it came before the sleep).
+    // sleep at once with `CancellationError` (also when it came before the sleep). It holds the
+    // actors the thread holds (`Actor::sleep` does not); on the main thread it is caught as a
+    // blocking wait.
     static void sleep(double seconds);
 
 protected:

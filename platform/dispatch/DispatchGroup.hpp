@@ -22,6 +22,7 @@ public:
     // for it, throws `std::system_error`; `work` never runs and the count is as before.
     void async(std::function<void()> work, std::optional<SerialQueue> queue = std::nullopt) const;
 
+    // On the main thread a wait that has to block is caught (see MainThreadBlockCheck.hpp).
     void wait() const;
     // False when `seconds` on the current timer service passed first.
     bool waitFor(double seconds) const;

@@ -27,7 +27,8 @@ public:
     // Runs `work` on the queue, in turn with the queued items, and waits for it: the result is
     // returned and an exception is rethrown to the caller. `work` runs on the calling thread while
     // it holds the queue. Calling `sync` from work that this queue is running never returns, so a
-    // debug build stops the process there.
+    // debug build stops the process there. On the main thread, waiting for the queue's turn is
+    // caught as a blocking wait (see MainThreadBlockCheck.hpp).
     template <typename F> std::invoke_result_t<F> sync(F&& work) const;
 
     // Whether the calling thread is running work of this queue.
