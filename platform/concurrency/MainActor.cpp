@@ -107,7 +107,7 @@ void MainActor::post(std::function<void()> job) {
     target->post(std::move(job));
 }
 
-void MainActor::runElsewhere(const std::function<void()>& operation) {
+void MainActor::runElsewhere(const std::function<void()>& operation, bool cancellable) {
     auto handoff = std::make_shared<Handoff>();
     detail::TaskCore* callerTask = detail::currentTask();
     auto guard = std::make_shared<HandoffGuard>(handoff);
@@ -131,12 +131,7 @@ void MainActor::runElsewhere(const std::function<void()>& operation) {
     });
     guard.reset();
     using Stage = Handoff::Stage;
-    // A caller cancelled before it came here may be reporting how it ended: only a cancellation
-    // that comes during the wait ends it.
-    std::stop_token cancellation = detail::currentStopToken();
-    if (cancellation.stop_requested()) {
-        cancellation = std::stop_token();
-    }
+    std::stop_token cancellation = cancellable ? detail::currentStopToken() : std::stop_token();
     std::unique_lock lock(handoff->mutex);
     handoff->changed.wait(lock, cancellation, [&] { return handoff->stage == Stage::finished; });
     if (handoff->stage == Stage::queued) {

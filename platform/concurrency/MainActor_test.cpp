@@ -86,7 +86,7 @@ TEST(MainActor, AfterTheExecutorIsRemovedWorkersGetACancellation) {
 TEST(MainActor, ACancelledCallerStopsWaitingForAJobNotYetTakenUp) {
     ScopedMainRunLoop main;
     std::atomic<bool> ran{false};
-    auto worker = Task<>::start([&] { MainActor::run([&] { ran = true; }); });
+    auto worker = Task<>::start([&] { MainActor::runCancellable([&] { ran = true; }); });
     while (main.loop().pending() == 0) {
         std::this_thread::yield();
     }

@@ -130,7 +130,8 @@ TEST(SerialQueue, WithoutThreadsAsyncFailsCleanlyAndAcceptedWorkStillRuns) {
         testing::expectChildRunAsRootPasses();
         return;
     }
-    ASSERT_EQ(testing::limitThreads(0), "");
+    testing::ThreadLimit limit(0);
+    ASSERT_EQ(limit.failure(), "");
     SerialQueue queue("com.velmor.test.nothreads");
     std::vector<std::string> ran;
     EXPECT_THROW(queue.async([&] { ran.push_back("refused"); }), std::system_error);
