@@ -6,16 +6,45 @@
 #include <thread>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace velmor {
 
+class Actor;
+
+namespace detail {
+
+// For the life of the scope, gives up the reentrant actors that the calling thread holds, so that
+// the work it waits for may enter them; takes them back at the end, in the order they were taken.
+class HeldActorsRelease {
+public:
+    HeldActorsRelease();
+    ~HeldActorsRelease();
+    HeldActorsRelease(const HeldActorsRelease&) = delete;
+    HeldActorsRelease& operator=(const HeldActorsRelease&) = delete;
+
+private:
+    std::vector<std::pair<const Actor*, unsigned>> released_;
+};
+
+} // namespace detail
+
 // A serial executor for the state of one object: operations entered with `run` go one at a time.
 // An operation runs on its caller's thread, so it stays inside the caller's task and sees its
-// cancellation. Held from start to end, the actor serves whole operations; an operation that
-// calls `suspend` or `sleep` lets others in while it waits (a reentrant actor).
+// cancellation.
+//
+// A reentrant actor (the default) lets others in while an operation waits: in `suspend` and
+// `sleep`, and while it waits on a task (`Task::value`, `AnyTask::wait`), on a group's children
+// (`TaskGroup::next`, `waitForAll`), on a continuation or on the main thread (`MainActor::run`).
+// State may therefore change across such a wait. Other waits (a lock, a latch, a queue) keep the
+// actor held. A non-reentrant actor stays held through every wait and serves whole operations:
+// an operation that waits for work entering the same actor never ends.
 class Actor {
 public:
-    explicit Actor(std::string label = "velmor.actor") : label_(std::move(label)) {}
+    enum class Reentrancy { reentrant, nonReentrant };
+
+    explicit Actor(std::string label = "velmor.actor", Reentrancy reentrancy = Reentrancy::reentrant)
+        : label_(std::move(label)), reentrancy_(reentrancy) {}
     Actor(const Actor&) = delete;
     Actor& operator=(const Actor&) = delete;
 
@@ -36,6 +65,7 @@ public:
     void assertIsolated() const;
 
 private:
+    friend class detail::HeldActorsRelease;
     class Hold;
     // Takes the actor for the calling thread; false when it held it already.
     bool acquire(unsigned depth = 1) const;
@@ -44,6 +74,7 @@ private:
     void leave() const;
 
     std::string label_;
+    Reentrancy reentrancy_;
     mutable std::mutex mutex_;
     mutable std::condition_variable free_;
     mutable std::thread::id owner_;

@@ -1,11 +1,17 @@
 #include "platform/concurrency/Actor.hpp"
 
+#include "platform/concurrency/CheckedContinuation.hpp"
+#include "platform/concurrency/RunLoop.hpp"
 #include "platform/concurrency/Task.hpp"
+#include "platform/concurrency/TaskGroup.hpp"
 #include "platform/dispatch/ManualTimerService.hpp"
+#include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <latch>
 #include <thread>
 #include <vector>
@@ -95,6 +101,83 @@ TEST(Actor, AWholeOperationHoldsTheActorWhileItWaits) {
     holder.value();
     other.value();
     EXPECT_TRUE(otherRan);
+}
+
+// Each operation waits, inside actor `a`, for work that enters `a` itself: a reentrant actor lets
+// that work in while it waits.
+TEST(Actor, AReentrantActorLetsInTheWorkItWaitsFor) {
+    Actor a("test.a");
+    Actor b("test.b");
+    auto enterA = [&] { return a.run([] { return 1; }); };
+    struct Case {
+        const char* wait;
+        std::function<int()> operation;
+    };
+    std::vector<Case> cases{
+        {"a task", [&] { return Task<int>::start(enterA).value(); }},
+        {"a task waiting on another actor that waits back",
+         [&] {
+             return Task<int>::start([&] { return b.run([&] { return Task<int>::start(enterA).value(); }); })
+                 .value();
+         }},
+        {"a group child",
+         [&] {
+             return withTaskGroup<int>([&](TaskGroup<int>& group) {
+                 group.addTask(enterA);
+                 return *group.next();
+             });
+         }},
+        {"a continuation",
+         [&] {
+             return withCheckedContinuation<int>("enter a", [&](CheckedContinuation<int> continuation) {
+                 Task<>::start([&, continuation] { continuation.resume(enterA()); });
+             });
+         }},
+    };
+    for (const auto& c : cases) {
+        testing::Watchdog watchdog(std::string("an operation of a reentrant actor waiting on ") + c.wait);
+        auto caller = Task<int>::start([&] {
+            return a.run([&] {
+                int result = c.operation();
+                EXPECT_TRUE(a.isIsolated()) << "taken back after the wait";
+                return result;
+            });
+        });
+        EXPECT_EQ(caller.value(), 1) << c.wait;
+    }
+}
+
+TEST(Actor, AWorkerWaitingForTheMainThreadLetsTheMainThreadIn) {
+    ScopedMainRunLoop main;
+    Actor actor("test.shared");
+    auto worker = Task<int>::start([&] {
+        return actor.run([&] { return MainActor::run([&] { return actor.run([] { return 5; }); }); });
+    });
+    ASSERT_TRUE(main.runUntil([&] { return worker.isFinished(); }));
+    EXPECT_EQ(worker.value(), 5);
+}
+
+TEST(Actor, OnlyAReentrantActorLetsOthersInWhileAnOperationWaitsOnATask) {
+    for (auto reentrancy : {Actor::Reentrancy::reentrant, Actor::Reentrancy::nonReentrant}) {
+        Actor actor("test.reentrancy", reentrancy);
+        std::atomic<bool> otherEntered{false};
+        Task<> other;
+        auto holder = Task<bool>::start([&] {
+            return actor.run([&] {
+                Task<>::start([&] {
+                    other = Task<>::start([&] { actor.run([&] { otherEntered = true; }); });
+                    // Gives the other operation every chance to get in while the holder waits.
+                    for (int i = 0; i < 300 && !otherEntered; ++i) {
+                        std::this_thread::sleep_for(std::chrono::microseconds(50));
+                    }
+                }).value();
+                return otherEntered.load();
+            });
+        });
+        bool enteredDuringTheWait = holder.value();
+        other.value();
+        EXPECT_EQ(enteredDuringTheWait, reentrancy == Actor::Reentrancy::reentrant);
+    }
 }
 
 } // namespace velmor

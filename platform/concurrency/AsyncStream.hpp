@@ -40,6 +40,7 @@ public:
                 return;
             }
             terminated_ = true;
+            reason_ = reason;
             error_ = std::move(error);
             if (reason == StreamTermination::cancelled) {
                 buffer_.clear();
@@ -53,20 +54,25 @@ public:
     }
 
     void setOnTermination(std::function<void(StreamTermination)> handler) {
+        StreamTermination reason;
         {
             std::lock_guard lock(mutex_);
             if (!terminated_) {
                 onTermination_ = std::move(handler);
                 return;
             }
+            reason = reason_;
         }
-        // Already over: a handler set late still runs, once.
-        handler(StreamTermination::finished);
+        // Already over: a handler set late still runs, once, and hears why it ended.
+        handler(reason);
     }
 
     std::optional<T> next() {
         std::stop_token cancelled = currentStopToken();
         std::unique_lock lock(mutex_);
+        if (buffer_.empty() && !terminated_) {
+            checkNotBlockingMain("AsyncStream::next");
+        }
         changed_.wait(lock, cancelled, [&] { return !buffer_.empty() || terminated_; });
         if (cancelled.stop_requested()) {
             lock.unlock();
@@ -89,6 +95,7 @@ private:
     std::condition_variable_any changed_;
     std::deque<T> buffer_;
     bool terminated_ = false;
+    StreamTermination reason_ = StreamTermination::finished;
     std::exception_ptr error_;
     std::function<void(StreamTermination)> onTermination_;
 };
@@ -141,7 +148,8 @@ public:
     }
 
     // The next element, waiting for it; nothing at the end or when the current task is cancelled.
-    // A throwing stream rethrows its error once, after the buffered elements.
+    // A throwing stream rethrows its error once, after the buffered elements. On the main thread a
+    // `next()` that has to wait is caught as a blocking wait.
     std::optional<T> next() { return side_->state->next(); }
 
 private:

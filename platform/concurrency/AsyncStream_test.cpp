@@ -92,12 +92,22 @@ TEST(AsyncStream, DroppingASideEndsTheStreamForItsReason) {
               (std::vector<StreamTermination>{StreamTermination::cancelled, StreamTermination::finished}));
 }
 
-TEST(AsyncStream, AHandlerSetAfterTheEndRunsAtOnce) {
-    auto [stream, continuation] = AsyncStream<int>::makeStream();
-    continuation.finish();
-    int runs = 0;
-    continuation.onTermination([&](StreamTermination) { ++runs; });
-    EXPECT_EQ(runs, 1);
+TEST(AsyncStream, AHandlerSetAfterTheEndRunsAtOnceAndHearsWhyItEnded) {
+    std::vector<StreamTermination> reasons;
+    auto record = [&](StreamTermination reason) { reasons.push_back(reason); };
+    {
+        auto [stream, continuation] = AsyncStream<int>::makeStream();
+        continuation.finish();
+        continuation.onTermination(record);
+    }
+    {
+        auto made = AsyncStream<int>::makeStream();
+        { auto consumerGone = std::move(made.first); }
+        made.second.onTermination(record);
+        EXPECT_FALSE(made.second.yield(1));
+    }
+    EXPECT_EQ(reasons,
+              (std::vector<StreamTermination>{StreamTermination::finished, StreamTermination::cancelled}));
 }
 
 } // namespace velmor

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -27,29 +26,44 @@ std::shared_ptr<MainExecutor> currentExecutor() {
 
 // What a caller waiting in `run` shares with the job it posted.
 struct Handoff {
+    enum class Stage { queued, running, finished, abandoned };
+
     std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
+    std::condition_variable_any changed;
+    Stage stage = Stage::queued;
     std::exception_ptr error;
+
+    // On the main thread: false when the caller has given up, and the job must not run.
+    bool start() {
+        std::lock_guard lock(mutex);
+        if (stage == Stage::abandoned) {
+            return false;
+        }
+        stage = Stage::running;
+        return true;
+    }
 
     void finish(std::exception_ptr failure) {
         {
             std::lock_guard lock(mutex);
-            finished = true;
+            if (stage == Stage::abandoned) {
+                return;
+            }
+            stage = Stage::finished;
             error = std::move(failure);
         }
-        done.notify_all();
+        changed.notify_all();
     }
 };
 
-// Ends the caller's wait with an error when the executor drops the job without running it.
+// Ends the caller's wait with a cancellation when the executor drops the job without running it,
+// as one does when it shuts down.
 struct HandoffGuard {
     std::shared_ptr<Handoff> handoff;
     bool ran = false;
     ~HandoffGuard() {
         if (!ran) {
-            handoff->finish(std::make_exception_ptr(
-                std::logic_error("The main executor dropped a job without running it")));
+            handoff->finish(std::make_exception_ptr(CancellationError()));
         }
     }
 };
@@ -86,17 +100,24 @@ void MainActor::assertIsolated(std::source_location where) {
 void MainActor::post(std::function<void()> job) {
     auto target = currentExecutor();
     if (!target) {
-        fatalError("MainActor::post called before a main executor was installed");
+        // Before the start or after the end of the application: work still finishing then gives
+        // up as a cancelled task would.
+        throw CancellationError();
     }
     target->post(std::move(job));
 }
 
-void MainActor::runElsewhere(const std::function<void()>& operation) {
+void MainActor::runElsewhere(const std::function<void()>& operation, bool cancellable) {
     auto handoff = std::make_shared<Handoff>();
     detail::TaskCore* callerTask = detail::currentTask();
     auto guard = std::make_shared<HandoffGuard>(handoff);
+    // Given up before the job is posted: the main thread may need an actor the caller holds.
+    detail::HeldActorsRelease released;
     post([guard, callerTask, &operation] {
         guard->ran = true;
+        if (!guard->handoff->start()) {
+            return;
+        }
         std::exception_ptr error;
         {
             detail::CurrentTaskScope scope(callerTask);
@@ -108,8 +129,18 @@ void MainActor::runElsewhere(const std::function<void()>& operation) {
         }
         guard->handoff->finish(std::move(error));
     });
+    guard.reset();
+    using Stage = Handoff::Stage;
+    std::stop_token cancellation = cancellable ? detail::currentStopToken() : std::stop_token();
     std::unique_lock lock(handoff->mutex);
-    handoff->done.wait(lock, [&] { return handoff->finished; });
+    handoff->changed.wait(lock, cancellation, [&] { return handoff->stage == Stage::finished; });
+    if (handoff->stage == Stage::queued) {
+        // Cancelled before the main thread took the job up: it will not run.
+        handoff->stage = Stage::abandoned;
+        throw CancellationError();
+    }
+    // Once running, the operation uses the caller's frame and sees the cancellation itself.
+    handoff->changed.wait(lock, [&] { return handoff->stage == Stage::finished; });
     if (handoff->error) {
         std::rethrow_exception(handoff->error);
     }

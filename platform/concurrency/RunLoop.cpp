@@ -47,6 +47,11 @@ bool RunLoop::runUntil(const std::function<bool()>& predicate, double timeoutSec
     }
 }
 
+std::size_t RunLoop::pending() {
+    std::lock_guard lock(mutex_);
+    return jobs_.size();
+}
+
 void RunLoop::drain() {
     while (runOne()) {
     }

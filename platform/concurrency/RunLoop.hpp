@@ -22,6 +22,8 @@ public:
     bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds = 30);
     // Runs jobs until none is queued, those posted meanwhile included.
     void drain();
+    // How many jobs are queued.
+    std::size_t pending();
 
 private:
     bool runOne();

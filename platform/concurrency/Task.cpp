@@ -50,9 +50,14 @@ bool TaskCore::isFinished() {
     return finished_;
 }
 
-std::exception_ptr TaskCore::waitForEnd() {
-    std::unique_lock lock(mutex_);
-    ended_.wait(lock, [&] { return finished_; });
+std::exception_ptr TaskCore::waitForEnd(const char* what) {
+    if (!isFinished()) {
+        checkNotBlockingMain(what);
+        HeldActorsRelease released;
+        std::unique_lock lock(mutex_);
+        ended_.wait(lock, [&] { return finished_; });
+    }
+    std::lock_guard lock(mutex_);
     errorSeen_ = true;
     return error_;
 }
@@ -88,14 +93,6 @@ void launch(std::shared_ptr<TaskCore> core, std::function<void()> body) {
     });
 }
 
-void checkNotBlockingMain([[maybe_unused]] const char* what) {
-#ifndef NDEBUG
-    if (MainActor::isMainThread()) {
-        fatalError(std::string(what) + " would block the main thread");
-    }
-#endif
-}
-
 } // namespace detail
 
 void AnyTask::cancel() const noexcept {
@@ -114,10 +111,7 @@ bool AnyTask::isFinished() const {
 
 void AnyTask::wait() const {
     if (core_) {
-        if (!core_->isFinished()) {
-            detail::checkNotBlockingMain("Task::wait");
-        }
-        core_->waitForEnd();
+        core_->waitForEnd("Task::wait");
     }
 }
 
@@ -135,6 +129,9 @@ void AnyTask::checkCancellation() {
 void AnyTask::sleep(double seconds) {
     checkCancellation();
     Alarm alarm(seconds);
+    if (!alarm.hasRung()) {
+        detail::checkNotBlockingMain("Task::sleep");
+    }
     std::optional<std::stop_callback<std::function<void()>>> onCancel;
     if (auto* task = detail::currentTask()) {
         onCancel.emplace(task->stopSource().get_token(), [&alarm] { alarm.stop(); });

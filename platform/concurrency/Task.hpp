@@ -1,6 +1,8 @@
 #pragma once
 
+#include "platform/concurrency/Actor.hpp"
 #include "platform/concurrency/CancellationError.hpp"
+#include "platform/concurrency/MainThreadBlockCheck.hpp"
 
 #include <condition_variable>
 #include <exception>
@@ -8,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <stop_token>
 #include <type_traits>
 #include <utility>
@@ -37,8 +40,10 @@ public:
 
     void finish(std::exception_ptr error);
     bool isFinished();
-    // Waits for the end; returns the error, which then counts as seen.
-    std::exception_ptr waitForEnd();
+    // Waits for the end; returns the error, which then counts as seen. When it has to wait, the
+    // main-thread check names the wait `what`, and the calling thread's reentrant actors are
+    // given up meanwhile.
+    std::exception_ptr waitForEnd(const char* what);
 
 private:
     std::stop_source stop_;
@@ -53,6 +58,8 @@ private:
 template <typename T> class ResultCore : public TaskCore {
 public:
     std::optional<T> result;
+    // Guards taking out a result that cannot be copied.
+    std::mutex takeMutex;
 };
 template <> class ResultCore<void> : public TaskCore {};
 
@@ -74,11 +81,8 @@ private:
 };
 
 // Runs `body` on the pool with `core` as the current task, then finishes `core` with what
-// `body` threw.
+// `body` threw. Throws `std::system_error`, and `body` never runs, when no thread can be made.
 void launch(std::shared_ptr<TaskCore> core, std::function<void()> body);
-
-// Stops the process in a debug build when the main thread is about to block on `what`.
-void checkNotBlockingMain(const char* what);
 
 } // namespace detail
 
@@ -88,7 +92,9 @@ class AnyTask {
 public:
     AnyTask() = default;
 
-    // Asks the task and everything below it to stop; returns at once. A no-op on an empty handle.
+    // Asks the task and everything below it to stop. The cancellation handlers of the tasks
+    // concerned run inside this call, on this thread, before it returns (see
+    // `withCancellationHandler`). A no-op on an empty handle.
     void cancel() const noexcept;
     bool wasCancelled() const;
     bool isFinished() const;
@@ -103,7 +109,9 @@ public:
     // Throws `CancellationError` when the current task has been cancelled.
     static void checkCancellation();
     // Sleeps `seconds` on the current timer service; a cancellation of the current task ends the
-    // sleep at once with `CancellationError` (also when it came before the sleep).
+    // sleep at once with `CancellationError` (also when it came before the sleep). It holds the
+    // actors the thread holds (`Actor::sleep` does not); on the main thread it is caught as a
+    // blocking wait.
     static void sleep(double seconds);
 
 protected:
@@ -118,10 +126,13 @@ template <typename T = void> class Task : public AnyTask {
 public:
     Task() = default;
 
+    // Runs `operation` on a new task. When no thread can be made for it, throws
+    // `std::system_error` and `operation` never runs.
     template <typename F> static Task start(F&& operation);
 
     // Waits for the end; returns the result or rethrows the task's error. The main thread must
-    // never wait on a task: a debug build stops the process when it does.
+    // never wait on a task: a debug build stops the process when it does. A result that cannot be
+    // copied is moved out: it can be taken once, and a second call throws `std::logic_error`.
     T value() const;
 
 private:
@@ -142,20 +153,28 @@ template <typename T> template <typename F> Task<T> Task<T>::start(F&& operation
 }
 
 template <typename T> T Task<T>::value() const {
-    if (!core_->isFinished()) {
-        detail::checkNotBlockingMain("Task::value");
-    }
-    if (auto error = core_->waitForEnd()) {
+    if (auto error = core_->waitForEnd("Task::value")) {
         std::rethrow_exception(error);
     }
-    if constexpr (!std::is_void_v<T>) {
+    if constexpr (std::is_copy_constructible_v<T>) {
         return *static_cast<detail::ResultCore<T>&>(*core_).result;
+    } else if constexpr (!std::is_void_v<T>) {
+        auto& core = static_cast<detail::ResultCore<T>&>(*core_);
+        std::lock_guard lock(core.takeMutex);
+        if (!core.result) {
+            throw std::logic_error("the result of this task was taken already");
+        }
+        T taken = std::move(*core.result);
+        core.result.reset();
+        return taken;
     }
 }
 
 // Runs `operation` with `onCancel` registered on the current task: `onCancel` runs once, on the
 // cancelling thread, when the task is cancelled while `operation` runs, and at once when it
-// already was. Outside any task only `operation` runs.
+// already was. Outside any task only `operation` runs. `onCancel` runs inside the `cancel()` call
+// that cancels the task (or one of its ancestors), while that caller waits: it must be short and
+// must never block or wait for other work, and it must not throw.
 template <typename Operation, typename OnCancel>
 std::invoke_result_t<Operation> withCancellationHandler(Operation&& operation, OnCancel&& onCancel) {
     detail::TaskCore* task = detail::currentTask();

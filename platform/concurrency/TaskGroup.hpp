@@ -28,7 +28,8 @@ public:
     TaskGroup(const TaskGroup&) = delete;
     TaskGroup& operator=(const TaskGroup&) = delete;
 
-    // Starts a child running `operation`; in a cancelled group it starts cancelled.
+    // Starts a child running `operation`; in a cancelled group it starts cancelled. When no thread
+    // can be made for it, throws `std::system_error`: the child never runs and is not counted.
     template <typename F> void addTask(F&& operation);
 
     // Waits for the next child to finish and returns its result, or rethrows its error; nothing
@@ -52,6 +53,24 @@ private:
         std::condition_variable changed;
         std::size_t running = 0;
         std::deque<Outcome> finished;
+
+        // Waits until `ready` holds, with the calling thread's reentrant actors given up
+        // meanwhile. They are taken back without the lock: a child may hold one and want it.
+        template <typename Ready>
+        void waitUntil(std::unique_lock<std::mutex>& lock, const char* what, Ready ready) {
+            if (ready()) {
+                return;
+            }
+            detail::checkNotBlockingMain(what);
+            lock.unlock();
+            {
+                detail::HeldActorsRelease released;
+                lock.lock();
+                changed.wait(lock, ready);
+                lock.unlock();
+            }
+            lock.lock();
+        }
     };
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
@@ -100,6 +119,17 @@ template <typename T> template <typename F> void TaskGroup<T>::addTask(F&& opera
         std::lock_guard lock(state_->mutex);
         ++state_->running;
     }
+    // A child that cannot start is not counted: the group would wait for it for ever.
+    struct Uncount {
+        State* state;
+        bool started = false;
+        ~Uncount() {
+            if (!started) {
+                std::lock_guard lock(state->mutex);
+                --state->running;
+            }
+        }
+    } uncount{state_.get()};
     detail::launch(std::move(core), [state = state_, operation = std::forward<F>(operation)]() mutable {
         Outcome outcome;
         try {
@@ -119,12 +149,16 @@ template <typename T> template <typename F> void TaskGroup<T>::addTask(F&& opera
         }
         state->changed.notify_all();
     });
+    uncount.started = true;
 }
 
 template <typename T> std::optional<typename TaskGroup<T>::Result> TaskGroup<T>::next() {
-    detail::checkNotBlockingMain("TaskGroup::next");
     std::unique_lock lock(state_->mutex);
-    state_->changed.wait(lock, [&] { return !state_->finished.empty() || state_->running == 0; });
+    // Again after the wait: the actors were taken back without the lock.
+    auto ready = [&] { return !state_->finished.empty() || state_->running == 0; };
+    while (!ready()) {
+        state_->waitUntil(lock, "TaskGroup::next", ready);
+    }
     if (state_->finished.empty()) {
         return std::nullopt;
     }
@@ -139,10 +173,7 @@ template <typename T> std::optional<typename TaskGroup<T>::Result> TaskGroup<T>:
 
 template <typename T> void TaskGroup<T>::waitForAll() {
     std::unique_lock lock(state_->mutex);
-    if (state_->running > 0) {
-        detail::checkNotBlockingMain("TaskGroup::waitForAll");
-    }
-    state_->changed.wait(lock, [&] { return state_->running == 0; });
+    state_->waitUntil(lock, "TaskGroup::waitForAll", [&] { return state_->running == 0; });
     state_->finished.clear();
 }
 

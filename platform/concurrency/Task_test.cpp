@@ -1,13 +1,21 @@
 #include "platform/concurrency/Task.hpp"
 
+#include "platform/concurrency/TaskGroup.hpp"
 #include "platform/dispatch/ManualTimerService.hpp"
+#include "platform/testing/ChildTestRun.hpp"
+#include "platform/testing/ThreadLimit.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <latch>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
+#include <vector>
 
 namespace velmor {
 
@@ -20,6 +28,14 @@ TEST(Task, ValueReturnsTheResultOrRethrowsTheError) {
     auto empty = Task<>::start([] {});
     empty.value();
     EXPECT_TRUE(empty.isFinished());
+}
+
+TEST(Task, AResultThatCannotBeCopiedIsTakenOnce) {
+    auto task = Task<std::unique_ptr<int>>::start([] { return std::make_unique<int>(8); });
+    auto result = task.value();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(*result, 8);
+    EXPECT_THROW(task.value(), std::logic_error);
 }
 
 TEST(Task, CancellationIsSeenThroughTheCurrentTaskOnly) {
@@ -78,17 +94,19 @@ TEST(Task, ACancelledSleepEndsAtOnce) {
     EXPECT_THROW(alreadyCancelled.value(), CancellationError);
 }
 
-TEST(Task, SleepFollowsTheTimerServiceClock) {
+TEST(Task, SleepLastsExactlyItsTimeOnTheTimerServiceClock) {
     auto clock = std::make_shared<ManualTimerService>();
     ScopedTimerService scope(clock);
-    std::atomic<bool> woke{false};
-    auto task = Task<>::start([&] {
-        Task<>::sleep(10);
-        woke = true;
-    });
-    clock->advanceUntil([&] { return task.isFinished(); });
+    auto start = clock->now();
+    auto task = Task<>::start([] { Task<>::sleep(5); });
+    ASSERT_TRUE(clock->waitForPending(1));
+    EXPECT_EQ(clock->nextDeadline(), start + std::chrono::seconds(5));
+    clock->advance(4.999);
+    EXPECT_FALSE(task.isFinished());
+    clock->advance(0.001);
     task.value();
-    EXPECT_TRUE(woke);
+    EXPECT_EQ(clock->now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(clock->pendingCount(), 0u);
 }
 
 TEST(Task, ATaskIsNotCancelledWithTheTaskThatStartedIt) {
@@ -153,6 +171,45 @@ TEST(Task, HandlesCompareByTaskAndCanBeHeldTypeErased) {
     held.wait();
     EXPECT_TRUE(task.isFinished());
     EXPECT_FALSE(AnyTask());
+}
+
+TEST(Task, AStartThatFindsNoThreadFailsAndNothingRuns) {
+    if (!testing::isChildTestRun()) {
+        testing::expectChildRunAsRootPasses();
+        return;
+    }
+    std::optional<testing::ThreadLimit> limit(std::in_place, 2);
+    ASSERT_EQ(limit->failure(), "");
+    std::latch release(1);
+    std::atomic<int> ran{0};
+    std::vector<Task<>> started;
+    std::string failure;
+    // Every thread the limit leaves is taken by a task that waits.
+    while (failure.empty()) {
+        ASSERT_LT(started.size(), 10u) << "the thread limit did not take";
+        try {
+            started.push_back(Task<>::start([&] {
+                ++ran;
+                release.wait();
+            }));
+        } catch (const std::system_error& error) {
+            failure = error.what();
+        }
+    }
+    EXPECT_THAT(failure, ::testing::HasSubstr("velmor.task"));
+    // A group that counted the child it could not start would wait here for ever.
+    withTaskGroup<void>([&](TaskGroup<void>& group) {
+        EXPECT_THROW(group.addTask([&] { ++ran; }), std::system_error);
+        EXPECT_TRUE(group.isEmpty());
+    });
+    release.count_down();
+    for (auto& task : started) {
+        task.value();
+    }
+    // Runs after anything still queued (the workers may not be idle yet: no limit now).
+    limit.reset();
+    Task<>::start([] {}).value();
+    EXPECT_EQ(ran, static_cast<int>(started.size())) << "work whose start failed ran anyway";
 }
 
 } // namespace velmor

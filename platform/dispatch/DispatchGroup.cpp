@@ -1,7 +1,9 @@
 #include "platform/dispatch/DispatchGroup.hpp"
 
+#include "platform/concurrency/MainThreadBlockCheck.hpp"
 #include "platform/dispatch/Alarm.hpp"
 #include "platform/dispatch/ThreadPool.hpp"
+#include "platform/dispatch/UncaughtError.hpp"
 #include "platform/error/FatalError.hpp"
 
 #include <condition_variable>
@@ -54,12 +56,23 @@ void DispatchGroup::leave() const {
     }
     state_->empty.notify_all();
     for (auto& notification : due) {
-        dispatch(std::move(notification.work), notification.queue);
+        // One that cannot start (no thread to be had) must not keep the others from theirs.
+        runReportingUncaught("a notification of a dispatch group", "",
+                             [&] { dispatch(std::move(notification.work), notification.queue); });
     }
 }
 
 void DispatchGroup::async(std::function<void()> work, std::optional<SerialQueue> queue) const {
     enter();
+    struct LeaveUnlessStarted {
+        const DispatchGroup& group;
+        bool started = false;
+        ~LeaveUnlessStarted() {
+            if (!started) {
+                group.leave();
+            }
+        }
+    } unit{*this};
     dispatch(
         [group = *this, work = std::move(work)] {
             try {
@@ -71,10 +84,14 @@ void DispatchGroup::async(std::function<void()> work, std::optional<SerialQueue>
             group.leave();
         },
         queue);
+    unit.started = true;
 }
 
 void DispatchGroup::wait() const {
     std::unique_lock lock(state_->mutex);
+    if (state_->count > 0) {
+        detail::checkNotBlockingMain("DispatchGroup::wait");
+    }
     state_->empty.wait(lock, [&] { return state_->count == 0; });
 }
 

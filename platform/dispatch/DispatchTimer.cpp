@@ -3,7 +3,11 @@
 #include "platform/dispatch/ThreadPool.hpp"
 #include "platform/dispatch/TimerService.hpp"
 
+#include <algorithm>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 namespace velmor {
 
@@ -23,6 +27,9 @@ struct DispatchTimer::State : std::enable_shared_from_this<DispatchTimer::State>
     bool cancelled = false;
     // A handler call is queued and has not started yet.
     bool callQueued = false;
+    // The threads running a handler call: calls on the pool may overlap.
+    std::vector<std::thread::id> runningOn;
+    std::condition_variable callEnded;
 
     // With the mutex held: registers the next deadline with the service.
     void arm() {
@@ -60,15 +67,22 @@ struct DispatchTimer::State : std::enable_shared_from_this<DispatchTimer::State>
         }
         callQueued = true;
         auto call = [self = shared_from_this()] { self->call(); };
-        if (queue) {
-            queue->async(std::move(call));
-        } else {
-            ThreadPool::shared().submit("velmor.timer", std::move(call));
+        try {
+            if (queue) {
+                queue->async(std::move(call));
+            } else {
+                ThreadPool::shared().submit("velmor.timer", std::move(call));
+            }
+        } catch (...) {
+            // This firing is lost, the next ones are not.
+            callQueued = false;
+            throw;
         }
     }
 
     void call() {
         std::shared_ptr<std::function<void()>> current;
+        auto self = std::this_thread::get_id();
         {
             std::lock_guard lock(mutex);
             callQueued = false;
@@ -76,8 +90,30 @@ struct DispatchTimer::State : std::enable_shared_from_this<DispatchTimer::State>
                 return;
             }
             current = handler;
+            runningOn.push_back(self);
         }
+        struct Ended {
+            State& state;
+            std::thread::id thread;
+            ~Ended() {
+                {
+                    std::lock_guard lock(state.mutex);
+                    state.runningOn.erase(std::find(state.runningOn.begin(), state.runningOn.end(), thread));
+                }
+                state.callEnded.notify_all();
+            }
+        } ended{*this, self};
         (*current)();
+    }
+
+    // Waits until no handler call runs on another thread than the calling one.
+    void waitForCallsElsewhere() {
+        auto self = std::this_thread::get_id();
+        std::unique_lock lock(mutex);
+        callEnded.wait(lock, [&] {
+            return std::all_of(runningOn.begin(), runningOn.end(),
+                               [&](auto thread) { return thread == self; });
+        });
     }
 };
 
@@ -86,7 +122,7 @@ DispatchTimer::DispatchTimer(std::optional<SerialQueue> queue) : state_(std::mak
 }
 
 DispatchTimer::~DispatchTimer() {
-    cancel();
+    cancelAndWait();
 }
 
 void DispatchTimer::schedule(double deadline, std::optional<double> interval, double leeway) {
@@ -128,6 +164,11 @@ void DispatchTimer::cancel() {
         state_->entry.reset();
     }
     released = std::move(state_->handler);
+}
+
+void DispatchTimer::cancelAndWait() {
+    cancel();
+    state_->waitForCallsElsewhere();
 }
 
 bool DispatchTimer::isCancelled() const {

@@ -10,7 +10,8 @@ namespace velmor {
 
 // A timer source: once resumed, it calls its handler at its deadline and then, when it repeats,
 // every interval, on its queue (or on the pool when it has none). A firing that comes while the
-// previous call is still queued or running is merged into it. Destroying the timer cancels it.
+// previous call is still queued or running is merged into it. Destroying the timer cancels it and
+// waits for a handler call that is running (see `cancelAndWait`).
 class DispatchTimer {
 public:
     explicit DispatchTimer(std::optional<SerialQueue> queue = std::nullopt);
@@ -28,6 +29,10 @@ public:
     // No handler call starts after `cancel` returns; one that is running goes on to its end.
     // Allowed from inside the handler. The handler is released.
     void cancel();
+    // Cancels, then waits until no handler call runs any more, so that what the handler uses may
+    // go afterwards. Called from the handler itself it does not wait for that call (it could
+    // not end). The handler must not wait for the caller.
+    void cancelAndWait();
     bool isCancelled() const;
     double leeway() const;
 

@@ -1,12 +1,16 @@
 #include "platform/dispatch/DispatchTimer.hpp"
 
 #include "platform/dispatch/ManualTimerService.hpp"
+#include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <latch>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace velmor {
 
@@ -110,6 +114,71 @@ TEST_F(DispatchTimerTest, CancelReleasesTheHandlerAndWhatItHolds) {
     EXPECT_EQ(held.use_count(), 2);
     timer->cancel();
     EXPECT_EQ(held.use_count(), 1);
+}
+
+// Keeps a handler call running until its timer is cancelled, and a while longer: long enough for
+// a cancel that does not wait to return, so that the test sees it did.
+void outlastTheCancel(const DispatchTimer& timer, const std::atomic<bool>& cancelReturned) {
+    while (!timer.isCancelled()) {
+        std::this_thread::yield();
+    }
+    for (int i = 0; i < 300 && !cancelReturned; ++i) {
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+}
+
+TEST_F(DispatchTimerTest, CancelAndWaitReturnsAfterTheRunningHandlerCall) {
+    DispatchTimer timer(queue);
+    std::latch started(1);
+    std::atomic<bool> cancelReturned{false};
+    std::atomic<bool> returnedBeforeTheEnd{false};
+    timer.schedule(1);
+    timer.setEventHandler([&] {
+        started.count_down();
+        outlastTheCancel(timer, cancelReturned);
+        returnedBeforeTheEnd = cancelReturned.load();
+    });
+    timer.resume();
+    clock->advance(1);
+    started.wait();
+    timer.cancelAndWait();
+    cancelReturned = true;
+    EXPECT_FALSE(returnedBeforeTheEnd);
+}
+
+TEST_F(DispatchTimerTest, AnOwnerThatGoesWaitsForItsTimersHandler) {
+    struct Owner {
+        std::vector<int> seen;
+        DispatchTimer timer;
+    };
+    auto owner = std::make_unique<Owner>();
+    std::latch started(1);
+    std::atomic<bool> gone{false};
+    owner->timer.schedule(1);
+    owner->timer.setEventHandler([&, raw = owner.get()] {
+        started.count_down();
+        outlastTheCancel(raw->timer, gone);
+        raw->seen.push_back(1);
+    });
+    owner->timer.resume();
+    clock->advance(1);
+    started.wait();
+    owner.reset();
+    gone = true;
+}
+
+TEST_F(DispatchTimerTest, CancelAndWaitFromTheHandlerItselfReturns) {
+    DispatchTimer timer(queue);
+    std::latch done(1);
+    timer.schedule(1);
+    timer.setEventHandler([&] {
+        timer.cancelAndWait();
+        done.count_down();
+    });
+    timer.resume();
+    clock->advance(1);
+    testing::Watchdog watchdog("cancelAndWait called from its own handler");
+    done.wait();
 }
 
 } // namespace velmor

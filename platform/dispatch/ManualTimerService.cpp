@@ -26,6 +26,10 @@ void ManualTimerService::advanceUntil(const std::function<bool()>& done, double 
     }
 }
 
+bool ManualTimerService::waitForPending(std::size_t count, double timeoutSeconds) {
+    return waitUntilPending(count, std::chrono::duration<double>(timeoutSeconds));
+}
+
 ScopedTimerService::ScopedTimerService(std::shared_ptr<TimerService> service) {
     previous_ = TimerService::current();
     TimerService::setCurrent(std::move(service));

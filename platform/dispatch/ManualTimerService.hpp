@@ -11,8 +11,13 @@ public:
     TimePoint now() const override;
     void advance(double seconds);
     // Moves time on by `step` until `done()` holds: for a waiter on another thread whose deadline
-    // is set at a moment the test cannot know.
+    // is set at a moment the test cannot know. It cannot tell how much of the time moved passed
+    // before the waiter registered; a test that measures a wait uses `waitForPending` and `advance`.
     void advanceUntil(const std::function<bool()>& done, double step = 1);
+    // Waits until at least `count` entries (sleeps, timers, time limits) are pending, so that a
+    // test moves time only once the waiter it measures has registered. False when
+    // `timeoutSeconds` of real time passed first: the limit only keeps a broken test from hanging.
+    bool waitForPending(std::size_t count, double timeoutSeconds = 30);
 
 private:
     mutable std::mutex clockMutex_;

@@ -1,14 +1,16 @@
 #include "platform/dispatch/SerialQueue.hpp"
 
+#include "platform/concurrency/MainThreadBlockCheck.hpp"
 #include "platform/dispatch/ThreadPool.hpp"
 #include "platform/dispatch/TimerService.hpp"
+#include "platform/dispatch/UncaughtError.hpp"
 #include "platform/error/FatalError.hpp"
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <vector>
 
 namespace velmor {
@@ -71,25 +73,27 @@ struct SerialQueue::State : std::enable_shared_from_this<SerialQueue::State> {
                 item.turn->granted.notify_one();
                 return;
             }
-            try {
-                item.work();
-            } catch (const std::exception& error) {
-                std::fprintf(stderr, "Uncaught exception in work on queue %s: %s\n", label.c_str(),
-                             error.what());
-            } catch (...) {
-                std::fprintf(stderr, "Uncaught exception in work on queue %s\n", label.c_str());
-            }
+            runReportingUncaught("work on queue ", label, item.work);
         }
     }
 
     // Ends a `sync` caller's hold on the queue.
     void release() {
-        std::lock_guard lock(mutex);
-        if (items.empty()) {
-            held = false;
-        } else {
-            startDrain();
+        {
+            std::lock_guard lock(mutex);
+            if (items.empty()) {
+                held = false;
+                return;
+            }
+            try {
+                startDrain();
+                return;
+            } catch (const std::system_error&) {
+                // No thread to hand the queue to: the items queued meanwhile were accepted, so
+                // the caller that holds the queue runs them rather than strand them.
+            }
         }
+        drain();
     }
 };
 
@@ -100,11 +104,20 @@ const std::string& SerialQueue::label() const {
 }
 
 void SerialQueue::async(std::function<void()> work) const {
+    std::function<void()> dropped;
     std::lock_guard lock(state_->mutex);
     state_->items.push_back({std::move(work), nullptr});
     if (!state_->held) {
         state_->held = true;
-        state_->startDrain();
+        try {
+            state_->startDrain();
+        } catch (...) {
+            // Nothing drains the queue: the item is taken back and the caller hears why.
+            dropped = std::move(state_->items.back().work);
+            state_->items.pop_back();
+            state_->held = false;
+            throw;
+        }
     }
 }
 
@@ -135,6 +148,7 @@ void SerialQueue::syncErased(const std::function<void()>& work) const {
         }
     }
     if (turn) {
+        detail::checkNotBlockingMain("SerialQueue::sync");
         std::unique_lock lock(turn->mutex);
         turn->granted.wait(lock, [&] { return turn->isGranted; });
     }

@@ -18,7 +18,8 @@ public:
     const std::string& label() const;
 
     // Queues `work` and returns at once. An exception that escapes `work` is reported on standard
-    // error; the queue goes on with the next item.
+    // error; the queue goes on with the next item. When the queue is idle and no thread can be
+    // made to run it, throws `std::system_error` and `work` is not queued.
     void async(std::function<void()> work) const;
     // Queues `work` to run once `seconds` have passed on the current timer service.
     void asyncAfter(double seconds, std::function<void()> work) const;
@@ -26,7 +27,8 @@ public:
     // Runs `work` on the queue, in turn with the queued items, and waits for it: the result is
     // returned and an exception is rethrown to the caller. `work` runs on the calling thread while
     // it holds the queue. Calling `sync` from work that this queue is running never returns, so a
-    // debug build stops the process there.
+    // debug build stops the process there. On the main thread, waiting for the queue's turn is
+    // caught as a blocking wait (see MainThreadBlockCheck.hpp).
     template <typename F> std::invoke_result_t<F> sync(F&& work) const;
 
     // Whether the calling thread is running work of this queue.

@@ -1,6 +1,8 @@
 #include "platform/dispatch/SerialQueue.hpp"
 
 #include "platform/dispatch/ManualTimerService.hpp"
+#include "platform/testing/ChildTestRun.hpp"
+#include "platform/testing/ThreadLimit.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +10,7 @@
 #include <latch>
 #include <pthread.h>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -100,10 +103,10 @@ TEST(SerialQueueDeathTest, SyncOntoTheRunningQueueIsCaught) {
 
 TEST(SerialQueue, AnEscapingErrorIsReportedWithTheLabelAndTheQueueGoesOn) {
     SerialQueue queue("com.velmor.test.fail");
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     queue.async([] { throw std::runtime_error("broken job"); });
     int after = queue.sync([] { return 1; });
-    std::string output = testing::internal::GetCapturedStderr();
+    std::string output = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(after, 1);
     EXPECT_NE(output.find("com.velmor.test.fail: broken job"), std::string::npos) << output;
 }
@@ -120,6 +123,25 @@ TEST(SerialQueue, AsyncAfterWaitsForTheClock) {
     clock->advance(0.5);
     queue.sync([] {});
     EXPECT_EQ(runs, 1);
+}
+
+TEST(SerialQueue, WithoutThreadsAsyncFailsCleanlyAndAcceptedWorkStillRuns) {
+    if (!testing::isChildTestRun()) {
+        testing::expectChildRunAsRootPasses();
+        return;
+    }
+    testing::ThreadLimit limit(0);
+    ASSERT_EQ(limit.failure(), "");
+    SerialQueue queue("com.velmor.test.nothreads");
+    std::vector<std::string> ran;
+    EXPECT_THROW(queue.async([&] { ran.push_back("refused"); }), std::system_error);
+    // Work queued while a caller holds the queue was accepted: that caller runs it at the end.
+    queue.sync([&] {
+        ran.push_back("sync");
+        queue.async([&] { ran.push_back("accepted"); });
+    });
+    EXPECT_EQ(ran, (std::vector<std::string>{"sync", "accepted"}));
+    EXPECT_EQ(queue.sync([] { return 1; }), 1) << "the queue is free again";
 }
 
 } // namespace velmor

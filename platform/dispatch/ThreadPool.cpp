@@ -1,12 +1,15 @@
 #include "platform/dispatch/ThreadPool.hpp"
 
+#include "platform/dispatch/UncaughtError.hpp"
+
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
+#include <cstdint>
 #include <deque>
-#include <exception>
 #include <mutex>
 #include <pthread.h>
+#include <system_error>
 #include <thread>
 
 namespace velmor {
@@ -18,6 +21,8 @@ constexpr auto idleLifetime = std::chrono::seconds(10);
 struct Job {
     std::string label;
     std::function<void()> body;
+    // Tells a job apart from the others, so that a submit whose thread failed can take it back.
+    std::uint64_t number = 0;
 };
 
 } // namespace
@@ -27,6 +32,7 @@ struct ThreadPool::State {
     std::condition_variable wake;
     std::deque<Job> jobs;
     std::size_t idle = 0;
+    std::uint64_t nextNumber = 0;
 };
 
 ThreadPool& ThreadPool::shared() {
@@ -48,16 +54,33 @@ void setCurrentThreadName(const std::string& name) {
 
 void ThreadPool::submit(std::string label, std::function<void()> job) {
     State& s = *state_;
+    std::uint64_t number;
     bool spawn;
     {
         std::lock_guard lock(s.mutex);
-        s.jobs.push_back(Job{std::move(label), std::move(job)});
+        number = s.nextNumber++;
+        s.jobs.push_back(Job{std::move(label), std::move(job), number});
         spawn = s.jobs.size() > s.idle;
     }
-    if (spawn) {
-        std::thread([this] { work(); }).detach();
-    } else {
+    if (!spawn) {
         s.wake.notify_one();
+        return;
+    }
+    try {
+        std::thread([this] { work(); }).detach();
+    } catch (const std::system_error& error) {
+        // Take the job back unless a worker that came free has started it meanwhile: the caller
+        // hears of the failure only when the job will never run.
+        std::unique_lock lock(s.mutex);
+        auto queued =
+            std::find_if(s.jobs.begin(), s.jobs.end(), [&](const Job& j) { return j.number == number; });
+        if (queued == s.jobs.end()) {
+            return;
+        }
+        Job dropped = std::move(*queued);
+        s.jobs.erase(queued);
+        lock.unlock();
+        throw std::system_error(error.code(), "Cannot start a thread for " + dropped.label);
     }
 }
 
@@ -77,13 +100,7 @@ void ThreadPool::work() {
         s.jobs.pop_front();
         lock.unlock();
         setCurrentThreadName(job.label);
-        try {
-            job.body();
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "Uncaught exception in work of %s: %s\n", job.label.c_str(), error.what());
-        } catch (...) {
-            std::fprintf(stderr, "Uncaught exception in work of %s\n", job.label.c_str());
-        }
+        runReportingUncaught("work of ", job.label, job.body);
         job = {};
         lock.lock();
     }

@@ -1,6 +1,7 @@
 #include "platform/dispatch/TimerService.hpp"
 
 #include "platform/dispatch/ThreadPool.hpp"
+#include "platform/dispatch/UncaughtError.hpp"
 
 #include <cmath>
 #include <thread>
@@ -80,6 +81,24 @@ void TimerService::unschedule(Id id) {
     deadlines_.erase(found);
 }
 
+std::size_t TimerService::pendingCount() const {
+    std::lock_guard lock(mutex_);
+    return entries_.size();
+}
+
+std::optional<TimerService::TimePoint> TimerService::nextDeadline() const {
+    std::lock_guard lock(mutex_);
+    if (entries_.empty()) {
+        return std::nullopt;
+    }
+    return entries_.begin()->first.first;
+}
+
+bool TimerService::waitUntilPending(std::size_t count, std::chrono::duration<double> limit) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return entries_.size() >= count; });
+}
+
 void TimerService::waitUntilDueOrChanged() {
     // One lock from the look at the entries to the wait, so that no change slips in between.
     std::unique_lock lock(mutex_);
@@ -105,7 +124,8 @@ void TimerService::fireDue(TimePoint time) {
             deadlines_.erase(first->first.second);
             entries_.erase(first);
         }
-        fire();
+        // A throwing entry must not take the timer thread, and every later timer, down with it.
+        runReportingUncaught("a timer", "", fire);
     }
 }
 

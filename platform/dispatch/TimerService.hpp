@@ -34,6 +34,11 @@ public:
     // Forgets a pending entry; nothing happens when it has already fired.
     void unschedule(Id id);
 
+    // How many entries wait to fire, and the deadline of the earliest (nothing when none waits):
+    // lets a test see that a sleeper has registered before it moves a manual clock.
+    std::size_t pendingCount() const;
+    std::optional<TimePoint> nextDeadline() const;
+
     // The service in use: the one installed by `setCurrent`, else the steady one.
     static std::shared_ptr<TimerService> current();
     // Installs `service` for everything scheduled from now on; nullptr goes back to the steady one.
@@ -45,9 +50,12 @@ protected:
     void fireDue(TimePoint time);
     // Waits until the earliest entry is due or the entries change.
     void waitUntilDueOrChanged();
+    // Waits until at least `count` entries are pending; false when `limit` of real time passed
+    // first.
+    bool waitUntilPending(std::size_t count, std::chrono::duration<double> limit);
 
 private:
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::map<std::pair<TimePoint, Id>, std::function<void()>> entries_;
     std::unordered_map<Id, TimePoint> deadlines_;

@@ -1,0 +1,53 @@
+#include "platform/dispatch/ManualTimerService.hpp"
+
+#include "platform/testing/Watchdog.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <latch>
+#include <stdexcept>
+#include <vector>
+
+namespace velmor {
+
+TEST(TimerService, AThrowingEntryIsReportedAndLaterEntriesStillFire) {
+    ManualTimerService clock;
+    std::vector<int> fired;
+    clock.schedule(clock.deadlineAfter(1), [] { throw std::runtime_error("handler failed"); });
+    clock.schedule(clock.deadlineAfter(2), [&] { fired.push_back(2); });
+    ::testing::internal::CaptureStderr();
+    EXPECT_NO_THROW(clock.advance(3));
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("handler failed"), std::string::npos);
+    EXPECT_EQ(fired, std::vector<int>{2});
+
+    // On the process's own timer thread an escaping error used to end the process.
+    auto steady = TimerService::current();
+    std::latch later(1);
+    steady->schedule(steady->now(), [] { throw std::runtime_error("steady handler failed"); });
+    steady->schedule(steady->now(), [&] { later.count_down(); });
+    testing::Watchdog watchdog("the entry after a throwing one on the timer thread");
+    later.wait();
+}
+
+TEST(TimerService, PendingEntriesAndTheNextDeadlineAreVisible) {
+    ManualTimerService clock;
+    EXPECT_EQ(clock.pendingCount(), 0u);
+    EXPECT_FALSE(clock.nextDeadline());
+    auto start = clock.now();
+    auto late = clock.schedule(clock.deadlineAfter(7), [] {});
+    clock.schedule(clock.deadlineAfter(5), [] {});
+    EXPECT_EQ(clock.pendingCount(), 2u);
+    EXPECT_EQ(clock.nextDeadline(), start + std::chrono::seconds(5));
+    clock.unschedule(late);
+    clock.advance(5);
+    EXPECT_EQ(clock.pendingCount(), 0u);
+    EXPECT_TRUE(clock.waitForPending(0));
+
+    std::thread registrar([&] { clock.schedule(clock.deadlineAfter(1), [] {}); });
+    EXPECT_TRUE(clock.waitForPending(1));
+    registrar.join();
+    EXPECT_EQ(clock.nextDeadline(), clock.now() + std::chrono::seconds(1));
+}
+
+} // namespace velmor
