@@ -1,6 +1,7 @@
 #include "sdk/finder/tree/IteratorAnalysis.hpp"
 
 #include "platform/concurrency/Task.hpp"
+#include "platform/fs/FileIdentity.hpp"
 #include "platform/fs/Package.hpp"
 #include "sdk/finder/records/RoundedSize.hpp"
 
@@ -103,6 +104,8 @@ void IteratorAnalysis::unreadableDirectory(const Event& event) {
 
 void IteratorAnalysis::judge(FileSystemItem item) {
     if (criterion_.matches(item)) {
+        // Only what may be deleted later pays for the birth time that tells a reused inode apart.
+        item.metadata = velmor::withBirthTime(item.url.path(), item.metadata);
         if (foundItemCallback_) {
             foundItemCallback_(item);
         }

@@ -1,6 +1,7 @@
 #include "sdk/finder/tree/TreeFileFinderAnalyzer.hpp"
 
 #include "platform/concurrency/Task.hpp"
+#include "platform/fs/FileRemover.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "sdk/finder/RecordingLogger.hpp"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <latch>
 #include <set>
 #include <sys/stat.h>
@@ -154,6 +156,24 @@ TEST(TreeFileFinderAnalyzer, APackageIsJudgedWholeWithTheSumOfItsContents) {
     EXPECT_EQ(apps.contentSize, rounded(3 * block, packageBlock) + block)
         << "the other package does not match and does not count";
     EXPECT_EQ(s.processed, 3) << "two packages and the file beside them";
+}
+
+TEST(TreeFileFinderAnalyzer, AMatchedItemCarriesItsBirthTime) {
+    TemporaryDirectory dir;
+    std::string file = dir.writeFile("found.log", "x");
+    dir.writeFile("other.txt", "x");
+    auto now = velmor::Stat::lstatPath(file);
+    if (now->st_birthtimespec == velmor::Timespec{}) {
+        GTEST_SKIP() << "the file system under /tmp records no birth time";
+    }
+    std::vector<FileSystemItem> items;
+    TreeFileFinderAnalyzer(std::make_shared<testing::RecordingLogger>())
+        .analyze(
+            {URL::fileURL(dir.path())}, *named("*.log"),
+            [&](const FileSystemItem& item) { items.push_back(item); }, [] {});
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].metadata.st_birthtimespec, now->st_birthtimespec);
+    EXPECT_EQ(items[0].metadata.st_ino, now->st_ino);
 }
 
 TEST(TreeFileFinderAnalyzer, APackageGivenAsRootIsARootItem) {
