@@ -2,7 +2,6 @@
 
 #include "platform/concurrency/Task.hpp"
 #include "platform/fs/FileIdentity.hpp"
-#include "platform/fs/Package.hpp"
 #include "sdk/finder/records/RoundedSize.hpp"
 
 namespace sweepkit {
@@ -62,7 +61,7 @@ void IteratorAnalysis::handle(const Event& event) {
 
 void IteratorAnalysis::enterDirectory(const Event& event) {
     velmor::URL url = event.url();
-    if (!bundleHandler.currentBundle && velmor::isPackage(url)) {
+    if (!bundleHandler.currentBundle && BundleHandler::isPackage(url, *event.stat())) {
         bundleHandler.currentBundle =
             BundleHandler::BundleInfo{url, *event.stat(), event.hasDeletePermission()};
     }
