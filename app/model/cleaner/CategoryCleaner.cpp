@@ -6,6 +6,8 @@
 #include "platform/fs/FileRemover.hpp"
 #include "sdk/finder/records/RoundedSize.hpp"
 
+#include <algorithm>
+
 namespace marrowdale {
 
 using sweepkit::FileSystemItem;
@@ -72,14 +74,27 @@ CategoryResult CategoryCleaner::clean(const std::unordered_set<std::string>& sel
     logger_->debug([&] { return "Nodes to clean: " + std::to_string(toClean.size()); });
 
     const sweepkit::FileCleaner fileCleaner;
-    for (const auto& node : toClean) {
-        CleanableNodePtr rest = clean(node, fileCleaner, node);
+    std::vector<CleanedNode> cleaned;
+    std::size_t pruned = 0;
+    auto prune = [&] {
         MainActor::run([&] {
-            pruneCleanedNodes(node->id(), rest, nodes);
+            pruneCleanedNodes(cleaned, nodes);
             hooks_->didPrune();
+            pruned += cleaned.size();
+            cleaned.clear(); // rows are let go of on the main thread, where they live
         });
+    };
+    for (const auto& node : toClean) {
+        cleaned.push_back(CleanedNode{node, clean(node, fileCleaner, node)});
+        // Cleaned rows leave the view in batches that double in size: the first go at once, and
+        // however many rows were selected, the forest is walked only a logarithmic number of times.
+        if (cleaned.size() >= std::max<std::size_t>(pruned, 1)) {
+            prune();
+        }
     }
-    // The rows are let go of on the main thread, where they live.
+    if (!cleaned.empty()) {
+        prune();
+    }
     return MainActor::run([&] {
         toClean.clear();
         return CategoryResult(std::move(nodes));

@@ -173,6 +173,30 @@ TEST_F(CategoryCleanerTest, AFolderSwappedForALinkDuringTheCleanNeverLeadsOutsid
     EXPECT_EQ(outside, static_cast<std::size_t>(rounds)) << "files outside the selection were deleted";
 }
 
+TEST_F(CategoryCleanerTest, ManySelectedRowsArePrunedInFewWalksOfTheTree) {
+    // Each pruning walks the whole tree on the main thread: one walk per row made the clean of many
+    // rows quadratic.
+    constexpr int rows = 100;
+    std::vector<FileSystemNode> files;
+    std::unordered_set<std::string> selected;
+    for (int i = 0; i < rows; ++i) {
+        files.push_back(file("many/f" + std::to_string(i)));
+        selected.insert(tmp / ("many/f" + std::to_string(i)));
+    }
+    CleanableNodes nodes = {CleanableNode::node(folder("many", std::move(files))),
+                            CleanableNode::node(file("kept"))};
+    int walks = 0;
+    auto task = velmor::Task<CategoryResult>::start([&] {
+        CategoryCleaner cleaner(nodes, {URL::fileURL(tmp.path())}, store, logger,
+                                CategoryCleaner::Hooks{[] { return true; }, [&] { ++walks; }});
+        return cleaner.clean(selected);
+    });
+    ASSERT_TRUE(main.runUntil([&] { return task.isFinished(); }));
+    EXPECT_EQ(ids(std::get<CleanableNodes>(task.value())), (std::vector<std::string>{tmp / "kept"}));
+    EXPECT_GE(walks, 1);
+    EXPECT_LE(walks, 8) << "about log2 of the number of rows";
+}
+
 TEST_F(CategoryCleanerTest, AnEmptySelectedFolderDisappearsWithoutADeletion) {
     CleanableNodes nodes = {CleanableNode::node(folder("empty", {})), CleanableNode::node(file("other"))};
     auto result = clean(nodes, {tmp / "empty"});
