@@ -1,7 +1,8 @@
 // Prunes 100,000 individually selected rows from a result tree the way a clean does (in batches
 // that double in size), once laid out as 1,000 folders of 100 rows and once as one folder of
-// 100,000, and prints the times. For scale it also prunes 5,000 rows one at a time, as cleans did
-// before, which grows with the square of the number of rows.
+// 100,000, and prints the times. For scale it also prunes 5,000 and 20,000 rows one at a time, as
+// cleans did before, each with a search of the tree (last row first, so that each search walks
+// what is left): that grows with the square of the number of rows.
 #include "app/model/nodes/Selection.hpp"
 #include "platform/concurrency/RunLoop.hpp"
 
@@ -88,8 +89,8 @@ double oneByOne(int rows, int folders) {
     CleanableNodes nodes = forest(rows, folders);
     CleanableNodes selected = marrowdale::selectedNodes(allFiles(rows, folders), nodes);
     return secondsOf([&] {
-        for (const auto& node : selected) {
-            marrowdale::pruneCleanedNodes(node->id(), nullptr, nodes);
+        for (auto node = selected.rbegin(); node != selected.rend(); ++node) {
+            marrowdale::pruneCleanedNodes((*node)->id(), nullptr, nodes);
         }
     });
 }
@@ -101,6 +102,7 @@ int main() {
     constexpr int rows = 100000;
     std::printf("pruning %d rows, 1,000 folders of 100:  %.3f s (best of 3)\n", rows, batched(rows, 1000));
     std::printf("pruning %d rows, one folder:            %.3f s (best of 3)\n", rows, batched(rows, 1));
-    std::printf("pruning 5000 rows one at a time, 50 folders: %.3f s\n", oneByOne(5000, 50));
+    std::printf("pruning 5000 rows one at a time, 50 folders, last first: %.3f s\n", oneByOne(5000, 50));
+    std::printf("pruning 20000 rows one at a time, 200 folders, last first: %.3f s\n", oneByOne(20000, 200));
     return 0;
 }

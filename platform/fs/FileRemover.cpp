@@ -106,7 +106,6 @@ std::vector<std::string> namesIn(int directory, int& error) {
         return names;
     }
     listing.release();
-    ::rewinddir(stream);
     errno = 0;
     while (struct ::dirent* entry = ::readdir(stream)) {
         std::string_view name = entry->d_name;
