@@ -1,12 +1,13 @@
 #pragma once
 
 #include "platform/error/Error.hpp"
+#include "platform/fs/AnchoredFolder.hpp"
+#include "platform/fs/FileIdentity.hpp"
 #include "platform/fs/Stat.hpp"
 
 #include <functional>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 
 namespace velmor {
 
@@ -15,7 +16,8 @@ namespace velmor {
 // Symbolic links are never followed, at any depth: a link is removed as a link, and folders are
 // opened with O_NOFOLLOW relative to their parent's descriptor, so a folder swapped for a link
 // while the removal runs is removed as that link and its target is left alone. Nor does removal
-// cross into another file system mounted below the entry.
+// cross into another mount below the entry, even one of the same file system (a bind mount). The
+// walk is iterative and keeps a bounded number of descriptors open, so any depth is handled.
 class FileRemover {
 public:
     // Called after each entry is removed, with its path and the status record it had, so callers
@@ -28,25 +30,46 @@ public:
     static constexpr std::int64_t writeNoPermissionCode = 513;
     static constexpr std::int64_t writeVolumeReadOnlyCode = 642;
 
+    // The remover's own failures: an entry that is not the one the caller expected.
+    static constexpr const char* errorDomain = "velmor.FileRemover";
+    static constexpr std::int64_t changedEntryCode = 1;
+
     explicit FileRemover(DidRemove didRemove = {}) : didRemove_(std::move(didRemove)) {}
 
     // Removes what it can. Returns the first failure: a file-operation error whose underlying error
     // is the POSIX cause and whose file path is the entry that could not be removed. An entry that
-    // does not exist fails with `noSuchFileCode` over ENOENT.
-    std::optional<Error> removeItem(const std::string& path) const;
+    // does not exist fails with `noSuchFileCode` over ENOENT; a path that is not absolute, or that
+    // ends in "." or "..", with EINVAL. When `expected` is given and the entry is another one, it
+    // stays and the failure is `changedEntryError`.
+    //
+    // This form reaches the entry's parent folder by its path, following any links on the way.
+    std::optional<Error> removeItem(const std::string& path,
+                                    const std::optional<FileIdentity>& expected = std::nullopt) const;
+    // This form reaches it from `root`, which must hold it, without following anything: a folder on
+    // the way that is no longer a folder fails the entry with ENOTDIR. The identity is checked on
+    // the same parent descriptor the removal then uses.
+    std::optional<Error> removeItem(const AnchoredFolder& root, const std::string& path,
+                                    const std::optional<FileIdentity>& expected = std::nullopt) const;
 
-    // The file-operation error for a failed system call on `path`.
+    enum class FolderOutcome { removed, kept, missing };
+    struct FolderStep {
+        FolderOutcome outcome = FolderOutcome::kept;
+        std::optional<Error> error;
+    };
+    // Removes the folder at `path` (strictly below `root`) when all it holds are hidden regular
+    // files (names beginning with a dot), which go with it. Anything else in it (a visible entry,
+    // a hidden folder, link or special file) keeps it, as does something that arrives meanwhile or
+    // a folder that cannot be listed or reached. Another mount is never removed.
+    FolderStep removeFolderIfOnlyHiddenFiles(const AnchoredFolder& root, const std::string& path) const;
+
+    // The file-operation error for a failed system call on `path`; its description names the
+    // entry and the cause.
     static Error fileOperationError(int posixCode, const std::string& path);
+    static Error changedEntryError(const std::string& path);
 
 private:
-    struct Removal {
-        dev_t device = 0;
-        std::optional<Error> firstFailure;
-    };
-    static void fail(Removal& removal, int posixCode, const std::string& path, bool isTop);
-    void removeContents(int directory, const std::string& directoryPath, Removal& removal) const;
-    void removeEntry(int parent, const std::string& name, const std::string& path, Removal& removal,
-                     bool isTop) const;
+    std::optional<Error> removeBelow(int parent, const std::string& name, const std::string& path,
+                                     const std::optional<FileIdentity>& expected) const;
 
     DidRemove didRemove_;
 };

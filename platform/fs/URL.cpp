@@ -59,7 +59,7 @@ int hexValue(char c) {
 
 URL URL::fileURL(std::string_view path) {
     if (path.empty()) {
-        return URL(currentDirectory() + "/");
+        return URL(currentDirectory() + "/", true);
     }
     if (path.front() == '/') {
         return URL(std::string(path));
@@ -68,7 +68,7 @@ URL URL::fileURL(std::string_view path) {
     if (base.back() != '/') {
         base += '/';
     }
-    return URL(base + std::string(path));
+    return URL(base + std::string(path), true);
 }
 
 std::string URL::path() const {
@@ -91,9 +91,9 @@ URL URL::deletingLastPathComponent() const {
     std::string trimmed = path();
     auto slash = trimmed.rfind('/');
     if (trimmed == "/" || slash == std::string::npos) {
-        return URL(std::string("/"));
+        return URL(std::string("/"), relativeToWorkingDirectory_);
     }
-    return URL(trimmed.substr(0, slash + 1));
+    return URL(trimmed.substr(0, slash + 1), relativeToWorkingDirectory_);
 }
 
 URL URL::appendingPathComponent(std::string_view component) const {
@@ -105,7 +105,7 @@ URL URL::appendingPathComponent(std::string_view component) const {
         component.remove_prefix(1);
     }
     result.append(component);
-    return URL(std::move(result));
+    return URL(std::move(result), relativeToWorkingDirectory_);
 }
 
 std::string URL::absoluteString() const {

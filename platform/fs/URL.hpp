@@ -27,17 +27,22 @@ public:
     URL appendingPathComponent(std::string_view component) const;
     bool hasDirectoryPath() const { return path_.size() > 1 && path_.back() == '/'; }
     bool isEmpty() const { return path_.empty(); }
+    // Whether it was made from a relative path (the empty path included), so that it stands for
+    // wherever the working directory happened to be. Kept by the URLs derived from it.
+    bool isRelativeToWorkingDirectory() const { return relativeToWorkingDirectory_; }
 
     // "file://" followed by the percent-encoded path.
     std::string absoluteString() const;
     // The inverse of `absoluteString`; an empty URL when `text` is no file URL.
     static URL fromAbsoluteString(std::string_view text);
 
-    friend bool operator==(const URL&, const URL&) = default;
+    friend bool operator==(const URL& a, const URL& b) { return a.path_ == b.path_; }
 
 private:
-    explicit URL(std::string path) : path_(std::move(path)) {}
+    explicit URL(std::string path, bool relative = false)
+        : path_(std::move(path)), relativeToWorkingDirectory_(relative) {}
     std::string path_;
+    bool relativeToWorkingDirectory_ = false;
 };
 
 // Whether `path` is `ancestor` or lies below it, counting whole path components only: /r/ab holds

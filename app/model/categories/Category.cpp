@@ -71,6 +71,8 @@ CleanableNodes scanDefinition(Category category, const FileFinderCategory& defin
         return rowsFor(category, definition, std::move(result));
     } catch (...) {
         // A definition that fails contributes nothing; the others go on.
+        const velmor::Error error = velmor::errorFromException(std::current_exception());
+        logger->error([&] { return "Skipping definition " + definition.id + ": " + error.description(); });
         return {};
     }
 }
@@ -121,7 +123,16 @@ std::vector<velmor::URL> baseFindURLs(Category category, const std::vector<FileF
     std::vector<velmor::URL> urls;
     std::unordered_set<velmor::URL> seen;
     for (const auto& definition : selectDefinitions(category, definitions)) {
-        for (auto& url : findURLs(definition)) {
+        std::vector<velmor::URL> definitionURLs;
+        try {
+            definitionURLs = findURLs(definition);
+        } catch (const velmor::ErrorException& error) {
+            if (isSearchPathError(error.error())) {
+                continue; // skipped by the scan as well: it found nothing
+            }
+            throw;
+        }
+        for (auto& url : definitionURLs) {
             if (seen.insert(url).second) {
                 urls.push_back(std::move(url));
             }

@@ -126,5 +126,30 @@ TEST_F(CategoryScanTest, BaseFindURLsNameEachFolderOnce) {
     EXPECT_EQ(urls[1].path(), tmp / "home/big");
 }
 
+TEST_F(CategoryScanTest, ADefinitionWithARelativeSearchPathIsSkippedAndLogged) {
+    // Each would search (and so let clean) wherever the working directory happens to be.
+    for (const std::string path : {"", "Documents", "./x", "../x"}) {
+        std::vector<FileFinderCategory> definitions = {
+            definition("caches", {path}, Criterion::fileIsDeletable()),
+            definition("logs", {tmp / "home/logs"}, Criterion::fileCaseInsensitiveExtension("log"))};
+        velmor::ScopedMainRunLoop main;
+        auto logger = std::make_shared<velmor::testing::RecordingLogger>();
+        auto task = velmor::Task<CleanableNodes>::start(
+            [&] { return scan(Category::junkFiles, definitions, logger); });
+        ASSERT_TRUE(main.runUntil([&] { return task.isFinished(); }));
+        EXPECT_EQ(sortedIds(task.value()), (std::vector<std::string>{"logs"})) << "\"" << path << "\"";
+        const auto lines = logger->lines();
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                [&](const std::string& line) {
+                                    return line.find("Skipping definition caches") != std::string::npos &&
+                                           line.find("is not absolute") != std::string::npos;
+                                }))
+            << "\"" << path << "\"";
+        auto urls = baseFindURLs(Category::junkFiles, definitions);
+        ASSERT_EQ(urls.size(), 1u);
+        EXPECT_EQ(urls[0].path(), tmp / "home/logs");
+    }
+}
+
 } // namespace
 } // namespace marrowdale

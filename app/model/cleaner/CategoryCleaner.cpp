@@ -3,11 +3,10 @@
 #include "app/model/nodes/Selection.hpp"
 #include "platform/concurrency/CheckedContinuation.hpp"
 #include "platform/concurrency/MainActor.hpp"
-#include "platform/fs/Stat.hpp"
+#include "platform/fs/FileRemover.hpp"
 #include "sdk/finder/records/RoundedSize.hpp"
 
-#include <cerrno>
-#include <sys/stat.h>
+#include <algorithm>
 
 namespace marrowdale {
 
@@ -17,23 +16,14 @@ using velmor::MainActor;
 
 namespace {
 
-// Why the item must not be deleted, if it must not: the entry at its path is no longer the one the
-// scan found (a file that grew or was touched still is; one replaced by another file, a folder or
-// a link is not), or it cannot be checked. An entry that is gone is fine: deleting it is a no-op.
-std::optional<velmor::Error> reasonToKeep(const FileSystemItem& item) {
-    const std::string path = item.url.path();
-    auto now = velmor::Stat::lstatPath(path);
-    if (!now) {
-        if (errno == ENOENT) {
-            return std::nullopt;
-        }
-        return velmor::Error::posixForPath(errno, path);
+// What the failure of an item's deletion is shown as: the file cleaner's refusal of an entry that is
+// no longer the one the scan found is told in the words the user knows.
+velmor::Error shownError(const sweepkit::ProcessingError& failure) {
+    if (failure.error.domain() == velmor::FileRemover::errorDomain &&
+        failure.error.code() == velmor::FileRemover::changedEntryCode) {
+        return CategoryCleaner::changedSinceScanError(failure.path);
     }
-    if (now->st_dev == item.metadata.st_dev && now->st_ino == item.metadata.st_ino &&
-        (now->st_mode & S_IFMT) == (item.metadata.st_mode & S_IFMT)) {
-        return std::nullopt;
-    }
-    return CategoryCleaner::changedSinceScanError(path);
+    return failure.error;
 }
 
 std::int64_t sizeBelow(const std::vector<FileSystemNode>& nodes) {
@@ -84,14 +74,27 @@ CategoryResult CategoryCleaner::clean(const std::unordered_set<std::string>& sel
     logger_->debug([&] { return "Nodes to clean: " + std::to_string(toClean.size()); });
 
     const sweepkit::FileCleaner fileCleaner;
-    for (const auto& node : toClean) {
-        CleanableNodePtr rest = clean(node, fileCleaner, node);
+    std::vector<CleanedNode> cleaned;
+    std::size_t pruned = 0;
+    auto prune = [&] {
         MainActor::run([&] {
-            pruneCleanedNodes(node->id(), rest, nodes);
+            pruneCleanedNodes(cleaned, nodes);
             hooks_->didPrune();
+            pruned += cleaned.size();
+            cleaned.clear(); // rows are let go of on the main thread, where they live
         });
+    };
+    for (const auto& node : toClean) {
+        cleaned.push_back(CleanedNode{node, clean(node, fileCleaner, node)});
+        // Cleaned rows leave the view in batches that double in size: the first go at once, and
+        // however many rows were selected, the forest is walked only a logarithmic number of times.
+        if (cleaned.size() >= std::max<std::size_t>(pruned, 1)) {
+            prune();
+        }
     }
-    // The rows are let go of on the main thread, where they live.
+    if (!cleaned.empty()) {
+        prune();
+    }
     return MainActor::run([&] {
         toClean.clear();
         return CategoryResult(std::move(nodes));
@@ -151,31 +154,27 @@ std::optional<FileSystemItem> CategoryCleaner::clean(const FileSystemItem& item,
                                                      const CleanableNodePtr& rootNode) {
     const std::string path = item.url.path();
     logger_->debug([&] { return "Cleaning file system item at: " + path; });
-    if (auto keep = reasonToKeep(item)) {
-        const velmor::Error error = *keep;
-        logger_->error(
-            [&] { return "Could not clean file system item at: " + path + ": " + error.description(); });
-        record(error, item, rootNode);
-        return item;
-    }
     return velmor::withCheckedContinuation<std::optional<FileSystemItem>>(
         "clean(fileSystemItem:with:baseFindURLs:rootNode:)",
         [&](velmor::CheckedContinuation<std::optional<FileSystemItem>> continuation) {
             try {
                 // The progress is not followed: one item is quick, and a clean is never cancelled.
+                // The entry goes only while its path still holds what the scan found.
                 fileCleaner.clean(
-                    {item.url}, baseFindURLs_, false,
+                    {sweepkit::CleaningEntry{item.url, velmor::FileIdentity::of(item.metadata)}},
+                    baseFindURLs_, false,
                     [continuation, item, rootNode, store = errorStore_,
                      hooks = hooks_](sweepkit::CleaningResult result) {
                         if (result.errors.empty()) {
                             continuation.resume(std::nullopt);
                             return;
                         }
-                        MainActor::post([store, hooks, error = result.errors.front().error, item, rootNode] {
-                            if (hooks->isStillCurrent()) {
-                                store->record(error, item, *rootNode);
-                            }
-                        });
+                        MainActor::post(
+                            [store, hooks, error = shownError(result.errors.front()), item, rootNode] {
+                                if (hooks->isStillCurrent()) {
+                                    store->record(error, item, *rootNode);
+                                }
+                            });
                         continuation.resume(item);
                     });
             } catch (...) {

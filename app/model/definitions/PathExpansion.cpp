@@ -37,11 +37,22 @@ velmor::URL expandingTildeWithRealHome(const std::string& path) {
     return velmor::URL::fileURL(expanded);
 }
 
+bool isSearchPathError(const velmor::Error& error) {
+    return error.domain() == searchPathErrorDomain;
+}
+
 std::vector<velmor::URL> findURLs(const FileFinderCategory& category) {
     std::vector<velmor::URL> urls;
     urls.reserve(category.paths.size());
     for (const auto& path : category.paths) {
-        urls.push_back(expandingTildeWithRealHome(path));
+        velmor::URL url = expandingTildeWithRealHome(path);
+        if (url.isRelativeToWorkingDirectory()) {
+            throw velmor::ErrorException(
+                velmor::Error(searchPathErrorDomain, 0,
+                              {{velmor::Error::localizedDescriptionKey,
+                                "The search path “" + path + "” is not absolute, so it is not searched."}}));
+        }
+        urls.push_back(std::move(url));
     }
     return urls;
 }

@@ -48,5 +48,20 @@ TEST(PathExpansion, FindURLsKeepThePathOrder) {
     EXPECT_TRUE(findURLs(category).empty());
 }
 
+TEST(PathExpansion, SearchPathsMustBeAbsolute) {
+    for (const char* path : {"", "Documents", "./x", "../x"}) {
+        FileFinderCategory category;
+        category.paths = {"/b", path};
+        try {
+            findURLs(category);
+            ADD_FAILURE() << "\"" << path << "\" was taken against the working directory";
+        } catch (const velmor::ErrorException& error) {
+            EXPECT_TRUE(isSearchPathError(error.error())) << path;
+            EXPECT_EQ(error.error().description(),
+                      std::string("The search path “") + path + "” is not absolute, so it is not searched.");
+        }
+    }
+}
+
 } // namespace
 } // namespace marrowdale

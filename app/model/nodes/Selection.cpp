@@ -3,6 +3,7 @@
 #include "app/model/nodes/SaturatingSum.hpp"
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace marrowdale {
 
@@ -17,6 +18,47 @@ void collectSelected(const std::unordered_set<std::string>& ids, const Cleanable
             collectSelected(ids, *children, into);
         }
     }
+}
+
+using Replacements = std::unordered_map<const CleanableNode*, const CleanableNodePtr*>;
+
+// Prunes one level in place; tells whether anything in it changed. `left` counts the rows still to
+// find, so that the walk stops descending once all are found.
+bool pruneLevel(const Replacements& replacements, std::size_t& left, CleanableNodes& nodes) {
+    bool changed = false;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        CleanableNodePtr node = nodes[i];
+        if (left == 0) {
+            nodes[kept++] = std::move(node);
+            continue;
+        }
+        if (auto found = replacements.find(node.get()); found != replacements.end()) {
+            --left;
+            changed = true;
+            if (*found->second) {
+                nodes[kept++] = *found->second;
+            }
+            continue;
+        }
+        auto& children = node->children();
+        if (children && pruneLevel(replacements, left, *children)) {
+            changed = true;
+            std::int64_t remaining = 0;
+            for (const auto& child : *children) {
+                remaining += child->size();
+            }
+            node->setSize(remaining);
+            // A folder goes when nothing is left below it. (A folder that still holds entries of
+            // zero bytes stays: those entries were not cleaned.)
+            if (children->empty()) {
+                continue;
+            }
+        }
+        nodes[kept++] = std::move(node);
+    }
+    nodes.resize(kept);
+    return changed;
 }
 
 } // namespace
@@ -59,6 +101,16 @@ bool pruneCleanedNodes(const std::string& id, const CleanableNodePtr& replacemen
         return true;
     }
     return false;
+}
+
+void pruneCleanedNodes(const std::vector<CleanedNode>& cleaned, CleanableNodes& nodes) {
+    Replacements replacements;
+    replacements.reserve(cleaned.size());
+    for (const auto& entry : cleaned) {
+        replacements.emplace(entry.node.get(), &entry.replacement);
+    }
+    std::size_t left = replacements.size();
+    pruneLevel(replacements, left, nodes);
 }
 
 } // namespace marrowdale

@@ -91,5 +91,54 @@ TEST(Selection, AFolderStillHoldingEmptyFilesStays) {
     EXPECT_EQ(ids(*nodes[0]->children()), (std::vector<std::string>{"/r/empty"}));
 }
 
+// The forest as text: each row's id and size, with its children in brackets.
+std::string shape(const CleanableNodes& nodes) {
+    std::string text;
+    for (const auto& node : nodes) {
+        text += node->id() + ":" + std::to_string(node->size());
+        if (auto& children = node->children(); children && !children->empty()) {
+            text += "[" + shape(*children) + "]";
+        }
+        text += " ";
+    }
+    return text;
+}
+
+TEST(Selection, PruningManyRowsInOneWalkEndsAsPruningThemOneByOne) {
+    struct Case {
+        std::unordered_set<std::string> selected;
+        std::string remainderOf; // the selected row that leaves a remainder, if any
+    };
+    for (const Case& c :
+         {Case{{"/r/d/b"}, ""}, Case{{"/r/d/b", "/r/d/c"}, ""}, Case{{"/r/a", "/r/d/c", "/s"}, ""},
+          Case{{"/r/a", "/r/d"}, "/r/d"}, Case{{"/r"}, ""}, Case{{"/r/d/c", "/s"}, "/s"}}) {
+        auto oneByOne = forest();
+        auto batched = forest();
+        auto remainder = CleanableNode::node(file(c.remainderOf, 3));
+        std::vector<CleanedNode> cleaned;
+        for (const auto& node : selectedNodes(c.selected, batched)) {
+            cleaned.push_back({node, node->id() == c.remainderOf ? remainder : nullptr});
+        }
+        for (const auto& node : selectedNodes(c.selected, oneByOne)) {
+            pruneCleanedNodes(node->id(), node->id() == c.remainderOf ? remainder : nullptr, oneByOne);
+        }
+        pruneCleanedNodes(cleaned, batched);
+        EXPECT_EQ(shape(batched), shape(oneByOne))
+            << cleaned.size() << " rows, remainder of " << c.remainderOf;
+    }
+}
+
+TEST(Selection, RowsSharingAnIdentifierArePrunedEachWhereItStands) {
+    // Two definitions found the same file: it shows under both folders.
+    CleanableNodes nodes = {CleanableNode::node(folder("/a", 5, {file("/f", 5)})),
+                            CleanableNode::node(folder("/b", 9, {file("/f", 5), file("/b/g", 4)}))};
+    auto selected = selectedNodes({"/f"}, nodes);
+    ASSERT_EQ(selected.size(), 2u);
+    auto remainder = CleanableNode::node(file("/f", 5));
+    pruneCleanedNodes({{selected[0], nullptr}, {selected[1], remainder}}, nodes);
+    EXPECT_EQ(shape(nodes), "/b:9[/f:5 /b/g:4 ] ");
+    EXPECT_EQ(nodes[0]->children()->at(0).get(), remainder.get());
+}
+
 } // namespace
 } // namespace marrowdale

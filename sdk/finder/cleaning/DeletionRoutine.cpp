@@ -1,6 +1,6 @@
 #include "sdk/finder/cleaning/DeletionRoutine.hpp"
 
-#include "platform/fs/DirectoryListing.hpp"
+#include "platform/fs/AnchoredFolder.hpp"
 #include "platform/fs/FileRemover.hpp"
 #include "platform/fs/URL.hpp"
 
@@ -8,6 +8,7 @@
 
 namespace sweepkit {
 
+using velmor::AnchoredFolder;
 using velmor::Error;
 using velmor::URL;
 
@@ -19,10 +20,26 @@ bool isAlreadyGone(const Error& error) {
            underlying && underlying->domain() == Error::posixDomain && underlying->code() == ENOENT;
 }
 
-// Whether `path` lies strictly below `root`, comparing whole path components: /r/ab does not hold
-// /r/abc.
-bool isStrictlyBelow(const std::string& path, const std::string& root) {
-    return path != root && velmor::isPathWithin(path, root);
+// A path made relative to the working directory names whatever folder the process happens to be
+// in: it is never removed, nor taken as a root.
+bool isAbsolute(const URL& url) {
+    return !url.isRelativeToWorkingDirectory() && url.path().starts_with('/');
+}
+
+// The deepest root strictly above `path`, if any.
+const AnchoredFolder* rootHolding(const std::vector<AnchoredFolder>& roots, const std::string& path) {
+    const AnchoredFolder* found = nullptr;
+    for (const auto& root : roots) {
+        if (root.holds(path) && (!found || root.path().size() > found->path().size())) {
+            found = &root;
+        }
+    }
+    return found;
+}
+
+std::string parentOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
 }
 
 } // namespace
@@ -34,62 +51,82 @@ void Cleaner::DeletedSizeAccumulator::didRemove(const std::string&, const velmor
 
 CleaningResult Cleaner::removeItems(const std::vector<URL>& entries, const std::vector<URL>& roots,
                                     bool removeEmptiedFolders, velmor::Progress& progress) {
+    std::vector<CleaningEntry> plain;
+    plain.reserve(entries.size());
+    for (const auto& url : entries) {
+        plain.push_back(CleaningEntry{url, std::nullopt});
+    }
+    return removeItems(plain, roots, removeEmptiedFolders, progress);
+}
+
+CleaningResult Cleaner::removeItems(const std::vector<CleaningEntry>& entries, const std::vector<URL>& roots,
+                                    bool removeEmptiedFolders, velmor::Progress& progress) {
     DeletedSizeAccumulator accumulator;
     const velmor::FileRemover remover([&accumulator](const std::string& path, const velmor::Stat& stat) {
         accumulator.didRemove(path, stat);
     });
     CleaningResult result;
 
-    std::vector<std::string> paths;
-    paths.reserve(entries.size());
+    std::vector<AnchoredFolder> anchors;
+    for (const auto& root : roots) {
+        if (isAbsolute(root)) {
+            anchors.emplace_back(root.path());
+        }
+    }
+
+    std::vector<const CleaningEntry*> ordered;
+    ordered.reserve(entries.size());
     for (const auto& entry : entries) {
-        paths.push_back(entry.path());
+        ordered.push_back(&entry);
     }
     if (removeEmptiedFolders) {
         // Deepest first: a path comes before every path that is a prefix of it.
-        std::sort(paths.begin(), paths.end(), std::greater<>());
+        std::sort(ordered.begin(), ordered.end(), [](const CleaningEntry* a, const CleaningEntry* b) {
+            return a->url.path() > b->url.path();
+        });
     }
 
-    for (const auto& path : paths) {
+    for (const CleaningEntry* entry : ordered) {
         if (progress.isCancelled()) {
             break;
         }
-        if (auto error = remover.removeItem(path); error && !isAlreadyGone(*error)) {
+        const std::string path = entry->url.path();
+        std::optional<Error> error;
+        if (!isAbsolute(entry->url)) {
+            error = velmor::FileRemover::fileOperationError(EINVAL, path);
+        } else if (const AnchoredFolder* root = rootHolding(anchors, path)) {
+            error = remover.removeItem(*root, path, entry->expected);
+        } else {
+            error = remover.removeItem(path, entry->expected);
+        }
+        if (error && !isAlreadyGone(*error)) {
             result.errors.push_back(ProcessingError{*error, path});
         }
         progress.setCompletedUnitCount(progress.completedUnitCount() + 1);
     }
 
     if (removeEmptiedFolders && !progress.isCancelled()) {
-        std::vector<std::string> rootPaths;
-        for (const auto& root : roots) {
-            rootPaths.push_back(root.path());
-        }
-        auto isInsideSomeRoot = [&](const std::string& folder) {
-            bool isRoot = std::find(rootPaths.begin(), rootPaths.end(), folder) != rootPaths.end();
-            return !isRoot && std::any_of(rootPaths.begin(), rootPaths.end(), [&](const std::string& root) {
-                return isStrictlyBelow(folder, root);
-            });
-        };
-        for (const auto& path : paths) {
+        for (const CleaningEntry* entry : ordered) {
             if (progress.isCancelled()) {
                 break;
             }
-            for (URL folder = URL::fileURL(path).deletingLastPathComponent(); isInsideSomeRoot(folder.path());
-                 folder = folder.deletingLastPathComponent()) {
+            const std::string path = entry->url.path();
+            const AnchoredFolder* root = isAbsolute(entry->url) ? rootHolding(anchors, path) : nullptr;
+            if (!root) {
+                continue;
+            }
+            for (std::string folder = parentOf(path); root->holds(folder); folder = parentOf(folder)) {
                 if (progress.isCancelled()) {
                     break;
                 }
-                auto visible = velmor::containsVisibleEntry(folder);
-                if (!visible && errno == ENOENT) {
-                    continue; // already removed for an earlier entry: look further up
+                auto step = remover.removeFolderIfOnlyHiddenFiles(*root, folder);
+                if (step.error) {
+                    result.errors.push_back(ProcessingError{*step.error, folder});
                 }
-                if (!visible || *visible) {
-                    break; // shows an entry, or cannot be listed: it stays, and so does all above it
-                }
-                // Only hidden entries (or nothing) are left: the folder goes with them.
-                if (auto error = remover.removeItem(folder.path())) {
-                    result.errors.push_back(ProcessingError{*error, folder.path()});
+                // A folder already removed for an earlier entry: look further up. One that stays
+                // keeps everything above it.
+                if (step.outcome == velmor::FileRemover::FolderOutcome::kept) {
+                    break;
                 }
             }
         }

@@ -3,6 +3,7 @@
 #include "platform/fs/Stat.hpp"
 #include "platform/fs/URL.hpp"
 #include "platform/progress/Progress.hpp"
+#include "sdk/finder/cleaning/CleaningEntry.hpp"
 #include "sdk/finder/cleaning/CleaningResult.hpp"
 
 #include <cstdint>
@@ -25,10 +26,18 @@ struct Cleaner {
     };
 
     // Deletes `entries` (in the given order, or deepest path first when `removeEmptiedFolders` is
-    // set), then, with that flag, removes the folders the deletion left without visible entries,
-    // strictly below one of `roots`. Checks `progress` for cancellation before each step and counts
-    // one unit per entry tried. An entry that is already gone is no error.
+    // set), then, with that flag, removes the folders the deletion left holding nothing but hidden
+    // files, strictly below one of `roots`. Checks `progress` for cancellation before each step and
+    // counts one unit per entry tried. An entry that is already gone is no error.
+    //
+    // Each root is opened once, as given; an entry below a root is reached from it without
+    // following any link (the deepest root that holds it). Entries and roots must be absolute:
+    // a relative entry fails, a relative root is ignored.
     static CleaningResult removeItems(const std::vector<velmor::URL>& entries,
+                                      const std::vector<velmor::URL>& roots, bool removeEmptiedFolders,
+                                      velmor::Progress& progress);
+    // The same, for entries that must still be the entries a scan found.
+    static CleaningResult removeItems(const std::vector<CleaningEntry>& entries,
                                       const std::vector<velmor::URL>& roots, bool removeEmptiedFolders,
                                       velmor::Progress& progress);
 };

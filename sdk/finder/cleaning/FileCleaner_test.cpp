@@ -7,8 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <filesystem>
 #include <future>
+#include <set>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace sweepkit {
@@ -149,18 +155,110 @@ TEST(FileCleaner, FoldersAlreadyRemovedForAnEarlierEntryAreNoFailure) {
     EXPECT_TRUE(exists(tmp / "r"));
 }
 
-TEST(FileCleaner, AFolderThatCannotBeListedStays) {
+// Exchanges two entries over and over on a thread of its own until it goes.
+class Swapper {
+public:
+    Swapper(std::string a, std::string b)
+        : thread_([a = std::move(a), b = std::move(b)](std::stop_token stop) {
+              while (!stop.stop_requested()) {
+                  ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+              }
+          }) {}
+
+private:
+    std::jthread thread_;
+};
+
+std::size_t filesIn(const std::string& folder) {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(FileCleaner, AFolderSwappedForALinkNeverLeadsOutsideTheRoot) {
     TemporaryDirectory tmp;
-    std::string file = tmp.writeFile("r/real/f", "x");
-    tmp.makeDirectory("r/elsewhere");
-    ASSERT_EQ(::symlink((tmp / "r/elsewhere").c_str(), (tmp / "r/link").c_str()), 0);
+    constexpr int rounds = 200;
+    for (int i = 0; i < rounds; ++i) {
+        tmp.writeFile("scan/d/file" + std::to_string(i));
+        tmp.writeFile("outside/file" + std::to_string(i), "not selected");
+    }
+    tmp.writeFile("scan/d/kept"); // never selected: the folder pass keeps the folder
+    ASSERT_EQ(::symlink((tmp / "outside").c_str(), (tmp / "scan/l").c_str()), 0);
+    std::size_t failed = 0;
+    {
+        Swapper swapper(tmp / "scan/d", tmp / "scan/l");
+        for (int i = 0; i < rounds; ++i) {
+            velmor::Progress progress(1);
+            auto result = Cleaner::removeItems(urls({tmp / ("scan/d/file" + std::to_string(i))}),
+                                               urls({tmp / "scan"}), true, progress);
+            failed += result.errors.size();
+        }
+    }
+    EXPECT_EQ(filesIn(tmp / "outside"), static_cast<std::size_t>(rounds))
+        << "files outside the root were deleted";
+    // Every entry either went or failed because a link stood in its way.
+    const bool atD = S_ISDIR(velmor::Stat::lstatPath(tmp / "scan/d")->st_mode);
+    EXPECT_EQ(filesIn(atD ? tmp / "scan/d" : tmp / "scan/l"), failed + 1);
+}
+
+TEST(FileCleaner, TheFolderPassRemovesOnlyWhatHeldNothingButHiddenFiles) {
+    TemporaryDirectory tmp;
+    // a/b holds, besides the entry, a hidden folder with history in it: it is content.
+    tmp.writeFile("r/a/b/f");
+    tmp.writeFile("r/a/b/.git/objects/pack", "history");
+    // ".." would take the pass, and the removal, outside the root.
+    tmp.writeFile("x/f", "outside");
+    // A link in the middle leads elsewhere.
+    tmp.writeFile("elsewhere/sub/f", "outside");
+    tmp.writeFile("elsewhere/sub/.directory", "outside");
+    ASSERT_EQ(::symlink((tmp / "elsewhere").c_str(), (tmp / "r/link").c_str()), 0);
+
     FileCleaner cleaner;
-    // The entry's parent is reached through a link: listing it refuses to follow, so it stays.
-    auto run = clean(cleaner, urls({tmp / "r/link/gone"}), urls({tmp / "r"}), true);
-    EXPECT_TRUE(run.result.errors.empty());
+    auto run = clean(cleaner, urls({tmp / "r/a/b/f", tmp / "r/../x/f", tmp / "r/link/sub/f"}),
+                     urls({tmp / "r"}), true);
+    EXPECT_FALSE(exists(tmp / "r/a/b/f"));
+    EXPECT_TRUE(exists(tmp / "r/a/b/.git/objects/pack"));
+    EXPECT_TRUE(exists(tmp / "x/f"));
+    EXPECT_TRUE(exists(tmp / "elsewhere/sub/f"));
+    EXPECT_TRUE(exists(tmp / "elsewhere/sub/.directory"));
     EXPECT_TRUE(exists(tmp / "r/link"));
-    EXPECT_TRUE(exists(tmp / "r/elsewhere"));
-    EXPECT_TRUE(exists(file));
+    std::set<std::string> failedPaths;
+    for (const auto& error : run.result.errors) {
+        failedPaths.insert(error.path);
+    }
+    EXPECT_EQ(failedPaths, (std::set<std::string>{tmp / "r/../x/f", tmp / "r/link/sub/f"}));
+}
+
+TEST(FileCleaner, PathsRelativeToTheWorkingDirectoryAreRefused) {
+    TemporaryDirectory tmp;
+    std::string work = tmp.makeDirectory("work");
+    tmp.writeFile("work/x", "x");
+    // In a child: the working directory is the process's, and the child may change its own.
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (::chdir(work.c_str()) != 0) {
+            ::_exit(3);
+        }
+        velmor::Progress progress(4);
+        auto result = Cleaner::removeItems({URL::fileURL(""), URL::fileURL("x"), URL::fileURL("./x")},
+                                           {URL::fileURL("")}, true, progress);
+        if (result.errors.size() != 3) {
+            ::_exit(1);
+        }
+        for (const auto& error : result.errors) {
+            auto cause = error.error.underlyingError();
+            if (!cause || cause->code() != EINVAL) {
+                ::_exit(2);
+            }
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(exists(tmp / "work/x"));
 }
 
 TEST(FileCleaner, TheFolderPassStaysStrictlyInsideWholeRootComponents) {

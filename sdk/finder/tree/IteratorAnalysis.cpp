@@ -1,7 +1,7 @@
 #include "sdk/finder/tree/IteratorAnalysis.hpp"
 
 #include "platform/concurrency/Task.hpp"
-#include "platform/fs/Package.hpp"
+#include "platform/fs/FileIdentity.hpp"
 #include "sdk/finder/records/RoundedSize.hpp"
 
 namespace sweepkit {
@@ -61,7 +61,7 @@ void IteratorAnalysis::handle(const Event& event) {
 
 void IteratorAnalysis::enterDirectory(const Event& event) {
     velmor::URL url = event.url();
-    if (!bundleHandler.currentBundle && velmor::isPackage(url)) {
+    if (!bundleHandler.currentBundle && BundleHandler::isPackage(url, *event.stat())) {
         bundleHandler.currentBundle =
             BundleHandler::BundleInfo{url, *event.stat(), event.hasDeletePermission()};
     }
@@ -103,6 +103,8 @@ void IteratorAnalysis::unreadableDirectory(const Event& event) {
 
 void IteratorAnalysis::judge(FileSystemItem item) {
     if (criterion_.matches(item)) {
+        // Only what may be deleted later pays for the birth time that tells a reused inode apart.
+        item.metadata = velmor::withBirthTime(item.url.path(), item.metadata);
         if (foundItemCallback_) {
             foundItemCallback_(item);
         }

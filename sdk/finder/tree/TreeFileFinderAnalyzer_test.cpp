@@ -1,6 +1,7 @@
 #include "sdk/finder/tree/TreeFileFinderAnalyzer.hpp"
 
 #include "platform/concurrency/Task.hpp"
+#include "platform/fs/FileRemover.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "sdk/finder/RecordingLogger.hpp"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <latch>
 #include <set>
 #include <sys/stat.h>
@@ -154,6 +156,54 @@ TEST(TreeFileFinderAnalyzer, APackageIsJudgedWholeWithTheSumOfItsContents) {
     EXPECT_EQ(apps.contentSize, rounded(3 * block, packageBlock) + block)
         << "the other package does not match and does not count";
     EXPECT_EQ(s.processed, 3) << "two packages and the file beside them";
+}
+
+TEST(TreeFileFinderAnalyzer, APackageDeeperThanAnyPathCallReachesIsStillOnePackage) {
+    TemporaryDirectory dir;
+    // Built through descriptors: the package's path is longer than the path calls take.
+    const std::string name(200, 'n');
+    std::string deepPath = dir / "deep";
+    int folder = ::open(dir.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::mkdirat(folder, "deep", 0755), 0);
+    for (int level = 0; level <= 25; ++level) {
+        const std::string next = level == 0 ? "deep" : name;
+        int below = ::openat(folder, next.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        ::close(folder);
+        folder = below;
+        ASSERT_GE(folder, 0);
+        ASSERT_EQ(::mkdirat(folder, level == 25 ? "Deep.app" : name.c_str(), 0755), 0);
+        if (level > 0) {
+            deepPath += "/" + name;
+        }
+    }
+    ASSERT_GT(deepPath.size(), 4096u);
+    int package = ::openat(folder, "Deep.app", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ::close(::openat(package, "inside.app", O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    ::close(package);
+    ::close(folder);
+
+    auto s = search({dir / "deep"}, *named("*.app"));
+    EXPECT_EQ(s.found, std::vector<std::string>{deepPath + "/Deep.app"})
+        << "the package's contents are not judged on their own";
+    EXPECT_FALSE(velmor::FileRemover().removeItem(dir / "deep")); // beyond what the fixture's cleanup reaches
+}
+
+TEST(TreeFileFinderAnalyzer, AMatchedItemCarriesItsBirthTime) {
+    TemporaryDirectory dir;
+    std::string file = dir.writeFile("found.log", "x");
+    dir.writeFile("other.txt", "x");
+    auto now = velmor::Stat::lstatPath(file);
+    if (now->st_birthtimespec == velmor::Timespec{}) {
+        GTEST_SKIP() << "the file system under /tmp records no birth time";
+    }
+    std::vector<FileSystemItem> items;
+    TreeFileFinderAnalyzer(std::make_shared<testing::RecordingLogger>())
+        .analyze(
+            {URL::fileURL(dir.path())}, *named("*.log"),
+            [&](const FileSystemItem& item) { items.push_back(item); }, [] {});
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].metadata.st_birthtimespec, now->st_birthtimespec);
+    EXPECT_EQ(items[0].metadata.st_ino, now->st_ino);
 }
 
 TEST(TreeFileFinderAnalyzer, APackageGivenAsRootIsARootItem) {
