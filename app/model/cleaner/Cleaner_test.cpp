@@ -4,6 +4,7 @@
 #include "app/model/nodes/Selection.hpp"
 #include "foundation/core/log/RecordingLogger.hpp"
 #include "platform/concurrency/RunLoop.hpp"
+#include "platform/testing/ScopedEnvironment.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
@@ -203,12 +204,12 @@ TEST_F(CleanerTest, AReplacedCleanRecordsNoFailureForTheNewScan) {
     EXPECT_TRUE(exists(tmp / "home/media/movie.mkv"));
 }
 
-TEST_F(CleanerTest, TheApplicationContextSharesOneCleaner) {
-    ::setenv(velmor::Bundle::mainBundleEnvironmentKey, bundle.path().c_str(), 1);
+TEST_F(CleanerTest, TheApplicationContextLoadsTheMainBundlesDefinitions) {
+    velmor::testing::ScopedEnvironment mainBundle(velmor::Bundle::mainBundleEnvironmentKey, bundle.path());
     Context context = Context::makeForApplication(nullptr);
-    Context copy = context;
-    EXPECT_EQ(copy.cleaner.get(), context.cleaner.get());
-    EXPECT_FALSE(copy.updatingSystem);
+    ASSERT_TRUE(context.cleaner);
+    EXPECT_EQ(context.cleaner->fileFinderCategories().size(), 3u);
+    EXPECT_FALSE(context.updatingSystem);
     ASSERT_TRUE(context.loggerFactory);
     EXPECT_TRUE(context.loggerFactory("Any"));
 }

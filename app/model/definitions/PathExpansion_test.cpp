@@ -1,5 +1,7 @@
 #include "app/model/definitions/PathExpansion.hpp"
 
+#include "platform/testing/ScopedEnvironment.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -18,7 +20,7 @@ TEST(PathExpansion, TildeIsTheRealHomeWhereverItStands) {
     const std::string home = passwordDatabaseHome();
     ASSERT_FALSE(home.empty());
     // The environment must not steer where the cleaner looks.
-    ::setenv("HOME", "/nonexistent-home-from-the-environment", 1);
+    velmor::testing::ScopedEnvironment environmentHome("HOME", "/nonexistent-home-from-the-environment");
 
     struct Case {
         const char* path;
