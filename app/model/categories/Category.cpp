@@ -68,6 +68,15 @@ CleanableNodes scanDefinition(Category category, const FileFinderCategory& defin
                                           std::make_shared<VelmorLoggerWrapper>(logger)};
         auto result = finder.find(
             findURLs(definition), [](const sweepkit::FileSystemItem&) {}, [] {});
+        if (category == Category::oldFiles) {
+            // These rows have no place for the search's failures, so they at least reach the log.
+            for (const auto& failure : result.errors) {
+                logger->error([&] {
+                    return "Search of " + definition.id + " failed at " + failure.path + ": " +
+                           failure.error.description();
+                });
+            }
+        }
         return rowsFor(category, definition, std::move(result));
     } catch (...) {
         // A definition that fails contributes nothing; the others go on.

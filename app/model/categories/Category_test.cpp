@@ -26,9 +26,10 @@ FileFinderCategory definition(std::string id, std::vector<std::string> paths, Cr
 }
 
 // Runs the scan on a task, as the controller does, while this thread serves as the main thread.
-CleanableNodes scanOnTask(Category category, const std::vector<FileFinderCategory>& definitions) {
+CleanableNodes scanOnTask(Category category, const std::vector<FileFinderCategory>& definitions,
+                          std::shared_ptr<velmor::testing::RecordingLogger> logger =
+                              std::make_shared<velmor::testing::RecordingLogger>()) {
     velmor::ScopedMainRunLoop main;
-    auto logger = std::make_shared<velmor::testing::RecordingLogger>();
     auto task = velmor::Task<CleanableNodes>::start([&] { return scan(category, definitions, logger); });
     EXPECT_TRUE(main.runUntil([&] { return task.isFinished(); }));
     CleanableNodes rows = task.value();
@@ -112,6 +113,24 @@ TEST_F(CategoryScanTest, AFailingDefinitionDropsOnlyItself) {
     auto junk = scanOnTask(Category::junkFiles, definitions);
     EXPECT_EQ(sortedIds(junk), (std::vector<std::string>{"caches"}));
     EXPECT_TRUE(scanOnTask(Category::largeFiles, definitions).empty());
+}
+
+TEST_F(CategoryScanTest, OldFilesLogTheFailuresTheirRowsCannotShow) {
+    auto logger = std::make_shared<velmor::testing::RecordingLogger>();
+    std::vector<FileFinderCategory> definitions = {
+        definition("downloads", {tmp / "home/old", tmp / "home/missing"}, Criterion::fileIsDeletable()),
+    };
+    auto old = scanOnTask(Category::oldFiles, definitions, logger);
+    ASSERT_EQ(old.size(), 1u);
+    EXPECT_EQ(old[0]->id(), tmp / "home/old");
+    const auto lines = logger->lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string& line) {
+                                return line.starts_with("error: Search of downloads failed at " +
+                                                        tmp / "home/missing" + ": ");
+                            }),
+              1)
+        << ::testing::PrintToString(lines);
 }
 
 TEST_F(CategoryScanTest, BaseFindURLsNameEachFolderOnce) {

@@ -22,6 +22,11 @@ void IteratorAnalysis::run() {
             return;
         }
     }
+    // A walk that ends with folders still open was given up (its error event is among the errors):
+    // what was judged inside them is a result all the same.
+    while (!currentFolderNodeStack.empty()) {
+        leaveDirectory();
+    }
 }
 
 void IteratorAnalysis::handle(const Event& event) {

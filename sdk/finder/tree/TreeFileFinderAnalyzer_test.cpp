@@ -288,17 +288,27 @@ private:
     std::size_t position_ = 0;
 };
 
-TEST(IteratorAnalysis, RecordsFailuresAndIgnoresTheKindsItDoesNotJudge) {
-    TemporaryDirectory dir; // the package test reads the folder's type from disk
-    dir.makeDirectory("X.app");
-    const std::string r = dir.path();
+// The records of the scripted walks: folders, and files of 700 bytes, on 512-byte blocks.
+velmor::Stat scriptedDirectory() {
     velmor::Stat directory;
     directory.st_mode = S_IFDIR | 0755;
     directory.st_blksize = 512;
+    return directory;
+}
+velmor::Stat scriptedFile() {
     velmor::Stat file;
     file.st_mode = S_IFREG | 0644;
     file.st_size = 700;
     file.st_blksize = 512;
+    return file;
+}
+
+TEST(IteratorAnalysis, RecordsFailuresAndIgnoresTheKindsItDoesNotJudge) {
+    TemporaryDirectory dir; // the package test reads the folder's type from disk
+    dir.makeDirectory("X.app");
+    const std::string r = dir.path();
+    const velmor::Stat directory = scriptedDirectory();
+    const velmor::Stat file = scriptedFile();
     const auto failure = velmor::Error::posix(EIO);
     ScriptedIterator iterator({
         Event::leaveDirectory(r, directory),
@@ -345,6 +355,42 @@ TEST(IteratorAnalysis, RecordsFailuresAndIgnoresTheKindsItDoesNotJudge) {
     ASSERT_EQ(root.children.size(), 2u);
     EXPECT_EQ(root.children[1].asItem()->metadata.st_size, 0);
     EXPECT_FALSE(root.children[1].asItem()->hasDeletePermission);
+}
+
+TEST(IteratorAnalysis, AWalkGivenUpKeepsWhatItJudgedAndItsError) {
+    const std::string r = "/walked";
+    const velmor::Stat directory = scriptedDirectory();
+    const velmor::Stat file = scriptedFile();
+    const auto givenUp = velmor::Error::posix(ENOENT);
+    // The walk stops inside r/a/b, the way fts does when a folder is moved from under it.
+    ScriptedIterator iterator({
+        Event::enterDirectory(r, directory, true),
+        Event::file(r + "/top.log", file, true),
+        Event::enterDirectory(r + "/a", directory, true),
+        Event::enterDirectory(r + "/a/b", directory, true),
+        Event::file(r + "/a/b/deep.log", file, true),
+        Event::error(r, givenUp),
+    });
+    auto everything = StatCriterionFactory::sizeGreaterThan(-1);
+    FileFinderAnalyzer::FoundItemCallback onFound;
+    FileFinderAnalyzer::ProcessedItemCallback onProcessed;
+    IteratorAnalysis analysis(iterator, *everything, onFound, onProcessed);
+    analysis.run();
+
+    ASSERT_EQ(analysis.errors.size(), 1u);
+    EXPECT_EQ(analysis.errors[0].path, r);
+    EXPECT_EQ(analysis.errors[0].error, givenUp);
+    EXPECT_TRUE(analysis.currentFolderNodeStack.empty());
+    ASSERT_EQ(analysis.rootNodes.size(), 1u);
+    const auto& root = *analysis.rootNodes[0].asFolder();
+    EXPECT_EQ(analysis.rootNodes[0].url().path(), r);
+    EXPECT_EQ(root.contentSize, 2048);
+    ASSERT_EQ(root.children.size(), 2u);
+    EXPECT_EQ(root.children[0].url().path(), r + "/top.log");
+    const auto& a = *root.children[1].asFolder();
+    EXPECT_EQ(a.contentSize, 1024);
+    ASSERT_EQ(a.children.size(), 1u);
+    EXPECT_EQ(a.children[0].asFolder()->children.at(0).url().path(), r + "/a/b/deep.log");
 }
 
 TEST(BundleHandler, FinishesOnlyTheCurrentPackage) {
