@@ -1,6 +1,7 @@
 #include "platform/coding/PropertyList.hpp"
 
 #include "platform/coding/Decoding.hpp"
+#include "platform/coding/XMLPropertyList.hpp"
 
 #include <cstdlib>
 #include <limits>
@@ -90,6 +91,11 @@ Value convert(plist_t node) {
 } // namespace
 
 Value fromPropertyList(std::string_view bytes) {
+    // The binary form stores integers in fixed widths; the XML form as text, which is read strictly
+    // by a reader of our own so that no number is silently wrapped or cut short.
+    if (!bytes.starts_with("bplist")) {
+        return fromXMLPropertyList(bytes);
+    }
     plist_t root = nullptr;
     if (!bytes.empty() && bytes.size() <= std::numeric_limits<std::uint32_t>::max()) {
         ::plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);

@@ -67,6 +67,43 @@ TEST(EncodableFileMatchingCriterion, RejectsMalformedNodes) {
     }
 }
 
+TEST(EncodableFileMatchingCriterion, HostileNumbersAreDecodingErrors) {
+    struct Case {
+        std::string body;
+        std::string description; // empty: any message
+    };
+    const std::string doesNotFit = "Parsed number does not fit in the expected integer type.";
+    auto size = [](const std::string& number) {
+        return "<dict><key>fileSizeGreater</key><dict><key>than</key>" + number + "</dict></dict>";
+    };
+    auto seconds = [](const std::string& number) {
+        return "<dict><key>latestDateNotInLast</key><dict><key>seconds</key>" + number + "</dict></dict>";
+    };
+    const Case cases[] = {
+        {size("<integer>18446744073709551615</integer>"), doesNotFit},
+        {size("<integer>99999999999999999999</integer>"), doesNotFit},
+        {size("<integer></integer>"), ""},
+        {size("<integer>1e3</integer>"), ""},
+    };
+    for (const auto& c : cases) {
+        try {
+            decodeXML(c.body);
+            ADD_FAILURE() << c.body.substr(0, 200);
+        } catch (const DecodingError& error) {
+            EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted) << c.body.substr(0, 200);
+            EXPECT_FALSE(error.codingPath().empty()) << c.body.substr(0, 200);
+            if (!c.description.empty()) {
+                EXPECT_EQ(error.debugDescription(), c.description) << c.body.substr(0, 200);
+            }
+        }
+    }
+    // Numbers that fit stay what they say.
+    EXPECT_EQ(decodeXML(size("<integer>9223372036854775807</integer>")),
+              Criterion::withSize(Kind::fileSizeGreater, 9223372036854775807));
+    EXPECT_EQ(decodeXML(seconds("<real>1e300</real>")),
+              Criterion::withSeconds(Kind::latestDateNotInLast, 1e300));
+}
+
 TEST(EncodableFileMatchingCriterion, Descriptions) {
     struct Case {
         Criterion criterion;
