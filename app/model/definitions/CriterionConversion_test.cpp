@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <limits>
 
 namespace marrowdale {
 namespace {
@@ -66,6 +67,39 @@ TEST(CriterionConversion, TheLatestDateLimitIsFixedWhenConverted) {
     ASSERT_TRUE(converted);
     EXPECT_GE(converted->value(), before - 86400 - 1e-3);
     EXPECT_LE(converted->value(), after - 86400 + 1e-3);
+}
+
+TEST(CriterionConversion, LimitsPastTheClocksRangeSaturate) {
+    const auto now = std::chrono::system_clock::now();
+    const auto sinceEpoch =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count();
+    auto fresh = item("/l/fresh", 1, true);
+    for (velmor::Timespec* time : {&fresh.metadata.st_atimespec, &fresh.metadata.st_mtimespec,
+                                   &fresh.metadata.st_ctimespec, &fresh.metadata.st_birthtimespec}) {
+        time->tv_sec = sinceEpoch / 1000000000;
+        time->tv_nsec = sinceEpoch % 1000000000;
+    }
+    const double infinity = std::numeric_limits<double>::infinity();
+    struct Case {
+        Criterion criterion;
+        bool matchesAFreshFile;
+    };
+    const Case cases[] = {
+        {Criterion::withSeconds(Kind::latestDateNotInLast, 1e12), false},
+        {Criterion::withSeconds(Kind::latestDateNotInLast, 1e300), false},
+        {Criterion::withSeconds(Kind::latestDateNotInLast, infinity), false},
+        {Criterion::withSeconds(Kind::latestDateNotInLast, -1e300), true},
+        {Criterion::withSeconds(Kind::latestDateNotInLast, -infinity), true},
+        {Criterion::withSeconds(Kind::fileNotModifiedInLast, 1e300), false},
+        {Criterion::withSeconds(Kind::fileAddedBefore, -1e300), false},
+        {Criterion::withDate(Kind::fileModifiedBefore, velmor::coding::Date{1e300}), true},
+        {Criterion::withDate(Kind::fileModifiedAfter, velmor::coding::Date{-1e300}), true},
+        {Criterion::withDate(Kind::fileOpenedBefore, velmor::coding::Date{-infinity}), false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fileMatchingCriterion(c.criterion)->matches(fresh), c.matchesAFreshFile)
+            << c.criterion.description();
+    }
 }
 
 } // namespace

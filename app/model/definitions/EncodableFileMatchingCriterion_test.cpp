@@ -84,6 +84,7 @@ TEST(EncodableFileMatchingCriterion, HostileNumbersAreDecodingErrors) {
         {size("<integer>99999999999999999999</integer>"), doesNotFit},
         {size("<integer></integer>"), ""},
         {size("<integer>1e3</integer>"), ""},
+        {seconds("<real>nan</real>"), "Expected a number of seconds but found NaN."},
     };
     for (const auto& c : cases) {
         try {
