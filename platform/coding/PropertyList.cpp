@@ -16,7 +16,10 @@ struct PlistDeleter {
     void operator()(void* node) const { ::plist_free(static_cast<plist_t>(node)); }
 };
 
-Value convert(plist_t node) {
+Value convert(plist_t node, std::size_t depth) {
+    if (depth > maximumNestingDepth) {
+        throw DecodingError(DecodingError::Kind::dataCorrupted, {}, nestedTooDeeply());
+    }
     switch (::plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
         std::uint8_t value = 0;
@@ -62,7 +65,7 @@ Value convert(plist_t node) {
         std::uint32_t count = ::plist_array_get_size(node);
         array.reserve(count);
         for (std::uint32_t index = 0; index < count; ++index) {
-            array.push_back(convert(::plist_array_get_item(node, index)));
+            array.push_back(convert(::plist_array_get_item(node, index), depth + 1));
         }
         return array;
     }
@@ -77,7 +80,7 @@ Value convert(plist_t node) {
             if (key == nullptr) {
                 break;
             }
-            object.set(key, convert(value));
+            object.set(key, convert(value, depth + 1));
             std::free(key);
         }
         std::free(iterator);
@@ -105,7 +108,7 @@ Value fromPropertyList(std::string_view bytes) {
                             "The given data was not a valid property list.");
     }
     std::unique_ptr<void, PlistDeleter> owner(root);
-    return convert(root);
+    return convert(root, 1);
 }
 
 } // namespace velmor::coding

@@ -104,4 +104,24 @@ TEST(PropertyList, RealsAreReadWhole) {
     EXPECT_THROW(fromPropertyList(plistHolding("<real></real>")), DecodingError);
 }
 
+TEST(PropertyList, NestingPastTheLimitIsAnError) {
+    for (std::size_t depth : {maximumNestingDepth + 1, std::size_t{50000}}) {
+        std::string body;
+        for (std::size_t level = 0; level < depth; ++level) {
+            body += "<array>";
+        }
+        for (std::size_t level = 0; level < depth; ++level) {
+            body += "</array>";
+        }
+        try {
+            fromPropertyList(plistHolding(body));
+            ADD_FAILURE() << depth;
+        } catch (const DecodingError& error) {
+            EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted);
+            EXPECT_EQ(error.debugDescription(), "The data is nested more than 512 levels deep.");
+            EXPECT_EQ(error.codingPath().size(), maximumNestingDepth);
+        }
+    }
+}
+
 } // namespace velmor::coding
