@@ -107,7 +107,14 @@ void IteratorAnalysis::unreadableDirectory(const Event& event) {
 }
 
 void IteratorAnalysis::judge(FileSystemItem item) {
-    if (criterion_.matches(item)) {
+    bool matches = false;
+    try {
+        matches = criterion_.matches(item);
+    } catch (const velmor::ComponentError& failure) {
+        // Neither a match nor a miss: the entry is reported and not kept.
+        errors.push_back(ProcessingError{failure.toError(), item.url.path()});
+    }
+    if (matches) {
         if (foundItemCallback_) {
             foundItemCallback_(item);
         }

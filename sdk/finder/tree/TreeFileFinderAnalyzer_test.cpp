@@ -5,6 +5,7 @@
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "sdk/finder/RecordingLogger.hpp"
 #include "sdk/finder/criteria/FileNameCriterion.hpp"
+#include "sdk/finder/criteria/NotMatchingCriterion.hpp"
 #include "sdk/finder/criteria/OrMatchingCriterion.hpp"
 #include "sdk/finder/criteria/StatCriterionFactory.hpp"
 #include "sdk/finder/records/RoundedSize.hpp"
@@ -391,6 +392,49 @@ TEST(IteratorAnalysis, AWalkGivenUpKeepsWhatItJudgedAndItsError) {
     EXPECT_EQ(a.contentSize, 1024);
     ASSERT_EQ(a.children.size(), 1u);
     EXPECT_EQ(a.children[0].asFolder()->children.at(0).url().path(), r + "/a/b/deep.log");
+}
+
+// A criterion whose engine fails on names containing "fail".
+class FailingCriterion : public FileMatchingCriterion {
+public:
+    bool matches(const FileSystemItem& item) const override {
+        if (item.url.path().find("fail") != std::string::npos) {
+            throw velmor::ErrorException(velmor::Error("test.matching", -47));
+        }
+        return true;
+    }
+    velmor::metadata::PredicatePointer spotlightPredicate() const override {
+        throw std::logic_error("unused");
+    }
+    bool includes(const FileMatchingCriterion&) const override { return false; }
+    std::string description() const override { return "FailingCriterion"; }
+};
+
+TEST(IteratorAnalysis, ACriterionThatCannotAnswerIsAnErrorForTheEntry) {
+    const velmor::Stat directory = scriptedDirectory();
+    const velmor::Stat file = scriptedFile();
+    FailingCriterion failing;
+    NotMatchingCriterion negated(std::make_shared<const FailingCriterion>());
+    for (const FileMatchingCriterion* criterion : {static_cast<const FileMatchingCriterion*>(&failing),
+                                                   static_cast<const FileMatchingCriterion*>(&negated)}) {
+        ScriptedIterator iterator({
+            Event::enterDirectory("/r", directory, true),
+            Event::file("/r/fail.log", file, true),
+            Event::leaveDirectory("/r", directory),
+        });
+        std::vector<std::string> found;
+        FileFinderAnalyzer::FoundItemCallback onFound = [&](const FileSystemItem& item) {
+            found.push_back(item.url.path());
+        };
+        FileFinderAnalyzer::ProcessedItemCallback onProcessed;
+        IteratorAnalysis analysis(iterator, *criterion, onFound, onProcessed);
+        analysis.run();
+        EXPECT_TRUE(found.empty()) << criterion->description();
+        EXPECT_TRUE(analysis.rootNodes.empty()) << criterion->description();
+        ASSERT_EQ(analysis.errors.size(), 1u) << criterion->description();
+        EXPECT_EQ(analysis.errors[0].path, "/r/fail.log");
+        EXPECT_EQ(analysis.errors[0].error, velmor::Error("test.matching", -47));
+    }
 }
 
 TEST(BundleHandler, FinishesOnlyTheCurrentPackage) {
