@@ -26,6 +26,8 @@ FileFinderCategory definition(std::string id, std::vector<std::string> paths, Cr
 }
 
 // Runs the scan on a task, as the controller does, while this thread serves as the main thread.
+// The scan works out search roots on the main thread only, so a scan that did it on its own task
+// would stop the test.
 CleanableNodes scanOnTask(Category category, const std::vector<FileFinderCategory>& definitions,
                           std::shared_ptr<velmor::testing::RecordingLogger> logger =
                               std::make_shared<velmor::testing::RecordingLogger>()) {
@@ -139,6 +141,7 @@ TEST_F(CategoryScanTest, BaseFindURLsNameEachFolderOnce) {
         definition("trash", {tmp / "home/old"}, Criterion::fileIsDeletable()),
         definition("caches", {tmp / "home/cache"}, Criterion::fileIsDeletable()),
     };
+    velmor::ScopedMainRunLoop main;
     auto urls = baseFindURLs(Category::oldFiles, definitions);
     ASSERT_EQ(urls.size(), 2u);
     EXPECT_EQ(urls[0].path(), tmp / "home/old");

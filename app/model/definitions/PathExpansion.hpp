@@ -20,7 +20,8 @@ std::optional<velmor::URL> realHomeDirectory();
 // Throws `HomeDirectoryError::failedToGetHomeDirectory`.
 velmor::URL expandingTildeWithRealHome(const std::string& path);
 
-// The definition's search roots, one per path, in order.
+// The definition's search roots, one per path, in order. Main thread only: a caller elsewhere
+// hops there first.
 std::vector<velmor::URL> findURLs(const FileFinderCategory& category);
 
 } // namespace marrowdale

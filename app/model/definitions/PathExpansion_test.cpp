@@ -1,5 +1,6 @@
 #include "app/model/definitions/PathExpansion.hpp"
 
+#include "platform/concurrency/RunLoop.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
 
 #include <gtest/gtest.h>
@@ -39,6 +40,7 @@ TEST(PathExpansion, TildeIsTheRealHomeWhereverItStands) {
 }
 
 TEST(PathExpansion, FindURLsKeepThePathOrder) {
+    velmor::ScopedMainRunLoop main;
     FileFinderCategory category;
     category.paths = {"/b", "~/a", "/b"};
     auto urls = findURLs(category);
