@@ -26,6 +26,17 @@ void ManualTimerService::advanceUntil(const std::function<bool()>& done, double 
     }
 }
 
+bool ManualTimerService::waitForPending(std::size_t count, double timeoutSeconds) {
+    const auto giveUp = std::chrono::steady_clock::now() + durationFromSeconds(timeoutSeconds);
+    while (pendingCount() != count) {
+        if (std::chrono::steady_clock::now() >= giveUp) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 ScopedTimerService::ScopedTimerService(std::shared_ptr<TimerService> service) {
     previous_ = TimerService::current();
     TimerService::setCurrent(std::move(service));

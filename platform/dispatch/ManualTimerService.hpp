@@ -13,6 +13,9 @@ public:
     // Moves time on by `step` until `done()` holds: for a waiter on another thread whose deadline
     // is set at a moment the test cannot know.
     void advanceUntil(const std::function<bool()>& done, double step = 1);
+    // Waits (in real time, up to `timeoutSeconds`) until `count` timers or sleepers wait for their
+    // deadline: a test learns that a waiter on another thread has read the clock.
+    bool waitForPending(std::size_t count, double timeoutSeconds = 30);
 
 private:
     mutable std::mutex clockMutex_;

@@ -66,6 +66,11 @@ TimerService::Id TimerService::schedule(TimePoint deadline, std::function<void()
     return id;
 }
 
+std::size_t TimerService::pendingCount() {
+    std::lock_guard lock(mutex_);
+    return entries_.size();
+}
+
 void TimerService::unschedule(Id id) {
     // Declared before the lock so that it goes after it: its captures may reach the service.
     std::function<void()> dropped;

@@ -45,6 +45,8 @@ protected:
     void fireDue(TimePoint time);
     // Waits until the earliest entry is due or the entries change.
     void waitUntilDueOrChanged();
+    // How many entries wait for their deadline.
+    std::size_t pendingCount();
 
 private:
     std::mutex mutex_;

@@ -1,13 +1,18 @@
 #include "app/model/definitions/CriterionConversion.hpp"
 
 #include "sdk/finder/criteria/AndMatchingCriterion.hpp"
+#include "sdk/finder/criteria/FileNameCriterion.hpp"
+#include "sdk/finder/criteria/IsDeletableMatchingCriterion.hpp"
 #include "sdk/finder/criteria/LatestDateTimeIntervalCriterion.hpp"
 #include "sdk/finder/criteria/NotMatchingCriterion.hpp"
+#include "sdk/finder/criteria/OrMatchingCriterion.hpp"
+#include "sdk/finder/criteria/StatCriterionFactory.hpp"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <limits>
+#include <set>
 
 namespace marrowdale {
 namespace {
@@ -41,6 +46,64 @@ TEST(CriterionConversion, TheConvertedTreeMatchesWhatTheStoredRuleSays) {
     for (const auto& c : cases) {
         EXPECT_EQ(converted->matches(c.item), c.matches) << c.item.url.path();
     }
+}
+
+TEST(CriterionConversion, EveryStoredKindBecomesItsOwnSDKCriterion) {
+    using sweepkit::StatCriterionFactory;
+    const velmor::coding::Date date{86400};
+    const auto time = date.timePoint();
+    auto name = [](const char* pattern) {
+        return std::make_shared<const sweepkit::FileNameCriterion>(
+            sweepkit::FileNameCriterion::initWithWildcard(pattern));
+    };
+    auto extension = std::make_shared<const sweepkit::FileNameCriterion>(
+        sweepkit::FileNameCriterion::initWithExtension("log"));
+    struct Case {
+        Criterion stored;
+        sweepkit::AnyFileMatchingCriterion expected;
+    };
+    // Distinct values per kind, so a swap between two rows of one payload type shows.
+    const Case cases[] = {
+        {Criterion::fileIsDeletable(), std::make_shared<const sweepkit::IsDeletableMatchingCriterion>()},
+        {Criterion::fileCaseInsensitiveName("*.tmp"), name("*.tmp")},
+        {Criterion::fileCaseInsensitiveExtension("log"), extension},
+        {Criterion::withDate(Kind::fileModifiedBefore, date), StatCriterionFactory::modifiedBefore(time)},
+        {Criterion::withDate(Kind::fileModifiedAfter, date), StatCriterionFactory::modifiedAfter(time)},
+        {Criterion::withSeconds(Kind::fileNotModifiedInLast, 11),
+         StatCriterionFactory::modifiedLongerAgoThan(11)},
+        {Criterion::withDate(Kind::fileOpenedBefore, date), StatCriterionFactory::accessedBefore(time)},
+        {Criterion::withDate(Kind::fileOpenedAfter, date), StatCriterionFactory::accessedAfter(time)},
+        {Criterion::withSeconds(Kind::fileNotOpenedInLast, 11),
+         StatCriterionFactory::accessedLongerAgoThan(11)},
+        {Criterion::withDate(Kind::fileCreatedBefore, date), StatCriterionFactory::changedBefore(time)},
+        {Criterion::withDate(Kind::fileCreatedAfter, date), StatCriterionFactory::changedAfter(time)},
+        {Criterion::withSeconds(Kind::fileNotCreatedInLast, 11),
+         StatCriterionFactory::changedLongerAgoThan(11)},
+        {Criterion::withSeconds(Kind::fileAddedBefore, 11), StatCriterionFactory::addedLongerAgoThan(11)},
+        {Criterion::withSize(Kind::fileSizeLower, 7), StatCriterionFactory::sizeLessThan(7)},
+        {Criterion::withSize(Kind::fileSizeGreater, 7), StatCriterionFactory::sizeGreaterThan(7)},
+        {Criterion::withSize(Kind::fileSizeEqual, 7), StatCriterionFactory::sizeEqualTo(7)},
+        {Criterion::and_({Criterion::fileIsDeletable()}),
+         std::make_shared<const sweepkit::AndMatchingCriterion>(sweepkit::FileMatchingCriteria{
+             std::make_shared<const sweepkit::IsDeletableMatchingCriterion>()})},
+        {Criterion::or_({Criterion::fileIsDeletable()}),
+         std::make_shared<const sweepkit::OrMatchingCriterion>(sweepkit::FileMatchingCriteria{
+             std::make_shared<const sweepkit::IsDeletableMatchingCriterion>()})},
+        {Criterion::not_(Criterion::fileIsDeletable()),
+         std::make_shared<const sweepkit::NotMatchingCriterion>(
+             std::make_shared<const sweepkit::IsDeletableMatchingCriterion>())},
+    };
+    std::set<Kind> covered;
+    for (const auto& c : cases) {
+        EXPECT_EQ(fileMatchingCriterion(c.stored)->description(), c.expected->description())
+            << c.stored.description();
+        covered.insert(c.stored.kind());
+    }
+    // The latest-date limit holds the moment of conversion; its own test checks the value.
+    EXPECT_TRUE(std::dynamic_pointer_cast<const sweepkit::LatestDateTimeIntervalCriterion>(
+        fileMatchingCriterion(Criterion::withSeconds(Kind::latestDateNotInLast, 11))));
+    covered.insert(Kind::latestDateNotInLast);
+    EXPECT_EQ(covered.size(), static_cast<std::size_t>(Kind::not_) + 1) << "a stored kind has no row";
 }
 
 TEST(CriterionConversion, EmptyCombinatorsStayEmpty) {
