@@ -110,8 +110,12 @@ void MainActor::runElsewhere(const std::function<void()>& operation) {
     });
     std::unique_lock lock(handoff->mutex);
     handoff->done.wait(lock, [&] { return handoff->finished; });
-    if (handoff->error) {
-        std::rethrow_exception(handoff->error);
+    // Taken out under the lock, so the error's last owner is this thread: the job's copy, released
+    // on the main thread, would otherwise race with the caller's handling of the same object.
+    std::exception_ptr error = std::move(handoff->error);
+    lock.unlock();
+    if (error) {
+        std::rethrow_exception(error);
     }
 }
 
