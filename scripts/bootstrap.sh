@@ -13,6 +13,7 @@ packages=(
   nlohmann-json3-dev
   libsystemd-dev
   libplist-dev
+  libxml2-dev
   libpcre2-dev
   uuid-dev
   libssl-dev

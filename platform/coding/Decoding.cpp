@@ -4,6 +4,10 @@
 
 namespace velmor::coding {
 
+std::string nestedTooDeeply() {
+    return "The data is nested more than " + std::to_string(maximumNestingDepth) + " levels deep.";
+}
+
 std::string describePath(const CodingPath& path) {
     std::string text;
     for (const auto& key : path) {
@@ -27,6 +31,10 @@ std::string whatText(DecodingError::Kind kind, const CodingPath& path, const std
 }
 
 CodingPath appending(const CodingPath& path, CodingKey key) {
+    // A value tree built in code is not bounded by the document readers' limit; decoding it is.
+    if (path.size() >= maximumNestingDepth) {
+        throw DecodingError(DecodingError::Kind::dataCorrupted, path, nestedTooDeeply());
+    }
     CodingPath result = path;
     result.push_back(std::move(key));
     return result;

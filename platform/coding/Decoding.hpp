@@ -13,6 +13,12 @@
 
 namespace velmor::coding {
 
+// How deep arrays and dictionaries may nest in a document that is read, and records in a value
+// tree that is decoded: hostile input must not run the stack dry.
+inline constexpr std::size_t maximumNestingDepth = 512;
+// The message of a `dataCorrupted` error for nesting past that depth.
+std::string nestedTooDeeply();
+
 // One step of a coding path: a dictionary key or an array index.
 using CodingKey = std::variant<std::string, std::size_t>;
 using CodingPath = std::vector<CodingKey>;

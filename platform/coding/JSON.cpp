@@ -57,7 +57,11 @@ Json toJson(const Value& value) {
         value.storage());
 }
 
-Value fromJson(const Json& json) {
+// `path` leads to `json`; it is extended in place on the way down and only copied into an error.
+Value fromJson(const Json& json, CodingPath& path) {
+    if (path.size() >= maximumNestingDepth) {
+        throw DecodingError(DecodingError::Kind::dataCorrupted, path, nestedTooDeeply());
+    }
     switch (json.type()) {
     case Json::value_t::null:
         return Value();
@@ -75,14 +79,18 @@ Value fromJson(const Json& json) {
         Array array;
         array.reserve(json.size());
         for (const auto& element : json) {
-            array.push_back(fromJson(element));
+            path.emplace_back(array.size());
+            array.push_back(fromJson(element, path));
+            path.pop_back();
         }
         return array;
     }
     case Json::value_t::object: {
         Object object;
         for (const auto& [key, element] : json.items()) {
-            object.set(key, fromJson(element));
+            path.emplace_back(key);
+            object.set(key, fromJson(element, path));
+            path.pop_back();
         }
         return object;
     }
@@ -103,7 +111,8 @@ std::string toJSON(const Value& value, bool prettyPrinted) {
 
 Value fromJSON(std::string_view text) {
     try {
-        return fromJson(Json::parse(text));
+        CodingPath path;
+        return fromJson(Json::parse(text), path);
     } catch (const Json::exception&) {
         throw DecodingError(DecodingError::Kind::dataCorrupted, {}, "The given data was not valid JSON.");
     }

@@ -30,4 +30,20 @@ TEST(JSON, MalformedTextAndInvalidUtf8AreErrors) {
     EXPECT_THROW(toJSON(Value(std::string("bad \xFF byte"))), EncodingError);
 }
 
+TEST(JSON, NestingPastTheLimitIsAnErrorAtItsPath) {
+    for (std::size_t depth : {maximumNestingDepth + 1, std::size_t{50000}}) {
+        const std::string text = std::string(depth, '[') + std::string(depth, ']');
+        try {
+            fromJSON(text);
+            ADD_FAILURE() << depth;
+        } catch (const DecodingError& error) {
+            EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted);
+            EXPECT_EQ(error.codingPath().size(), maximumNestingDepth);
+            EXPECT_EQ(error.debugDescription(), "The data is nested more than 512 levels deep.");
+        }
+    }
+    const std::string deepest = std::string(maximumNestingDepth, '[') + std::string(maximumNestingDepth, ']');
+    EXPECT_NO_THROW(fromJSON(deepest));
+}
+
 } // namespace velmor::coding

@@ -1,6 +1,7 @@
 #include "platform/coding/PropertyList.hpp"
 
 #include "platform/coding/Decoding.hpp"
+#include "platform/coding/XMLPropertyList.hpp"
 
 #include <cstdlib>
 #include <limits>
@@ -15,7 +16,10 @@ struct PlistDeleter {
     void operator()(void* node) const { ::plist_free(static_cast<plist_t>(node)); }
 };
 
-Value convert(plist_t node) {
+Value convert(plist_t node, std::size_t depth) {
+    if (depth > maximumNestingDepth) {
+        throw DecodingError(DecodingError::Kind::dataCorrupted, {}, nestedTooDeeply());
+    }
     switch (::plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
         std::uint8_t value = 0;
@@ -61,7 +65,7 @@ Value convert(plist_t node) {
         std::uint32_t count = ::plist_array_get_size(node);
         array.reserve(count);
         for (std::uint32_t index = 0; index < count; ++index) {
-            array.push_back(convert(::plist_array_get_item(node, index)));
+            array.push_back(convert(::plist_array_get_item(node, index), depth + 1));
         }
         return array;
     }
@@ -76,7 +80,7 @@ Value convert(plist_t node) {
             if (key == nullptr) {
                 break;
             }
-            object.set(key, convert(value));
+            object.set(key, convert(value, depth + 1));
             std::free(key);
         }
         std::free(iterator);
@@ -90,6 +94,11 @@ Value convert(plist_t node) {
 } // namespace
 
 Value fromPropertyList(std::string_view bytes) {
+    // The binary form stores integers in fixed widths; the XML form as text, which is read strictly
+    // by a reader of our own so that no number is silently wrapped or cut short.
+    if (!bytes.starts_with("bplist")) {
+        return fromXMLPropertyList(bytes);
+    }
     plist_t root = nullptr;
     if (!bytes.empty() && bytes.size() <= std::numeric_limits<std::uint32_t>::max()) {
         ::plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
@@ -99,7 +108,7 @@ Value fromPropertyList(std::string_view bytes) {
                             "The given data was not a valid property list.");
     }
     std::unique_ptr<void, PlistDeleter> owner(root);
-    return convert(root);
+    return convert(root, 1);
 }
 
 } // namespace velmor::coding

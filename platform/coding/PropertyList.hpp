@@ -9,8 +9,9 @@ namespace velmor::coding {
 // The value tree of a property list, XML or binary. Text that is neither is a `dataCorrupted`
 // `DecodingError`.
 //
-// Property-list integers arrive as 64-bit words; values above the signed range are read as the
-// negative numbers they encode, which is how negative integers are stored.
+// Binary property-list integers arrive as 64-bit words; values above the signed range are read as
+// the negative numbers they encode, which is how negative integers are stored there. XML integers are
+// read from their text (see `fromXMLPropertyList`).
 Value fromPropertyList(std::string_view bytes);
 
 } // namespace velmor::coding

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+#include <optional>
+
 namespace velmor::coding {
 
 TEST(PropertyList, ReadsEveryKindOfValueInOrder) {
@@ -33,6 +37,89 @@ TEST(PropertyList, RejectsWhatIsNoPropertyList) {
             ADD_FAILURE() << text;
         } catch (const DecodingError& error) {
             EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted);
+        }
+    }
+}
+
+std::string plistHolding(const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">" + body + "</plist>";
+}
+
+TEST(PropertyList, IntegersAreWholeDecimalNumbersWithinSixtyFourBits) {
+    struct Case {
+        const char* text;
+        std::optional<Value> value; // none: a reading error
+    };
+    const Case cases[] = {
+        {"42", Value(42)},
+        {" -5 ", Value(-5)},
+        {"+7", Value(7)},
+        {"-9223372036854775808", Value(std::numeric_limits<std::int64_t>::min())},
+        {"18446744073709551615", Value(std::uint64_t{18446744073709551615ull})},
+        {"18446744073709551616", std::nullopt},
+        {"-9223372036854775809", std::nullopt},
+        {"99999999999999999999999", std::nullopt},
+        {"", std::nullopt},
+        {"1e3", std::nullopt},
+        {"0x10", std::nullopt},
+        {"12abc", std::nullopt},
+        {"-", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const std::string xml =
+            plistHolding(std::string("<dict><key>than</key><integer>") + c.text + "</integer></dict>");
+        if (c.value) {
+            EXPECT_EQ(fromPropertyList(xml), Value(Object{{"than", *c.value}})) << c.text;
+            continue;
+        }
+        try {
+            fromPropertyList(xml);
+            ADD_FAILURE() << c.text;
+        } catch (const DecodingError& error) {
+            EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted) << c.text;
+            EXPECT_EQ(error.codingPath(), (CodingPath{std::string("than")})) << c.text;
+        }
+    }
+    // A number past the 64-bit range says so in the coding layer's own words.
+    try {
+        fromPropertyList(plistHolding("<array><integer>18446744073709551616</integer></array>"));
+        ADD_FAILURE();
+    } catch (const DecodingError& error) {
+        EXPECT_EQ(error.debugDescription(), "Parsed number does not fit in the expected integer type.");
+        EXPECT_EQ(error.codingPath(), (CodingPath{std::size_t{0}}));
+    }
+    // The largest unsigned value is kept, so a signed field refuses it instead of reading -1.
+    try {
+        decode<std::int64_t>(fromPropertyList(plistHolding("<integer>18446744073709551615</integer>")));
+        ADD_FAILURE();
+    } catch (const DecodingError& error) {
+        EXPECT_EQ(error.debugDescription(), "Parsed number does not fit in the expected integer type.");
+    }
+}
+
+TEST(PropertyList, RealsAreReadWhole) {
+    EXPECT_EQ(fromPropertyList(plistHolding("<real>-1e3</real>")), Value(-1000.0));
+    EXPECT_TRUE(std::isinf(*fromPropertyList(plistHolding("<real>inf</real>")).get<double>()));
+    EXPECT_THROW(fromPropertyList(plistHolding("<real>2.5x</real>")), DecodingError);
+    EXPECT_THROW(fromPropertyList(plistHolding("<real></real>")), DecodingError);
+}
+
+TEST(PropertyList, NestingPastTheLimitIsAnError) {
+    for (std::size_t depth : {maximumNestingDepth + 1, std::size_t{50000}}) {
+        std::string body;
+        for (std::size_t level = 0; level < depth; ++level) {
+            body += "<array>";
+        }
+        for (std::size_t level = 0; level < depth; ++level) {
+            body += "</array>";
+        }
+        try {
+            fromPropertyList(plistHolding(body));
+            ADD_FAILURE() << depth;
+        } catch (const DecodingError& error) {
+            EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted);
+            EXPECT_EQ(error.debugDescription(), "The data is nested more than 512 levels deep.");
+            EXPECT_EQ(error.codingPath().size(), maximumNestingDepth);
         }
     }
 }

@@ -27,9 +27,25 @@ struct Date {
         return Date{std::chrono::duration<double>(time.time_since_epoch()).count() - unixEpochOffset};
     }
     std::chrono::system_clock::time_point timePoint() const {
-        return std::chrono::system_clock::time_point(
-            std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                std::chrono::duration<double>(secondsSinceReferenceDate + unixEpochOffset)));
+        return timePointSince1970(secondsSinceReferenceDate + unixEpochOffset);
+    }
+    // Seconds since 1970 as a clock time, saturated at the clock's range (about 292 years either
+    // side of 1970), so no stored or computed number can overflow the clock. NaN is the earliest time.
+    static std::chrono::system_clock::time_point timePointSince1970(double seconds) {
+        using Clock = std::chrono::system_clock;
+        // A second inside the ends, so rounding in the conversion cannot step past them.
+        const double earliest =
+            std::chrono::duration<double>(Clock::time_point::min().time_since_epoch()).count() + 1;
+        const double latest =
+            std::chrono::duration<double>(Clock::time_point::max().time_since_epoch()).count() - 1;
+        if (!(seconds > earliest)) {
+            return Clock::time_point::min();
+        }
+        if (seconds >= latest) {
+            return Clock::time_point::max();
+        }
+        return Clock::time_point(
+            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
     }
 
     friend bool operator==(const Date&, const Date&) = default;

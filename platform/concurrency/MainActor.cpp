@@ -141,8 +141,12 @@ void MainActor::runElsewhere(const std::function<void()>& operation, bool cancel
     }
     // Once running, the operation uses the caller's frame and sees the cancellation itself.
     handoff->changed.wait(lock, [&] { return handoff->stage == Stage::finished; });
-    if (handoff->error) {
-        std::rethrow_exception(handoff->error);
+    // Taken out under the lock, so the error's last owner is this thread: the job's copy, released
+    // on the main thread, would otherwise race with the caller's handling of the same object.
+    std::exception_ptr error = std::move(handoff->error);
+    lock.unlock();
+    if (error) {
+        std::rethrow_exception(error);
     }
 }
 

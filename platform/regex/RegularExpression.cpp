@@ -5,6 +5,7 @@
 #include "platform/text/UTF8.hpp"
 
 #include <pcre2.h>
+#include <vector>
 
 namespace velmor {
 
@@ -46,8 +47,13 @@ RegularExpression::RegularExpression(std::string pattern, Options options)
             Error(errorDomain, invalidPatternCode,
                   {{"NSInvalidValue", pattern_}, {Error::localizedDescriptionKey, description}}));
     }
-    // Without JIT support the interpreter serves the same matches, only slower.
-    ::pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
+    if (options.withoutBacktracking) {
+        // Each state takes a few integers, and a pattern has at most a few states per character.
+        workspaceSize_ = 1000 + 8 * pattern_.size();
+    } else {
+        // Without JIT support the interpreter serves the same matches, only slower.
+        ::pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
+    }
     std::uint32_t allOptions = 0;
     ::pcre2_pattern_info(code, PCRE2_INFO_ALLOPTIONS, &allOptions);
     anchoredByPattern_ = (allOptions & PCRE2_ANCHORED) != 0;
@@ -77,15 +83,37 @@ bool RegularExpression::hasMatch(std::string_view subject, MatchingOptions match
     // match-time anchoring would leave.
     std::uint32_t flags = matching.anchored && !anchoredByPattern_ ? PCRE2_ANCHORED : 0;
     auto* code = const_cast<pcre2_code*>(code_.get());
-    int result = ::pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), 0, flags,
-                               threadMatchData(), nullptr);
+    auto match = [&](std::string_view text, std::uint32_t extraFlags) {
+        if (!options_.withoutBacktracking) {
+            return ::pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
+                                 flags | extraFlags, threadMatchData(), nullptr);
+        }
+        thread_local std::vector<int> workspace;
+        if (workspace.size() < workspaceSize_) {
+            workspace.resize(workspaceSize_);
+        }
+        return ::pcre2_dfa_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
+                                 flags | extraFlags, threadMatchData(), nullptr, workspace.data(),
+                                 workspace.size());
+    };
+    int result = match(subject, 0);
     if (isUTF8Error(result)) {
         thread_local std::string decoded;
         decodeUTF8Lossily(subject, decoded);
-        result = ::pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(decoded.data()), decoded.size(), 0,
-                               flags | PCRE2_NO_UTF_CHECK, threadMatchData(), nullptr);
+        result = match(decoded, PCRE2_NO_UTF_CHECK);
     }
-    return result >= 0;
+    if (result >= 0) {
+        return true;
+    }
+    if (result == PCRE2_ERROR_NOMATCH) {
+        return false;
+    }
+    PCRE2_UCHAR reason[256];
+    ::pcre2_get_error_message(result, reason, sizeof reason);
+    throw ErrorException(Error(
+        matchingErrorDomain, result,
+        {{Error::localizedDescriptionKey, "Matching the regular expression \"" + pattern_ +
+                                              "\" failed: " + reinterpret_cast<const char*>(reason) + "."}}));
 }
 
 } // namespace velmor

@@ -14,6 +14,10 @@ class RegularExpression {
 public:
     struct Options {
         bool caseInsensitive = false;
+        // Matches by following every alternative at once (PCRE2's DFA matcher) instead of by
+        // backtracking: time linear in the subject for any pattern, so no pattern can run away on a
+        // long name. Only whether there is a match is known, which is all `hasMatch` asks.
+        bool withoutBacktracking = false;
         friend bool operator==(const Options&, const Options&) = default;
     };
     struct MatchingOptions {
@@ -23,6 +27,8 @@ public:
 
     static constexpr const char* errorDomain = "NSCocoaErrorDomain";
     static constexpr std::int64_t invalidPatternCode = 2048;
+    // Matching failures (a limit reached, no memory) carry PCRE2's own negative code in this domain.
+    static constexpr const char* matchingErrorDomain = "velmor.RegularExpression.matching";
 
     // Throws `ErrorException` with the domain and code above, the pattern under "NSInvalidValue" and
     // the compiler's reason in the description, when `pattern` does not compile.
@@ -37,7 +43,8 @@ public:
     Options options() const { return options_; }
 
     // Whether the expression matches somewhere in `subject` (at its start when anchored). A subject
-    // that is not valid UTF-8 is matched as its lossy decoding.
+    // that is not valid UTF-8 is matched as its lossy decoding. Throws `ErrorException` (in
+    // `matchingErrorDomain`) when the engine cannot tell: a failure is never an answer.
     bool hasMatch(std::string_view subject, MatchingOptions matching) const;
     bool hasMatch(std::string_view subject) const { return hasMatch(subject, MatchingOptions{}); }
 
@@ -51,6 +58,8 @@ private:
     Options options_;
     std::shared_ptr<const pcre2_real_code_8> code_;
     bool anchoredByPattern_ = false;
+    // Room for the matcher's active states when matching without backtracking.
+    std::size_t workspaceSize_ = 0;
 };
 
 } // namespace velmor

@@ -20,6 +20,31 @@ TEST(RegularExpression, EscapedPatternMatchesItsTextLiterally) {
     }
 }
 
+TEST(RegularExpression, MatchingWithoutBacktrackingFindsWhatBacktrackingGivesUpOn) {
+    // Backtracking tries every way of placing the eight a's in the second run before the first,
+    // reaches its limit and, read as an answer, would say "no match".
+    const std::string pattern = "^.*a.*a.*a.*a.*a.*a.*a.*a.*b.*c$";
+    const std::string matching = std::string(120, 'a') + "b" + std::string(120, 'a') + "c";
+    const std::string missing = std::string(120, 'a') + "c" + std::string(120, 'a') + "b";
+    RegularExpression linear(pattern, {.caseInsensitive = true, .withoutBacktracking = true});
+    EXPECT_TRUE(linear.hasMatch(matching, {.anchored = true}));
+    EXPECT_TRUE(linear.hasMatch("AAAAAAAABC", {.anchored = true}));
+    EXPECT_FALSE(linear.hasMatch(missing, {.anchored = true}));
+    EXPECT_FALSE(linear.hasMatch("aaaaaaabc", {.anchored = true}));
+    // Invalid UTF-8 is still matched as its lossy decoding.
+    RegularExpression name("^.*\\.log$", {.caseInsensitive = true, .withoutBacktracking = true});
+    EXPECT_TRUE(name.hasMatch("bad\xff.LOG"));
+
+    RegularExpression backtracking(pattern, {.caseInsensitive = true});
+    try {
+        EXPECT_TRUE(backtracking.hasMatch(matching, {.anchored = true}));
+    } catch (const ErrorException& failure) {
+        // The engine's failure comes out as an error, never as an answer.
+        EXPECT_EQ(failure.error().domain(), RegularExpression::matchingErrorDomain);
+        EXPECT_LT(failure.error().code(), 0);
+    }
+}
+
 TEST(RegularExpression, MatchesUnicodeTextWithOrWithoutCase) {
     RegularExpression caseless("^r\u00e9sum\u00e9$", {.caseInsensitive = true});
     RegularExpression exact("^r\u00e9sum\u00e9$");

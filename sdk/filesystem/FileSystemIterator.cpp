@@ -19,7 +19,9 @@ FileSystemIterator::FileSystemIterator(const velmor::URL& url, Options options, 
     }
     rootPath_ = path;
     char* paths[] = {path.data(), nullptr};
-    root_ = ::fts_open(paths, options.rawValue, nullptr);
+    // Without FTS_NOCHDIR fts moves the process's working directory from folder to folder and
+    // names entries relative to it, so two walks in one process would break each other.
+    root_ = ::fts_open(paths, options.union_(Options::noChangeDirectory).rawValue, nullptr);
 }
 
 FileSystemIterator::~FileSystemIterator() {

@@ -13,7 +13,9 @@ namespace sweepkit {
 
 // Walks one root depth-first with fts and tells, for every entry, whether the given user may
 // delete it. The permission comes from the parent directory cached when the walk entered it, so
-// the walk costs no system call per entry beyond what fts itself does.
+// the walk costs no system call per entry beyond what fts itself does. It never changes the
+// working directory, whatever the options say, so several walks can run side by side in one process;
+// an entry whose path is longer than the system allows is reported with ENAMETOOLONG.
 class FileSystemIterator : public BaseFilesIterator {
 public:
     // Never fails: a root that cannot be opened gives a walk with no events.

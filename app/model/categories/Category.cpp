@@ -66,8 +66,18 @@ CleanableNodes scanDefinition(Category category, const FileFinderCategory& defin
         }
         const sweepkit::FileFinder finder{fileMatchingCriterion(definition.conditions), std::move(engines),
                                           std::make_shared<VelmorLoggerWrapper>(logger)};
+        const auto roots = velmor::MainActor::run([&] { return findURLs(definition); });
         auto result = finder.find(
-            findURLs(definition), [](const sweepkit::FileSystemItem&) {}, [] {});
+            roots, [](const sweepkit::FileSystemItem&) {}, [] {});
+        if (category == Category::oldFiles) {
+            // These rows have no place for the search's failures, so they at least reach the log.
+            for (const auto& failure : result.errors) {
+                logger->error([&] {
+                    return "Search of " + definition.id + " failed at " + failure.path + ": " +
+                           failure.error.description();
+                });
+            }
+        }
         return rowsFor(category, definition, std::move(result));
     } catch (...) {
         // A definition that fails contributes nothing; the others go on.

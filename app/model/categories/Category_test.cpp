@@ -26,9 +26,12 @@ FileFinderCategory definition(std::string id, std::vector<std::string> paths, Cr
 }
 
 // Runs the scan on a task, as the controller does, while this thread serves as the main thread.
-CleanableNodes scanOnTask(Category category, const std::vector<FileFinderCategory>& definitions) {
+// The scan works out search roots on the main thread only, so a scan that did it on its own task
+// would stop the test.
+CleanableNodes scanOnTask(Category category, const std::vector<FileFinderCategory>& definitions,
+                          std::shared_ptr<velmor::testing::RecordingLogger> logger =
+                              std::make_shared<velmor::testing::RecordingLogger>()) {
     velmor::ScopedMainRunLoop main;
-    auto logger = std::make_shared<velmor::testing::RecordingLogger>();
     auto task = velmor::Task<CleanableNodes>::start([&] { return scan(category, definitions, logger); });
     EXPECT_TRUE(main.runUntil([&] { return task.isFinished(); }));
     CleanableNodes rows = task.value();
@@ -114,12 +117,31 @@ TEST_F(CategoryScanTest, AFailingDefinitionDropsOnlyItself) {
     EXPECT_TRUE(scanOnTask(Category::largeFiles, definitions).empty());
 }
 
+TEST_F(CategoryScanTest, OldFilesLogTheFailuresTheirRowsCannotShow) {
+    auto logger = std::make_shared<velmor::testing::RecordingLogger>();
+    std::vector<FileFinderCategory> definitions = {
+        definition("downloads", {tmp / "home/old", tmp / "home/missing"}, Criterion::fileIsDeletable()),
+    };
+    auto old = scanOnTask(Category::oldFiles, definitions, logger);
+    ASSERT_EQ(old.size(), 1u);
+    EXPECT_EQ(old[0]->id(), tmp / "home/old");
+    const auto lines = logger->lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string& line) {
+                                return line.starts_with("error: Search of downloads failed at " +
+                                                        tmp / "home/missing" + ": ");
+                            }),
+              1)
+        << ::testing::PrintToString(lines);
+}
+
 TEST_F(CategoryScanTest, BaseFindURLsNameEachFolderOnce) {
     std::vector<FileFinderCategory> definitions = {
         definition("downloads", {tmp / "home/old", tmp / "home/big"}, Criterion::fileIsDeletable()),
         definition("trash", {tmp / "home/old"}, Criterion::fileIsDeletable()),
         definition("caches", {tmp / "home/cache"}, Criterion::fileIsDeletable()),
     };
+    velmor::ScopedMainRunLoop main;
     auto urls = baseFindURLs(Category::oldFiles, definitions);
     ASSERT_EQ(urls.size(), 2u);
     EXPECT_EQ(urls[0].path(), tmp / "home/old");

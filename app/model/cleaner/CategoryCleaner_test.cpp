@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -96,6 +97,9 @@ TEST_F(CategoryCleanerTest, DeletesSelectedItemsAndPrunesThem) {
     EXPECT_FALSE(exists(tmp / "big-1"));
     EXPECT_TRUE(exists(tmp / "big-2"));
     EXPECT_TRUE(store->errors().empty());
+    const auto lines = std::static_pointer_cast<const velmor::testing::RecordingLogger>(logger)->lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "debug: Total nodes: 2"), lines.end())
+        << ::testing::PrintToString(lines);
 }
 
 TEST_F(CategoryCleanerTest, AReplacedFileIsKeptAndItsFailureShownUnderTheSelectedFolder) {

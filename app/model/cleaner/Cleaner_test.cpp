@@ -4,6 +4,8 @@
 #include "app/model/nodes/Selection.hpp"
 #include "foundation/core/log/RecordingLogger.hpp"
 #include "platform/concurrency/RunLoop.hpp"
+#include "platform/testing/PrivilegeDrop.hpp"
+#include "platform/testing/ScopedEnvironment.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
@@ -155,6 +157,77 @@ TEST_F(CleanerTest, ScanSelectCleanAndSeeFailuresUnderTheirRows) {
     waitFor(Kind::scanned, *cleaner);
 }
 
+TEST_F(CleanerTest, ADeletionTheUserMayNotMakeShowsUnderItsSelectedRow) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to fork a child that drops to an unprivileged user";
+    }
+    // The unprivileged user may read the fixture but not write any folder of it.
+    ::chmod(tmp.path().c_str(), 0755);
+    ::chmod(bundle.path().c_str(), 0755);
+    const std::string movie = tmp / "home/media/movie.mkv";
+    const int code = velmor::testing::runAsUnprivilegedUser([&] {
+        auto cleaner = makeCleaner(bundle);
+        cleaner->scan();
+        if (!main.runUntil([&] { return cleaner->state().kind == Kind::scanned; })) {
+            return 2;
+        }
+        cleaner->setSelectedIds(Category::largeFiles, {movie});
+        if (cleaner->allSelectedNodes().size() != 1) {
+            return 3;
+        }
+        cleaner->clean();
+        if (!main.runUntil([&] { return cleaner->state().kind == Kind::scanned; })) {
+            return 4;
+        }
+        main.loop().drain();
+        auto rows = nodesOf(*cleaner, Category::largeFiles);
+        if (!exists(movie) || rows.size() != 1 || rows[0]->id() != movie) {
+            return 5;
+        }
+        auto error = cleaner->errorStore()->error(*rows[0]);
+        if (!error) {
+            return 6;
+        }
+        auto cause = error->underlyingError();
+        return cause && cause->domain() == velmor::Error::posixDomain && cause->code() == EACCES ? 0 : 7;
+    });
+    if (code == 125) {
+        GTEST_SKIP() << "could not drop privileges";
+    }
+    EXPECT_EQ(code, 0) << "2: no scan, 3: not selectable, 4: no clean, 5: rows or file wrong, 6: no "
+                          "failure under the row, 7: not the permission denial";
+}
+
+TEST_F(CleanerTest, ACategoryWithoutSearchRootsIsLoggedWhenCleaned) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to fork a child that runs as a user without a home";
+    }
+    ::chmod(bundle.path().c_str(), 0755);
+    // A user the password database does not know has no home, so no search root can be worked out.
+    const int code = velmor::testing::runAsUnprivilegedUser(
+        [&] {
+            auto cleaner = makeCleaner(bundle);
+            cleaner->scan();
+            if (!main.runUntil([&] { return cleaner->state().kind == Kind::scanned; })) {
+                return 2;
+            }
+            cleaner->clean();
+            if (!main.runUntil([&] { return cleaner->state().kind == Kind::scanned; })) {
+                return 3;
+            }
+            const auto lines = logger->lines();
+            const bool logged = std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+                return line.starts_with("error: Could not get find URLs for category largeFiles: ");
+            });
+            return logged && !cleaner->state().results.contains(Category::largeFiles) ? 0 : 4;
+        },
+        velmor::testing::userWithoutPasswordEntry);
+    if (code == 125) {
+        GTEST_SKIP() << "could not drop privileges";
+    }
+    EXPECT_EQ(code, 0) << "2: no scan, 3: no clean, 4: not logged or the category stayed";
+}
+
 TEST_F(CleanerTest, StoppingAScanEndsStoppedWithNothingKept) {
     auto cleaner = makeCleaner(bundle);
     cleaner->scan();
@@ -203,12 +276,12 @@ TEST_F(CleanerTest, AReplacedCleanRecordsNoFailureForTheNewScan) {
     EXPECT_TRUE(exists(tmp / "home/media/movie.mkv"));
 }
 
-TEST_F(CleanerTest, TheApplicationContextSharesOneCleaner) {
-    ::setenv(velmor::Bundle::mainBundleEnvironmentKey, bundle.path().c_str(), 1);
+TEST_F(CleanerTest, TheApplicationContextLoadsTheMainBundlesDefinitions) {
+    velmor::testing::ScopedEnvironment mainBundle(velmor::Bundle::mainBundleEnvironmentKey, bundle.path());
     Context context = Context::makeForApplication(nullptr);
-    Context copy = context;
-    EXPECT_EQ(copy.cleaner.get(), context.cleaner.get());
-    EXPECT_FALSE(copy.updatingSystem);
+    ASSERT_TRUE(context.cleaner);
+    EXPECT_EQ(context.cleaner->fileFinderCategories().size(), 3u);
+    EXPECT_FALSE(context.updatingSystem);
     ASSERT_TRUE(context.loggerFactory);
     EXPECT_TRUE(context.loggerFactory("Any"));
 }

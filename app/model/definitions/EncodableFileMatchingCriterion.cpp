@@ -4,6 +4,7 @@
 #include "platform/format/DateFormatter.hpp"
 #include "platform/hashing/HashCombine.hpp"
 
+#include <cmath>
 #include <functional>
 
 namespace marrowdale {
@@ -281,8 +282,15 @@ EncodableFileMatchingCriterion Coding<EncodableFileMatchingCriterion>::decode(co
                          payload.decode<std::string>(caseInfo.label));
     case marrowdale::Payload::date:
         return EncodableFileMatchingCriterion::withDate(kind, payload.decode<Date>(caseInfo.label));
-    case marrowdale::Payload::seconds:
-        return EncodableFileMatchingCriterion::withSeconds(kind, payload.decode<double>(caseInfo.label));
+    case marrowdale::Payload::seconds: {
+        const double seconds = payload.decode<double>(caseInfo.label);
+        // Every comparison with NaN is false, so "not in the last NaN seconds" would match silently
+        // nothing, or under a not everything.
+        if (std::isnan(seconds)) {
+            payload[caseInfo.label].dataCorrupted("Expected a number of seconds but found NaN.");
+        }
+        return EncodableFileMatchingCriterion::withSeconds(kind, seconds);
+    }
     case marrowdale::Payload::size:
         return EncodableFileMatchingCriterion::withSize(kind, payload.decode<std::int64_t>(caseInfo.label));
     case marrowdale::Payload::list: {

@@ -67,6 +67,59 @@ TEST(EncodableFileMatchingCriterion, RejectsMalformedNodes) {
     }
 }
 
+TEST(EncodableFileMatchingCriterion, HostileNumbersAndNestingAreDecodingErrors) {
+    struct Case {
+        std::string body;
+        std::string description; // empty: any message
+    };
+    const std::string doesNotFit = "Parsed number does not fit in the expected integer type.";
+    auto size = [](const std::string& number) {
+        return "<dict><key>fileSizeGreater</key><dict><key>than</key>" + number + "</dict></dict>";
+    };
+    auto seconds = [](const std::string& number) {
+        return "<dict><key>latestDateNotInLast</key><dict><key>seconds</key>" + number + "</dict></dict>";
+    };
+    std::string deep2000;
+    std::string deep5000;
+    for (int level = 0; level < 5000; ++level) {
+        (level < 2000 ? deep2000 : deep5000) += "<dict><key>not</key><dict><key>subcriterion</key>";
+    }
+    const std::string leaf = "<dict><key>fileIsDeletable</key><dict/></dict>";
+    auto closed = [&](std::string open, int levels) {
+        open += leaf;
+        for (int level = 0; level < levels; ++level) {
+            open += "</dict></dict>";
+        }
+        return open;
+    };
+    const Case cases[] = {
+        {size("<integer>18446744073709551615</integer>"), doesNotFit},
+        {size("<integer>99999999999999999999</integer>"), doesNotFit},
+        {size("<integer></integer>"), ""},
+        {size("<integer>1e3</integer>"), ""},
+        {seconds("<real>nan</real>"), "Expected a number of seconds but found NaN."},
+        {closed(deep2000, 2000), "The data is nested more than 512 levels deep."},
+        {closed(deep2000 + deep5000, 5000), "The data is nested more than 512 levels deep."},
+    };
+    for (const auto& c : cases) {
+        try {
+            decodeXML(c.body);
+            ADD_FAILURE() << c.body.substr(0, 200);
+        } catch (const DecodingError& error) {
+            EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted) << c.body.substr(0, 200);
+            EXPECT_FALSE(error.codingPath().empty()) << c.body.substr(0, 200);
+            if (!c.description.empty()) {
+                EXPECT_EQ(error.debugDescription(), c.description) << c.body.substr(0, 200);
+            }
+        }
+    }
+    // Numbers that fit stay what they say.
+    EXPECT_EQ(decodeXML(size("<integer>9223372036854775807</integer>")),
+              Criterion::withSize(Kind::fileSizeGreater, 9223372036854775807));
+    EXPECT_EQ(decodeXML(seconds("<real>1e300</real>")),
+              Criterion::withSeconds(Kind::latestDateNotInLast, 1e300));
+}
+
 TEST(EncodableFileMatchingCriterion, Descriptions) {
     struct Case {
         Criterion criterion;

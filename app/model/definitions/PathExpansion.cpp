@@ -1,5 +1,7 @@
 #include "app/model/definitions/PathExpansion.hpp"
 
+#include "platform/concurrency/MainActor.hpp"
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -42,6 +44,7 @@ bool isSearchPathError(const velmor::Error& error) {
 }
 
 std::vector<velmor::URL> findURLs(const FileFinderCategory& category) {
+    velmor::MainActor::assertIsolated();
     std::vector<velmor::URL> urls;
     urls.reserve(category.paths.size());
     for (const auto& path : category.paths) {

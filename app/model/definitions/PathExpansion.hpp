@@ -25,8 +25,9 @@ std::optional<velmor::URL> realHomeDirectory();
 // Throws `HomeDirectoryError::failedToGetHomeDirectory`.
 velmor::URL expandingTildeWithRealHome(const std::string& path);
 
-// The definition's search roots, one per path, in order. Throws what expansion throws, and
-// an `ErrorException` in `searchPathErrorDomain` when a path is not absolute after expansion.
+// The definition's search roots, one per path, in order. Main thread only: a caller elsewhere
+// hops there first. Throws what expansion throws, and an `ErrorException` in
+// `searchPathErrorDomain` when a path is not absolute after expansion.
 std::vector<velmor::URL> findURLs(const FileFinderCategory& category);
 
 } // namespace marrowdale

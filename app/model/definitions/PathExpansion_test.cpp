@@ -1,5 +1,8 @@
 #include "app/model/definitions/PathExpansion.hpp"
 
+#include "platform/concurrency/RunLoop.hpp"
+#include "platform/testing/ScopedEnvironment.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -18,7 +21,7 @@ TEST(PathExpansion, TildeIsTheRealHomeWhereverItStands) {
     const std::string home = passwordDatabaseHome();
     ASSERT_FALSE(home.empty());
     // The environment must not steer where the cleaner looks.
-    ::setenv("HOME", "/nonexistent-home-from-the-environment", 1);
+    velmor::testing::ScopedEnvironment environmentHome("HOME", "/nonexistent-home-from-the-environment");
 
     struct Case {
         const char* path;
@@ -37,6 +40,7 @@ TEST(PathExpansion, TildeIsTheRealHomeWhereverItStands) {
 }
 
 TEST(PathExpansion, FindURLsKeepThePathOrder) {
+    velmor::ScopedMainRunLoop main;
     FileFinderCategory category;
     category.paths = {"/b", "~/a", "/b"};
     auto urls = findURLs(category);
@@ -49,6 +53,7 @@ TEST(PathExpansion, FindURLsKeepThePathOrder) {
 }
 
 TEST(PathExpansion, SearchPathsMustBeAbsolute) {
+    velmor::ScopedMainRunLoop main;
     for (const char* path : {"", "Documents", "./x", "../x"}) {
         FileFinderCategory category;
         category.paths = {"/b", path};

@@ -40,16 +40,6 @@ TEST(CleanableNode, FolderRowsOfASearchTree) {
     EXPECT_TRUE(children->at(1)->children()->empty());
 }
 
-TEST(CleanableNode, KeptValuesCanBeReplaced) {
-    auto row = CleanableNode::item(item("/r/x.bin", 5));
-    EXPECT_EQ(row->size(), 5);
-    row->setSize(7);
-    EXPECT_EQ(row->size(), 7);
-    row->setDisplayName("shown");
-    EXPECT_EQ(row->displayName(), "shown");
-    EXPECT_FALSE(row->children());
-}
-
 TEST(CleanableNode, AWholeResultIsOneLine) {
     FileFinderCategory category;
     category.id = "caches";

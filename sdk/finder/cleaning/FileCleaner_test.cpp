@@ -273,6 +273,26 @@ TEST(FileCleaner, TheFolderPassStaysStrictlyInsideWholeRootComponents) {
     EXPECT_TRUE(exists(tmp / "r/ab")) << "a root is never removed";
 }
 
+TEST(FileCleaner, WithTheFolderPassTheDeepestEntriesGoFirst) {
+    TemporaryDirectory tmp;
+    tmp.writeFile("r/a.txt");
+    tmp.writeFile("r/b.txt");
+    // Entries below a plain file cannot be removed, so each leaves an error in the order it was met.
+    const auto given = urls({tmp / "r/a.txt/x", tmp / "r/a.txt/x/y", tmp / "r/b.txt/z"});
+    auto errorPaths = [](const CleaningResult& result) {
+        std::vector<std::string> paths;
+        for (const auto& error : result.errors) {
+            paths.push_back(error.path);
+        }
+        return paths;
+    };
+    FileCleaner cleaner;
+    EXPECT_EQ(errorPaths(clean(cleaner, given, urls({tmp / "r"}), true).result),
+              (std::vector<std::string>{tmp / "r/b.txt/z", tmp / "r/a.txt/x/y", tmp / "r/a.txt/x"}));
+    EXPECT_EQ(errorPaths(clean(cleaner, given, urls({tmp / "r"}), false).result),
+              (std::vector<std::string>{tmp / "r/a.txt/x", tmp / "r/a.txt/x/y", tmp / "r/b.txt/z"}));
+}
+
 TEST(FileCleaner, APermissionFailureIsReportedWithItsPathAndTheRunGoesOn) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root to fork a child that drops to an unprivileged user";

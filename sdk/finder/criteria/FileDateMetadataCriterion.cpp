@@ -1,9 +1,12 @@
 #include "sdk/finder/criteria/FileDateMetadataCriterion.hpp"
 
+#include "platform/coding/Value.hpp"
 #include "platform/error/Error.hpp"
 #include "platform/metadata/MetadataAttributes.hpp"
 #include "platform/metadata/MetadataItem.hpp"
 #include "sdk/finder/criteria/Comparison.hpp"
+
+#include <cmath>
 
 namespace sweepkit {
 
@@ -41,7 +44,18 @@ const KeyEntry& entry(Key key) {
 } // namespace
 
 Date secondsBefore(Date now, double seconds) {
-    return now - std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds));
+    // Exact to the clock's tick where the limit and the result fit the clock; otherwise saturated
+    // at its range, so a limit of any size (or an infinite one) cannot overflow it.
+    constexpr double largestExactSeconds = 9e9;
+    if (std::isfinite(seconds) && std::abs(seconds) < largestExactSeconds) {
+        const auto offset =
+            std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds));
+        Date::rep result = 0;
+        if (!__builtin_sub_overflow(now.time_since_epoch().count(), offset.count(), &result)) {
+            return Date(Date::duration(result));
+        }
+    }
+    return velmor::coding::Date::timePointSince1970(secondsSince1970(now) - seconds);
 }
 
 double secondsSince1970(Date date) {

@@ -15,7 +15,8 @@ class FileMatchingCriterion {
 public:
     virtual ~FileMatchingCriterion() = default;
 
-    // Never throws: an entry without a usable value simply does not match.
+    // An entry without a usable value simply does not match. Throws only when the answer cannot be
+    // worked out (a name matcher's engine failing): that is an error for the entry, never an answer.
     virtual bool matches(const FileSystemItem& item) const = 0;
     // The same condition for the metadata index. Throws `SpotlightFileFinderAnalyzerError` when the
     // index cannot express it.

@@ -22,7 +22,10 @@ std::string replaceAll(std::string text, std::string_view from, std::string_view
 } // namespace
 
 FileNameCriterion::FileNameCriterion(std::string expression, std::string indexPattern)
-    : regularExpression_(std::move(expression), RegularExpression::Options{.caseInsensitive = true}),
+    // Names are matched without backtracking: a pattern like *a*a*a*a*b must not run away on a long
+    // name, nor give up and pass for no match.
+    : regularExpression_(std::move(expression),
+                         RegularExpression::Options{.caseInsensitive = true, .withoutBacktracking = true}),
       spotlightPredicate_(ComparisonPredicate::make(velmor::metadata::NSMetadataItemFSNameKey,
                                                     ComparisonOperator::like, std::move(indexPattern),
                                                     {.caseInsensitive = true})) {}

@@ -40,6 +40,14 @@ TEST(FileNameCriterion, WildcardsMatchWholeNames) {
     }
 }
 
+TEST(FileNameCriterion, ManyWildcardsOnALongNameGiveTheTrueAnswer) {
+    const auto criterion = FileNameCriterion::initWithWildcard("*a*a*a*a*a*a*a*a*b*c");
+    const std::string matching = "/h/" + std::string(120, 'a') + "b" + std::string(120, 'A') + "c";
+    const std::string missing = "/h/" + std::string(120, 'a') + "c" + std::string(120, 'a') + "b";
+    EXPECT_TRUE(criterion.matches(itemAt(matching)));
+    EXPECT_FALSE(criterion.matches(itemAt(missing)));
+}
+
 TEST(FileNameCriterion, ExtensionsMatchTheEndOfTheName) {
     struct Case {
         std::string extension;

@@ -19,6 +19,7 @@
 #include <latch>
 #include <set>
 #include <sys/stat.h>
+#include <thread>
 
 namespace sweepkit {
 namespace {
@@ -208,6 +209,37 @@ TEST(SpotlightFileFinderAnalyzer, AnIndexStillGatheringAtTheTimeLimitIsGivenUp) 
     auto everything = StatCriterionFactory::sizeGreaterThan(-1);
     EXPECT_EQ(failure([&] { analyze(impatient, {dir / "full"}, *everything); }),
               Case::timeoutWaitingForResults);
+}
+
+TEST(SpotlightFileFinderAnalyzer, TheSharedEngineWaitsThirtySeconds) {
+    EXPECT_EQ(SpotlightEngine::shared().requestTimeout, 30.0);
+}
+
+TEST(SpotlightFileFinderAnalyzer, AGatheringQueryIsLookedAtEveryTenthOfASecond) {
+    TemporaryDirectory dir;
+    dir.writeFile("r/f", "x");
+    FixtureIndex index(dir.path());
+    index.index->holdGathering(true);
+    auto clock = std::make_shared<velmor::ManualTimerService>();
+    velmor::ScopedTimerService scope(clock);
+    const SpotlightEngine engine;
+    auto everything = StatCriterionFactory::sizeGreaterThan(-1);
+
+    auto search =
+        velmor::Task<AnalysisResult>::start([&] { return analyze(engine, {dir / "r"}, *everything); });
+    ASSERT_TRUE(clock->waitForPending(1)) << "the query never waits";
+
+    // A poll before 0.1 s finds the query still gathering and waits again, now past 0.1 s.
+    clock->advance(0.09);
+    ASSERT_TRUE(clock->waitForPending(1));
+    index.index->holdGathering(false);
+    // A poll at 0.1 s finds it done.
+    clock->advance(0.01);
+    for (int check = 0; check < 1000 && !search.isFinished(); ++check) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(search.isFinished()) << "no poll at 0.1 s";
+    EXPECT_EQ(search.value().flattenedItems().size(), 1u);
 }
 
 TEST(SpotlightFileFinderAnalyzer, ACancelledSearchReturnsWhatWasGatheredAndSaysSo) {

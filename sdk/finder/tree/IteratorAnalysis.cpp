@@ -22,6 +22,11 @@ void IteratorAnalysis::run() {
             return;
         }
     }
+    // A walk that ends with folders still open was given up (its error event is among the errors):
+    // what was judged inside them is a result all the same.
+    while (!currentFolderNodeStack.empty()) {
+        leaveDirectory();
+    }
 }
 
 void IteratorAnalysis::handle(const Event& event) {
@@ -102,7 +107,14 @@ void IteratorAnalysis::unreadableDirectory(const Event& event) {
 }
 
 void IteratorAnalysis::judge(FileSystemItem item) {
-    if (criterion_.matches(item)) {
+    bool matches = false;
+    try {
+        matches = criterion_.matches(item);
+    } catch (const velmor::ComponentError& failure) {
+        // Neither a match nor a miss: the entry is reported and not kept.
+        errors.push_back(ProcessingError{failure.toError(), item.url.path()});
+    }
+    if (matches) {
         // Only what may be deleted later pays for the birth time that tells a reused inode apart.
         item.metadata = velmor::withBirthTime(item.url.path(), item.metadata);
         if (foundItemCallback_) {

@@ -26,7 +26,8 @@ struct FolderNode {
 
 // The walk of one root: turns the iterator's events into matching items and the folders on the way
 // to them, packages taken whole. Cancellation of the current task is checked before the first
-// event and after every event; a walk stopped by it keeps only its finished top-level nodes.
+// event and after every event; a walk stopped by it keeps only its finished top-level nodes. A walk
+// that the iterator gives up keeps everything judged so far: its open folders are closed into nodes.
 class IteratorAnalysis {
 public:
     // The criterion and the callbacks are borrowed for the life of the analysis; an empty callback

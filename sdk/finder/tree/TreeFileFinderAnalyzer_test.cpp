@@ -6,9 +6,11 @@
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "sdk/finder/RecordingLogger.hpp"
 #include "sdk/finder/criteria/FileNameCriterion.hpp"
+#include "sdk/finder/criteria/NotMatchingCriterion.hpp"
 #include "sdk/finder/criteria/OrMatchingCriterion.hpp"
 #include "sdk/finder/criteria/StatCriterionFactory.hpp"
 #include "sdk/finder/records/RoundedSize.hpp"
+#include "sdk/finder/tree/BundleHandler.hpp"
 
 #include <gtest/gtest.h>
 
@@ -182,9 +184,25 @@ TEST(TreeFileFinderAnalyzer, APackageDeeperThanAnyPathCallReachesIsStillOnePacka
     ::close(package);
     ::close(folder);
 
+    // The package is told from its name and the walk's record alone, whatever its depth.
+    velmor::Stat folderRecord{};
+    folderRecord.st_mode = S_IFDIR | 0755;
+    EXPECT_TRUE(BundleHandler::isPackage(velmor::URL::fileURL(deepPath + "/Deep.app"), folderRecord));
+
+    // The walk either finds the package as one item or reports it with its error; its contents
+    // are never judged on their own, and nothing there is dropped silently.
     auto s = search({dir / "deep"}, *named("*.app"));
-    EXPECT_EQ(s.found, std::vector<std::string>{deepPath + "/Deep.app"})
-        << "the package's contents are not judged on their own";
+    const std::string packagePath = deepPath + "/Deep.app";
+    for (const auto& found : s.found) {
+        EXPECT_EQ(found, packagePath) << "the package's contents are not judged on their own";
+    }
+    if (s.found.empty()) {
+        bool reported = false;
+        for (const auto& error : s.result.errors) {
+            reported = reported || error.path == packagePath || packagePath.starts_with(error.path + "/");
+        }
+        EXPECT_TRUE(reported) << "an entry beyond the longest path is reported with its error";
+    }
     EXPECT_FALSE(velmor::FileRemover().removeItem(dir / "deep")); // beyond what the fixture's cleanup reaches
 }
 
@@ -338,17 +356,27 @@ private:
     std::size_t position_ = 0;
 };
 
-TEST(IteratorAnalysis, RecordsFailuresAndIgnoresTheKindsItDoesNotJudge) {
-    TemporaryDirectory dir; // the package test reads the folder's type from disk
-    dir.makeDirectory("X.app");
-    const std::string r = dir.path();
+// The records of the scripted walks: folders, and files of 700 bytes, on 512-byte blocks.
+velmor::Stat scriptedDirectory() {
     velmor::Stat directory;
     directory.st_mode = S_IFDIR | 0755;
     directory.st_blksize = 512;
+    return directory;
+}
+velmor::Stat scriptedFile() {
     velmor::Stat file;
     file.st_mode = S_IFREG | 0644;
     file.st_size = 700;
     file.st_blksize = 512;
+    return file;
+}
+
+TEST(IteratorAnalysis, RecordsFailuresAndIgnoresTheKindsItDoesNotJudge) {
+    TemporaryDirectory dir; // the package test reads the folder's type from disk
+    dir.makeDirectory("X.app");
+    const std::string r = dir.path();
+    const velmor::Stat directory = scriptedDirectory();
+    const velmor::Stat file = scriptedFile();
     const auto failure = velmor::Error::posix(EIO);
     ScriptedIterator iterator({
         Event::leaveDirectory(r, directory),
@@ -395,6 +423,85 @@ TEST(IteratorAnalysis, RecordsFailuresAndIgnoresTheKindsItDoesNotJudge) {
     ASSERT_EQ(root.children.size(), 2u);
     EXPECT_EQ(root.children[1].asItem()->metadata.st_size, 0);
     EXPECT_FALSE(root.children[1].asItem()->hasDeletePermission);
+}
+
+TEST(IteratorAnalysis, AWalkGivenUpKeepsWhatItJudgedAndItsError) {
+    const std::string r = "/walked";
+    const velmor::Stat directory = scriptedDirectory();
+    const velmor::Stat file = scriptedFile();
+    const auto givenUp = velmor::Error::posix(ENOENT);
+    // The walk stops inside r/a/b, the way fts does when a folder is moved from under it.
+    ScriptedIterator iterator({
+        Event::enterDirectory(r, directory, true),
+        Event::file(r + "/top.log", file, true),
+        Event::enterDirectory(r + "/a", directory, true),
+        Event::enterDirectory(r + "/a/b", directory, true),
+        Event::file(r + "/a/b/deep.log", file, true),
+        Event::error(r, givenUp),
+    });
+    auto everything = StatCriterionFactory::sizeGreaterThan(-1);
+    FileFinderAnalyzer::FoundItemCallback onFound;
+    FileFinderAnalyzer::ProcessedItemCallback onProcessed;
+    IteratorAnalysis analysis(iterator, *everything, onFound, onProcessed);
+    analysis.run();
+
+    ASSERT_EQ(analysis.errors.size(), 1u);
+    EXPECT_EQ(analysis.errors[0].path, r);
+    EXPECT_EQ(analysis.errors[0].error, givenUp);
+    EXPECT_TRUE(analysis.currentFolderNodeStack.empty());
+    ASSERT_EQ(analysis.rootNodes.size(), 1u);
+    const auto& root = *analysis.rootNodes[0].asFolder();
+    EXPECT_EQ(analysis.rootNodes[0].url().path(), r);
+    EXPECT_EQ(root.contentSize, 2048);
+    ASSERT_EQ(root.children.size(), 2u);
+    EXPECT_EQ(root.children[0].url().path(), r + "/top.log");
+    const auto& a = *root.children[1].asFolder();
+    EXPECT_EQ(a.contentSize, 1024);
+    ASSERT_EQ(a.children.size(), 1u);
+    EXPECT_EQ(a.children[0].asFolder()->children.at(0).url().path(), r + "/a/b/deep.log");
+}
+
+// A criterion whose engine fails on names containing "fail".
+class FailingCriterion : public FileMatchingCriterion {
+public:
+    bool matches(const FileSystemItem& item) const override {
+        if (item.url.path().find("fail") != std::string::npos) {
+            throw velmor::ErrorException(velmor::Error("test.matching", -47));
+        }
+        return true;
+    }
+    velmor::metadata::PredicatePointer spotlightPredicate() const override {
+        throw std::logic_error("unused");
+    }
+    bool includes(const FileMatchingCriterion&) const override { return false; }
+    std::string description() const override { return "FailingCriterion"; }
+};
+
+TEST(IteratorAnalysis, ACriterionThatCannotAnswerIsAnErrorForTheEntry) {
+    const velmor::Stat directory = scriptedDirectory();
+    const velmor::Stat file = scriptedFile();
+    FailingCriterion failing;
+    NotMatchingCriterion negated(std::make_shared<const FailingCriterion>());
+    for (const FileMatchingCriterion* criterion : {static_cast<const FileMatchingCriterion*>(&failing),
+                                                   static_cast<const FileMatchingCriterion*>(&negated)}) {
+        ScriptedIterator iterator({
+            Event::enterDirectory("/r", directory, true),
+            Event::file("/r/fail.log", file, true),
+            Event::leaveDirectory("/r", directory),
+        });
+        std::vector<std::string> found;
+        FileFinderAnalyzer::FoundItemCallback onFound = [&](const FileSystemItem& item) {
+            found.push_back(item.url.path());
+        };
+        FileFinderAnalyzer::ProcessedItemCallback onProcessed;
+        IteratorAnalysis analysis(iterator, *criterion, onFound, onProcessed);
+        analysis.run();
+        EXPECT_TRUE(found.empty()) << criterion->description();
+        EXPECT_TRUE(analysis.rootNodes.empty()) << criterion->description();
+        ASSERT_EQ(analysis.errors.size(), 1u) << criterion->description();
+        EXPECT_EQ(analysis.errors[0].path, "/r/fail.log");
+        EXPECT_EQ(analysis.errors[0].error, velmor::Error("test.matching", -47));
+    }
 }
 
 TEST(BundleHandler, FinishesOnlyTheCurrentPackage) {

@@ -19,7 +19,7 @@ public:
 
 private:
     TreeFileFinderEngine() = default;
-    velmor::Actor actor_{"com.velmor.sweepkit.TreeFileFinderEngine"};
+    velmor::Actor actor_{"com.velmor.sweepkit.TreeFileFinderEngine", velmor::Actor::Reentrancy::nonReentrant};
 };
 
 } // namespace sweepkit
