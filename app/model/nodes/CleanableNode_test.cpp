@@ -92,9 +92,12 @@ TEST(CleanableNode, OnlyFoldersAreNamedAfterTheirVolume) {
     folder.st_mode = S_IFDIR | 0755;
     const auto root = URL::fileURL("/");
     EXPECT_EQ(CleanableNode::item(FileSystemItem{root, file, true})->displayName(), "/");
-    EXPECT_EQ(CleanableNode::node(FileSystemNode::item(FileSystemItem{root, file, true}))->displayName(), "/");
-    EXPECT_EQ(CleanableNode::item(FileSystemItem{root, folder, true})->displayName(), velmor::localizedName(root));
-    EXPECT_EQ(CleanableNode::node(FileSystemNode::folder(root, 0, {}))->displayName(), velmor::localizedName(root));
+    EXPECT_EQ(CleanableNode::node(FileSystemNode::item(FileSystemItem{root, file, true}))->displayName(),
+              "/");
+    EXPECT_EQ(CleanableNode::item(FileSystemItem{root, folder, true})->displayName(),
+              velmor::localizedName(root));
+    EXPECT_EQ(CleanableNode::node(FileSystemNode::folder(root, 0, {}))->displayName(),
+              velmor::localizedName(root));
 }
 
 TEST(CleanableNode, TellsWhetherItOpensWithoutMakingChildren) {
