@@ -1,12 +1,19 @@
-# velmor_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
-# Builds one GoogleTest executable and registers each of its tests with ctest.
+# velmor_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [MAIN <target>])
+# Builds one GoogleTest executable and registers each of its tests with ctest. MAIN names a library
+# that brings its own main() (the interface tests make their application there); without it,
+# GoogleTest's own main is linked.
 function(velmor_add_test name)
   if(NOT VELMOR_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "MAIN" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  if(ARG_MAIN)
+    set(main ${ARG_MAIN})
+  else()
+    set(main GTest::gtest_main)
+  endif()
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} ${main} GTest::gtest GTest::gmock)
   # Labels are set once the tests are discovered: a list handed through the discovery's PROPERTIES
   # loses its separators on the way, so several labels would turn into properties of their own.
   gtest_discover_tests(${name} TEST_LIST ${name}_TESTS DISCOVERY_TIMEOUT 60)

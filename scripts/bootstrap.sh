@@ -14,6 +14,9 @@ packages=(
   libsystemd-dev
   libplist-dev
   libpcre2-dev
+  qt6-base-dev
+  qt6-svg-dev
+  fonts-dejavu-core
 )
 
 missing=()

@@ -13,6 +13,7 @@ run_tests() {
 echo "== build"
 scripts/build.sh build -DCMAKE_BUILD_TYPE=Debug
 run_tests build
+echo "== pictures of the interface's states: $PWD/build/screenshots"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMOR_SANITIZE=address
