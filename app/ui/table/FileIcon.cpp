@@ -1,5 +1,7 @@
 #include "app/ui/table/FileIcon.hpp"
 
+#include "platform/fs/Descriptor.hpp"
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QMimeDatabase>
@@ -43,22 +45,6 @@ QMimeType typeByName(const QMimeDatabase& database, const QString& name) {
                                 : candidates.front();
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 } // namespace
 
 QMimeType entryMimeType(const std::string& path, mode_t mode) {
@@ -69,7 +55,7 @@ QMimeType entryMimeType(const std::string& path, mode_t mode) {
     const QString name = QFileInfo(QString::fromStdString(path)).fileName();
     // Reading the content would move the access time, which the table shows and the old-files
     // category goes by: only a descriptor that leaves it alone may read.
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NOATIME | O_NONBLOCK | O_CLOEXEC));
+    velmor::Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NOATIME | O_NONBLOCK | O_CLOEXEC));
     struct ::stat status {};
     if (file.get() < 0 || ::fstat(file.get(), &status) != 0) {
         return typeByName(database, name);
