@@ -1,6 +1,9 @@
 // The main of the interface tests: one application for the whole run, drawn offscreen, so that
 // every machine (and CI, which has no display) draws the same pictures.
 
+#include "app/ui/look/DarkLook.hpp"
+#include "app/ui/runtime/QtMainExecutor.hpp"
+
 #include <QApplication>
 #include <QFont>
 #include <QLocale>
@@ -23,5 +26,11 @@ int main(int argc, char** argv) {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     // A font every machine has (fonts-dejavu-core), so pictures do not depend on the desktop.
     QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 10));
-    return RUN_ALL_TESTS();
+    marrowdale::applyDarkLook(application);
+    // As in the program: the executor is in place before any model object is made.
+    velmor::MainActor::install(std::make_shared<marrowdale::QtMainExecutor>());
+
+    const int status = RUN_ALL_TESTS();
+    velmor::MainActor::uninstall();
+    return status;
 }

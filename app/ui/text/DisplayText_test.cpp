@@ -1,0 +1,55 @@
+#include "app/ui/text/DisplayText.hpp"
+
+#include "app/ui/testing/Screenshots.hpp"
+
+#include <QLabel>
+#include <QTextDocument>
+
+#include <gtest/gtest.h>
+
+namespace marrowdale {
+namespace {
+
+const QString replacement(QChar::ReplacementCharacter);
+
+TEST(DisplayText, IllFormedBytesAndControlCharactersBecomeReplacementCharacters) {
+    struct Case {
+        std::string bytes;
+        QString shown;
+    };
+    const Case cases[] = {
+        {"résumé 2024.pdf", QString::fromUtf8("résumé 2024.pdf")},
+        {"", ""},
+        {"a\xff"
+         "b",
+         "a" + replacement + "b"},
+        {"line\nbreak\ttab\r", "line" + replacement + "break" + replacement + "tab" + replacement},
+        {"\x1b[31mred", replacement + "[31mred"},
+        {"del\x7f", "del" + replacement},
+        {"next\xc2\x85line", "next" + replacement + "line"}, // U+0085, a control character of its own
+        {"\xe2\x82", replacement},                           // a cut-off sequence
+        {"%@ %1 <b>", "%@ %1 <b>"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(displayText(c.bytes), c.shown) << c.bytes;
+    }
+}
+
+TEST(DisplayText, NamesThatLookLikeMarkupAreShownAsTheyStand) {
+    const std::string name = "<b>a</b>.txt";
+    QLabel label;
+    label.setText("<i>earlier</i>");
+    setDisplayText(label, name);
+    EXPECT_EQ(label.textFormat(), Qt::PlainText);
+    EXPECT_EQ(label.text(), QString::fromStdString(name));
+    testing::saveScreenshot(label, "display-text-markup-name");
+
+    QTextDocument tooltip;
+    tooltip.setHtml(toolTipText(name + "  & more"));
+    EXPECT_EQ(tooltip.toPlainText(), QString::fromStdString(name + "  & more"));
+    tooltip.setHtml(toolTipText("a\xff"));
+    EXPECT_EQ(tooltip.toPlainText(), "a" + replacement);
+}
+
+} // namespace
+} // namespace marrowdale
