@@ -1,5 +1,7 @@
 #include "platform/bundle/Bundle.hpp"
 
+#include "platform/bundle/PreferredLanguages.hpp"
+
 #include "platform/coding/Decoding.hpp"
 #include "platform/coding/PropertyList.hpp"
 
@@ -14,8 +16,10 @@ namespace velmor {
 
 namespace {
 
-std::optional<coding::Object> readInfoDictionary(const URL& bundleURL) {
-    std::ifstream file(bundleURL.appendingPathComponent("Info.plist").path(), std::ios::binary);
+// The top-level dictionary of the property list at `url`; nothing when there is no such file or it
+// holds no readable dictionary.
+std::optional<coding::Object> readDictionary(const URL& url) {
+    std::ifstream file(url.path(), std::ios::binary);
     if (!file) {
         return std::nullopt;
     }
@@ -26,9 +30,15 @@ std::optional<coding::Object> readInfoDictionary(const URL& bundleURL) {
             return *dictionary;
         }
     } catch (const coding::DecodingError&) {
-        // An unreadable information dictionary is treated as none.
+        // An unreadable file is treated as none.
     }
     return std::nullopt;
+}
+
+std::string developmentRegion(const std::optional<coding::Object>& info) {
+    const coding::Value* region = info ? info->find("CFBundleDevelopmentRegion") : nullptr;
+    const std::string* text = region ? region->get<std::string>() : nullptr;
+    return text && !text->empty() ? *text : "en";
 }
 
 std::string executableFolder() {
@@ -44,7 +54,26 @@ std::string executableFolder() {
 
 } // namespace
 
-Bundle::Bundle(URL bundleURL) : url_(std::move(bundleURL)), info_(readInfoDictionary(url_)) {}
+Bundle::Bundle(URL bundleURL)
+    : url_(std::move(bundleURL)), info_(readDictionary(url_.appendingPathComponent("Info.plist"))) {
+    std::vector<std::string> languages = preferredLanguages();
+    languages.push_back(developmentRegion(info_));
+    for (const auto& language : languages) {
+        auto table = readDictionary(url_.appendingPathComponent("Resources")
+                                        .appendingPathComponent(language + ".lproj")
+                                        .appendingPathComponent("Localizable.strings"));
+        if (!table) {
+            continue;
+        }
+        StringTable texts;
+        for (const auto& [key, value] : *table) {
+            if (auto text = value.get<std::string>()) {
+                texts.emplace(key, *text);
+            }
+        }
+        stringTables_.push_back(std::move(texts));
+    }
+}
 
 const Bundle& Bundle::main() {
     static const Bundle bundle(mainBundleURL());
@@ -79,6 +108,23 @@ std::optional<std::string> Bundle::bundleIdentifier() const {
         return *text;
     }
     return std::nullopt;
+}
+
+std::string Bundle::localizedString(const std::string& key) const {
+    for (const auto& table : stringTables_) {
+        if (auto found = table.find(key); found != table.end()) {
+            return found->second;
+        }
+    }
+    return key;
+}
+
+std::string Bundle::localizedString(const std::string& key, const std::string& argument) const {
+    std::string text = localizedString(key);
+    if (auto placeholder = text.find("%@"); placeholder != std::string::npos) {
+        text.replace(placeholder, 2, argument);
+    }
+    return text;
 }
 
 } // namespace velmor

@@ -5,11 +5,14 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace velmor {
 
 // A folder holding an "Info.plist" (XML or binary property list) and its resources. Its information
-// dictionary is read once, when the bundle is made; the bundle is immutable afterwards.
+// dictionary and string tables are read once, when the bundle is made; the bundle is immutable
+// afterwards.
 class Bundle {
 public:
     static constexpr const char* mainBundleEnvironmentKey = "VELMOR_MAIN_BUNDLE";
@@ -31,9 +34,22 @@ public:
     // The "CFBundleIdentifier" text; nothing when it is missing or not a string.
     std::optional<std::string> bundleIdentifier() const;
 
+    // The text of `key` in the user's language: looked up in "Resources/<language>.lproj/
+    // Localizable.strings" (a property-list dictionary of texts) for each preferred language, then
+    // for the development region ("CFBundleDevelopmentRegion", else "en"); the key itself when no
+    // table holds it.
+    std::string localizedString(const std::string& key) const;
+    // The text of a key that takes one argument, whose "%@" the argument replaces once, as it
+    // stands: nothing in the argument is read as a placeholder.
+    std::string localizedString(const std::string& key, const std::string& argument) const;
+
 private:
+    using StringTable = std::unordered_map<std::string, std::string>;
+
     URL url_;
     std::optional<coding::Object> info_;
+    // The tables of the languages to try, in order.
+    std::vector<StringTable> stringTables_;
 };
 
 } // namespace velmor

@@ -1,4 +1,5 @@
 #include "platform/bundle/Bundle.hpp"
+#include "platform/bundle/PreferredLanguages.hpp"
 
 #include "platform/testing/InfoPlist.hpp"
 
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <unistd.h>
 
 namespace velmor {
@@ -81,6 +83,112 @@ TEST(Bundle, MainBundleIsTheExecutablesFolderUnlessTheEnvironmentNamesOne) {
     ::setenv(Bundle::mainBundleEnvironmentKey, "/opt/Marrowdale", 1);
     EXPECT_EQ(Bundle::mainBundleURL().path(), "/opt/Marrowdale");
     ::unsetenv(Bundle::mainBundleEnvironmentKey);
+}
+
+// Sets the locale variables for one case and puts back what was there.
+class LocaleEnvironment {
+public:
+    explicit LocaleEnvironment(std::map<std::string, std::string> values) {
+        for (const char* name : names) {
+            if (const char* old = std::getenv(name)) {
+                saved_[name] = old;
+            }
+            ::unsetenv(name);
+        }
+        for (const auto& [name, value] : values) {
+            ::setenv(name.c_str(), value.c_str(), 1);
+        }
+    }
+    ~LocaleEnvironment() {
+        for (const char* name : names) {
+            ::unsetenv(name);
+        }
+        for (const auto& [name, value] : saved_) {
+            ::setenv(name.c_str(), value.c_str(), 1);
+        }
+    }
+
+private:
+    static constexpr const char* names[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+    std::map<std::string, std::string> saved_;
+};
+
+std::string stringsTable(const std::map<std::string, std::string>& texts) {
+    std::string entries;
+    for (const auto& [key, text] : texts) {
+        entries += "<key>" + key + "</key><string>" + text + "</string>";
+    }
+    return velmor::testing::infoPlistText(entries);
+}
+
+TEST(Bundle, PreferredLanguagesComeInGettextOrder) {
+    struct Case {
+        std::map<std::string, std::string> environment;
+        std::vector<std::string> languages;
+    };
+    const Case cases[] = {
+        {{}, {}},
+        {{{"LANG", "de_DE.UTF-8"}}, {"de_DE", "de"}},
+        {{{"LANG", "de_AT.UTF-8@euro"}}, {"de_AT", "de"}},
+        {{{"LC_ALL", "C.UTF-8"}, {"LANG", "de_DE"}}, {}},
+        {{{"LC_MESSAGES", "fr_FR"}, {"LANG", "de_DE"}}, {"fr_FR", "fr"}},
+        {{{"LANGUAGE", "pt_BR:fr::de"}, {"LANG", "fr_CA.UTF-8"}}, {"pt_BR", "pt", "fr", "de", "fr_CA"}},
+        {{{"LANGUAGE", "../../etc/x:POSIX"}, {"LANG", "en_GB"}}, {"en_GB", "en"}},
+    };
+    for (const auto& c : cases) {
+        LocaleEnvironment environment(c.environment);
+        EXPECT_EQ(preferredLanguages(), c.languages) << ::testing::PrintToString(c.environment);
+    }
+}
+
+TEST(Bundle, LocalizedStringsFollowTheUsersLanguagesThenTheDevelopmentRegion) {
+    velmor::testing::TemporaryDirectory dir;
+    writeInfoPlist(dir, "<key>CFBundleDevelopmentRegion</key><string>en</string>");
+    dir.writeFile("Resources/en.lproj/Localizable.strings",
+                  stringsTable({{"Greeting", "Hello"}, {"OnlyEnglish", "English"}}));
+    dir.writeFile("Resources/de.lproj/Localizable.strings", stringsTable({{"Greeting", "Hallo"}}));
+    dir.writeFile("Resources/de_AT.lproj/Localizable.strings", stringsTable({{"Greeting", "Servus"}}));
+    dir.writeFile("Resources/fr.lproj/Localizable.strings", "not a property list");
+
+    struct Case {
+        std::map<std::string, std::string> environment;
+        const char* greeting;
+        const char* onlyEnglish;
+    };
+    const Case cases[] = {
+        {{}, "Hello", "English"},
+        {{{"LANG", "de_DE.UTF-8"}}, "Hallo", "English"},
+        {{{"LANG", "de_AT.UTF-8@euro"}}, "Servus", "English"},
+        {{{"LC_ALL", "C.UTF-8"}, {"LANG", "de_DE"}}, "Hello", "English"},
+        {{{"LANGUAGE", "fr:it:de"}, {"LANG", "en_US"}}, "Hallo", "English"},
+    };
+    for (const auto& c : cases) {
+        LocaleEnvironment environment(c.environment);
+        const Bundle bundle(URL::fileURL(dir.path()));
+        EXPECT_EQ(bundle.localizedString("Greeting"), c.greeting) << ::testing::PrintToString(c.environment);
+        EXPECT_EQ(bundle.localizedString("OnlyEnglish"), c.onlyEnglish);
+        EXPECT_EQ(bundle.localizedString("Missing.Key"), "Missing.Key");
+    }
+
+    // Without the development region in the information dictionary, English is the last resort.
+    LocaleEnvironment none(std::map<std::string, std::string>{{"LANG", "fr_FR"}});
+    dir.writeFile("Info.plist", velmor::testing::infoPlistText(""));
+    EXPECT_EQ(Bundle(URL::fileURL(dir.path())).localizedString("Greeting"), "Hello");
+    writeInfoPlist(dir, "<key>CFBundleDevelopmentRegion</key><string>de</string>");
+    EXPECT_EQ(Bundle(URL::fileURL(dir.path())).localizedString("Greeting"), "Hallo");
+    EXPECT_EQ(Bundle(URL::fileURL(dir.path())).localizedString("OnlyEnglish"), "OnlyEnglish");
+}
+
+TEST(Bundle, AnArgumentGoesInOnceAsItStands) {
+    LocaleEnvironment english(std::map<std::string, std::string>{});
+    velmor::testing::TemporaryDirectory dir;
+    dir.writeFile("Resources/en.lproj/Localizable.strings",
+                  stringsTable({{"Selected:%@", "Selected: %@"}, {"Twice:%@", "%@ and %@"}}));
+    const Bundle bundle(URL::fileURL(dir.path()));
+    EXPECT_EQ(bundle.localizedString("Selected:%@", "1.5 MB"), "Selected: 1.5 MB");
+    EXPECT_EQ(bundle.localizedString("Selected:%@", "100% %@ %1 %%"), "Selected: 100% %@ %1 %%");
+    EXPECT_EQ(bundle.localizedString("Twice:%@", "x"), "x and %@");
+    EXPECT_EQ(bundle.localizedString("Missing:%@", "x"), "Missing:x");
 }
 
 } // namespace

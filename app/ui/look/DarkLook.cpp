@@ -1,5 +1,7 @@
 #include "app/ui/look/DarkLook.hpp"
 
+#include "app/ui/assets/Assets.hpp"
+
 #include <QApplication>
 #include <QStyle>
 #include <QStyleFactory>
@@ -7,11 +9,12 @@
 namespace marrowdale {
 
 QPalette darkPalette() {
-    const QColor window(0x1c, 0x1d, 0x22);
-    const QColor base(0x25, 0x27, 0x2d);
-    const QColor raised(0x3a, 0x3d, 0x45);
-    const QColor accent(0x3d, 0x8b, 0xfd);
-    const QColor onAccent(Qt::white);
+    const QColor window = assets::customWindowBackgound.color();
+    const QColor base = assets::mainBoxFillColor.color();
+    const QColor raised = assets::mainBoxStrokeColor.color();
+    const QColor accent = assets::accentColor.color();
+    const QColor onAccent = assets::capsuleButtonTextColor.color();
+    // The catalogue names no text colour of its own: text is a light grey on every dark surface.
     const QColor text(0xe6, 0xe7, 0xea);
 
     QPalette palette;

@@ -3,6 +3,7 @@
 
 #include "app/ui/look/DarkLook.hpp"
 #include "app/ui/runtime/QtMainExecutor.hpp"
+#include "platform/bundle/Bundle.hpp"
 
 #include <QApplication>
 #include <QFont>
@@ -20,6 +21,8 @@ int main(int argc, char** argv) {
     ::tzset();
     ::setenv("LC_ALL", "C.UTF-8", 1);
     ::unsetenv("LANGUAGE");
+    // The texts come from the bundle the build lays out beside the program.
+    ::setenv(velmor::Bundle::mainBundleEnvironmentKey, MARROWDALE_BUNDLE_DIR, 1);
 
     ::testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
