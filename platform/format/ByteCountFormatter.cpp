@@ -37,6 +37,7 @@ std::string withoutTrailingZeros(std::string text) {
 
 std::string ByteCountFormatter::string(std::int64_t byteCount) const {
     static constexpr const char* units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    const char* kilo = style == Style::formatStyle ? "kB" : "KB";
     static constexpr int fractionDigits[] = {0, 1, 2, 2, 2, 2};
 
     const bool negative = byteCount < 0;
@@ -44,7 +45,7 @@ std::string ByteCountFormatter::string(std::int64_t byteCount) const {
         negative ? static_cast<std::uint64_t>(-(byteCount + 1)) + 1 : static_cast<std::uint64_t>(byteCount);
     std::string text;
     if (magnitude == 0 && allowsNonnumericFormatting) {
-        return "Zero KB";
+        return std::string("Zero ") + kilo;
     }
     if (magnitude < 1000) {
         text = std::to_string(magnitude) + (magnitude == 1 ? " byte" : " bytes");
@@ -63,7 +64,7 @@ std::string ByteCountFormatter::string(std::int64_t byteCount) const {
         }
         char buffer[64];
         std::snprintf(buffer, sizeof buffer, "%.*f", fractionDigits[unit], value);
-        text = withoutTrailingZeros(buffer) + " " + units[unit];
+        text = withoutTrailingZeros(buffer) + " " + (unit == 0 ? kilo : units[unit]);
     }
     if (negative) {
         text = "-" + text;

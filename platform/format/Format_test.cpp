@@ -38,6 +38,23 @@ TEST(ByteCountFormatter, DecimalFileStyle) {
     EXPECT_EQ(formatter.string(1'500'000), "1.5 MB (1,500,000 bytes)");
 }
 
+TEST(ByteCountFormatter, TheInterfacesStyleWritesALowerCaseKilo) {
+    struct Case {
+        std::int64_t bytes;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, "Zero kB"},      {1, "1 byte"},          {999, "999 bytes"},      {1000, "1 kB"},
+        {999'499, "999 kB"}, {999'500, "1 MB"},      {1'500'000, "1.5 MB"},   {1'234'567'890, "1.23 GB"},
+        {-1500, "-2 kB"},    {INT64_MAX, "9.22 EB"}, {INT64_MIN, "-9.22 EB"},
+    };
+    const ByteCountFormatter formatter = ByteCountFormatter::forInterface();
+    for (const auto& c : cases) {
+        EXPECT_EQ(formatter.string(c.bytes), c.text) << c.bytes;
+    }
+    EXPECT_EQ(ByteCountFormatter().string(1000), "1 KB") << "the classic style is unchanged";
+}
+
 TEST(DateFormatter, ShortDateAndTimeInTheLocale) {
     ::setenv("TZ", "UTC", 1);
     ::tzset();

@@ -1,5 +1,7 @@
 #include "app/model/nodes/CleanableNode.hpp"
 
+#include "app/model/nodes/SaturatingSum.hpp"
+
 #include "platform/fs/ResourceValues.hpp"
 #include "platform/fs/Volume.hpp"
 
@@ -79,7 +81,7 @@ std::int64_t CleanableNode::size() {
         } else {
             std::int64_t sum = 0;
             for (const auto& found : std::get<NonBrowsableResult>(payload_).result.flattenedItems()) {
-                sum += found.metadata.st_size;
+                sum = saturatingAdd(sum, found.metadata.st_size);
             }
             size_ = sum;
         }

@@ -1,5 +1,7 @@
 #include "app/model/nodes/Selection.hpp"
 
+#include "app/model/nodes/SaturatingSum.hpp"
+
 #include <algorithm>
 
 namespace marrowdale {
@@ -46,7 +48,7 @@ bool pruneCleanedNodes(const std::string& id, const CleanableNodePtr& replacemen
         }
         std::int64_t remaining = 0;
         for (const auto& child : *children) {
-            remaining += child->size();
+            remaining = saturatingAdd(remaining, child->size());
         }
         node->setSize(remaining);
         // A folder goes when nothing is left below it. (A folder that still holds entries of zero
