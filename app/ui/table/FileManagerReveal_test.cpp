@@ -1,11 +1,11 @@
 #include "app/ui/table/FileManagerReveal.hpp"
 
+#include "app/ui/testing/EventPump.hpp"
+
 #include "platform/testing/PrivateBus.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
-#include <QCoreApplication>
 #include <QDBusConnectionInterface>
-#include <QDeadlineTimer>
 #include <QObject>
 #include <QStringList>
 
@@ -17,6 +17,8 @@
 
 namespace marrowdale {
 namespace {
+
+using testing::pumpUntil;
 
 // Stands in for the desktop's file manager on the test's bus.
 class FileManagerService : public QObject {
@@ -33,14 +35,6 @@ public slots:
         startupId = startup;
     }
 };
-
-template <typename Done> bool pumpUntil(Done done) {
-    QDeadlineTimer deadline(10'000);
-    while (!done() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return done();
-}
 
 class FileManagerRevealTest : public ::testing::Test {
 protected:
