@@ -4,6 +4,7 @@
 #include "platform/testing/TemporaryDirectory.hpp"
 
 #include <QAbstractItemModelTester>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -84,11 +85,18 @@ TEST_F(FileTableModelTest, SortsALevelByEachColumnBothWays) {
     };
     model.setResult(level);
     EXPECT_EQ(shownNames(), (Names{"Zed", nfc, nfd, "apple", "b"})) << "a new table shows the largest first";
+    // Each re-sort is one layout change, with no signal per row.
+    QSignalSpy layouts(&model, &QAbstractItemModel::layoutChanged);
+    QSignalSpy moves(&model, &QAbstractItemModel::rowsMoved);
+    QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
     for (const auto& c : cases) {
         model.setSortOrder({columnComparator(c.column, c.order)});
         EXPECT_EQ(shownNames(), c.expected)
             << static_cast<int>(c.column) << (c.order == SortOrder::forward ? " up" : " down");
     }
+    EXPECT_EQ(layouts.count(), static_cast<int>(std::size(cases)));
+    EXPECT_EQ(moves.count(), 0);
+    EXPECT_EQ(changes.count(), 0);
 }
 
 TEST_F(FileTableModelTest, AFolderOpensOnlyWhenAskedAndFollowsReSorts) {
