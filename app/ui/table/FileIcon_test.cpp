@@ -57,15 +57,15 @@ TEST(FileIcon, WhatIsNoRegularFileIsTypedFromItsModeWithoutBeingOpened) {
         {tmp / "socket", S_IFSOCK | 0755, "inode/socket"},
         {tmp / "disk", S_IFBLK | 0660, "inode/blockdevice"},
     };
+    // Only our own pipe is watched: any process on the machine may open /dev/null meanwhile.
     int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(watch, 0);
     ASSERT_GE(::inotify_add_watch(watch, pipe.c_str(), IN_OPEN), 0);
-    ASSERT_GE(::inotify_add_watch(watch, "/dev/null", IN_OPEN), 0);
     for (const auto& c : cases) {
         EXPECT_EQ(entryMimeType(c.path, c.mode).name().toStdString(), c.expected) << c.path;
     }
     char events[4096];
-    EXPECT_LT(::read(watch, events, sizeof events), 0) << "an entry was opened";
+    EXPECT_LT(::read(watch, events, sizeof events), 0) << "the pipe was opened";
     ::close(watch);
 }
 

@@ -1,13 +1,13 @@
 #include "app/ui/table/FileManagerReveal.hpp"
 
-#include "app/ui/testing/EventPump.hpp"
-
 #include "platform/testing/PrivateBus.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
 #include <QDBusConnectionInterface>
 #include <QObject>
 #include <QStringList>
+
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -17,8 +17,6 @@
 
 namespace marrowdale {
 namespace {
-
-using testing::pumpUntil;
 
 // Stands in for the desktop's file manager on the test's bus.
 class FileManagerService : public QObject {
@@ -68,7 +66,7 @@ TEST_F(FileManagerRevealTest, TheFileManagerGetsTheExactUriOfTheEntry) {
     const auto url = velmor::URL::fileURL(tmp / "a\xFF"
                                                 "b");
     revealInFileManager(url, client);
-    ASSERT_TRUE(pumpUntil([&] { return !service.shownUris.isEmpty(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !service.shownUris.isEmpty(); }, 10'000));
     EXPECT_EQ(service.shownUris, QStringList{QString::fromStdString("file://" + tmp.path() + "/a%FFb")});
     EXPECT_EQ(service.startupId, QString());
 }
@@ -86,7 +84,7 @@ TEST_F(FileManagerRevealTest, WithoutAFileManagerTheParentFolderIsOpened) {
     revealInFileManager(velmor::URL::fileURL(tmp / "dir with space/a\xFF"
                                                    "b"),
                         client);
-    const bool ran = pumpUntil([&] { return velmor::testing::exists(opened); });
+    const bool ran = QTest::qWaitFor([&] { return velmor::testing::exists(opened); }, 10'000);
     ::setenv("PATH", path.c_str(), 1);
     ASSERT_TRUE(ran);
     std::stringstream text;

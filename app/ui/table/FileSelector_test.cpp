@@ -1,8 +1,8 @@
 #include "app/ui/table/FileSelector.hpp"
 
 #include "app/model/cleaner/Cleaner.hpp"
+#include "app/model/testing/DefinitionsBundle.hpp"
 #include "app/ui/table/FileTableModel.hpp"
-#include "app/ui/testing/EventPump.hpp"
 #include "app/ui/testing/Screenshots.hpp"
 #include "foundation/core/log/RecordingLogger.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
@@ -10,6 +10,8 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QTreeView>
+
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -20,14 +22,6 @@ namespace {
 
 using Ids = std::unordered_set<std::string>;
 using Kind = Cleaner::State::Kind;
-
-std::string definition(const std::string& id, const std::string& path) {
-    return "<dict><key>id</key><string>" + id + "</string><key>type</key><string>custom</string>" +
-           "<key>paths</key><array><string>" + path + "</string></array>" +
-           "<key>deleteEmptyFolders</key><false/><key>conditions</key>"
-           "<dict><key>fileIsDeletable</key><dict/></dict>"
-           "<key>engines</key><array><dict><key>fileTraversal</key><dict/></dict></array></dict>";
-}
 
 // A real scan of a small Downloads folder, shown in a file selector bound to the cleaner's selection
 // of old files.
@@ -42,14 +36,12 @@ protected:
                       "x");
         tmp.writeFile("Downloads/line\nbreak", "x");
         tmp.writeFile("Downloads/<b>bold", "x");
-        bundle.writeFile("Resources/parameters-categories.plist",
-                         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
-                         "<key>categories</key><array>" +
-                             definition("downloads", tmp / "Downloads") + "</array></dict></plist>");
+        testing::writeDefinitions(
+            bundle, {testing::definitionEntry("downloads", tmp / "Downloads", testing::deletableCondition)});
         cleaner = Cleaner::make([this](const std::string&) { return logger; },
                                 velmor::Bundle(velmor::URL::fileURL(bundle.path())));
         cleaner->scan();
-        ASSERT_TRUE(testing::pumpUntil([&] { return cleaner->state().kind == Kind::scanned; }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return cleaner->state().kind == Kind::scanned; }, 30'000));
     }
 
     CleanableNodes oldFiles() const {
@@ -216,7 +208,7 @@ TEST_F(FileSelectorTest, AFailedDeletionBadgesItsErrorRootOnly) {
     std::filesystem::rename(tmp / "Downloads/old/b.zip", tmp / "b.zip.orig");
     tmp.writeFile("Downloads/old/b.zip", "new content the user never saw");
     cleaner->clean();
-    ASSERT_TRUE(testing::pumpUntil([&] { return cleaner->state().kind == Kind::scanned; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cleaner->state().kind == Kind::scanned; }, 30'000));
 
     auto selector = makeSelector();
     auto& view = selector->view();
@@ -238,7 +230,7 @@ TEST_F(FileSelectorTest, AFailedDeletionBadgesItsErrorRootOnly) {
 
     // A new scan empties the error store: the badge goes with the next pass of the event loop.
     cleaner->scan();
-    ASSERT_TRUE(testing::pumpUntil([&] { return cleaner->state().kind == Kind::scanned; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cleaner->state().kind == Kind::scanned; }, 30'000));
     EXPECT_FALSE(model.data(rowOf(*selector, tmp / "Downloads/old"), FileTableModel::badgeRole).toBool());
 }
 

@@ -1,0 +1,37 @@
+#include "app/ui/header/ScanButton.hpp"
+
+#include "app/ui/observation/ObservationBridge.hpp"
+#include "app/ui/text/Localized.hpp"
+
+namespace marrowdale {
+
+ScanButton::ScanButton(std::shared_ptr<Cleaner> cleaner, QWidget* parent)
+    : QPushButton(parent), cleaner_(std::move(cleaner)),
+      bridge_(new ObservationBridge([this] { refresh(); }, this)) {
+    bridge_->observe(cleaner_);
+    connect(this, &QPushButton::clicked, this, &ScanButton::pressed);
+    refresh();
+}
+
+void ScanButton::flush() {
+    bridge_->flush();
+}
+
+void ScanButton::refresh() {
+    // The button needs no size: the status line below it shows that.
+    const HeaderPresentation presentation =
+        presentHeader(cleaner_->state().kind, !cleaner_->allSelectedIds().empty(), 0);
+    setText(localized(presentation.titleKey));
+    setEnabled(presentation.enabled);
+    action_ = presentation.action;
+}
+
+void ScanButton::pressed() {
+    // The press answers the state as it is now, not as last drawn.
+    flush();
+    if (isEnabled()) {
+        perform(action_, *cleaner_);
+    }
+}
+
+} // namespace marrowdale
