@@ -1,5 +1,6 @@
 #include "app/ui/table/FileManagerReveal.hpp"
 
+#include "platform/log/CaptureSink.hpp"
 #include "platform/testing/PrivateBus.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
@@ -90,6 +91,23 @@ TEST_F(FileManagerRevealTest, WithoutAFileManagerTheParentFolderIsOpened) {
     std::stringstream text;
     text << std::ifstream(opened).rdbuf();
     EXPECT_EQ(text.str(), "file://" + tmp.path() + "/dir%20with%20space/");
+}
+
+TEST_F(FileManagerRevealTest, WhenNothingCanShowTheEntryTheFailureIsLogged) {
+    auto sink = std::make_shared<velmor::log::CaptureSink>();
+    auto original = velmor::log::LogSink::install(sink);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", tmp.makeDirectory("empty").c_str(), 1); // no xdg-open anywhere
+
+    revealInFileManager(velmor::URL::fileURL(tmp / "lost.txt"), client);
+    const bool logged = QTest::qWaitFor([&] { return !sink->entries().empty(); }, 10'000);
+    ::setenv("PATH", path.c_str(), 1);
+    velmor::log::LogSink::install(original);
+    ASSERT_TRUE(logged);
+    const auto entry = sink->entries().front();
+    EXPECT_EQ(entry.category, "FileSelector");
+    EXPECT_EQ(entry.type, velmor::log::LogType::error);
+    EXPECT_NE(entry.message.find(tmp / "lost.txt"), std::string::npos) << entry.message;
 }
 
 } // namespace
