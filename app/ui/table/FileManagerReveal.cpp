@@ -2,6 +2,7 @@
 
 #include "foundation/core/log/OSLogLogger.hpp"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -41,7 +42,8 @@ void revealInFileManager(const velmor::URL& url, QDBusConnection bus) {
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     message << QStringList{uriOf(url)} << QString();
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message));
+    // Owned by the application, so a reply that never comes costs nothing past its end.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message), QCoreApplication::instance());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [url](QDBusPendingCallWatcher* finished) {
         if (finished->isError()) {
             openParentFolder(url);
