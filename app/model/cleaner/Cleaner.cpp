@@ -111,9 +111,11 @@ void Cleaner::scan() {
                 }
                 return collected;
             });
-            const bool cancelled = velmor::AnyTask::isCancelled();
             MainActor::run([&] {
+                // Asked on the main thread, where the press of stop happens: a stop pressed while
+                // the state still showed scanning always ends in stopped, however far the scan got.
                 if (self->isCurrent(run)) {
+                    const bool cancelled = velmor::AnyTask::isCancelled();
                     self->setState(cancelled ? State::stopped() : State::scanned(std::move(results)));
                 }
                 results.clear();
