@@ -20,6 +20,7 @@ packages=(
   qt6-base-dev
   qt6-svg-dev
   fonts-dejavu-core
+  dbus-daemon
 )
 
 missing=()

@@ -5,6 +5,8 @@
 #include "platform/fs/ResourceValues.hpp"
 #include "platform/fs/Volume.hpp"
 
+#include <sys/stat.h>
+
 namespace marrowdale {
 
 using sweepkit::FileSystemItem;
@@ -48,6 +50,10 @@ const std::string& CleanableNode::displayName() {
     if (!displayName_) {
         if (auto whole = std::get_if<NonBrowsableResult>(&payload_)) {
             displayName_ = whole->category.id;
+        } else if (const auto* found = foundItem(); found && !S_ISDIR(found->metadata.st_mode)) {
+            // Only a folder can be a mount point with a volume name of its own; the scan already
+            // knows what the entry is, so a table of a million files asks the system nothing here.
+            displayName_ = found->url.lastPathComponent();
         } else {
             displayName_ = velmor::localizedName(*url());
         }
@@ -103,6 +109,21 @@ CleanableNode::Date CleanableNode::distantPast() {
 
 CleanableNode::Date CleanableNode::lastAccessDateOrDistantPast() const {
     return lastAccessDate().value_or(distantPast());
+}
+
+bool CleanableNode::hasChildren() const {
+    if (children_) {
+        return *children_ && !(*children_)->empty();
+    }
+    auto tree = std::get_if<FileSystemNode>(&payload_);
+    return tree && tree->asFolder() && !tree->asFolder()->children.empty();
+}
+
+const sweepkit::FileSystemItem* CleanableNode::foundItem() const {
+    if (auto tree = std::get_if<FileSystemNode>(&payload_)) {
+        return tree->asItem();
+    }
+    return std::get_if<FileSystemItem>(&payload_);
 }
 
 std::optional<CleanableNodes>& CleanableNode::children() {

@@ -64,12 +64,16 @@ public:
 
     // The child rows of a folder (an empty list for an empty folder); nothing for other rows.
     std::optional<CleanableNodes>& children();
+    // Whether `children()` gives at least one row, answered without making the rows.
+    bool hasChildren() const;
     void setChildren(std::optional<CleanableNodes> children) { children_ = std::move(children); }
 
 private:
     friend class velmor::MainActor;
     explicit CleanableNode(Payload payload) : payload_(std::move(payload)) {}
     static CleanableNodePtr make(Payload payload);
+    // The item the scan found for a file row or a lone item; nothing for a folder or a whole result.
+    const sweepkit::FileSystemItem* foundItem() const;
 
     Payload payload_;
     std::optional<std::string> displayName_;

@@ -1,6 +1,9 @@
 #include "app/model/nodes/CleanableNode.hpp"
 
+#include "platform/fs/Volume.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -68,6 +71,38 @@ TEST(CleanableNode, LastAccessDateComesFromTheEntry) {
     auto gone = CleanableNode::item(item(tmp / "gone", 1));
     EXPECT_FALSE(gone->lastAccessDate());
     EXPECT_EQ(gone->displayName(), "gone");
+}
+
+TEST(CleanableNode, OnlyFoldersAreNamedAfterTheirVolume) {
+    // The root is a mount point, so a folder row there takes the volume's name. A row the scan saw
+    // as a file is named by its last path component without asking the system.
+    velmor::Stat file;
+    file.st_mode = S_IFREG | 0644;
+    velmor::Stat folder;
+    folder.st_mode = S_IFDIR | 0755;
+    const auto root = URL::fileURL("/");
+    EXPECT_EQ(CleanableNode::item(FileSystemItem{root, file, true})->displayName(), "/");
+    EXPECT_EQ(CleanableNode::node(FileSystemNode::item(FileSystemItem{root, file, true}))->displayName(),
+              "/");
+    EXPECT_EQ(CleanableNode::item(FileSystemItem{root, folder, true})->displayName(),
+              velmor::localizedName(root));
+    EXPECT_EQ(CleanableNode::node(FileSystemNode::folder(root, 0, {}))->displayName(),
+              velmor::localizedName(root));
+}
+
+TEST(CleanableNode, TellsWhetherItOpensWithoutMakingChildren) {
+    auto full = CleanableNode::node(
+        FileSystemNode::folder(URL::fileURL("/r/d"), 10, {FileSystemNode::item(item("/r/d/a", 10))}));
+    auto empty = CleanableNode::node(FileSystemNode::folder(URL::fileURL("/r/e"), 0, {}));
+    auto file = CleanableNode::node(FileSystemNode::item(item("/r/f", 1)));
+    EXPECT_TRUE(full->hasChildren());
+    EXPECT_FALSE(empty->hasChildren());
+    EXPECT_FALSE(file->hasChildren());
+    // Once the kept rows change (pruning), the answer follows them.
+    full->setChildren(CleanableNodes{});
+    EXPECT_FALSE(full->hasChildren());
+    empty->setChildren(CleanableNodes{file});
+    EXPECT_TRUE(empty->hasChildren());
 }
 
 } // namespace

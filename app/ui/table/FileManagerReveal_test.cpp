@@ -1,0 +1,116 @@
+#include "app/ui/table/FileManagerReveal.hpp"
+
+#include "platform/log/CaptureSink.hpp"
+#include "platform/testing/PrivateBus.hpp"
+#include "platform/testing/TemporaryDirectory.hpp"
+
+#include <QDBusConnectionInterface>
+#include <QObject>
+#include <QStringList>
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace marrowdale {
+namespace {
+
+// Stands in for the desktop's file manager on the test's bus.
+class FileManagerService : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QStringList shownUris;
+    QString startupId = QStringLiteral("unset");
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString& startup) {
+        shownUris = uris;
+        startupId = startup;
+    }
+};
+
+class FileManagerRevealTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (bus.address().empty()) {
+            GTEST_SKIP() << "no private session bus: " << bus.failure();
+        }
+        client =
+            QDBusConnection::connectToBus(QString::fromStdString(bus.address()), QStringLiteral("client"));
+        ASSERT_TRUE(client.isConnected()) << client.lastError().message().toStdString();
+    }
+    void TearDown() override {
+        QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("file-manager"));
+    }
+
+    velmor::testing::PrivateBus bus;
+    velmor::testing::TemporaryDirectory tmp;
+    QDBusConnection client{QString()};
+};
+
+TEST_F(FileManagerRevealTest, TheFileManagerGetsTheExactUriOfTheEntry) {
+    FileManagerService service;
+    auto manager =
+        QDBusConnection::connectToBus(QString::fromStdString(bus.address()), QStringLiteral("file-manager"));
+    ASSERT_TRUE(manager.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &service,
+                                       QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(manager.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+
+    // A name that is no UTF-8 keeps its byte in the uri.
+    const auto url = velmor::URL::fileURL(tmp / "a\xFF"
+                                                "b");
+    revealInFileManager(url, client);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !service.shownUris.isEmpty(); }, 10'000));
+    EXPECT_EQ(service.shownUris, QStringList{QString::fromStdString("file://" + tmp.path() + "/a%FFb")});
+    EXPECT_EQ(service.startupId, QString());
+}
+
+TEST_F(FileManagerRevealTest, WithoutAFileManagerTheParentFolderIsOpened) {
+    // An xdg-open of our own, first on the path, notes what it was asked to open.
+    const std::string opened = tmp / "opened";
+    const std::string script =
+        tmp.writeFile("bin/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > " + opened + ".part && mv " + opened +
+                                          ".part " + opened + "\n");
+    ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", (tmp / "bin:" + path).c_str(), 1);
+
+    revealInFileManager(velmor::URL::fileURL(tmp / "dir with space/a\xFF"
+                                                   "b"),
+                        client);
+    const bool ran = QTest::qWaitFor([&] { return velmor::testing::exists(opened); }, 10'000);
+    ::setenv("PATH", path.c_str(), 1);
+    ASSERT_TRUE(ran);
+    std::stringstream text;
+    text << std::ifstream(opened).rdbuf();
+    EXPECT_EQ(text.str(), "file://" + tmp.path() + "/dir%20with%20space/");
+}
+
+TEST_F(FileManagerRevealTest, WhenNothingCanShowTheEntryTheFailureIsLogged) {
+    auto sink = std::make_shared<velmor::log::CaptureSink>();
+    auto original = velmor::log::LogSink::install(sink);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", tmp.makeDirectory("empty").c_str(), 1); // no xdg-open anywhere
+
+    revealInFileManager(velmor::URL::fileURL(tmp / "lost.txt"), client);
+    const bool logged = QTest::qWaitFor([&] { return !sink->entries().empty(); }, 10'000);
+    ::setenv("PATH", path.c_str(), 1);
+    velmor::log::LogSink::install(original);
+    ASSERT_TRUE(logged);
+    const auto entry = sink->entries().front();
+    EXPECT_EQ(entry.category, "FileSelector");
+    EXPECT_EQ(entry.type, velmor::log::LogType::error);
+    EXPECT_NE(entry.message.find(tmp / "lost.txt"), std::string::npos) << entry.message;
+}
+
+} // namespace
+} // namespace marrowdale
+
+#include "FileManagerReveal_test.moc"

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "app/model/cleaner/ErrorStore.hpp"
+#include "app/model/nodes/CleanableNode.hpp"
+#include "app/ui/table/FileTableColumn.hpp"
+#include "platform/fs/URL.hpp"
+
+#include <QItemSelection>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_set>
+
+class QMenu;
+class QTreeView;
+
+namespace marrowdale {
+
+class FileTableModel;
+class LegacyOutlineView;
+class ObservationBridge;
+
+// Where the ids of the selected rows live: read once when the view is made and when the owner says
+// they changed, written each time the user changes the selection.
+struct SelectionBinding {
+    std::function<std::unordered_set<std::string>()> get;
+    std::function<void(std::unordered_set<std::string>)> set;
+};
+
+// A category's result as a tree of names, sizes and last-opened dates, sorted by the column the
+// user clicked, where the user selects what to clean, sees which rows failed to delete, and reveals
+// an entry in the file manager. Shown as a table with a sortable header, or as the outline under a
+// row of sort buttons.
+class FileSelector : public QWidget {
+public:
+    enum class Presentation { table, outline };
+
+    FileSelector(CleanableNodes result, std::shared_ptr<ErrorStore> errorStore, SelectionBinding selection,
+                 Presentation presentation = Presentation::table, QWidget* parent = nullptr);
+    ~FileSelector() override;
+
+    // Shows a new node list: rows are made anew, open rows stay open by id, the selection stays.
+    void setResult(CleanableNodes result);
+    // Shows the ids the binding holds now, after the owner changed them.
+    void refreshSelection();
+
+    const FileRowSortOrder& sortOrder() const;
+    // The header's rule: the first column flips its direction, another sorts ascending.
+    void applyHeaderSort(const FileRowComparator& clicked);
+
+    // The rows a context menu on `clicked` is for: the selection when it holds the row, else the row.
+    std::unordered_set<std::string> contextMenuIds(const QModelIndex& clicked) const;
+    // The menu for those rows: the reveal item when they come down to one entry with a location.
+    std::unique_ptr<QMenu> makeContextMenu(const std::unordered_set<std::string>& ids);
+    static void revealInFinder(const velmor::URL& url);
+
+    Presentation presentation() const { return presentation_; }
+    QTreeView& view() const { return *view_; }
+    FileTableModel& model() const { return *model_; }
+    // Only in the outline presentation.
+    LegacyOutlineView* outline() const { return outline_; }
+
+private:
+    void configureView();
+    void viewSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
+    // Selects the shown ids' rows below `parent` (every made row when invalid).
+    void showSelection(const QModelIndex& parent, bool replace);
+    void reopen(const std::unordered_set<std::string>& openIds, const QModelIndex& parent);
+    void showContextMenu(const QPoint& position);
+    void showSortOrder();
+    void updateBackground();
+
+    Presentation presentation_;
+    SelectionBinding selection_;
+    // The ids as the view shows them; rows not made yet keep theirs.
+    std::unordered_set<std::string> shownIds_;
+    std::shared_ptr<ErrorStore> errorStore_;
+    FileTableModel* model_;
+    QTreeView* view_ = nullptr;
+    LegacyOutlineView* outline_ = nullptr;
+    std::unique_ptr<ObservationBridge> errorBridge_;
+    // Set while the view's selection is changed from the ids, so it is not written back.
+    bool showingSelection_ = false;
+};
+
+} // namespace marrowdale

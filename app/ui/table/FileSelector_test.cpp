@@ -1,0 +1,245 @@
+#include "app/ui/table/FileSelector.hpp"
+
+#include "app/model/cleaner/Cleaner.hpp"
+#include "app/model/testing/DefinitionsBundle.hpp"
+#include "app/ui/table/FileTableModel.hpp"
+#include "app/ui/testing/Screenshots.hpp"
+#include "foundation/core/log/RecordingLogger.hpp"
+#include "platform/testing/TemporaryDirectory.hpp"
+
+#include <QHeaderView>
+#include <QMenu>
+#include <QTreeView>
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace marrowdale {
+namespace {
+
+using Ids = std::unordered_set<std::string>;
+using Kind = Cleaner::State::Kind;
+
+// A real scan of a small Downloads folder, shown in a file selector bound to the cleaner's selection
+// of old files.
+class FileSelectorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tmp.writeFile("Downloads/old/a.zip", std::string(3000, 'a'));
+        tmp.writeFile("Downloads/old/b.zip", std::string(2000, 'b'));
+        tmp.writeFile("Downloads/keep.pdf", std::string(500, 'k'));
+        tmp.writeFile("Downloads/a\xFF"
+                      "b",
+                      "x");
+        tmp.writeFile("Downloads/line\nbreak", "x");
+        tmp.writeFile("Downloads/<b>bold", "x");
+        testing::writeDefinitions(
+            bundle, {testing::definitionEntry("downloads", tmp / "Downloads", testing::deletableCondition)});
+        cleaner = Cleaner::make([this](const std::string&) { return logger; },
+                                velmor::Bundle(velmor::URL::fileURL(bundle.path())));
+        cleaner->scan();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return cleaner->state().kind == Kind::scanned; }, 30'000));
+    }
+
+    CleanableNodes oldFiles() const {
+        return std::get<CleanableNodes>(cleaner->state().results.at(Category::oldFiles));
+    }
+
+    SelectionBinding binding() {
+        return {[this] {
+                    auto& ids = cleaner->selectedCleanableItemsIdsByCategory();
+                    auto found = ids.find(Category::oldFiles);
+                    return found == ids.end() ? Ids{} : found->second;
+                },
+                [this](Ids ids) {
+                    ++writes;
+                    cleaner->setSelectedIds(Category::oldFiles, std::move(ids));
+                }};
+    }
+
+    std::unique_ptr<FileSelector>
+    makeSelector(FileSelector::Presentation presentation = FileSelector::Presentation::table) {
+        auto selector =
+            std::make_unique<FileSelector>(oldFiles(), cleaner->errorStore(), binding(), presentation);
+        selector->resize(720, 320);
+        selector->show();
+        return selector;
+    }
+
+    // The row of `id` among the rows made so far.
+    static QModelIndex rowOf(const FileSelector& selector, const std::string& id) {
+        QModelIndex found;
+        selector.model().forEachBuiltRow([&](const QModelIndex& index, CleanableNode& node) {
+            if (node.id() == id) {
+                found = index;
+            }
+        });
+        return found;
+    }
+
+    velmor::testing::TemporaryDirectory tmp;
+    velmor::testing::TemporaryDirectory bundle;
+    std::shared_ptr<velmor::testing::RecordingLogger> logger =
+        std::make_shared<velmor::testing::RecordingLogger>();
+    std::shared_ptr<Cleaner> cleaner;
+    int writes = 0;
+};
+
+TEST_F(FileSelectorTest, SelectionFlowsBothWaysAndSurvivesSortsAndRebuilds) {
+    auto selector = makeSelector();
+    auto& view = selector->view();
+    const QModelIndex downloads = rowOf(*selector, tmp / "Downloads");
+    ASSERT_TRUE(downloads.isValid());
+    view.expand(downloads);
+
+    // The user selects a row: the cleaner has its id, and hearing it back changes nothing.
+    view.selectionModel()->select(rowOf(*selector, tmp / "Downloads/old"),
+                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    EXPECT_EQ(binding().get(), Ids{tmp / "Downloads/old"});
+    EXPECT_EQ(writes, 1);
+    selector->refreshSelection();
+    EXPECT_EQ(writes, 1);
+
+    // The model selects a row not made yet (inside "old") and one that is shown.
+    cleaner->setSelectedIds(Category::oldFiles, {tmp / "Downloads/old/a.zip", tmp / "Downloads/keep.pdf"});
+    selector->refreshSelection();
+    EXPECT_EQ(writes, 1);
+    EXPECT_TRUE(
+        view.selectionModel()->isRowSelected(rowOf(*selector, tmp / "Downloads/keep.pdf").row(), downloads));
+    // Clicking another row adds it; the row not made yet stays selected.
+    view.selectionModel()->select(rowOf(*selector, tmp / "Downloads/old"),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    EXPECT_EQ(binding().get(),
+              (Ids{tmp / "Downloads/old/a.zip", tmp / "Downloads/keep.pdf", tmp / "Downloads/old"}));
+    // Opened, its row shows as selected.
+    view.expand(rowOf(*selector, tmp / "Downloads/old"));
+    const QModelIndex a = rowOf(*selector, tmp / "Downloads/old/a.zip");
+    ASSERT_TRUE(a.isValid());
+    EXPECT_TRUE(view.selectionModel()->isSelected(a));
+    EXPECT_FALSE(view.selectionModel()->isSelected(rowOf(*selector, tmp / "Downloads/old/b.zip")));
+    testing::saveScreenshot(*selector, QStringLiteral("file-table-selected"));
+
+    // A re-sort moves the rows; the same ids are selected, and nothing is written back.
+    const int before = writes;
+    selector->applyHeaderSort(columnComparator(FileTableColumn::name));
+    EXPECT_EQ(writes, before);
+    Ids shown;
+    for (const auto& index : view.selectionModel()->selectedRows()) {
+        shown.insert(selector->model().node(index)->id());
+    }
+    EXPECT_EQ(shown, binding().get());
+    testing::saveScreenshot(*selector, QStringLiteral("file-table-by-name"));
+
+    // A new node list: rows are made anew, open folders stay open, the selection stays.
+    selector->setResult(oldFiles());
+    EXPECT_TRUE(view.isExpanded(rowOf(*selector, tmp / "Downloads")));
+    EXPECT_TRUE(view.isExpanded(rowOf(*selector, tmp / "Downloads/old")));
+    EXPECT_TRUE(view.selectionModel()->isSelected(rowOf(*selector, tmp / "Downloads/old/a.zip")));
+    EXPECT_EQ(writes, before);
+}
+
+TEST_F(FileSelectorTest, HeaderClicksSortAndShowTheFirstColumn) {
+    auto selector = makeSelector();
+    auto* header = selector->view().header();
+    EXPECT_EQ(header->sortIndicatorSection(), static_cast<int>(FileTableColumn::size));
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    struct Click {
+        FileTableColumn column;
+        FileRowComparator expected;
+    };
+    const Click clicks[] = {
+        {FileTableColumn::size, columnComparator(FileTableColumn::size)},
+        {FileTableColumn::size, columnComparator(FileTableColumn::size, SortOrder::reverse)},
+        {FileTableColumn::name, columnComparator(FileTableColumn::name)},
+        {FileTableColumn::lastOpened, columnComparator(FileTableColumn::lastOpened)},
+    };
+    for (const auto& click : clicks) {
+        emit header->sectionClicked(static_cast<int>(click.column));
+        ASSERT_EQ(selector->sortOrder(), FileRowSortOrder{click.expected});
+        EXPECT_EQ(header->sortIndicatorSection(), static_cast<int>(click.column));
+        EXPECT_EQ(header->sortIndicatorOrder(),
+                  click.expected.order() == SortOrder::forward ? Qt::AscendingOrder : Qt::DescendingOrder);
+    }
+}
+
+TEST_F(FileSelectorTest, TheContextMenuRevealsOneEntryOnly) {
+    // A whole definition's result is one more row, with no location.
+    FileFinderCategory downloads;
+    downloads.id = "downloads";
+    auto nodes = oldFiles();
+    nodes.push_back(CleanableNode::nonBrowsableResult(downloads, {}));
+    FileSelector selector(nodes, cleaner->errorStore(), binding());
+    struct Case {
+        const char* what;
+        Ids ids;
+        int actions;
+    };
+    const Case cases[] = {
+        {"one row", {tmp / "Downloads/keep.pdf"}, 1},
+        {"two unrelated rows", {tmp / "Downloads/keep.pdf", tmp / "Downloads/old/a.zip"}, 0},
+        {"a folder and its descendant", {tmp / "Downloads/old", tmp / "Downloads/old/a.zip"}, 1},
+        {"a whole-definition row", {"downloads"}, 0},
+        {"an id of nothing shown", {tmp / "elsewhere"}, 0},
+    };
+    for (const auto& c : cases) {
+        auto menu = selector.makeContextMenu(c.ids);
+        ASSERT_EQ(menu->actions().size(), c.actions) << c.what;
+        if (c.actions == 1) {
+            EXPECT_EQ(menu->actions().front()->text().toStdString(), "Show in File Manager") << c.what;
+        }
+    }
+
+    // The menu is for the selection when the clicked row is in it, else for the clicked row alone.
+    selector.model().rowCount();
+    const QModelIndex downloadsRow = rowOf(selector, tmp / "Downloads");
+    const QModelIndex definitionRow = rowOf(selector, "downloads");
+    cleaner->setSelectedIds(Category::oldFiles, {tmp / "Downloads", tmp / "Downloads/keep.pdf"});
+    selector.refreshSelection();
+    EXPECT_EQ(selector.contextMenuIds(downloadsRow), (Ids{tmp / "Downloads", tmp / "Downloads/keep.pdf"}));
+    EXPECT_EQ(selector.contextMenuIds(definitionRow), Ids{"downloads"});
+}
+
+TEST_F(FileSelectorTest, AFailedDeletionBadgesItsErrorRootOnly) {
+    cleaner->setSelectedIds(Category::oldFiles, {tmp / "Downloads/old"});
+    // b.zip is replaced after the scan, so the clean keeps it and records why under "old".
+    std::filesystem::rename(tmp / "Downloads/old/b.zip", tmp / "b.zip.orig");
+    tmp.writeFile("Downloads/old/b.zip", "new content the user never saw");
+    cleaner->clean();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cleaner->state().kind == Kind::scanned; }, 30'000));
+
+    auto selector = makeSelector();
+    auto& view = selector->view();
+    view.expand(rowOf(*selector, tmp / "Downloads"));
+    view.expand(rowOf(*selector, tmp / "Downloads/old"));
+    const auto& model = selector->model();
+    std::vector<std::string> badged;
+    model.forEachBuiltRow([&](const QModelIndex& index, CleanableNode& node) {
+        if (model.data(index, FileTableModel::badgeRole).toBool()) {
+            badged.push_back(node.id());
+        }
+    });
+    EXPECT_EQ(badged, std::vector<std::string>{tmp / "Downloads/old"});
+    const QString toolTip = model.data(rowOf(*selector, tmp / "Downloads/old"), Qt::ToolTipRole).toString();
+    EXPECT_TRUE(toolTip.contains(QStringLiteral("Could not delete: The file changed since the scan")))
+        << toolTip.toStdString();
+    EXPECT_FALSE(model.data(rowOf(*selector, tmp / "Downloads/old/b.zip"), Qt::ToolTipRole).isValid());
+    testing::saveScreenshot(*selector, QStringLiteral("file-table-failed-deletion"));
+
+    // A new scan empties the error store: the badge goes with the next pass of the event loop.
+    cleaner->scan();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cleaner->state().kind == Kind::scanned; }, 30'000));
+    EXPECT_FALSE(model.data(rowOf(*selector, tmp / "Downloads/old"), FileTableModel::badgeRole).toBool());
+}
+
+TEST_F(FileSelectorTest, TheDarkTableLetsTheWindowShowThrough) {
+    auto selector = makeSelector();
+    // The tests run in the program's dark look.
+    EXPECT_EQ(selector->view().palette().color(QPalette::Base).alpha(), 0);
+    EXPECT_FALSE(selector->view().viewport()->autoFillBackground());
+}
+
+} // namespace
+} // namespace marrowdale
