@@ -1,5 +1,7 @@
 #include "platform/fs/FileRemover.hpp"
 
+#include "platform/fs/FileDescriptor.hpp"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,22 +13,7 @@ namespace velmor {
 
 namespace {
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
+using Descriptor = FileDescriptor;
 
 std::string parentPath(const std::string& path) {
     auto slash = path.find_last_of('/');

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "platform/testing/ChildProcess.hpp"
+
 #include <functional>
 #include <grp.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace velmor::testing {
@@ -12,18 +13,14 @@ inline constexpr uid_t unprivilegedUser = 65534;
 // Runs `body` in a forked child as the unprivileged user (no supplementary groups) and gives its
 // exit code: `body`'s own result, or 125 when privileges could not be dropped. Needs root.
 inline int runAsUnprivilegedUser(const std::function<int()>& body) {
-    pid_t child = ::fork();
-    if (child == 0) {
+    return runInChildProcess([&] {
         if (::setgroups(0, nullptr) != 0 ||
             ::setresgid(unprivilegedUser, unprivilegedUser, unprivilegedUser) != 0 ||
             ::setresuid(unprivilegedUser, unprivilegedUser, unprivilegedUser) != 0) {
-            ::_exit(125);
+            return 125;
         }
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return body();
+    });
 }
 
 } // namespace velmor::testing
