@@ -1,12 +1,17 @@
-# velmor_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
-# Builds one GoogleTest executable and registers each of its tests with ctest.
+# velmor_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [EXECUTOR <program>])
+# Builds one GoogleTest executable and registers each of its tests with ctest. With EXECUTOR, ctest
+# runs each test (and the listing of the tests) as `<program> <test executable> <arguments>`.
 function(velmor_add_test name)
   if(NOT VELMOR_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "EXECUTOR" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  if(ARG_EXECUTOR)
+    # Test discovery reads the executor from this property.
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${ARG_EXECUTOR}")
+  endif()
   # Labels are set once the tests are discovered: a list handed through the discovery's PROPERTIES
   # loses its separators on the way, so several labels would turn into properties of their own.
   gtest_discover_tests(${name} TEST_LIST ${name}_TESTS DISCOVERY_TIMEOUT 60)

@@ -15,6 +15,9 @@ packages=(
   libplist-dev
   libpcre2-dev
   uuid-dev
+  libsecret-1-dev
+  gnome-keyring
+  dbus-daemon
 )
 
 missing=()
