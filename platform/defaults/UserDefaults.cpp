@@ -9,7 +9,6 @@
 #include "platform/fs/UserDirectories.hpp"
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -33,20 +32,12 @@ using PlistPointer = std::unique_ptr<void, PlistDeleter>;
 // Preferences hold what the user chose: readable by them alone.
 constexpr mode_t preferencesFileMode = 0600;
 
-std::string executableName() {
-    char buffer[PATH_MAX];
-    ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (length <= 0) {
-        return "";
-    }
-    return URL::fileURL(std::string(buffer, static_cast<std::size_t>(length))).lastPathComponent();
-}
-
 std::string standardSuiteName() {
     if (auto identifier = Bundle::main().bundleIdentifier(); identifier && isPlainFileName(*identifier)) {
         return *identifier;
     }
-    return executableName();
+    // The process's name, as the program was started.
+    return program_invocation_short_name;
 }
 
 // A key is handed to libplist as C text, so a NUL would silently cut it short.

@@ -21,7 +21,7 @@ public:
     // name that is empty, "." or "..", or holds "/" or NUL, throws `std::invalid_argument`.
     explicit UserDefaults(std::string suiteName);
 
-    // The suite named by the main bundle's identifier, else by the running executable's name.
+    // The suite named by the main bundle's identifier, else by the name the program was started under.
     static UserDefaults& standard();
 
     const std::string& suiteName() const { return suiteName_; }
