@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 
 namespace velmor {
 namespace {
@@ -93,18 +94,35 @@ TEST_F(UserDefaultsTest, AFileThatIsNoDictionaryIsAnErrorAndIsLeftAsItIs) {
     EXPECT_EQ(contentsOf(file_), garbage);
 }
 
+constexpr int writers = 4;
+constexpr int entriesEach = 25;
+
+std::string entryKey(int writer, int entry) {
+    return std::to_string(writer) + "-" + std::to_string(entry);
+}
+
+void writeEntries(UserDefaults& defaults, int writer) {
+    for (int entry = 0; entry < entriesEach; ++entry) {
+        defaults.set(bytes(entryKey(writer, entry)), entryKey(writer, entry));
+    }
+}
+
+void expectEveryEntry() {
+    UserDefaults defaults("com.example.suite");
+    for (int writer = 0; writer < writers; ++writer) {
+        for (int entry = 0; entry < entriesEach; ++entry) {
+            EXPECT_EQ(defaults.data(entryKey(writer, entry)), bytes(entryKey(writer, entry)));
+        }
+    }
+}
+
 TEST_F(UserDefaultsTest, ProcessesWritingDifferentEntriesLoseNothing) {
-    constexpr int writers = 4;
-    constexpr int entriesEach = 25;
     std::vector<pid_t> children;
     for (int writer = 0; writer < writers; ++writer) {
         pid_t child = ::fork();
         if (child == 0) {
             UserDefaults defaults("com.example.suite");
-            for (int entry = 0; entry < entriesEach; ++entry) {
-                const std::string key = std::to_string(writer) + "-" + std::to_string(entry);
-                defaults.set(bytes(key), key);
-            }
+            writeEntries(defaults, writer);
             ::_exit(0);
         }
         children.push_back(child);
@@ -114,13 +132,19 @@ TEST_F(UserDefaultsTest, ProcessesWritingDifferentEntriesLoseNothing) {
         ::waitpid(child, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
+    expectEveryEntry();
+}
+
+TEST_F(UserDefaultsTest, ThreadsSharingASuiteLoseNothing) {
     UserDefaults defaults("com.example.suite");
+    std::vector<std::thread> threads;
     for (int writer = 0; writer < writers; ++writer) {
-        for (int entry = 0; entry < entriesEach; ++entry) {
-            const std::string key = std::to_string(writer) + "-" + std::to_string(entry);
-            EXPECT_EQ(defaults.data(key), bytes(key)) << key;
-        }
+        threads.emplace_back([&defaults, writer] { writeEntries(defaults, writer); });
     }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    expectEveryEntry();
 }
 
 TEST_F(UserDefaultsTest, TheStandardSuiteIsNamedByTheMainBundleElseByTheExecutable) {
