@@ -1,5 +1,7 @@
 #include "platform/keychain/Keychain.hpp"
 
+#include "platform/text/UTF8.hpp"
+
 #include <libsecret/secret.h>
 
 #include <memory>
@@ -39,9 +41,24 @@ KeychainStatus failure(GError* error) {
     return {errSecIO, error->message ? error->message : ""};
 }
 
+// D-Bus carries attributes as UTF-8 strings, and libsecret takes them as C text: anything else would
+// be rejected on the way or, cut at a NUL, address another item.
+std::optional<KeychainStatus> invalidQuery(const KeychainItemQuery& query) {
+    for (const std::string* text : {&query.securityClass, &query.service}) {
+        if (!isValidUTF8(*text) || text->find('\0') != std::string::npos) {
+            return KeychainStatus{errSecParam,
+                                  "The item's class and service must be UTF-8 text without NUL."};
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 Keychain::Lookup Keychain::copyMatching(const KeychainItemQuery& query) {
+    if (auto invalid = invalidQuery(query)) {
+        return {*invalid, std::nullopt};
+    }
     GError* error = nullptr;
     SecretValue* value = ::secret_password_lookup_binary_sync(itemSchema(), nullptr, &error, "class",
                                                               query.securityClass.c_str(), "service",
@@ -63,6 +80,9 @@ Keychain::Lookup Keychain::copyMatching(const KeychainItemQuery& query) {
 }
 
 KeychainStatus Keychain::store(const KeychainItemQuery& query, const std::string& data) {
+    if (auto invalid = invalidQuery(query)) {
+        return *invalid;
+    }
     SecretValue* value = ::secret_value_new(data.data(), static_cast<gssize>(data.size()), "text/plain");
     GError* error = nullptr;
     gboolean stored = ::secret_password_store_binary_sync(
@@ -76,6 +96,9 @@ KeychainStatus Keychain::store(const KeychainItemQuery& query, const std::string
 }
 
 KeychainStatus Keychain::remove(const KeychainItemQuery& query) {
+    if (auto invalid = invalidQuery(query)) {
+        return *invalid;
+    }
     GError* error = nullptr;
     gboolean removed =
         ::secret_password_clear_sync(itemSchema(), nullptr, &error, "class", query.securityClass.c_str(),

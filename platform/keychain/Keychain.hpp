@@ -12,6 +12,8 @@ using OSStatus = std::int32_t;
 
 inline constexpr OSStatus errSecSuccess = 0;
 inline constexpr OSStatus errSecItemNotFound = -25300;
+// A class or service that is not UTF-8 text without NUL, which the Secret Service cannot carry.
+inline constexpr OSStatus errSecParam = -50;
 // Any failure of the Secret Service (no session bus, no service, a locked collection ...).
 inline constexpr OSStatus errSecIO = -36;
 

@@ -88,6 +88,26 @@ TEST_F(KeychainStoreTest, AValueThatIsNoTextIsRefusedAndTheStoredItemKept) {
                                     "not valid UTF-8 text, so the stored item was kept"});
 }
 
+TEST_F(KeychainStoreTest, AServiceTheSecretServiceCannotCarryIsAnErrorNotAnotherItem) {
+    KeychainStore("a", kSecClassGenericPassword).setWrappedValue("item a");
+    for (const std::string& service : {std::string("a\0b", 3), std::string("\xff")}) {
+        auto logger = std::make_shared<RecordingLogger>();
+        KeychainStore store(service, kSecClassGenericPassword, logger);
+        EXPECT_EQ(store.wrappedValue(), std::nullopt);
+        store.setWrappedValue("overwritten?");
+        store.setWrappedValue(std::nullopt);
+        const std::string suffix = ": The item's class and service must be UTF-8 text without NUL.";
+        const auto lines = logger->lines();
+        ASSERT_EQ(lines.size(), 3u);
+        for (const auto& [line, action] :
+             {std::pair{lines[0], "loading"}, {lines[1], "storing"}, {lines[2], "deleting"}}) {
+            EXPECT_EQ(line, "error: Error while " + std::string(action) + " keychain item for service " +
+                                service + suffix);
+        }
+    }
+    EXPECT_EQ(KeychainStore("a", kSecClassGenericPassword).wrappedValue(), "item a");
+}
+
 TEST_F(KeychainStoreTest, NothingForAMissingItemIsNoError) {
     KeychainStore store("absent", kSecClassGenericPassword, logger_);
     EXPECT_EQ(store.wrappedValue(), std::nullopt);
