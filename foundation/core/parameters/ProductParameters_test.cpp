@@ -81,7 +81,7 @@ TEST_F(ProductParametersTest, ReadsTheResourceNamedByTheGivenName) {
 
 TEST_F(ProductParametersTest, AnUnusableBaseFileGivesNothingAndOneErrorLine) {
     for (const std::string& contents : {std::string("<plist><dict><key>batchSize</key>"),
-                                       infoPlistText("<key>mode</key><string>no batch size</string>")}) {
+                                        infoPlistText("<key>mode</key><string>no batch size</string>")}) {
         RecordingLogger logger;
         bundleDir_.writeFile("Resources/parameters.plist", contents);
         auto loaded = loadProductParameters<Tuning>(Bundle(URL::fileURL(bundleDir_.path())), std::nullopt,
@@ -150,9 +150,15 @@ TEST_F(ProductParametersTest, TheUserFileIsNamedAfterTheResourceAndTheBundleIden
     EXPECT_EQ(load("beta", true), (Tuning{42, "beta override"}));
     EXPECT_EQ(load(std::nullopt, true), (Tuning{10, "base"}));
 
-    // Without an identifier there is no user folder to look in.
-    velmor::testing::writeInfoPlist(bundleDir_, "");
-    EXPECT_EQ(load("beta", true), (Tuning{20, "beta"}));
+    // Without a usable identifier there is no user folder to look in, and an identifier is never
+    // followed out of the Velmor folder.
+    config_.writeFile("escaped/parameters-beta.plist", tuning(66, "outside"));
+    for (const std::string& info :
+         {std::string(""), std::string("<key>CFBundleIdentifier</key><string>../escaped</string>"),
+          std::string("<key>CFBundleIdentifier</key><string>..</string>")}) {
+        velmor::testing::writeInfoPlist(bundleDir_, info);
+        EXPECT_EQ(load("beta", true), (Tuning{20, "beta"})) << info;
+    }
 }
 
 } // namespace
