@@ -1,12 +1,14 @@
-# velmor_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [MAIN <target>])
+# velmor_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [MAIN <target>]
+#                 [EXECUTOR <program>])
 # Builds one GoogleTest executable and registers each of its tests with ctest. MAIN names a library
 # that brings its own main() (the interface tests make their application there); without it,
-# GoogleTest's own main is linked.
+# GoogleTest's own main is linked. With EXECUTOR, ctest runs each test (and the listing of the
+# tests) as `<program> <test executable> <arguments>`.
 function(velmor_add_test name)
   if(NOT VELMOR_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "MAIN" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "MAIN;EXECUTOR" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   if(ARG_MAIN)
     set(main ${ARG_MAIN})
@@ -14,6 +16,10 @@ function(velmor_add_test name)
     set(main GTest::gtest_main)
   endif()
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} ${main} GTest::gtest GTest::gmock)
+  if(ARG_EXECUTOR)
+    # Test discovery reads the executor from this property.
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${ARG_EXECUTOR}")
+  endif()
   # Labels are set once the tests are discovered: a list handed through the discovery's PROPERTIES
   # loses its separators on the way, so several labels would turn into properties of their own.
   gtest_discover_tests(${name} TEST_LIST ${name}_TESTS DISCOVERY_TIMEOUT 60)

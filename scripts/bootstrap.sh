@@ -20,6 +20,8 @@ packages=(
   qt6-base-dev
   qt6-svg-dev
   fonts-dejavu-core
+  libsecret-1-dev
+  gnome-keyring
   dbus-daemon
 )
 

@@ -27,6 +27,8 @@ public:
     static URL mainBundleURL();
 
     const URL& bundleURL() const { return url_; }
+    // How log lines name the bundle: "NSBundle <" + its path + ">".
+    std::string description() const { return "NSBundle <" + url_.path() + ">"; }
     // Nothing when the bundle has no readable "Info.plist" whose top level is a dictionary.
     const coding::Object* infoDictionary() const { return info_ ? &*info_ : nullptr; }
     const coding::Value* objectForInfoDictionaryKey(const std::string& key) const;

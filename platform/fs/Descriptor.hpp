@@ -14,8 +14,7 @@ public:
     Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     Descriptor& operator=(Descriptor&& other) noexcept {
         if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
+            reset(std::exchange(other.fd_, -1));
         }
         return *this;
     }
@@ -24,12 +23,15 @@ public:
 
     int get() const { return fd_; }
     bool isOpen() const { return fd_ >= 0; }
+    explicit operator bool() const { return isOpen(); }
+    // Gives up ownership without closing.
     int release() { return std::exchange(fd_, -1); }
-    void reset() {
+    // Closes what is held and takes `fd` (none by default).
+    void reset(int fd = -1) {
         if (fd_ >= 0) {
             ::close(fd_);
-            fd_ = -1;
         }
+        fd_ = fd;
     }
 
 private:

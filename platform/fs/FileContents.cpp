@@ -1,11 +1,13 @@
 #include "platform/fs/FileContents.hpp"
 
+#include "platform/fs/Descriptor.hpp"
 #include "platform/text/UTF8.hpp"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmor {
@@ -65,6 +67,35 @@ std::string utf8ContentsOfFile(const URL& url) {
                                     {Error::filePathKey, url.path()}}));
     }
     return contents;
+}
+
+std::optional<std::string> readFileIfPresent(const std::string& path) {
+    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file) {
+        if (errno == ENOENT) {
+            return std::nullopt;
+        }
+        throw ErrorException(Error::posixForPath(errno, path));
+    }
+    std::string contents;
+    struct ::stat record {};
+    if (::fstat(file.get(), &record) == 0 && S_ISREG(record.st_mode) && record.st_size > 0) {
+        contents.reserve(static_cast<std::size_t>(record.st_size));
+    }
+    char buffer[65536];
+    while (true) {
+        ssize_t count = ::read(file.get(), buffer, sizeof buffer);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw ErrorException(Error::posixForPath(errno, path));
+        }
+        if (count == 0) {
+            return contents;
+        }
+        contents.append(buffer, static_cast<std::size_t>(count));
+    }
 }
 
 } // namespace velmor

@@ -3,6 +3,7 @@
 #include "platform/error/Error.hpp"
 #include "platform/fs/URL.hpp"
 
+#include <optional>
 #include <string>
 
 namespace velmor {
@@ -19,5 +20,11 @@ std::string contentsOfFile(const URL& url);
 
 // The same for a file that must hold UTF-8 text; other bytes are a failure too.
 std::string utf8ContentsOfFile(const URL& url);
+
+// The whole content of the file at `path`, read through one open descriptor. Nothing when there is no
+// entry at the path, so callers need no separate existence test that could race with the read. Any
+// other failure (a folder, a file that cannot be read) throws `ErrorException` with a POSIX error
+// carrying the path.
+std::optional<std::string> readFileIfPresent(const std::string& path);
 
 } // namespace velmor

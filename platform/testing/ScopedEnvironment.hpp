@@ -1,34 +1,47 @@
 #pragma once
 
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace velmor::testing {
 
-// Sets an environment variable for the life of the scope and puts back what was there before, so
-// a test leaves the process's environment as it found it.
+// Sets (or, for nothing, removes) environment variables for one test and puts back what was there
+// before. Tests run one per process, so changing the environment is safe there.
 class ScopedEnvironment {
 public:
-    ScopedEnvironment(std::string name, const std::string& value) : name_(std::move(name)) {
-        if (const char* previous = std::getenv(name_.c_str())) {
-            previous_ = previous;
+    using Settings = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+    explicit ScopedEnvironment(const Settings& settings) {
+        for (const auto& [name, value] : settings) {
+            if (!saved_.contains(name)) {
+                const char* previous = std::getenv(name.c_str());
+                saved_.emplace(name, previous ? std::optional<std::string>(previous) : std::nullopt);
+            }
+            apply(name, value);
         }
-        ::setenv(name_.c_str(), value.c_str(), 1);
     }
     ~ScopedEnvironment() {
-        if (previous_) {
-            ::setenv(name_.c_str(), previous_->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
+        for (const auto& [name, value] : saved_) {
+            apply(name, value);
         }
     }
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
 private:
-    std::string name_;
-    std::optional<std::string> previous_;
+    static void apply(const std::string& name, const std::optional<std::string>& value) {
+        if (value) {
+            ::setenv(name.c_str(), value->c_str(), 1);
+        } else {
+            ::unsetenv(name.c_str());
+        }
+    }
+
+    std::map<std::string, std::optional<std::string>> saved_;
 };
 
 } // namespace velmor::testing

@@ -277,7 +277,7 @@ TEST_F(CleanerTest, AReplacedCleanRecordsNoFailureForTheNewScan) {
 }
 
 TEST_F(CleanerTest, TheApplicationContextLoadsTheMainBundlesDefinitions) {
-    velmor::testing::ScopedEnvironment mainBundle(velmor::Bundle::mainBundleEnvironmentKey, bundle.path());
+    velmor::testing::ScopedEnvironment mainBundle({{velmor::Bundle::mainBundleEnvironmentKey, bundle.path()}});
     Context context = Context::makeForApplication(nullptr);
     ASSERT_TRUE(context.cleaner);
     EXPECT_EQ(context.cleaner->fileFinderCategories().size(), 3u);

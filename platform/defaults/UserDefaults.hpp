@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/fs/URL.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmor {
+
+// A user-defaults suite: named entries kept in one XML property list,
+// $XDG_CONFIG_HOME/Velmor/Preferences/<suite>.plist.
+//
+// Nothing is cached: each read parses the file, and each write re-reads it under an exclusive lock
+// on the Preferences folder, changes its one entry and replaces the file atomically. Two threads or
+// processes writing different entries therefore lose nothing of each other's. Safe from any thread.
+class UserDefaults {
+public:
+    // The suite's file is placed when the suite is made, from the environment at that time. A suite
+    // name that is empty, "." or "..", or holds "/" or NUL, throws `std::invalid_argument`.
+    explicit UserDefaults(std::string suiteName);
+
+    // The suite named by the main bundle's identifier, else by the name the program was started under.
+    static UserDefaults& standard();
+
+    const std::string& suiteName() const { return suiteName_; }
+    // Nothing when there is no configuration folder (neither XDG_CONFIG_HOME nor a home folder).
+    const std::optional<URL>& fileURL() const { return fileURL_; }
+
+    // A key holding NUL throws `std::invalid_argument`.
+
+    // The data stored under `key`; nothing when the entry is missing or holds no data. Throws
+    // `ErrorException` when the file exists but cannot be read or is no property-list dictionary.
+    std::optional<std::vector<std::uint8_t>> data(const std::string& key) const;
+    // Stores `data` under `key`, replacing the entry. Throws `ErrorException` when the file cannot be
+    // written, or exists but cannot be read back (it is then left as it is, so nothing in it is lost).
+    void set(const std::vector<std::uint8_t>& data, const std::string& key);
+    // Removes the entry under `key`; no error when there is none. Fails like `set`.
+    void removeObject(const std::string& key);
+
+private:
+    std::string suiteName_;
+    std::optional<URL> fileURL_;
+};
+
+} // namespace velmor

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace velmor {
+
+// Replaces the file `name` in a folder with `contents` so that readers, and the file after a crash
+// or a full disk, see either the old content whole or the new content whole: the bytes go to a new
+// temporary file in the same folder, which is flushed to disk and renamed over the target, and the
+// folder is flushed so the rename lasts. The new file is created with `mode` less the umask (and any
+// default ACL), as a plain write would create it. A symbolic link at `name` is replaced, not followed.
+//
+// On failure nothing is left behind and `ErrorException` is thrown with a POSIX error carrying the
+// target's path. `name` must be a plain file name (see `isPlainFileName`).
+void replaceFileAtomically(const std::string& folderPath, const std::string& name, std::string_view contents,
+                           mode_t mode = 0666);
+
+// The same in a folder the caller already holds open (to keep a lock on it, say); `folderPath` only
+// names it in errors.
+void replaceFileAtomically(int folderDescriptor, const std::string& folderPath, const std::string& name,
+                           std::string_view contents, mode_t mode = 0666);
+
+} // namespace velmor
