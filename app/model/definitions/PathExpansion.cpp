@@ -1,24 +1,15 @@
 #include "app/model/definitions/PathExpansion.hpp"
 
+#include "platform/fs/UserDirectories.hpp"
+
 #include "platform/concurrency/MainActor.hpp"
 
-#include <pwd.h>
 #include <unistd.h>
 
 namespace marrowdale {
 
 std::optional<velmor::URL> realHomeDirectory() {
-    long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384);
-    struct ::passwd entry {};
-    struct ::passwd* found = nullptr;
-    while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
-        buffer.resize(buffer.size() * 2);
-    }
-    if (found == nullptr || found->pw_dir == nullptr) {
-        return std::nullopt;
-    }
-    return velmor::URL::fileURL(found->pw_dir);
+    return velmor::passwordDatabaseHomeDirectory();
 }
 
 velmor::URL expandingTildeWithRealHome(const std::string& path) {

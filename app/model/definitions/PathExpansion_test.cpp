@@ -21,7 +21,8 @@ TEST(PathExpansion, TildeIsTheRealHomeWhereverItStands) {
     const std::string home = passwordDatabaseHome();
     ASSERT_FALSE(home.empty());
     // The environment must not steer where the cleaner looks.
-    velmor::testing::ScopedEnvironment environmentHome({{"HOME", "/nonexistent-home-from-the-environment"}});
+    velmor::testing::ScopedEnvironment environmentHome(
+        velmor::testing::ScopedEnvironment::Settings{{"HOME", "/nonexistent-home-from-the-environment"}});
 
     struct Case {
         const char* path;
