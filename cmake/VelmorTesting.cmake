@@ -7,6 +7,8 @@ function(velmor_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  # Exported symbols let code ask at run time whether it runs under the test harness.
+  set_target_properties(${name} PROPERTIES ENABLE_EXPORTS ON)
   # Labels are set once the tests are discovered: a list handed through the discovery's PROPERTIES
   # loses its separators on the way, so several labels would turn into properties of their own.
   gtest_discover_tests(${name} TEST_LIST ${name}_TESTS DISCOVERY_TIMEOUT 60)
