@@ -15,6 +15,9 @@ packages=(
   libplist-dev
   libpcre2-dev
   uuid-dev
+  libcurl4-openssl-dev
+  libssl-dev
+  dbus-daemon
 )
 
 missing=()

@@ -51,7 +51,8 @@ void DistributedNotificationCenter::post(const std::string& name, const std::str
     }
 }
 
-void DistributedNotificationCenter::addObserver(std::string name, std::string object, std::function<void()> handler) {
+void DistributedNotificationCenter::addObserver(std::string name, std::string object,
+                                                std::function<void()> handler) {
     std::lock_guard lock(mutex_);
     observers_.push_back({std::move(name), std::move(object), std::move(handler)});
     if (listening_) {
@@ -61,8 +62,8 @@ void DistributedNotificationCenter::addObserver(std::string name, std::string ob
     sd_bus* bus = nullptr;
     int result = sd_bus_open_system(&bus);
     if (result >= 0) {
-        const std::string match = std::string("type='signal',path='") + objectPath + "',interface='" + interface +
-                                  "',member='" + member + "'";
+        const std::string match = std::string("type='signal',path='") + objectPath + "',interface='" +
+                                  interface + "',member='" + member + "'";
         result = sd_bus_add_match(
             bus, nullptr, match.c_str(),
             [](sd_bus_message* message, void* center, sd_bus_error*) {

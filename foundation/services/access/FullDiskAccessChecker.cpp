@@ -45,7 +45,8 @@ bool FullDiskAccessChecker::isFullDiskAccessAllowed(const LoggerFactory& loggerF
     return fdaGranted(checkFDAIsGranted(loggerFactory));
 }
 
-FullDiskAccessChecker::ProbeResult FullDiskAccessChecker::checkFDAIsGranted(const LoggerFactory& loggerFactory) {
+FullDiskAccessChecker::ProbeResult
+FullDiskAccessChecker::checkFDAIsGranted(const LoggerFactory& loggerFactory) {
     FullDiskAccessChecker checker{loggerFactory("FDAChecker")};
     return probe();
 }

@@ -17,8 +17,8 @@ public:
 class AnyCondition {
 public:
     template <typename C>
-        requires std::derived_from<C, Condition>
-    AnyCondition(C condition) : condition_(std::make_shared<const C>(std::move(condition))) {}
+    requires std::derived_from<C, Condition> AnyCondition(C condition)
+        : condition_(std::make_shared<const C>(std::move(condition))) {}
 
     bool isFulfilled() const { return condition_->isFulfilled(); }
 

@@ -38,7 +38,7 @@ TEST(Combinators, EmptyListsAndShortCircuits) {
         int secondAsked;
     };
     const Case cases[] = {
-        {true, true, false, true, 0},   {true, false, true, true, 1},  {true, false, false, false, 1},
+        {true, true, false, true, 0},   {true, false, true, true, 1},   {true, false, false, false, 1},
         {false, false, true, false, 0}, {false, true, false, false, 1}, {false, true, true, true, 1},
     };
     for (const auto& c : cases) {
@@ -98,10 +98,10 @@ TEST_F(RootFlagFileTest, FollowsOwnerOfTheEntryNotOfWhatItPointsTo) {
     EXPECT_FALSE(flag("borrowed").isFulfilled());
 
     EXPECT_FALSE(flag("missing").isFulfilled());
-    EXPECT_EQ(logger->lines(), (std::vector<std::string>{"debug: Flag invalid for beta",
-                                                         "debug: Flag is active for beta",
-                                                         "debug: Flag is active for dangling",
-                                                         "debug: Flag invalid for borrowed"}));
+    EXPECT_EQ(
+        logger->lines(),
+        (std::vector<std::string>{"debug: Flag invalid for beta", "debug: Flag is active for beta",
+                                  "debug: Flag is active for dangling", "debug: Flag invalid for borrowed"}));
 }
 
 TEST_F(RootFlagFileTest, NamesThatLeaveTheFolderAndAMissingFolderAreOff) {
