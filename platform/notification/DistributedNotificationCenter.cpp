@@ -8,25 +8,19 @@
 
 namespace velmor {
 
-namespace {
-
-const log::OSLog& notificationLog() {
-    static const log::OSLog handle("com.velmor.generic", "DistributedNotification");
-    return handle;
-}
-
-void logDebug(const std::string& message) {
-    if (notificationLog().isEnabled(log::LogType::debug)) {
-        notificationLog().write(log::LogType::debug, message);
-    }
-}
-
-} // namespace
-
 DistributedNotificationCenter& DistributedNotificationCenter::defaultCenter() {
     // Destroyed at exit, which stops the listener before the observers it calls go.
     static DistributedNotificationCenter center;
     return center;
+}
+
+DistributedNotificationCenter::DistributedNotificationCenter()
+    : log_(std::make_unique<log::OSLog>("com.velmor.generic", "DistributedNotification")) {}
+
+void DistributedNotificationCenter::logDebug(const std::string& message) const {
+    if (log_->isEnabled(log::LogType::debug)) {
+        log_->write(log::LogType::debug, message);
+    }
 }
 
 DistributedNotificationCenter::~DistributedNotificationCenter() {

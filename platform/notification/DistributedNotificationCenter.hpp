@@ -2,12 +2,16 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace velmor {
+namespace log {
+class OSLog;
+}
 
 // Notifications between processes: a broadcast signal on the system bus carrying a name and an
 // object. Without a system bus, posting and listening do nothing beyond a debug line.
@@ -25,7 +29,7 @@ public:
     // life of the process. The first observer starts the one listener thread of the process.
     void addObserver(std::string name, std::string object, std::function<void()> handler);
 
-    DistributedNotificationCenter() = default;
+    DistributedNotificationCenter();
     ~DistributedNotificationCenter();
     DistributedNotificationCenter(const DistributedNotificationCenter&) = delete;
     DistributedNotificationCenter& operator=(const DistributedNotificationCenter&) = delete;
@@ -39,6 +43,10 @@ private:
 
     void listen(void* bus);
     void deliver(const std::string& name, const std::string& object);
+    void logDebug(const std::string& message) const;
+
+    // Its own handle, so that the listener can still log while the process ends.
+    std::unique_ptr<log::OSLog> log_;
 
     std::mutex mutex_;
     std::vector<Observer> observers_;

@@ -332,6 +332,27 @@ TEST_F(ABTestingEngineTest, ReadersNeverSeeAMissingOrPartialSyncFile) {
     EXPECT_EQ(bad, 0);
 }
 
+TEST_F(ABTestingEngineTest, TheChangeClosureMayBeReplacedWhileUpdatesRun) {
+    auto engine = makeEngine();
+    std::atomic<int> called{0};
+    std::atomic<bool> done{false};
+    std::thread setter([&] {
+        while (!done) {
+            engine->setFeaturesDidChange([&] { ++called; });
+            engine->featuresDidChange();
+        }
+    });
+    for (int round = 0; round < 20; ++round) {
+        serve(round % 2 == 0 ? R"({"x": 100})" : R"({"x": 0})");
+        engine->updateFeatures();
+    }
+    done = true;
+    setter.join();
+    engine->setFeaturesDidChange(nullptr);
+    engine->featuresDidChange()(); // an empty closure becomes the no-op
+    EXPECT_LE(called, 20);
+}
+
 // Runs `body` in a child process and gives what it wrote to the pipe.
 std::pair<pid_t, int> inChild(const std::function<std::string()>& body) {
     int pipe[2];
