@@ -392,7 +392,7 @@ TEST_F(ABTestingEngineTest, UpdatersInTwoProcessesKeepOneDrawPerFeature) {
         remote["f" + std::to_string(i)] = 50;
     }
     serve(remote.dump());
-    for (int round = 0; round < 5; ++round) {
+    for (int round = 0; round < 20; ++round) {
         dir = std::make_unique<testing::TemporaryDirectory>();
         auto engine = makeEngine();
         auto child = inChild([&] { return describe(engine->updateFeatures().activation); });
