@@ -85,6 +85,34 @@ LocalSync decodeLocalSync(const std::string& text) {
     return sync;
 }
 
+// A write failure as file operations report it: its own code, the POSIX cause underneath.
+velmor::Error fileWriteError(int posixCode, const URL& url) {
+    std::int64_t code = 512; // unknown
+    switch (posixCode) {
+    case ENOENT:
+        code = 4;
+        break;
+    case EACCES:
+    case EPERM:
+        code = 513;
+        break;
+    case ENOSPC:
+    case EDQUOT:
+        code = 640;
+        break;
+    case EROFS:
+        code = 642;
+        break;
+    }
+    const velmor::Error cause = velmor::Error::posix(posixCode, EIO);
+    return velmor::Error(
+        velmor::Error::cocoaDomain, code,
+        {{velmor::Error::localizedDescriptionKey,
+          "The file \"" + url.lastPathComponent() + "\" could not be saved: " + cause.description() + "."},
+         {velmor::Error::underlyingErrorKey, std::make_shared<const velmor::Error>(cause)},
+         {velmor::Error::filePathKey, url.path()}});
+}
+
 struct Evaluation {
     LocalSync sync;
     std::vector<std::string> removed;
@@ -302,7 +330,7 @@ void ABTestingEngine::writeLocalSync(int folder, const LocalSync& sync) const {
         if (!temporary.empty()) {
             ::unlink(temporary.c_str());
         }
-        throw ErrorException(velmor::Error::posixForPath(code, path));
+        throw ErrorException(fileWriteError(code, localSyncFileURL_));
     };
     if (folder < 0) {
         FileDescriptor again(openFolder(locations_.localURL));

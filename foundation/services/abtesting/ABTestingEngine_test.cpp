@@ -304,7 +304,10 @@ TEST_F(ABTestingEngineTest, TheFacadeReportsResultsAndErrors) {
         URLSessionConfiguration{server->certificatePEM(), 60}));
     serve(R"({"beta": 100})");
     EXPECT_FALSE(broken.update(&error));
-    EXPECT_EQ(error.code(), ENOENT);
+    EXPECT_EQ(error.domain(), velmor::Error::cocoaDomain);
+    EXPECT_EQ(error.code(), 4);
+    ASSERT_NE(error.underlyingError(), nullptr);
+    EXPECT_EQ(error.underlyingError()->code(), ENOENT);
     ASSERT_NE(error.stringValue(velmor::Error::filePathKey), nullptr);
     EXPECT_EQ(*error.stringValue(velmor::Error::filePathKey), other / "missing/features_T.json");
 }
