@@ -20,6 +20,8 @@ function(velmor_add_test name)
     # Test discovery reads the executor from this property.
     set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${ARG_EXECUTOR}")
   endif()
+  # Exported symbols let code ask at run time whether it runs under the test harness.
+  set_target_properties(${name} PROPERTIES ENABLE_EXPORTS ON)
   # Labels are set once the tests are discovered: a list handed through the discovery's PROPERTIES
   # loses its separators on the way, so several labels would turn into properties of their own.
   gtest_discover_tests(${name} TEST_LIST ${name}_TESTS DISCOVERY_TIMEOUT 60)

@@ -22,6 +22,7 @@ packages=(
   fonts-dejavu-core
   libsecret-1-dev
   gnome-keyring
+  libcurl4-openssl-dev
   dbus-daemon
 )
 

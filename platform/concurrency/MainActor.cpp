@@ -107,6 +107,15 @@ void MainActor::post(std::function<void()> job) {
     target->post(std::move(job));
 }
 
+bool MainActor::tryPost(std::function<void()> job) {
+    auto target = currentExecutor();
+    if (!target) {
+        return false;
+    }
+    target->post(std::move(job));
+    return true;
+}
+
 void MainActor::runElsewhere(const std::function<void()>& operation, bool cancellable) {
     auto handoff = std::make_shared<Handoff>();
     detail::TaskCore* callerTask = detail::currentTask();

@@ -37,6 +37,8 @@ public:
     // Queues `job` on the main thread. Without an executor (before one is installed, or after it
     // was removed at quit) throws `CancellationError` and `job` never runs.
     static void post(std::function<void()> job);
+    // Queues `job` when an executor is installed; false, and `job` dropped, when none is.
+    static bool tryPost(std::function<void()> job);
 
     // Runs `operation` on the main thread and returns its result (or rethrows its error): inline
     // on the main thread, otherwise posted while the caller waits. The caller's task stays current

@@ -1,0 +1,368 @@
+#include "foundation/services/abtesting/ABTestingEngine.hpp"
+
+#include "platform/notification/DistributedNotificationCenter.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmor {
+
+namespace {
+
+using EngineError = TypedError<ABTestingEngine::Error>;
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+int openFolder(const URL& folder) {
+    return ::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// The whole file, or nothing when it cannot be read.
+std::string readAll(int folder, const URL& file) {
+    int fd = folder >= 0
+                 ? ::openat(folder, file.lastPathComponent().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)
+                 : ::open(file.path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    FileDescriptor descriptor(fd);
+    std::string contents;
+    if (fd < 0) {
+        return contents;
+    }
+    char buffer[8192];
+    for (;;) {
+        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return count == 0 ? contents : std::string();
+        }
+        contents.append(buffer, static_cast<size_t>(count));
+    }
+}
+
+LocalSync decodeLocalSync(const std::string& text) {
+    auto json = nlohmann::json::parse(text, nullptr, false);
+    if (!json.is_object() || !json.contains("activation") || !json.contains("rates") ||
+        !json["activation"].is_object() || !json["rates"].is_object()) {
+        throw EngineError(ABTestingEngine::Error::wrongLocalFileFormat);
+    }
+    LocalSync sync;
+    for (const auto& [name, active] : json["activation"].items()) {
+        if (!active.is_boolean()) {
+            throw EngineError(ABTestingEngine::Error::wrongLocalFileFormat);
+        }
+        sync.activation[name] = active.get<bool>();
+    }
+    for (const auto& [name, rate] : json["rates"].items()) {
+        if (!rate.is_number_integer() ||
+            (rate.is_number_unsigned() && rate.get<std::uint64_t>() > INT64_MAX)) {
+            throw EngineError(ABTestingEngine::Error::wrongLocalFileFormat);
+        }
+        sync.rates[name] = rate.get<std::int64_t>();
+    }
+    return sync;
+}
+
+// A write failure as file operations report it: its own code, the POSIX cause underneath.
+velmor::Error fileWriteError(int posixCode, const URL& url) {
+    std::int64_t code = 512; // unknown
+    switch (posixCode) {
+    case ENOENT:
+        code = 4;
+        break;
+    case EACCES:
+    case EPERM:
+        code = 513;
+        break;
+    case ENOSPC:
+    case EDQUOT:
+        code = 640;
+        break;
+    case EROFS:
+        code = 642;
+        break;
+    }
+    const velmor::Error cause = velmor::Error::posix(posixCode, EIO);
+    return velmor::Error(
+        velmor::Error::cocoaDomain, code,
+        {{velmor::Error::localizedDescriptionKey,
+          "The file \"" + url.lastPathComponent() + "\" could not be saved: " + cause.description() + "."},
+         {velmor::Error::underlyingErrorKey, std::make_shared<const velmor::Error>(cause)},
+         {velmor::Error::filePathKey, url.path()}});
+}
+
+struct Evaluation {
+    LocalSync sync;
+    std::vector<std::string> removed;
+};
+
+// A feature keeps its draw while it stays in the remote file; a new or returning one draws anew.
+Evaluation evaluate(const FeatureSet& remote, const std::map<std::string, std::int64_t>& rates) {
+    Evaluation result;
+    for (const auto& [feature, draw] : rates) {
+        if (!remote.contains(feature)) {
+            result.removed.push_back(feature);
+        }
+    }
+    for (const auto& [feature, percentage] : remote) {
+        auto stored = rates.find(feature);
+        std::int64_t draw = stored != rates.end() ? stored->second : ABTestingEngine::draw();
+        result.sync.rates[feature] = draw;
+        result.sync.activation[feature] = percentage >= draw;
+    }
+    return result;
+}
+
+// Names come from the download: one that is not a single plain file name gets no flag file.
+bool isPlainFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos && name.size() <= NAME_MAX;
+}
+
+} // namespace
+
+std::string describe(const Activation& activation) {
+    if (activation.empty()) {
+        return "[:]";
+    }
+    std::string text = "[";
+    for (const auto& [feature, active] : activation) {
+        if (text.size() > 1) {
+            text += ", ";
+        }
+        text += "\"" + feature + "\": " + (active ? "true" : "false");
+    }
+    return text + "]";
+}
+
+ABTestingEngine::ABTestingEngine(ABTestingEngineLocations locations, std::string product,
+                                 const LoggerFactory& loggerFactory)
+    : ABTestingEngine(std::move(locations), std::move(product), loggerFactory, URLSessionConfiguration{}) {}
+
+ABTestingEngine::ABTestingEngine(ABTestingEngineLocations locations, std::string product,
+                                 const LoggerFactory& loggerFactory, URLSessionConfiguration session)
+    : locations_(std::move(locations)), flagFilesPrefix_(".ab_testing_" + product + "_"),
+      localSyncFileURL_(locations_.localURL.appendingPathComponent("features_" + product + ".json")),
+      product_(std::move(product)), provider_(std::make_unique<JSONFeatureSetProvider>(std::move(session))),
+      logger_(loggerFactory("ABTestingEngine")) {
+    // The observer keeps only the closure holder, so it may outlive the engine.
+    DistributedNotificationCenter::defaultCenter().addObserver(notificationName, product_,
+                                                               [callback = featuresDidChange_] {
+                                                                   std::function<void()> closure;
+                                                                   {
+                                                                       std::lock_guard lock(callback->mutex);
+                                                                       closure = callback->closure;
+                                                                   }
+                                                                   closure();
+                                                               });
+}
+
+std::function<void()> ABTestingEngine::featuresDidChange() const {
+    std::lock_guard lock(featuresDidChange_->mutex);
+    return featuresDidChange_->closure;
+}
+
+void ABTestingEngine::setFeaturesDidChange(std::function<void()> closure) {
+    std::lock_guard lock(featuresDidChange_->mutex);
+    featuresDidChange_->closure = closure ? std::move(closure) : [] {};
+}
+
+std::int64_t ABTestingEngine::draw() {
+    for (;;) {
+        std::uint64_t bits = 0;
+        if (::getrandom(&bits, sizeof bits, 0) != static_cast<ssize_t>(sizeof bits)) {
+            continue; // interrupted before the pool gave enough
+        }
+        unsigned __int128 product = static_cast<unsigned __int128>(bits) * 100;
+        // 2^64 mod 100 = 16: rejecting these low parts leaves every result equally likely.
+        if (static_cast<std::uint64_t>(product) < 16) {
+            continue;
+        }
+        return static_cast<std::int64_t>(product >> 64) + 1;
+    }
+}
+
+LocalSync ABTestingEngine::readLocalSync(int folder) const {
+    std::string text = readAll(folder, localSyncFileURL_);
+    if (text.empty()) {
+        return {};
+    }
+    return decodeLocalSync(text);
+}
+
+ABTestingEngine::UpdateResult ABTestingEngine::updateFeatures() {
+    Activation updated;
+    try {
+        logger_->info([&] { return "Reading remote feature set at " + locations_.remoteURL; });
+        FeatureSet remote = provider_->fetchFeatureSet(locations_.remoteURL);
+
+        logger_->info([&] { return "Reading local sync at " + localSyncFileURL_.absoluteString(); });
+        // Held from reading the draws to storing them, so two updaters never draw for one feature.
+        FileDescriptor folder(openFolder(locations_.localURL));
+        if (folder.get() >= 0) {
+            while (::flock(folder.get(), LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+        LocalSync old = readLocalSync(folder.get());
+        Evaluation evaluation = evaluate(remote, old.rates);
+        if (evaluation.sync.activation == old.activation) {
+            logger_->info([&] { return "Features unchanged: " + describe(old.activation); });
+            return {UpdateResult::Kind::unchanged, old.activation};
+        }
+        logger_->info([] { return std::string("Updating flag files"); });
+        updateFlagFiles(evaluation.sync.activation, evaluation.removed);
+        logger_->info([&] { return "Writing local sync at " + localSyncFileURL_.absoluteString(); });
+        writeLocalSync(folder.get(), evaluation.sync);
+        updated = std::move(evaluation.sync.activation);
+    } catch (const ComponentError& error) {
+        logger_->error([&] { return "Failed to update features: " + error.toError().description(); });
+        throw;
+    }
+    logger_->info([&] { return "Features updated: " + describe(updated); });
+    featuresDidChange()();
+    DistributedNotificationCenter::defaultCenter().post(notificationName, product_);
+    return {UpdateResult::Kind::updated, updated};
+}
+
+Activation ABTestingEngine::activation() const {
+    try {
+        return readLocalSync(-1).activation;
+    } catch (const ComponentError&) {
+        logger_->error([] {
+            return "Failed to list enabled feature flags: " +
+                   EngineError(Error::wrongLocalFileFormat).toError().description();
+        });
+        return {};
+    }
+}
+
+void ABTestingEngine::updateFlagFiles(const Activation& activation,
+                                      const std::vector<std::string>& removed) const {
+    // Root writes here in a folder others may plant entries in: never follow a link, never touch
+    // anything that is not a plain file of ours. Failures are ignored, as for any flag file.
+    FileDescriptor folder(openFolder(locations_.flagFilesDirectoryURL));
+    auto remove = [&](const std::string& feature) {
+        const std::string name = flagFilesPrefix_ + feature;
+        logger_->debug([&] {
+            return "Deleting flag file " +
+                   locations_.flagFilesDirectoryURL.appendingPathComponent(name).absoluteString();
+        });
+        struct ::stat record {};
+        if (folder.get() >= 0 && isPlainFileName(name) &&
+            ::fstatat(folder.get(), name.c_str(), &record, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(record.st_mode)) {
+            ::unlinkat(folder.get(), name.c_str(), 0);
+        }
+    };
+    for (const auto& [feature, active] : activation) {
+        const std::string name = flagFilesPrefix_ + feature;
+        if (!isPlainFileName(name)) {
+            logger_->error([&] { return "Feature name unfit for a flag file: " + feature; });
+            continue;
+        }
+        if (!active) {
+            remove(feature);
+            continue;
+        }
+        logger_->debug([&] {
+            return "Creating flag file " +
+                   locations_.flagFilesDirectoryURL.appendingPathComponent(name).absoluteString();
+        });
+        if (folder.get() < 0) {
+            continue;
+        }
+        // No O_TRUNC: a planted hard link must not empty someone else's file.
+        FileDescriptor file(::openat(folder.get(), name.c_str(),
+                                     O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+        struct ::stat record {};
+        if (file.get() >= 0 && ::fstat(file.get(), &record) == 0 && S_ISREG(record.st_mode) &&
+            record.st_nlink == 1 && record.st_size != 0) {
+            [[maybe_unused]] int ignored = ::ftruncate(file.get(), 0);
+        }
+    }
+    for (const auto& feature : removed) {
+        remove(feature);
+    }
+}
+
+void ABTestingEngine::writeLocalSync(int folder, const LocalSync& sync) const {
+    nlohmann::json json = {{"activation", nlohmann::json::object()}, {"rates", nlohmann::json::object()}};
+    for (const auto& [feature, active] : sync.activation) {
+        json["activation"][feature] = active;
+    }
+    for (const auto& [feature, rate] : sync.rates) {
+        json["rates"][feature] = rate;
+    }
+    std::string text;
+    try {
+        text = json.dump();
+    } catch (const nlohmann::json::exception& error) {
+        // Feature names that are not UTF-8 cannot be written as JSON.
+        throw ErrorException(
+            velmor::Error(velmor::Error::cocoaDomain, 4866,
+                          {{velmor::Error::localizedDescriptionKey, std::string(error.what())}}));
+    }
+    // Readers see the old file or the new one, never a missing or partial one.
+    const std::string path = localSyncFileURL_.path();
+    auto fail = [&](int code, const std::string& temporary) {
+        if (!temporary.empty()) {
+            ::unlink(temporary.c_str());
+        }
+        throw ErrorException(fileWriteError(code, localSyncFileURL_));
+    };
+    if (folder < 0) {
+        FileDescriptor again(openFolder(locations_.localURL));
+        fail(again.get() < 0 ? errno : EIO, {});
+    }
+    std::string temporary =
+        locations_.localURL.appendingPathComponent("." + localSyncFileURL_.lastPathComponent() + ".XXXXXX")
+            .path();
+    FileDescriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (file.get() < 0) {
+        fail(errno, {});
+    }
+    if (::fchmod(file.get(), 0644) != 0) {
+        fail(errno, temporary);
+    }
+    for (std::size_t written = 0; written < text.size();) {
+        ssize_t count = ::write(file.get(), text.data() + written, text.size() - written);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            fail(errno, temporary);
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    if (::fsync(file.get()) != 0) {
+        fail(errno, temporary);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        fail(errno, temporary);
+    }
+    ::fsync(folder);
+}
+
+} // namespace velmor

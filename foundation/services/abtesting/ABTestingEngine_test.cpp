@@ -1,0 +1,464 @@
+#include "foundation/services/abtesting/ABTestingEngine.hpp"
+
+#include "foundation/core/log/RecordingLogger.hpp"
+#include "foundation/services/abtesting/ABTestingQ4.hpp"
+#include "foundation/services/abtesting/TestHTTPSServer.hpp"
+#include "foundation/services/abtesting/TestSystemBus.hpp"
+#include "platform/concurrency/RunLoop.hpp"
+#include "platform/testing/TemporaryDirectory.hpp"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+
+namespace velmor {
+namespace {
+
+using Kind = ABTestingEngine::UpdateResult::Kind;
+using testing::exists;
+
+// One private system bus and one HTTPS server per test process, up before any engine listens.
+testing::TestSystemBus* bus = nullptr;
+testing::TestHTTPSServer* server = nullptr;
+
+class Services : public ::testing::Environment {
+public:
+    void SetUp() override {
+        bus = new testing::TestSystemBus();
+        // Never the machine's own bus: without a private one, nothing is posted anywhere.
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS",
+                 bus->address().empty() ? "unix:path=/nonexistent/velmor-test-bus" : bus->address().c_str(),
+                 1);
+        server = new testing::TestHTTPSServer();
+    }
+    void TearDown() override {
+        delete server;
+        delete bus;
+    }
+};
+const auto* const services = ::testing::AddGlobalTestEnvironment(new Services);
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class ABTestingEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!server->failure().empty()) {
+            GTEST_SKIP() << "no local HTTPS server: " << server->failure();
+        }
+    }
+
+    std::unique_ptr<ABTestingEngine> makeEngine(const std::string& product = "T", long timeout = 60) {
+        ABTestingEngineLocations locations{server->url(path), URL::fileURL(dir->path()),
+                                           URL::fileURL(dir->path())};
+        return std::make_unique<ABTestingEngine>(
+            locations, product, [this](const std::string&) { return logger; },
+            URLSessionConfiguration{server->certificatePEM(), timeout});
+    }
+    void serve(const std::string& body, int status = 200) { server->answer(path, {status, body}); }
+    std::string flag(const std::string& feature, const std::string& product = "T") const {
+        return *dir / (".ab_testing_" + product + "_" + feature);
+    }
+    std::string syncFile(const std::string& product = "T") const {
+        return *dir / ("features_" + product + ".json");
+    }
+    std::map<std::string, std::int64_t> storedRates() const {
+        return nlohmann::json::parse(readFile(syncFile()))["rates"]
+            .get<std::map<std::string, std::int64_t>>();
+    }
+    template <typename E> static E errorOf(const std::function<void()>& body) {
+        try {
+            body();
+        } catch (const TypedError<E>& error) {
+            return error.value();
+        }
+        ADD_FAILURE() << "no error thrown";
+        return E{};
+    }
+
+    std::string path = "/" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::unique_ptr<testing::TemporaryDirectory> dir = std::make_unique<testing::TemporaryDirectory>();
+    std::shared_ptr<testing::RecordingLogger> logger = std::make_shared<testing::RecordingLogger>();
+};
+
+TEST_F(ABTestingEngineTest, FirstRunDrawsStoresAndMirrors) {
+    auto engine = makeEngine();
+    int called = 0;
+    engine->setFeaturesDidChange([&] { ++called; });
+    serve(R"({"beta": 100})");
+    auto result = engine->updateFeatures();
+    EXPECT_EQ(result, (ABTestingEngine::UpdateResult{Kind::updated, {{"beta", true}}}));
+    EXPECT_EQ(called, 1);
+    EXPECT_TRUE(exists(flag("beta")));
+    auto rates = storedRates();
+    ASSERT_EQ(rates.size(), 1u);
+    EXPECT_GE(rates["beta"], 1);
+    EXPECT_LE(rates["beta"], 100);
+    EXPECT_EQ(engine->activation(), (Activation{{"beta", true}}));
+    struct ::stat sync {};
+    ASSERT_EQ(::stat(syncFile().c_str(), &sync), 0);
+    EXPECT_EQ(sync.st_mode & 07777, 0644u);
+
+    // Unchanged: nothing written, not even the flag someone deleted.
+    ASSERT_EQ(::unlink(flag("beta").c_str()), 0);
+    EXPECT_EQ(engine->updateFeatures(), (ABTestingEngine::UpdateResult{Kind::unchanged, {{"beta", true}}}));
+    struct ::stat again {};
+    ASSERT_EQ(::stat(syncFile().c_str(), &again), 0);
+    EXPECT_EQ(again.st_ino, sync.st_ino);
+    EXPECT_EQ(again.st_mtim.tv_nsec, sync.st_mtim.tv_nsec);
+    EXPECT_FALSE(exists(flag("beta")));
+    EXPECT_EQ(called, 1);
+    auto lines = logger->lines();
+    EXPECT_EQ(lines.front(), "info: Reading remote feature set at " + server->url(path));
+    EXPECT_EQ(lines.back(), "info: Features unchanged: [\"beta\": true]");
+}
+
+TEST_F(ABTestingEngineTest, PercentagesAndLocalFilesDecideAsTheyShould) {
+    struct Case {
+        std::string name;
+        std::optional<std::string> localSync; // nothing: no file
+        std::string remote;
+        Kind kind;
+        Activation activation;
+    };
+    const std::vector<Case> cases{
+        {"bounds",
+         std::nullopt,
+         R"({"zero": 0, "full": 100, "over": 150, "neg": -5})",
+         Kind::updated,
+         {{"zero", false}, {"full", true}, {"over", true}, {"neg", false}}},
+        {"empty remote, no local", std::nullopt, "{}", Kind::unchanged, {}},
+        {"empty remote drops everything",
+         R"({"activation": {"a": true}, "rates": {"a": 3}})",
+         "{}",
+         Kind::updated,
+         {}},
+        {"zero-byte local", "", R"({"a": 100})", Kind::updated, {{"a", true}}},
+        {"other members ignored",
+         R"({"activation": {"a": true}, "rates": {"a": 3}, "x": 1})",
+         R"({"a": 3})",
+         Kind::unchanged,
+         {{"a", true}}},
+        {"stored draw kept",
+         R"({"activation": {"a": true}, "rates": {"a": 40}})",
+         R"({"a": 39})",
+         Kind::updated,
+         {{"a", false}}},
+    };
+    for (const auto& c : cases) {
+        dir = std::make_unique<testing::TemporaryDirectory>();
+        if (c.localSync) {
+            dir->writeFile("features_T.json", *c.localSync);
+        }
+        serve(c.remote);
+        auto result = makeEngine()->updateFeatures();
+        EXPECT_EQ(result.kind, c.kind) << c.name;
+        EXPECT_EQ(result.activation, c.activation) << c.name;
+        for (const auto& [feature, active] : c.activation) {
+            // An unchanged update touches no flag file.
+            EXPECT_EQ(exists(flag(feature)), active && c.kind == Kind::updated) << c.name << " " << feature;
+        }
+        if (c.name == "stored draw kept") {
+            EXPECT_EQ(storedRates(), (std::map<std::string, std::int64_t>{{"a", 40}}));
+        }
+        if (c.name == "empty remote drops everything") {
+            EXPECT_EQ(storedRates().size(), 0u);
+        }
+        if (c.name == "empty remote, no local") {
+            EXPECT_FALSE(exists(syncFile()));
+        }
+    }
+}
+
+TEST_F(ABTestingEngineTest, AFeatureKeepsItsDrawUntilItLeaves) {
+    auto engine = makeEngine();
+    serve(R"({"f": 100, "g": 100})");
+    ASSERT_EQ(engine->updateFeatures().kind, Kind::updated);
+    const auto draw = storedRates()["f"];
+
+    // Same side of the draw: unchanged; across it: updated, the draw stays.
+    serve(R"({"f": )" + std::to_string(draw) + R"(, "g": 100})");
+    EXPECT_EQ(engine->updateFeatures().kind, Kind::unchanged);
+    serve(R"({"f": )" + std::to_string(draw - 1) + R"(, "g": 100})");
+    EXPECT_EQ(engine->updateFeatures(),
+              (ABTestingEngine::UpdateResult{Kind::updated, {{"f", false}, {"g", true}}}));
+    EXPECT_EQ(storedRates()["f"], draw);
+    EXPECT_FALSE(exists(flag("f")));
+
+    // Leaving drops the draw and the flag; coming back draws again.
+    serve(R"({"f": 100})");
+    ASSERT_EQ(engine->updateFeatures().kind, Kind::updated);
+    EXPECT_FALSE(exists(flag("g")));
+    EXPECT_FALSE(storedRates().contains("g"));
+    serve(R"({"f": 100, "g": 100})");
+    EXPECT_EQ(engine->updateFeatures().kind, Kind::updated);
+    EXPECT_TRUE(storedRates().contains("g"));
+    EXPECT_TRUE(exists(flag("g")));
+}
+
+TEST_F(ABTestingEngineTest, FailuresChangeNothing) {
+    auto engine = makeEngine("T", 1);
+    serve(R"({"a": 100})");
+    ASSERT_EQ(engine->updateFeatures().kind, Kind::updated);
+    const auto stored = readFile(syncFile());
+    using E = ABTestingEngine::Error;
+    struct Case {
+        testing::TestHTTPSServer::Answer answer;
+        E error;
+    };
+    const std::vector<Case> cases{
+        {{500, "{}"}, E::remoteFeatureFileUnavailable}, // an error page is no feature file
+        {{404, ""}, E::remoteFeatureFileUnavailable},
+        {{200, "[1]"}, E::wrongRemoteFileFormat},
+        {{200, R"({"a": "x"})"}, E::wrongRemoteFileFormat},
+        {{200, R"({"a": 1.5})"}, E::wrongRemoteFileFormat},
+        {{200, ""}, E::wrongRemoteFileFormat},
+        {{200, "<html>"}, E::wrongRemoteFileFormat},
+        {{200, "", true}, E::remoteFeatureFileUnavailable}, // stalled past the time-out
+    };
+    for (const auto& c : cases) {
+        server->answer(path, c.answer);
+        EXPECT_EQ(errorOf<E>([&] { engine->updateFeatures(); }), c.error) << c.answer.status << c.answer.body;
+        EXPECT_EQ(readFile(syncFile()), stored);
+        EXPECT_TRUE(exists(flag("a")));
+    }
+    EXPECT_EQ(logger->lines().back(),
+              "error: Failed to update features: " +
+                  TypedError<E>(E::remoteFeatureFileUnavailable).toError().description());
+}
+
+TEST_F(ABTestingEngineTest, ALocalSyncWithoutRatesIsWrong) {
+    dir->writeFile("features_T.json", R"({"activation": {}})");
+    serve(R"({"a": 100})");
+    auto engine = makeEngine();
+    EXPECT_EQ(errorOf<ABTestingEngine::Error>([&] { engine->updateFeatures(); }),
+              ABTestingEngine::Error::wrongLocalFileFormat);
+    EXPECT_FALSE(exists(flag("a")));
+    EXPECT_TRUE(engine->activation().empty());
+    EXPECT_EQ(logger->lines().back().rfind("error: Failed to list enabled feature flags: ", 0), 0u);
+}
+
+TEST_F(ABTestingEngineTest, FlagFilesNeverFollowLinksNorLeaveTheFolder) {
+    const auto victim = dir->writeFile("victim", "secret");
+    ASSERT_EQ(::symlink(victim.c_str(), flag("beta").c_str()), 0);
+    // "a/b" would land inside this folder if names were taken as paths.
+    dir->makeDirectory(".ab_testing_T_a");
+    const std::string longName(300, 'x');
+    serve(R"({"beta": 100, "a/b": 100, ")" + longName + R"(": 100, "ok": 100})");
+    auto result = makeEngine()->updateFeatures();
+    EXPECT_EQ(result.activation, (Activation{{"beta", true}, {"a/b", true}, {longName, true}, {"ok", true}}));
+    EXPECT_EQ(readFile(victim), "secret");
+    struct ::stat link {};
+    ASSERT_EQ(::lstat(flag("beta").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_FALSE(exists(*dir / ".ab_testing_T_a/b"));
+    EXPECT_TRUE(exists(flag("ok")));
+    EXPECT_TRUE(storedRates().contains("a/b"));
+    auto lines = logger->lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "error: Feature name unfit for a flag file: a/b"),
+              lines.end());
+
+    // Going off leaves the planted link alone too.
+    serve(R"({"beta": 0})");
+    makeEngine()->updateFeatures();
+    EXPECT_EQ(::lstat(flag("beta").c_str(), &link), 0);
+    EXPECT_EQ(readFile(victim), "secret");
+}
+
+TEST_F(ABTestingEngineTest, TheFacadeReportsResultsAndErrors) {
+    ABTestingQ4 facade(makeEngine());
+    serve(R"({"beta": 100, "off": 0})");
+    auto first = facade.update();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->updatedFeatures(), (Activation{{"beta", true}, {"off", false}}));
+    auto second = facade.update();
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(second->updatedFeatures());
+    EXPECT_EQ(facade.activation(), (Activation{{"beta", true}, {"off", false}}));
+
+    serve("[]");
+    velmor::Error error;
+    EXPECT_FALSE(facade.update(&error));
+    EXPECT_EQ(error.domain(), "VelmorFoundation.ABTestingEngine.Error");
+    EXPECT_EQ(error.code(), 1);
+    EXPECT_FALSE(facade.update());
+
+    // The sync file cannot be written: its own error, with the path.
+    testing::TemporaryDirectory other;
+    ABTestingEngineLocations locations{server->url(path), URL::fileURL(other / "missing"),
+                                       URL::fileURL(other.path())};
+    ABTestingQ4 broken(std::make_shared<ABTestingEngine>(
+        locations, "T", [this](const std::string&) { return logger; },
+        URLSessionConfiguration{server->certificatePEM(), 60}));
+    serve(R"({"beta": 100})");
+    EXPECT_FALSE(broken.update(&error));
+    EXPECT_EQ(error.domain(), velmor::Error::cocoaDomain);
+    EXPECT_EQ(error.code(), 4);
+    ASSERT_NE(error.underlyingError(), nullptr);
+    EXPECT_EQ(error.underlyingError()->code(), ENOENT);
+    ASSERT_NE(error.stringValue(velmor::Error::filePathKey), nullptr);
+    EXPECT_EQ(*error.stringValue(velmor::Error::filePathKey), other / "missing/features_T.json");
+}
+
+TEST_F(ABTestingEngineTest, ReadersNeverSeeAMissingOrPartialSyncFile) {
+    auto engine = makeEngine();
+    serve(R"({"x": 100})");
+    ASSERT_EQ(engine->updateFeatures().kind, Kind::updated);
+    std::atomic<bool> done{false};
+    std::atomic<int> bad{0};
+    std::thread reader([&] {
+        while (!done) {
+            auto text = readFile(syncFile());
+            if (!nlohmann::json::accept(text)) {
+                ++bad;
+            }
+        }
+    });
+    for (int round = 0; round < 40; ++round) {
+        serve(round % 2 == 0 ? R"({"x": 0})" : R"({"x": 100})");
+        engine->updateFeatures();
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(bad, 0);
+}
+
+TEST_F(ABTestingEngineTest, TheChangeClosureMayBeReplacedWhileUpdatesRun) {
+    auto engine = makeEngine();
+    std::atomic<int> called{0};
+    std::atomic<bool> done{false};
+    std::thread setter([&] {
+        while (!done) {
+            engine->setFeaturesDidChange([&] { ++called; });
+            engine->featuresDidChange();
+        }
+    });
+    for (int round = 0; round < 20; ++round) {
+        serve(round % 2 == 0 ? R"({"x": 100})" : R"({"x": 0})");
+        engine->updateFeatures();
+    }
+    done = true;
+    setter.join();
+    engine->setFeaturesDidChange(nullptr);
+    engine->featuresDidChange()(); // an empty closure becomes the no-op
+    EXPECT_LE(called, 20);
+}
+
+// Runs `body` in a child process and gives what it wrote to the pipe.
+std::pair<pid_t, int> inChild(const std::function<std::string()>& body) {
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0) {
+        return {-1, -1};
+    }
+    pid_t child = ::fork();
+    if (child == 0) {
+        std::string text;
+        try {
+            text = body();
+        } catch (...) {
+            text = "threw";
+        }
+        [[maybe_unused]] auto written = ::write(pipe[1], text.data(), text.size());
+        ::_exit(0);
+    }
+    ::close(pipe[1]);
+    return {child, pipe[0]};
+}
+
+std::string collect(std::pair<pid_t, int> child) {
+    std::string text;
+    char buffer[4096];
+    ssize_t count;
+    while ((count = ::read(child.second, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<size_t>(count));
+    }
+    ::close(child.second);
+    ::waitpid(child.first, nullptr, 0);
+    return text;
+}
+
+TEST_F(ABTestingEngineTest, UpdatersInTwoProcessesKeepOneDrawPerFeature) {
+    nlohmann::json remote = nlohmann::json::object();
+    for (int i = 0; i < 64; ++i) {
+        remote["f" + std::to_string(i)] = 50;
+    }
+    serve(remote.dump());
+    for (int round = 0; round < 20; ++round) {
+        dir = std::make_unique<testing::TemporaryDirectory>();
+        auto engine = makeEngine();
+        auto child = inChild([&] { return describe(engine->updateFeatures().activation); });
+        auto mine = describe(engine->updateFeatures().activation);
+        auto theirs = collect(child);
+        auto stored = describe(engine->activation());
+        EXPECT_EQ(mine, stored) << "round " << round;
+        EXPECT_EQ(theirs, stored) << "round " << round;
+    }
+}
+
+TEST_F(ABTestingEngineTest, AChangeElsewhereReachesThisProductsEngineOnTheMainThread) {
+    if (bus->address().empty()) {
+        GTEST_SKIP() << "no private system bus: " << bus->failure();
+    }
+    ScopedMainRunLoop runLoop;
+    auto mine = makeEngine("N1");
+    auto other = makeEngine("N2");
+    std::atomic<int> mineCalled{0}, otherCalled{0};
+    mine->setFeaturesDidChange([&] {
+        EXPECT_TRUE(MainActor::isMainThread());
+        ++mineCalled;
+    });
+    other->setFeaturesDidChange([&] { ++otherCalled; });
+    serve(R"({"beta": 100})");
+    testing::TemporaryDirectory childFolder;
+    auto child = inChild([&] {
+        ABTestingEngineLocations locations{server->url(path), URL::fileURL(childFolder.path()),
+                                           URL::fileURL(childFolder.path())};
+        for (const char* product : {"N3", "N1"}) {
+            ABTestingEngine engine(
+                locations, product,
+                [](const std::string&) { return std::make_shared<testing::RecordingLogger>(); },
+                URLSessionConfiguration{server->certificatePEM(), 60});
+            engine.updateFeatures();
+        }
+        return std::string("done");
+    });
+    ASSERT_EQ(collect(child), "done");
+    EXPECT_TRUE(runLoop.runUntil([&] { return mineCalled > 0; }));
+    runLoop.loop().drain();
+    EXPECT_EQ(mineCalled, 1);
+    EXPECT_EQ(otherCalled, 0);
+}
+
+TEST(ABTestingDraw, StaysWithinOneToAHundred) {
+    std::set<std::int64_t> seen;
+    for (int i = 0; i < 5000; ++i) {
+        auto draw = ABTestingEngine::draw();
+        ASSERT_GE(draw, 1);
+        ASSERT_LE(draw, 100);
+        seen.insert(draw);
+    }
+    // 5000 fair draws miss one of the hundred values with a chance below 1e-19.
+    EXPECT_EQ(seen.size(), 100u);
+}
+
+TEST(ABTestingEngineLocations, Q4KeepsItsStateWithRoot) {
+    const auto& q4 = ABTestingEngineLocations::q4();
+    EXPECT_EQ(q4.remoteURL, "https://download.velmor.com/mac/Q/features-q4.json");
+    EXPECT_EQ(q4.localURL, URL::fileURL("/var/lib/Velmor"));
+    EXPECT_EQ(q4.flagFilesDirectoryURL, URL::fileURL("/var/lib/Velmor"));
+}
+
+} // namespace
+} // namespace velmor
