@@ -27,7 +27,7 @@ public:
                             folder_ / "socket" +
                             "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
                             "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                            "<allow own=\"*\"/></policy></busconfig>\n");
+                            "<allow own=\"*\"/><allow user=\"*\"/></policy></busconfig>\n");
         int out[2];
         if (::pipe2(out, O_CLOEXEC) != 0) {
             failure_ = "no pipe for dbus-daemon";

@@ -1,5 +1,6 @@
 #include "foundation/services/abtesting/ABTestingEngine.hpp"
 
+#include "platform/fs/Descriptor.hpp"
 #include "platform/notification/DistributedNotificationCenter.hpp"
 
 #include <nlohmann/json.hpp>
@@ -19,22 +20,6 @@ namespace {
 
 using EngineError = TypedError<ABTestingEngine::Error>;
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 int openFolder(const URL& folder) {
     return ::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
@@ -44,7 +29,7 @@ std::string readAll(int folder, const URL& file) {
     int fd = folder >= 0
                  ? ::openat(folder, file.lastPathComponent().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)
                  : ::open(file.path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    FileDescriptor descriptor(fd);
+    Descriptor descriptor(fd);
     std::string contents;
     if (fd < 0) {
         return contents;
@@ -220,7 +205,7 @@ ABTestingEngine::UpdateResult ABTestingEngine::updateFeatures() {
 
         logger_->info([&] { return "Reading local sync at " + localSyncFileURL_.absoluteString(); });
         // Held from reading the draws to storing them, so two updaters never draw for one feature.
-        FileDescriptor folder(openFolder(locations_.localURL));
+        Descriptor folder(openFolder(locations_.localURL));
         if (folder.get() >= 0) {
             while (::flock(folder.get(), LOCK_EX) != 0 && errno == EINTR) {
             }
@@ -262,7 +247,7 @@ void ABTestingEngine::updateFlagFiles(const Activation& activation,
                                       const std::vector<std::string>& removed) const {
     // Root writes here in a folder others may plant entries in: never follow a link, never touch
     // anything that is not a plain file of ours. Failures are ignored, as for any flag file.
-    FileDescriptor folder(openFolder(locations_.flagFilesDirectoryURL));
+    Descriptor folder(openFolder(locations_.flagFilesDirectoryURL));
     auto remove = [&](const std::string& feature) {
         const std::string name = flagFilesPrefix_ + feature;
         logger_->debug([&] {
@@ -294,7 +279,7 @@ void ABTestingEngine::updateFlagFiles(const Activation& activation,
             continue;
         }
         // No O_TRUNC: a planted hard link must not empty someone else's file.
-        FileDescriptor file(::openat(folder.get(), name.c_str(),
+        Descriptor file(::openat(folder.get(), name.c_str(),
                                      O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
         struct ::stat record {};
         if (file.get() >= 0 && ::fstat(file.get(), &record) == 0 && S_ISREG(record.st_mode) &&
@@ -333,13 +318,13 @@ void ABTestingEngine::writeLocalSync(int folder, const LocalSync& sync) const {
         throw ErrorException(fileWriteError(code, localSyncFileURL_));
     };
     if (folder < 0) {
-        FileDescriptor again(openFolder(locations_.localURL));
+        Descriptor again(openFolder(locations_.localURL));
         fail(again.get() < 0 ? errno : EIO, {});
     }
     std::string temporary =
         locations_.localURL.appendingPathComponent("." + localSyncFileURL_.lastPathComponent() + ".XXXXXX")
             .path();
-    FileDescriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
+    Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
     if (file.get() < 0) {
         fail(errno, {});
     }

@@ -3,7 +3,7 @@
 #include "foundation/core/log/RecordingLogger.hpp"
 #include "foundation/services/abtesting/ABTestingQ4.hpp"
 #include "foundation/services/abtesting/TestHTTPSServer.hpp"
-#include "foundation/services/abtesting/TestSystemBus.hpp"
+#include "platform/testing/PrivateBus.hpp"
 #include "platform/concurrency/RunLoop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
@@ -25,13 +25,13 @@ using Kind = ABTestingEngine::UpdateResult::Kind;
 using testing::exists;
 
 // One private system bus and one HTTPS server per test process, up before any engine listens.
-testing::TestSystemBus* bus = nullptr;
+testing::PrivateBus* bus = nullptr;
 testing::TestHTTPSServer* server = nullptr;
 
 class Services : public ::testing::Environment {
 public:
     void SetUp() override {
-        bus = new testing::TestSystemBus();
+        bus = new testing::PrivateBus();
         // Never the machine's own bus: without a private one, nothing is posted anywhere.
         ::setenv("DBUS_SYSTEM_BUS_ADDRESS",
                  bus->address().empty() ? "unix:path=/nonexistent/velmor-test-bus" : bus->address().c_str(),
