@@ -39,7 +39,7 @@ DuplicateFinder::findInURLs(std::vector<velmor::URL> urls, DuplicateFinderResult
         const DuplicateFinderAnalyser analyser{settings, velmor::ProgressWrapper::make(progress),
                                                progressHandler, completionHandler,
                                                std::make_shared<velmor::OSLogLogger>(queueLabel)};
-        analyser.analyse(iterators);
+        analyser.analyse(std::move(iterators));
     });
     return progress;
 }

@@ -21,8 +21,8 @@ public:
     using Settings = DuplicateFinderSettings;
     using Result = DuplicateFinderResult;
     using DuplicateGroup = DuplicateFinderGroup;
-    using Analyser = DuplicateFinderAnalyser;
-    using FolderFinder = DuplicateFolderFinder;
+    using DuplicateFinderAnalyser = sweepkit::DuplicateFinderAnalyser;
+    using DuplicateFolderFinder = sweepkit::DuplicateFolderFinder;
 
     static constexpr const char* queueLabel = "com.velmor.DuplicateFinder";
 

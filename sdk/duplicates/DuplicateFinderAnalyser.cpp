@@ -88,8 +88,7 @@ AnyPipelineNode DuplicateFinderAnalyser::makePipeline() const {
     return std::make_shared<FileFolderSplitterPipelineNode>(files, folders);
 }
 
-void DuplicateFinderAnalyser::analyse(
-    const std::vector<std::unique_ptr<BaseFilesIterator>>& iterators) const {
+void DuplicateFinderAnalyser::analyse(std::vector<std::unique_ptr<BaseFilesIterator>> iterators) const {
     auto result = std::make_shared<DuplicateFinderResult>();
     const AnyPipelineNode pipeline = makePipeline();
 
@@ -129,6 +128,8 @@ void DuplicateFinderAnalyser::analyse(
             break;
         }
     }
+
+    iterators.clear();
 
     postProcess(*result);
     result->isLastResult = true;

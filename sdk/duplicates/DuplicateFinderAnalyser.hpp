@@ -31,8 +31,9 @@ struct DuplicateFinderAnalyser {
     pipeline::AnyPipelineNode makePipeline() const;
 
     // Walks every iterator in turn until the end or a cancel, then post-processes the result and
-    // hands it to `completionHandler`. Nothing fails out of it.
-    void analyse(const std::vector<std::unique_ptr<BaseFilesIterator>>& iterators) const;
+    // hands it to `completionHandler`. The iterators are closed before that, so a run the completion
+    // starts does not meet this one's walks. Nothing fails out of it.
+    void analyse(std::vector<std::unique_ptr<BaseFilesIterator>> iterators) const;
 };
 
 } // namespace sweepkit

@@ -118,7 +118,7 @@ std::shared_ptr<DuplicateFinderResult> analyseHere(const DuplicateFinderSettings
     const DuplicateFinderAnalyser analyser{settings, std::make_shared<pipeline::testing::CountingProbe>(),
                                            [](auto) {}, [&](auto final) { result = std::move(final); },
                                            nullptr};
-    analyser.analyse(iterators);
+    analyser.analyse(std::move(iterators));
     return result;
 }
 
@@ -256,6 +256,9 @@ TEST(DuplicateFinder, SettingsDecideWhatIsWalkedAndBundlesAreNeverEntered) {
         SCOPED_TRACE(c.name);
         const FinderRun run = runFinder(c.settings, root);
         EXPECT_EQ(describe(root.path(), *run.final), c.expected);
+        for (const auto& error : run.final->errors) {
+            ADD_FAILURE() << error.path << ": " << error.error.description();
+        }
         for (const auto& partial : run.partials) {
             for (const auto& item : partial->duplicatesByHash.begin()->second.items) {
                 EXPECT_EQ(item.path.find("X.app/"), std::string::npos) << "entered " << item.path;
@@ -368,7 +371,13 @@ TEST(DuplicateFinder, ACancelEndsALargeDigestPromptly) {
 // Hands out a fixed list of events.
 class ScriptedIterator : public BaseFilesIterator {
 public:
-    explicit ScriptedIterator(std::vector<Event> events) : events_(std::move(events)) {}
+    explicit ScriptedIterator(std::vector<Event> events, bool* closed = nullptr)
+        : events_(std::move(events)), closed_(closed) {}
+    ~ScriptedIterator() override {
+        if (closed_ != nullptr) {
+            *closed_ = true;
+        }
+    }
     std::optional<Event> next() override {
         if (next_ == events_.size()) {
             return std::nullopt;
@@ -379,6 +388,7 @@ public:
 private:
     std::vector<Event> events_;
     std::size_t next_ = 0;
+    bool* closed_;
 };
 
 TEST(DuplicateFinderAnalyser, RecordsAFailureUnderTheFileThatFailed) {
@@ -396,11 +406,24 @@ TEST(DuplicateFinderAnalyser, RecordsAFailureUnderTheFileThatFailed) {
     const DuplicateFinderAnalyser analyser{allSkipsOff, std::make_shared<pipeline::testing::CountingProbe>(),
                                            [](auto) {}, [&](auto final) { result = std::move(final); },
                                            nullptr};
-    analyser.analyse(iterators);
+    analyser.analyse(std::move(iterators));
     ASSERT_EQ(result->errors.size(), 2U);
     EXPECT_EQ(result->errors[0].path, gone);
     EXPECT_EQ(result->errors[1].path, "/walked");
     EXPECT_TRUE(result->duplicatesByHash.empty());
+}
+
+// A walk left open would change the working directory under the walk of a run that the completion
+// starts, and cut that walk short.
+TEST(DuplicateFinderAnalyser, ClosesItsWalksBeforeTheCompletion) {
+    bool closed = false;
+    bool closedAtCompletion = false;
+    std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
+    iterators.push_back(std::make_unique<ScriptedIterator>(std::vector{Event::cycle("/loop")}, &closed));
+    const DuplicateFinderAnalyser analyser{allSkipsOff, std::make_shared<pipeline::testing::CountingProbe>(),
+                                           [](auto) {}, [&](auto) { closedAtCompletion = closed; }, nullptr};
+    analyser.analyse(std::move(iterators));
+    EXPECT_TRUE(closedAtCompletion);
 }
 
 } // namespace
