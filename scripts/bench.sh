@@ -3,6 +3,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
+# Peer tools of the benchmarks, needed only here.
+for peer in jdupes rmlint; do
+  if ! command -v "$peer" >/dev/null; then
+    apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=300 "$peer" >/dev/null
+  fi
+done
 scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release -DVELMOR_BUILD_TESTS=OFF
 for bench in build-release/bench/*_bench; do
   [ -x "$bench" ] || continue

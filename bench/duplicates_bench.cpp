@@ -1,0 +1,209 @@
+// Finds the duplicates of one fixed tree with the duplicate finder, jdupes and rmlint in one run
+// (warm cache, best of several runs) and prints the times, the ratios and the peak memory. The
+// tree mixes the loads of a real search: many small files with copies among them, one file copied
+// into thousands of folders, and large files that differ only in their last byte.
+#include "bench/BestOf.hpp"
+#include "bench/PeakMemory.hpp"
+#include "bench/ShellCommand.hpp"
+#include "sdk/duplicates/DuplicateFinder.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+constexpr int runs = 5;
+const std::string root = "/tmp/velmor-duplicates-bench";
+// Changes whenever the tree's recipe does, so an old tree is made again.
+const std::string recipe = "recipe 1";
+
+// A small fixed generator, so every run makes the same tree.
+struct Generator {
+    std::uint64_t state;
+    std::uint64_t next() {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    }
+};
+
+std::string contents(std::size_t size, std::uint64_t seed) {
+    std::string bytes(size, '\0');
+    Generator generator{seed * 0x9E3779B97F4A7C15ull + 1};
+    for (std::size_t index = 0; index < size; index += 8) {
+        const std::uint64_t word = generator.next();
+        for (std::size_t byte = 0; byte < 8 && index + byte < size; ++byte) {
+            bytes[index + byte] = static_cast<char>(word >> (8 * byte));
+        }
+    }
+    return bytes;
+}
+
+void write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+void makeTree() {
+    std::ifstream marker(root + "/.recipe");
+    std::string existing;
+    if (std::getline(marker, existing) && existing == recipe) {
+        return;
+    }
+    std::printf("making the tree under %s (about 1.4 GB)\n", root.c_str());
+    std::filesystem::remove_all(root);
+    Generator generator{42};
+    // 100 x 10 folders of 100 files, sizes log-uniform from 64 B to 64 KB, a quarter of them copies
+    // of earlier files.
+    struct Recipe {
+        std::size_t size;
+        std::uint64_t seed;
+    };
+    std::vector<Recipe> made;
+    for (int top = 0; top < 100; ++top) {
+        for (int middle = 0; middle < 10; ++middle) {
+            const std::string folder = root + "/tree/" + std::to_string(top) + "/" + std::to_string(middle);
+            std::filesystem::create_directories(folder);
+            for (int file = 0; file < 100; ++file) {
+                Recipe recipe;
+                if (!made.empty() && generator.next() % 4 == 0) {
+                    recipe = made[generator.next() % made.size()];
+                } else {
+                    const double exponent =
+                        6.0 + 10.0 * static_cast<double>(generator.next() % 1000000) / 1e6;
+                    recipe = {static_cast<std::size_t>(std::pow(2.0, exponent)), made.size() + 1};
+                }
+                made.push_back(recipe);
+                write(folder + "/" + std::to_string(file), contents(recipe.size, recipe.seed));
+            }
+        }
+    }
+    // 5,000 folders holding the same file under one name, and a file of their own.
+    const std::string shared = contents(1000, 1u << 30);
+    for (int folder = 0; folder < 5000; ++folder) {
+        const std::string path = root + "/shared/" + std::to_string(folder);
+        std::filesystem::create_directories(path);
+        write(path + "/same", shared);
+        write(path + "/own", contents(500, (1u << 31) + static_cast<std::uint64_t>(folder)));
+    }
+    // 8 pairs of 8 MB files that differ only in the last byte, and 4 pairs of 8 MB copies.
+    std::filesystem::create_directories(root + "/large");
+    for (int pair = 0; pair < 12; ++pair) {
+        std::string bytes = contents(8 << 20, (1ull << 40) + static_cast<std::uint64_t>(pair));
+        write(root + "/large/" + std::to_string(pair) + "-a", bytes);
+        if (pair < 8) {
+            bytes.back() = static_cast<char>(bytes.back() ^ 1);
+        }
+        write(root + "/large/" + std::to_string(pair) + "-b", bytes);
+    }
+    write(root + "/.recipe", recipe + "\n");
+}
+
+struct Found {
+    long groups = 0;
+    long extraFiles = 0;
+};
+
+// Groups of files, and their files beyond the first; folder groups are left out, as the peers
+// make none.
+Found runFinder() {
+    sweepkit::DuplicateFinder finder(sweepkit::DuplicateFinderSettings(false, false, false, {}));
+    std::promise<std::shared_ptr<sweepkit::DuplicateFinderResult>> done;
+    finder.find(
+        velmor::URL::fileURL(root), [](auto) {}, [&](auto result) { done.set_value(std::move(result)); });
+    const auto result = done.get_future().get();
+    Found found;
+    for (const auto& [id, group] : result->duplicatesByHash) {
+        if (!group.items.empty() && S_ISREG(group.items.begin()->metadata.st_mode)) {
+            ++found.groups;
+            found.extraFiles += static_cast<long>(group.items.size()) - 1;
+        }
+    }
+    return found;
+}
+
+// jdupes' summary line: "N duplicate files (in M sets), occupying ...".
+Found runJdupes() {
+    Found found;
+    FILE* output = ::popen(("jdupes -r -q -m " + root).c_str(), "r");
+    char line[512];
+    while (output != nullptr && std::fgets(line, sizeof line, output) != nullptr) {
+        std::sscanf(line, "%ld duplicate files (in %ld sets)", &found.extraFiles, &found.groups);
+    }
+    if (output == nullptr || ::pclose(output) != 0) {
+        std::fprintf(stderr, "failed: jdupes\n");
+        std::exit(1);
+    }
+    return found;
+}
+
+bool installed(const char* tool) {
+    return std::system((std::string("command -v ") + tool + " >/dev/null").c_str()) == 0;
+}
+
+} // namespace
+
+int main() {
+    makeTree();
+    bench::shellCommand("find " + root + " -type f -print0 | xargs -0 cat > /dev/null")();
+
+    double jdupesSeconds = 0;
+    double rmlintSeconds = 0;
+    Found jdupesFound;
+    // The peers run first: a spawned child starts from the spawner's peak memory, so they must
+    // start while this process is still small.
+    bool peers = false;
+    if (installed("jdupes")) {
+        jdupesSeconds = bench::bestSeconds(runs, [&] { jdupesFound = runJdupes(); });
+        std::printf("jdupes: %.3f s, %ld groups, %ld files beyond the first\n", jdupesSeconds,
+                    jdupesFound.groups, jdupesFound.extraFiles);
+        peers = true;
+    } else {
+        std::printf("skipping jdupes: not installed (scripts/bench.sh installs it)\n");
+    }
+    if (installed("rmlint")) {
+        rmlintSeconds = bench::bestSeconds(
+            runs, bench::shellCommand("rmlint -T df -r --without-fiemap -o summary:/dev/null " + root +
+                                      " >/dev/null"));
+        std::printf("rmlint: %.3f s\n", rmlintSeconds);
+        peers = true;
+    } else {
+        std::printf("skipping rmlint: not installed (scripts/bench.sh installs it)\n");
+    }
+    if (peers) {
+        std::printf("peak memory of the largest peer: %.1f MiB\n",
+                    static_cast<double>(bench::peakKilobytes(RUSAGE_CHILDREN)) / 1024);
+    }
+    // The peak after the first run: each later run happens on another pool thread, whose malloc
+    // arena keeps the memory that an earlier run freed in its own, and the process's peak adds up.
+    Found ours;
+    long finderPeak = 0;
+    const double finder = bench::bestSeconds(runs, [&] {
+        ours = runFinder();
+        if (finderPeak == 0) {
+            finderPeak = bench::peakKilobytes(RUSAGE_SELF);
+        }
+    });
+    std::printf("duplicate finder: %.3f s, peak %.1f MiB, %ld groups, %ld files beyond the first\n", finder,
+                static_cast<double>(finderPeak) / 1024, ours.groups, ours.extraFiles);
+
+    if (jdupesSeconds > 0) {
+        std::printf("ratio finder / jdupes: %.2f\n", finder / jdupesSeconds);
+    }
+    if (rmlintSeconds > 0) {
+        std::printf("ratio finder / rmlint: %.2f\n", finder / rmlintSeconds);
+    }
+    if (jdupesSeconds > 0 &&
+        (jdupesFound.groups != ours.groups || jdupesFound.extraFiles != ours.extraFiles)) {
+        std::printf("MISMATCH: the finder and jdupes disagree on the duplicates\n");
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,430 @@
+#include "sdk/duplicates/DuplicateFinder.hpp"
+
+#include "platform/testing/InfoPlist.hpp"
+#include "platform/testing/TemporaryDirectory.hpp"
+#include "sdk/duplicates/pipeline/GroupingTestSupport.hpp"
+#include "sdk/filesystem/FileSystemIterator.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <future>
+#include <mutex>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace sweepkit {
+namespace {
+
+using velmor::URL;
+using velmor::testing::TemporaryDirectory;
+
+const DuplicateFinderSettings allSkipsOff(false, false, false, {});
+
+// What one run handed to its callbacks.
+struct FinderRun {
+    std::vector<std::shared_ptr<DuplicateFinderResult>> partials;
+    std::shared_ptr<DuplicateFinderResult> final;
+    int completions = 0;
+    std::shared_ptr<velmor::Progress> progress;
+};
+
+// Collects a run's callbacks and waits for its completion.
+class RunRecorder {
+public:
+    DuplicateFinderResultHandler progressHandler() {
+        return [this](std::shared_ptr<DuplicateFinderResult> partial) {
+            std::lock_guard lock(mutex_);
+            run_.partials.push_back(std::move(partial));
+        };
+    }
+    DuplicateFinderResultHandler completionHandler() {
+        return [this](std::shared_ptr<DuplicateFinderResult> result) {
+            std::lock_guard lock(mutex_);
+            run_.final = std::move(result);
+            ++run_.completions;
+            completed_.notify_all();
+        };
+    }
+    bool isCompleted() {
+        std::lock_guard lock(mutex_);
+        return run_.completions > 0;
+    }
+    // Waits for the completion; a run that never completes fails the test instead of hanging it.
+    FinderRun wait(std::shared_ptr<velmor::Progress> progress) {
+        std::unique_lock lock(mutex_);
+        const bool done =
+            completed_.wait_for(lock, std::chrono::minutes(2), [&] { return run_.completions > 0; });
+        EXPECT_TRUE(done) << "the run never completed";
+        run_.progress = std::move(progress);
+        return run_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable completed_;
+    FinderRun run_;
+};
+
+FinderRun runFinder(const DuplicateFinderSettings& settings, std::vector<URL> roots) {
+    RunRecorder recorder;
+    DuplicateFinder finder(settings);
+    auto progress =
+        finder.findInURLs(std::move(roots), recorder.progressHandler(), recorder.completionHandler());
+    return recorder.wait(progress);
+}
+
+FinderRun runFinder(const DuplicateFinderSettings& settings, const TemporaryDirectory& root) {
+    return runFinder(settings, std::vector{URL::fileURL(root.path())});
+}
+
+// Each group of the result as its members' paths below `root`, "a/x b/x", sorted since the walk
+// order is the directories' own; the groups sorted.
+std::vector<std::string> describe(const std::string& root, const DuplicateFinderResult& result) {
+    std::vector<std::string> lines;
+    for (const auto& group : result.groups()) {
+        std::vector<std::string> members;
+        for (const auto& url : group.urls()) {
+            members.push_back(url.path().substr(root.size() + 1));
+        }
+        std::sort(members.begin(), members.end());
+        std::string line;
+        for (const auto& member : members) {
+            line += (line.empty() ? "" : " ") + member;
+        }
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// A run on the calling thread, as the finder makes it, with the process's own ids.
+std::shared_ptr<DuplicateFinderResult> analyseHere(const DuplicateFinderSettings& settings,
+                                                   const std::string& root) {
+    std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
+    iterators.push_back(std::make_unique<FileSystemIterator>(URL::fileURL(root),
+                                                             Options{Options::physical, Options::crossDevice},
+                                                             ::getuid(), std::vector<std::uint32_t>{}));
+    std::shared_ptr<DuplicateFinderResult> result;
+    const DuplicateFinderAnalyser analyser{settings, std::make_shared<pipeline::testing::CountingProbe>(),
+                                           [](auto) {}, [&](auto final) { result = std::move(final); },
+                                           nullptr};
+    analyser.analyse(std::move(iterators));
+    return result;
+}
+
+TEST(DuplicateFinder, FindsCopiesAcrossRootsAndReportsEachGrowingGroup) {
+    TemporaryDirectory one;
+    TemporaryDirectory two;
+    one.writeFile("a/x", "same contents");
+    two.writeFile("b/x", "same contents");
+    one.writeFile("a/other", "same length!!");
+    const FinderRun first = runFinder(allSkipsOff, {URL::fileURL(one.path()), URL::fileURL(two.path())});
+    ASSERT_EQ(first.final->duplicatesByHash.size(), 1U);
+    EXPECT_EQ(first.final->groups()[0].urls(),
+              (std::vector{URL::fileURL(one / "a/x"), URL::fileURL(two / "b/x")}));
+    EXPECT_TRUE(first.final->isLastResult);
+    EXPECT_FALSE(first.final->cancelled);
+    EXPECT_EQ(first.completions, 1);
+
+    two.writeFile("x-again", "same contents");
+    const FinderRun second = runFinder(allSkipsOff, {URL::fileURL(one.path()), URL::fileURL(two.path())});
+    ASSERT_EQ(second.partials.size(), 2U);
+    for (const auto& partial : second.partials) {
+        EXPECT_EQ(partial->duplicatesByHash.size(), 1U);
+        EXPECT_FALSE(partial->isLastResult);
+        EXPECT_FALSE(partial->cancelled);
+        EXPECT_TRUE(partial->errors.empty());
+    }
+    const auto& growing = second.partials[0]->duplicatesByHash.begin()->second;
+    const auto& grown = second.partials[1]->duplicatesByHash.begin()->second;
+    EXPECT_EQ(growing.id, grown.id);
+    EXPECT_EQ(growing.items.size(), 2U);
+    EXPECT_EQ(grown.items.size(), 3U);
+    ASSERT_EQ(second.final->duplicatesByHash.size(), 1U);
+    EXPECT_EQ(second.final->duplicatesByHash.begin()->second.items.size(), 3U);
+
+    // One unit of each count per event, whatever its kind.
+    EXPECT_GT(second.progress->totalUnitCount(), 0);
+    EXPECT_EQ(second.progress->totalUnitCount(), second.progress->completedUnitCount());
+}
+
+TEST(DuplicateFinder, GroupsDuplicateFoldersAtTheEnd) {
+    TemporaryDirectory root;
+    for (const char* file : {"A/x", "B/x", "A/y", "B/y"}) {
+        root.writeFile(file, std::string(file + 2) + " contents");
+    }
+    const FinderRun run = runFinder(allSkipsOff, root);
+    EXPECT_EQ(describe(root.path(), *run.final), (std::vector<std::string>{"A B"}));
+    EXPECT_EQ(run.partials.size(), 2U);
+}
+
+TEST(DuplicateFinder, WithoutRootsCompletesEmpty) {
+    const FinderRun run = runFinder(allSkipsOff, std::vector<URL>{});
+    EXPECT_EQ(run.completions, 1);
+    EXPECT_TRUE(run.final->duplicatesByHash.empty());
+    EXPECT_TRUE(run.final->isLastResult);
+    EXPECT_FALSE(run.final->cancelled);
+}
+
+// A run of a finder destroyed before the run starts, cancelled first when `cancel` says so.
+FinderRun runAfterTheFinderIsGone(const TemporaryDirectory& root, bool cancel) {
+    RunRecorder recorder;
+    std::promise<void> gate;
+    std::shared_ptr<velmor::Progress> progress;
+    {
+        DuplicateFinder finder(allSkipsOff);
+        finder.queue().async([opened = gate.get_future().share()] { opened.wait(); });
+        progress =
+            finder.find(URL::fileURL(root.path()), recorder.progressHandler(), recorder.completionHandler());
+        if (cancel) {
+            progress->cancel();
+        }
+    }
+    gate.set_value();
+    return recorder.wait(progress);
+}
+
+TEST(DuplicateFinder, ARunOutlivesItsFinderAndACancelBeforeItStartsFindsAndCountsNothing) {
+    TemporaryDirectory root;
+    root.writeFile("a", "copy");
+    root.writeFile("b", "copy");
+
+    const FinderRun completed = runAfterTheFinderIsGone(root, false);
+    EXPECT_EQ(completed.completions, 1);
+    EXPECT_FALSE(completed.final->cancelled);
+    EXPECT_EQ(describe(root.path(), *completed.final), (std::vector<std::string>{"a b"}));
+
+    const FinderRun cancelled = runAfterTheFinderIsGone(root, true);
+    EXPECT_EQ(cancelled.completions, 1);
+    EXPECT_TRUE(cancelled.final->cancelled);
+    EXPECT_TRUE(cancelled.final->isLastResult);
+    EXPECT_TRUE(cancelled.final->duplicatesByHash.empty());
+    EXPECT_TRUE(cancelled.partials.empty());
+    EXPECT_EQ(cancelled.progress->totalUnitCount(), 0);
+}
+
+TEST(DuplicateFinder, SettingsDecideWhatIsWalkedAndBundlesAreNeverEntered) {
+    TemporaryDirectory root;
+    root.writeFile(".hidden-a", "hidden copy");
+    root.writeFile(".hidden-b", "hidden copy");
+    root.writeFile(".folder/inner", "inner copy");
+    root.writeFile("visible/inner", "inner copy");
+    root.writeFile("skipme/deep", "deep copy");
+    root.writeFile("visible/deep", "deep copy");
+    for (const char* bundle : {"One/X.app", "Two/X.app"}) {
+        root.writeFile(
+            std::string(bundle) + "/Contents/Info.plist",
+            velmor::testing::infoPlistText("<key>CFBundleIdentifier</key><string>com.example.x</string>"
+                                           "<key>CFBundleVersion</key><string>7</string>"));
+        root.writeFile(std::string(bundle) + "/Contents/payload", "bundle payload");
+    }
+    root.writeFile("loose/payload", "bundle payload");
+    // Without it, One and Two would match as folders and cover the bundles' group.
+    root.writeFile("One/readme", "only here");
+
+    struct Case {
+        const char* name;
+        DuplicateFinderSettings settings;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"all skips off",
+         allSkipsOff,
+         {".folder/inner visible/inner", ".hidden-a .hidden-b", "One/X.app Two/X.app",
+          "skipme/deep visible/deep"}},
+        {"hidden files skipped",
+         DuplicateFinderSettings(true, false, false, {}),
+         {".folder/inner visible/inner", "One/X.app Two/X.app", "skipme/deep visible/deep"}},
+        {"hidden folders skipped",
+         DuplicateFinderSettings(false, true, false, {}),
+         {".hidden-a .hidden-b", "One/X.app Two/X.app", "skipme/deep visible/deep"}},
+        {"a pattern skipped",
+         DuplicateFinderSettings(false, false, false, {"skipme"}),
+         {".folder/inner visible/inner", ".hidden-a .hidden-b", "One/X.app Two/X.app"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FinderRun run = runFinder(c.settings, root);
+        EXPECT_EQ(describe(root.path(), *run.final), c.expected);
+        for (const auto& error : run.final->errors) {
+            ADD_FAILURE() << error.path << ": " << error.error.description();
+        }
+        for (const auto& partial : run.partials) {
+            for (const auto& item : partial->duplicatesByHash.begin()->second.items) {
+                EXPECT_EQ(item.path.find("X.app/"), std::string::npos) << "entered " << item.path;
+            }
+        }
+    }
+}
+
+TEST(DuplicateFinder, LinksAreNotFollowed) {
+    TemporaryDirectory root;
+    TemporaryDirectory outside;
+    root.writeFile("a", "linked copy");
+    outside.writeFile("folder/b", "linked copy");
+    std::filesystem::create_directory_symlink(outside / "folder", root / "folder-link");
+    std::filesystem::create_symlink(root / "a", root / "file-link");
+    const FinderRun run = runFinder(allSkipsOff, root);
+    EXPECT_TRUE(run.final->duplicatesByHash.empty());
+    EXPECT_TRUE(run.final->errors.empty());
+}
+
+TEST(DuplicateFinder, AnUnreadableFolderIsOneErrorAndItsSiblingsAreWalked) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to drop privileges so that a folder is unreadable";
+    }
+    TemporaryDirectory root;
+    root.writeFile("ok/a", "sibling copy");
+    root.writeFile("ok/b", "sibling copy");
+    root.writeFile("locked/c", "sibling copy");
+    ::chmod(root.path().c_str(), 0755);
+    ::chmod((root / "ok").c_str(), 0755);
+    ::chmod((root / "ok/a").c_str(), 0644);
+    ::chmod((root / "ok/b").c_str(), 0644);
+    ::chmod((root / "locked").c_str(), 0);
+    const auto text = pipeline::testing::runUnprivileged([&] {
+        const auto result = analyseHere(allSkipsOff, root.path());
+        std::string text;
+        for (const auto& error : result->errors) {
+            text += "error " + error.path.substr(root.path().size() + 1) + "\n";
+        }
+        for (const auto& line : describe(root.path(), *result)) {
+            text += "group " + line + "\n";
+        }
+        return text;
+    });
+    ASSERT_TRUE(text);
+    EXPECT_EQ(*text, "error locked\ngroup ok/a ok/b\n");
+}
+
+TEST(DuplicateFinder, AFileSystemMountedBelowARootIsNotEntered) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to mount a file system below the root";
+    }
+    TemporaryDirectory root;
+    root.writeFile("a", "mounted copy");
+    root.makeDirectory("mounted");
+    // The mount lives in a namespace of the child's own, and goes with it.
+    const int cannotMount = 77;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", (root / "mounted").c_str(), "tmpfs", 0, "size=1m") != 0) {
+            ::_exit(cannotMount);
+        }
+        root.writeFile("mounted/b", "mounted copy");
+        const auto result = analyseHere(allSkipsOff, root.path());
+        ::_exit(result->duplicatesByHash.empty() && result->errors.empty() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == cannotMount) {
+        GTEST_SKIP() << "cannot mount a tmpfs in a mount namespace of its own here";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the mounted copy was walked, or the walk failed";
+}
+
+TEST(DuplicateFinder, ACancelEndsALargeDigestPromptly) {
+    TemporaryDirectory root;
+    // Sparse files, equal in their leading bytes and different in the last: only a whole-file
+    // digest tells them apart, and it would read for minutes.
+    constexpr off_t size = off_t{64} << 30;
+    for (const char* name : {"big-a", "big-b"}) {
+        const std::string path = root.writeFile(name);
+        if (::truncate(path.c_str(), size) != 0) {
+            GTEST_SKIP() << "cannot make a sparse file of 64 GiB here: " << std::strerror(errno);
+        }
+    }
+    {
+        const int descriptor = ::open((root / "big-b").c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(descriptor, 0);
+        ASSERT_EQ(::pwrite(descriptor, "x", 1, size - 1), 1);
+        ::close(descriptor);
+    }
+    RunRecorder recorder;
+    DuplicateFinder finder(allSkipsOff);
+    auto progress =
+        finder.find(URL::fileURL(root.path()), recorder.progressHandler(), recorder.completionHandler());
+    // Digesting starts with the second file; wait until the walk is there, then cancel.
+    while (progress->totalUnitCount() < 3 && !recorder.isCompleted()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    progress->cancel();
+    const FinderRun run = recorder.wait(progress);
+    EXPECT_TRUE(run.final->cancelled);
+    EXPECT_TRUE(run.final->errors.empty());
+    EXPECT_TRUE(run.final->duplicatesByHash.empty());
+}
+
+// Hands out a fixed list of events.
+class ScriptedIterator : public BaseFilesIterator {
+public:
+    explicit ScriptedIterator(std::vector<Event> events, bool* closed = nullptr)
+        : events_(std::move(events)), closed_(closed) {}
+    ~ScriptedIterator() override {
+        if (closed_ != nullptr) {
+            *closed_ = true;
+        }
+    }
+    std::optional<Event> next() override {
+        if (next_ == events_.size()) {
+            return std::nullopt;
+        }
+        return events_[next_++];
+    }
+
+private:
+    std::vector<Event> events_;
+    std::size_t next_ = 0;
+    bool* closed_;
+};
+
+TEST(DuplicateFinderAnalyser, RecordsAFailureUnderTheFileThatFailed) {
+    TemporaryDirectory root;
+    const std::string gone = root.writeFile("gone", "ten bytes!");
+    const std::string present = root.writeFile("present", "ten bytes!");
+    const Event goneEvent = pipeline::testing::listedFile(gone);
+    ::unlink(gone.c_str());
+    // The held file fails only when the second one of its size arrives.
+    std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
+    iterators.push_back(
+        std::make_unique<ScriptedIterator>(std::vector{goneEvent, pipeline::testing::listedFile(present),
+                                                       Event::error("/walked", velmor::Error::posix(EIO))}));
+    std::shared_ptr<DuplicateFinderResult> result;
+    const DuplicateFinderAnalyser analyser{allSkipsOff, std::make_shared<pipeline::testing::CountingProbe>(),
+                                           [](auto) {}, [&](auto final) { result = std::move(final); },
+                                           nullptr};
+    analyser.analyse(std::move(iterators));
+    ASSERT_EQ(result->errors.size(), 2U);
+    EXPECT_EQ(result->errors[0].path, gone);
+    EXPECT_EQ(result->errors[1].path, "/walked");
+    EXPECT_TRUE(result->duplicatesByHash.empty());
+}
+
+// A walk left open would change the working directory under the walk of a run that the completion
+// starts, and cut that walk short.
+TEST(DuplicateFinderAnalyser, ClosesItsWalksBeforeTheCompletion) {
+    bool closed = false;
+    bool closedAtCompletion = false;
+    std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
+    iterators.push_back(std::make_unique<ScriptedIterator>(std::vector{Event::cycle("/loop")}, &closed));
+    const DuplicateFinderAnalyser analyser{allSkipsOff, std::make_shared<pipeline::testing::CountingProbe>(),
+                                           [](auto) {}, [&](auto) { closedAtCompletion = closed; }, nullptr};
+    analyser.analyse(std::move(iterators));
+    EXPECT_TRUE(closedAtCompletion);
+}
+
+} // namespace
+} // namespace sweepkit

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/fs/URL.hpp"
+#include "sdk/duplicates/DuplicateFinderPostProcessor.hpp"
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace sweepkit {
+
+// Which group an entry of the file system is a member of.
+using URLToGroup = std::unordered_map<velmor::URL, velmor::UUID>;
+
+// Finds folders whose entries are copies of each other, entry by entry, and makes a group of them.
+// Two folders match when they hold the same number of entries and each entry of one has the same
+// name in the other, in the same group; an entry in no group makes them differ.
+class DuplicateFolderFinder : public DuplicateFinderPostProcessor {
+public:
+    // The entries of a folder, hidden ones included; throws when the folder cannot be listed.
+    using DirectoryListing = std::function<std::vector<velmor::URL>(const velmor::URL&)>;
+
+    explicit DuplicateFolderFinder(DirectoryListing contentsOfDirectory);
+
+    // Adds one group per set of folders that match each other, and drops the file groups those
+    // folders cover entirely. A folder that cannot be listed matches nothing.
+    DuplicateFinderResult::GroupsById
+    findFolderDuplicates(const DuplicateFinderResult::GroupsById& groups) override;
+
+    // The group ids of a's entries when the folders match, nothing when they do not; throws when a
+    // listing fails.
+    std::optional<std::vector<velmor::UUID>>
+    foldersHaveSameContent(const velmor::URL& a, const velmor::URL& b, const URLToGroup& map) const;
+
+    const DirectoryListing contentsOfDirectory;
+
+private:
+    // A folder's entries by name with their groups, sorted by name: equal keys, matching folders.
+    // Nothing when an entry is in no group.
+    using ContentKey = std::vector<std::pair<std::string, velmor::UUID>>;
+
+    std::optional<ContentKey> contentKey(const velmor::URL& folder, const URLToGroup& map) const;
+};
+
+URLToGroup mapItemsToGroups(const DuplicateFinderResult::GroupsById& groups);
+
+// Stores a group of `folders` in `groups` under a fresh id, drops each group of `ids` whose members
+// all lie within the folders, and returns the new group.
+pipeline::DuplicateGroup makeFolderGroup(const std::vector<velmor::URL>& folders,
+                                         const std::vector<velmor::UUID>& ids,
+                                         DuplicateFinderResult::GroupsById& groups);
+
+// The folder's entries, hidden ones included. The folder is opened without following a link, so a
+// folder swapped for a link since the walk lists nothing. Throws an error carrying the path.
+std::vector<velmor::URL> listDirectory(const velmor::URL& folder);
+
+} // namespace sweepkit
