@@ -74,8 +74,10 @@ Keychain::Lookup Keychain::copyMatching(const KeychainItemQuery& query) {
     }
     gsize length = 0;
     const gchar* bytes = ::secret_value_get(value, &length);
-    Lookup lookup{{}, std::string(bytes ? bytes : "", bytes ? length : 0)};
+    std::string data(bytes ? bytes : "", bytes ? length : 0);
     ::secret_value_unref(value);
+    Lookup lookup;
+    lookup.data = std::move(data);
     return lookup;
 }
 
