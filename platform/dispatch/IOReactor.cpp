@@ -14,6 +14,12 @@
 
 namespace velmor {
 
+struct IOReactor::Watches {
+    std::mutex mutex;
+    std::map<std::uint64_t, std::shared_ptr<IOReactor::Watch>> byId;
+    std::uint64_t next = 1;
+};
+
 struct IOReactor::Watch {
     enum class Kind { read, write, readable };
     Watch(Kind kind, int descriptor, SerialQueue queue)
@@ -30,10 +36,6 @@ struct IOReactor::Watch {
 };
 
 namespace {
-
-std::mutex watchesMutex;
-std::map<std::uint64_t, std::shared_ptr<IOReactor::Watch>> watches;
-std::uint64_t nextWatch = 1;
 
 void post(const SerialQueue& queue, std::function<void()> work) {
     try {
@@ -63,7 +65,7 @@ IOReactor& IOReactor::shared() {
     return *reactor;
 }
 
-IOReactor::IOReactor() {
+IOReactor::IOReactor() : watches_(new Watches) {
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     if (epoll_ < 0) {
         throw std::system_error(errno, std::generic_category(), "epoll_create1");
@@ -81,9 +83,9 @@ IOReactor::IOReactor() {
 void IOReactor::add(int descriptor, std::uint32_t events, std::shared_ptr<Watch> watch) {
     std::uint64_t id = 0;
     {
-        std::lock_guard lock(watchesMutex);
-        id = nextWatch++;
-        watches.emplace(id, watch);
+        std::lock_guard lock(watches_->mutex);
+        id = watches_->next++;
+        watches_->byId.emplace(id, watch);
     }
     epoll_event event{};
     event.events = events;
@@ -91,8 +93,8 @@ void IOReactor::add(int descriptor, std::uint32_t events, std::shared_ptr<Watch>
     if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, descriptor, &event) != 0) {
         int error = errno;
         {
-            std::lock_guard lock(watchesMutex);
-            watches.erase(id);
+            std::lock_guard lock(watches_->mutex);
+            watches_->byId.erase(id);
         }
         throw std::system_error(error, std::generic_category(), "epoll_ctl");
     }
@@ -142,9 +144,9 @@ void IOReactor::serve() {
             std::uint64_t id = events[i].data.u64;
             std::shared_ptr<Watch> watch;
             {
-                std::lock_guard lock(watchesMutex);
-                auto found = watches.find(id);
-                if (found == watches.end()) {
+                std::lock_guard lock(watches_->mutex);
+                auto found = watches_->byId.find(id);
+                if (found == watches_->byId.end()) {
                     continue;
                 }
                 watch = found->second;
@@ -205,8 +207,8 @@ void IOReactor::serve() {
             if (finished) {
                 ::epoll_ctl(epoll_, EPOLL_CTL_DEL, watch->descriptor, nullptr);
                 {
-                    std::lock_guard lock(watchesMutex);
-                    watches.erase(id);
+                    std::lock_guard lock(watches_->mutex);
+                    watches_->byId.erase(id);
                 }
                 if (watch->kind == Watch::Kind::readable) {
                     post(watch->queue, std::move(watch->onReadable));

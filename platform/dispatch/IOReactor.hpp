@@ -43,6 +43,9 @@ private:
     void add(int descriptor, std::uint32_t events, std::shared_ptr<Watch> watch);
     void serve();
     int epoll_ = -1;
+    // Owned by the reactor, which is never destroyed: its thread may still run while statics go.
+    struct Watches;
+    Watches* watches_;
 };
 
 } // namespace velmor
