@@ -1,5 +1,6 @@
 #include "foundation/core/process/NSTask.hpp"
 
+#include "platform/concurrency/CheckedContinuation.hpp"
 #include "platform/dispatch/DispatchGroup.hpp"
 #include "platform/dispatch/IOReactor.hpp"
 #include "platform/dispatch/Semaphore.hpp"
@@ -101,6 +102,11 @@ std::string lossy(const NSTask::Bytes& bytes) {
 
 } // namespace
 
+std::string NSTask::ExecutionResult::description() const {
+    return "- returnCode: " + std::to_string(returnCode_) + "\n- stdout: " + stdout_ +
+           "\n- stderr: " + stderr_;
+}
+
 std::string NSTask::SynchronousRunResult::description() const {
     std::string resultText =
         result_.isSuccess() ? std::to_string(result_.value()) : "failure: " + result_.error().description();
@@ -175,6 +181,66 @@ NSTask::SynchronousRunResult NSTask::run(const std::string& executablePath,
                             task);
     }
     return *slot->value;
+}
+
+NSTask::ExecutionResult NSTask::run(const URL& executable, const std::vector<std::string>& arguments) {
+    return withCheckedContinuation<ExecutionResult>("NSTask.run", [&](CheckedContinuation<ExecutionResult>
+                                                                          done) {
+        // Read only after the exit, an output larger than a pipe holds would block the tool for
+        // ever: both are drained while it runs, and the result waits for the exit and both ends.
+        struct Collect {
+            SerialQueue queue{"com.velmor.foundation.process-support"};
+            DispatchGroup group;
+            std::shared_ptr<Process> task = Process::make();
+            Bytes output;
+            Bytes error;
+            int readError = 0;
+        };
+        auto collect = std::make_shared<Collect>();
+        auto output = Pipe::make();
+        auto error = Pipe::make();
+        collect->task->executablePath = executable.path();
+        collect->task->arguments = arguments;
+        collect->task->standardOutput = output;
+        collect->task->standardError = error;
+        collect->task->terminationHandler = [group = collect->group](Process&) { group.leave(); };
+        collect->group.enter();
+        try {
+            collect->task->launch();
+        } catch (const ErrorException& failure) {
+            collect->group.leave();
+            done.resumeThrowing(failure);
+            return;
+        }
+        for (auto [pipe, buffer] : {std::pair{output, &Collect::output}, std::pair{error, &Collect::error}}) {
+            collect->group.enter();
+            IOReactor::shared().readToEnd(pipe->takeReadDescriptor(), collect->queue,
+                                          [collect, buffer](bool finished, Bytes data, int code) {
+                                              auto& into = (*collect).*buffer;
+                                              into.insert(into.end(), data.begin(), data.end());
+                                              if (finished) {
+                                                  if (code != 0 && collect->readError == 0) {
+                                                      collect->readError = code;
+                                                  }
+                                                  collect->group.leave();
+                                              }
+                                          });
+        }
+        collect->group.notify(
+            [collect, done] {
+                if (collect->readError != 0) {
+                    done.resumeThrowing(ErrorException(Error::posix(collect->readError)));
+                    return;
+                }
+                auto text = [](const Bytes& bytes) {
+                    std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+                    return isValidUTF8(view) ? std::string(view) : std::string("N/A");
+                };
+                done.resume(ExecutionResult(text(collect->output), text(collect->error),
+                                            collect->task->terminationStatus()));
+            },
+            collect->queue);
+    });
 }
 
 } // namespace velmor

@@ -2,6 +2,7 @@
 
 #include "platform/error/Error.hpp"
 #include "platform/error/Result.hpp"
+#include "platform/fs/URL.hpp"
 #include "platform/process/Process.hpp"
 
 #include <cstdint>
@@ -46,6 +47,25 @@ struct NSTask {
         std::shared_ptr<Process> internalProcess_;
     };
 
+    // What the asynchronous form hands back: both outputs as text ("N/A" when not valid UTF-8).
+    class ExecutionResult {
+    public:
+        ExecutionResult(std::string out, std::string err, std::int64_t returnCode)
+            : stdout_(std::move(out)), stderr_(std::move(err)), returnCode_(returnCode) {}
+
+        const std::string& stdout() const { return stdout_; }
+        const std::string& stderr() const { return stderr_; }
+        std::int64_t returnCode() const { return returnCode_; }
+
+        // "- returnCode: ...\n- stdout: ...\n- stderr: ..."
+        std::string description() const;
+
+    private:
+        std::string stdout_;
+        std::string stderr_;
+        std::int64_t returnCode_;
+    };
+
     // Starts `executablePath` with all three streams on pipes and returns its task at once; the
     // launch follows on the run's own queue. Given input is written whole; with none, the tool's
     // standard input ends at once. `completion` runs once on the run's queue after the program has
@@ -62,6 +82,11 @@ struct NSTask {
     static SynchronousRunResult run(const std::string& executablePath,
                                     const std::vector<std::string>& arguments, std::optional<Bytes> input,
                                     double timeout);
+
+    // Runs `executable` to its end from a task, waiting on the calling thread; standard input is
+    // the caller's. Both outputs are drained while the tool runs. Throws the launch error, or a
+    // POSIX error when an output cannot be read.
+    static ExecutionResult run(const URL& executable, const std::vector<std::string>& arguments);
 };
 
 template <> struct ErrorDomain<NSTask::SynchronousRunResult::RunError> {

@@ -162,4 +162,24 @@ TEST(NSTask, DescriptionShowsTheResultAndBothOutputs) {
                                          "b\n- stderr: e");
 }
 
+TEST(NSTask, TheAsynchronousFormDrainsBothOutputsAndGivesTextOrNA) {
+    testing::Watchdog watchdog("asynchronous form");
+    auto large = NSTask::run(URL::fileURL("/bin/sh"),
+                             {"-c", "head -c 8388608 /dev/zero; head -c 8388608 /dev/zero >&2; exit 4"});
+    EXPECT_EQ(large.stdout().size(), 8u << 20);
+    EXPECT_EQ(large.stderr().size(), 8u << 20);
+    EXPECT_EQ(large.returnCode(), 4);
+
+    auto invalid = NSTask::run(URL::fileURL("/bin/sh"), {"-c", "printf 'a\\377b'; printf 'fine' >&2"});
+    EXPECT_EQ(invalid.stdout(), "N/A");
+    EXPECT_EQ(invalid.description(), "- returnCode: 0\n- stdout: N/A\n- stderr: fine");
+
+    try {
+        NSTask::run(URL::fileURL("/nonexistent/tool"), {});
+        FAIL() << "no error";
+    } catch (const ErrorException& thrown) {
+        EXPECT_EQ(thrown.error().code(), 4);
+    }
+}
+
 } // namespace velmor
