@@ -1,12 +1,19 @@
 #include "platform/process/Process.hpp"
 
+#include "platform/dispatch/IOReactor.hpp"
+#include "platform/dispatch/ThreadPool.hpp"
 #include "platform/error/Error.hpp"
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -34,16 +41,123 @@ struct FileActions {
     ~FileActions() { ::posix_spawn_file_actions_destroy(&actions); }
 };
 
+struct SpawnAttributes {
+    posix_spawnattr_t attributes;
+    SpawnAttributes() { ::posix_spawnattr_init(&attributes); }
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes); }
+};
+
+void closeDescriptor(int& descriptor) {
+    if (descriptor >= 0) {
+        ::close(descriptor);
+        descriptor = -1;
+    }
+}
+
+bool holdsNul(const std::string& text) {
+    return text.find('\0') != std::string::npos;
+}
+
 } // namespace
 
-Process::Result Process::run(const std::string& executablePath, const std::vector<std::string>& arguments) {
-    int output[2];
-    if (::pipe2(output, O_CLOEXEC) != 0) {
-        throwLaunchError(errno, executablePath);
+// Pipe
+
+std::shared_ptr<Pipe> Pipe::make() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        throw ErrorException(Error::posix(errno));
     }
+    return std::shared_ptr<Pipe>(new Pipe(ends[0], ends[1]));
+}
+
+Pipe::~Pipe() {
+    closeDescriptor(read_);
+    closeDescriptor(write_);
+}
+
+int Pipe::readDescriptor() const {
+    std::lock_guard lock(mutex_);
+    return read_;
+}
+
+int Pipe::writeDescriptor() const {
+    std::lock_guard lock(mutex_);
+    return write_;
+}
+
+int Pipe::takeReadDescriptor() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(read_, -1);
+}
+
+int Pipe::takeWriteDescriptor() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(write_, -1);
+}
+
+void Pipe::closeReadDescriptor() {
+    std::lock_guard lock(mutex_);
+    closeDescriptor(read_);
+}
+
+void Pipe::closeWriteDescriptor() {
+    std::lock_guard lock(mutex_);
+    closeDescriptor(write_);
+}
+
+// Process
+
+std::shared_ptr<Process> Process::make() {
+    return std::shared_ptr<Process>(new Process());
+}
+
+void Process::launch() {
+    {
+        std::lock_guard lock(mutex_);
+        if (launched_) {
+            throw std::logic_error("Process launched twice");
+        }
+    }
+    if (holdsNul(executablePath)) {
+        throwLaunchError(EINVAL, executablePath);
+    }
+    for (const auto& argument : arguments) {
+        if (holdsNul(argument)) {
+            throwLaunchError(EINVAL, executablePath);
+        }
+    }
+
     FileActions files;
-    ::posix_spawn_file_actions_addopen(&files.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_adddup2(&files.actions, output[1], STDOUT_FILENO);
+    // The child's side of each stream, for the child only: dup2 clears close-on-exec on the copy.
+    auto arrange = [&](const Stream& stream, int target, bool childReads) {
+        if (std::holds_alternative<NullDevice>(stream)) {
+            ::posix_spawn_file_actions_addopen(&files.actions, target, "/dev/null",
+                                               childReads ? O_RDONLY : O_WRONLY, 0);
+        } else if (auto pipe = std::get_if<std::shared_ptr<Pipe>>(&stream); pipe && *pipe) {
+            int end = childReads ? (*pipe)->readDescriptor() : (*pipe)->writeDescriptor();
+            if (end < 0) {
+                throwLaunchError(EBADF, executablePath);
+            }
+            ::posix_spawn_file_actions_adddup2(&files.actions, end, target);
+        }
+    };
+    arrange(standardInput, STDIN_FILENO, true);
+    arrange(standardOutput, STDOUT_FILENO, false);
+    arrange(standardError, STDERR_FILENO, false);
+
+    SpawnAttributes attributes;
+    // Its own group, so a stop reaches the tool's own children too; default SIGPIPE and an empty
+    // mask whatever the launching thread had blocked.
+    sigset_t none;
+    sigset_t pipeOnly;
+    sigemptyset(&none);
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    ::posix_spawnattr_setpgroup(&attributes.attributes, 0);
+    ::posix_spawnattr_setsigmask(&attributes.attributes, &none);
+    ::posix_spawnattr_setsigdefault(&attributes.attributes, &pipeOnly);
+    ::posix_spawnattr_setflags(&attributes.attributes,
+                               POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(executablePath.c_str()));
@@ -53,30 +167,132 @@ Process::Result Process::run(const std::string& executablePath, const std::vecto
     argv.push_back(nullptr);
 
     pid_t child = 0;
-    int spawnError =
-        ::posix_spawn(&child, executablePath.c_str(), &files.actions, nullptr, argv.data(), environ);
-    ::close(output[1]);
+    int spawnError = ::posix_spawn(&child, executablePath.c_str(), &files.actions, &attributes.attributes,
+                                   argv.data(), environ);
     if (spawnError != 0) {
-        ::close(output[0]);
         throwLaunchError(spawnError, executablePath);
     }
+    // The child is ours until reaped, so its pid cannot be reused before the pidfd is taken.
+    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
+    if (pidfd < 0) {
+        int error = errno;
+        ::kill(-child, SIGKILL);
+        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        throwLaunchError(error, executablePath);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        launched_ = true;
+        pid_ = child;
+        pidfd_ = pidfd;
+    }
+    // The parent's copies of the child's ends would keep its readers from ever seeing the end.
+    if (auto pipe = std::get_if<std::shared_ptr<Pipe>>(&standardInput); pipe && *pipe) {
+        (*pipe)->closeReadDescriptor();
+    }
+    for (const Stream* stream : {&standardOutput, &standardError}) {
+        if (auto pipe = std::get_if<std::shared_ptr<Pipe>>(stream); pipe && *pipe) {
+            (*pipe)->closeWriteDescriptor();
+        }
+    }
+    // The watch keeps this object alive until the program is reaped.
+    IOReactor::shared().whenReadable(pidfd, SerialQueue("com.velmor.process-reaper"),
+                                     [self = shared_from_this()] { self->reap(); });
+}
+
+void Process::reap() {
+    {
+        std::lock_guard lock(mutex_);
+        siginfo_t info{};
+        while (::waitid(P_PIDFD, static_cast<id_t>(pidfd_), &info, WEXITED) < 0 && errno == EINTR) {
+        }
+        if (info.si_code == CLD_EXITED) {
+            reason_ = TerminationReason::exit;
+        } else {
+            reason_ = TerminationReason::uncaughtSignal;
+        }
+        status_ = info.si_status;
+        reaped_ = true;
+        closeDescriptor(pidfd_);
+    }
+    ended_.notify_all();
+    if (terminationHandler) {
+        try {
+            ThreadPool::shared().submit("process-ended",
+                                        [self = shared_from_this()] { self->terminationHandler(*self); });
+        } catch (const std::system_error& error) {
+            std::fprintf(stderr, "Process: cannot run the termination handler: %s\n", error.what());
+        }
+    }
+}
+
+pid_t Process::processIdentifier() const {
+    std::lock_guard lock(mutex_);
+    return pid_;
+}
+
+bool Process::isRunning() const {
+    std::lock_guard lock(mutex_);
+    return launched_ && !reaped_;
+}
+
+int Process::terminationStatus() const {
+    std::lock_guard lock(mutex_);
+    return status_;
+}
+
+Process::TerminationReason Process::terminationReason() const {
+    std::lock_guard lock(mutex_);
+    return reason_;
+}
+
+void Process::waitUntilExit() {
+    std::unique_lock lock(mutex_);
+    ended_.wait(lock, [&] { return !launched_ || reaped_; });
+}
+
+void Process::signalGroup(int signal) {
+    std::lock_guard lock(mutex_);
+    if (launched_ && !reaped_) {
+        ::kill(-pid_, signal);
+    }
+}
+
+void Process::terminate() {
+    signalGroup(SIGTERM);
+}
+void Process::interrupt() {
+    signalGroup(SIGINT);
+}
+void Process::kill() {
+    signalGroup(SIGKILL);
+}
+
+Process::Result Process::run(const std::string& executablePath, const std::vector<std::string>& arguments) {
+    auto process = make();
+    auto output = Pipe::make();
+    process->executablePath = executablePath;
+    process->arguments = arguments;
+    process->standardInput = NullDevice{};
+    process->standardOutput = output;
+    process->launch();
 
     Result result;
     char buffer[65536];
+    int descriptor = output->readDescriptor();
     while (true) {
-        ssize_t count = ::read(output[0], buffer, sizeof buffer);
+        ssize_t count = ::read(descriptor, buffer, sizeof buffer);
         if (count > 0) {
             result.standardOutput.append(buffer, static_cast<std::size_t>(count));
         } else if (count == 0 || errno != EINTR) {
             break;
         }
     }
-    ::close(output[0]);
-
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    result.terminationStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    process->waitUntilExit();
+    result.terminationStatus = process->terminationReason() == TerminationReason::exit
+                                   ? process->terminationStatus()
+                                   : 128 + process->terminationStatus();
     return result;
 }
 

@@ -1,22 +1,101 @@
 #pragma once
 
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <sys/types.h>
+#include <variant>
 #include <vector>
 
 namespace velmor {
 
-// Runs a tool to its end and collects what it wrote to standard output. Standard input reads
-// nothing; standard error is the caller's.
-struct Process {
+// A pipe whose two ends are close-on-exec, so programs started at the same time never hold each
+// other's pipes open. Each end is closed when the pipe goes or when it is taken.
+class Pipe {
+public:
+    // Throws `ErrorException` with the POSIX cause when no pipe can be made.
+    static std::shared_ptr<Pipe> make();
+    ~Pipe();
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+
+    int readDescriptor() const;
+    int writeDescriptor() const;
+    // Hands the end over to the caller (-1 when already gone); the pipe no longer closes it.
+    int takeReadDescriptor();
+    int takeWriteDescriptor();
+    void closeReadDescriptor();
+    void closeWriteDescriptor();
+
+private:
+    Pipe(int read, int write) : read_(read), write_(write) {}
+    mutable std::mutex mutex_;
+    int read_;
+    int write_;
+};
+
+// A program run as a child, in its own process group. It is reaped as soon as it ends, whether or
+// not anyone keeps this object; signals go to its group only until then, so a reused pid is never hit.
+class Process : public std::enable_shared_from_this<Process> {
+public:
+    enum class TerminationReason { exit = 1, uncaughtSignal = 2 };
+    struct Inherit {};
+    struct NullDevice {};
+    using Stream = std::variant<Inherit, NullDevice, std::shared_ptr<Pipe>>;
+
+    static std::shared_ptr<Process> make();
+
+    // Set these before `launch`.
+    std::string executablePath;
+    std::vector<std::string> arguments;
+    Stream standardInput = Inherit{};
+    Stream standardOutput = Inherit{};
+    Stream standardError = Inherit{};
+    // Runs on a pool thread once the program has ended and been reaped.
+    std::function<void(Process&)> terminationHandler;
+
+    // Starts the program. Throws `ErrorException` with a file error (no such file, no permission,
+    // ...) over the POSIX cause when it cannot be started; a path or argument holding a NUL byte
+    // is EINVAL. The child's ends of given pipes are closed here.
+    void launch();
+
+    pid_t processIdentifier() const;
+    bool isRunning() const;
+    // The exit status, or the signal number when `terminationReason` is uncaughtSignal.
+    int terminationStatus() const;
+    TerminationReason terminationReason() const;
+    void waitUntilExit();
+
+    // SIGTERM, SIGINT, SIGKILL to the program's group while it is unreaped; nothing afterwards.
+    void terminate();
+    void interrupt();
+    void kill();
+
+    // Runs a tool to its end and collects what it wrote to standard output. Standard input reads
+    // nothing; standard error is the caller's.
     struct Result {
         // The exit status, or 128 plus the signal that ended the tool.
         int terminationStatus = 0;
         std::string standardOutput;
     };
-
-    // Throws `ErrorException` with a file error (no such file, no permission, ...) over the POSIX
-    // cause when the tool cannot be started.
+    // Throws as `launch` does.
     static Result run(const std::string& executablePath, const std::vector<std::string>& arguments);
+
+private:
+    Process() = default;
+    void signalGroup(int signal);
+    void reap();
+
+    mutable std::mutex mutex_;
+    std::condition_variable ended_;
+    pid_t pid_ = 0;
+    int pidfd_ = -1;
+    bool launched_ = false;
+    bool reaped_ = false;
+    int status_ = 0;
+    TerminationReason reason_ = TerminationReason::exit;
 };
 
 } // namespace velmor

@@ -1,10 +1,38 @@
 #include "platform/process/Process.hpp"
 
 #include "platform/error/Error.hpp"
+#include "platform/testing/Watchdog.hpp"
 
+#include <csignal>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace velmor {
+
+namespace {
+
+std::string readToEnd(int descriptor) {
+    std::string text;
+    char buffer[4096];
+    ssize_t count = 0;
+    while ((count = ::read(descriptor, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
+        if (count > 0) {
+            text.append(buffer, static_cast<std::size_t>(count));
+        }
+    }
+    return text;
+}
+
+// Whether the test process has any child left, running or a zombie, without reaping it.
+bool hasUnreapedChild() {
+    siginfo_t info{};
+    // Fails with ECHILD only when there is no child at all.
+    return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0;
+}
+
+} // namespace
 
 TEST(Process, CollectsStandardOutputAndStatus) {
     auto result = Process::run("/bin/sh", {"-c", "printf 'one\\ntwo'; exit 3"});
@@ -14,18 +42,102 @@ TEST(Process, CollectsStandardOutputAndStatus) {
     // Larger than a pipe's buffer: the reader must drain while the tool writes.
     auto large = Process::run("/bin/sh", {"-c", "head -c 300000 /dev/zero"});
     EXPECT_EQ(large.standardOutput.size(), 300000u);
+
+    EXPECT_EQ(Process::run("/bin/sh", {"-c", "kill -KILL $$"}).terminationStatus, 128 + SIGKILL);
 }
 
-TEST(Process, AMissingToolIsALaunchError) {
-    try {
-        Process::run("/nonexistent/tool", {"-s", "/"});
-        FAIL() << "no error";
-    } catch (const ErrorException& thrown) {
-        EXPECT_EQ(thrown.error().domain(), Error::cocoaDomain);
-        EXPECT_EQ(thrown.error().code(), 4);
-        ASSERT_TRUE(thrown.error().underlyingError());
-        EXPECT_EQ(thrown.error().underlyingError()->code(), ENOENT);
+TEST(Process, LaunchErrorsCarryTheirPosixCause) {
+    struct Case {
+        std::string path;
+        std::vector<std::string> arguments;
+        std::int64_t code;
+        int posix;
+    };
+    for (const Case& c : {Case{"/nonexistent/tool", {"-s", "/"}, 4, ENOENT},
+                          Case{std::string("/bin/sh\0-x", 10), {}, 256, EINVAL},
+                          Case{"/bin/echo", {std::string("a\0b", 3)}, 256, EINVAL}}) {
+        SCOPED_TRACE(c.path);
+        auto process = Process::make();
+        process->executablePath = c.path;
+        process->arguments = c.arguments;
+        try {
+            process->launch();
+            FAIL() << "no error";
+        } catch (const ErrorException& thrown) {
+            EXPECT_EQ(thrown.error().domain(), Error::cocoaDomain);
+            EXPECT_EQ(thrown.error().code(), c.code);
+            ASSERT_TRUE(thrown.error().underlyingError());
+            EXPECT_EQ(thrown.error().underlyingError()->code(), c.posix);
+        }
+        EXPECT_FALSE(process->isRunning());
     }
+}
+
+TEST(Process, ReportsTheEndAndRunsTheHandlerOnce) {
+    testing::Watchdog watchdog("process end");
+    auto process = Process::make();
+    process->executablePath = "/bin/sh";
+    process->arguments = {"-c", "exit 7"};
+    process->standardOutput = Process::NullDevice{};
+    std::promise<int> handled;
+    process->terminationHandler = [&](Process& ended) { handled.set_value(ended.terminationStatus()); };
+    process->launch();
+    EXPECT_GT(process->processIdentifier(), 0);
+    process->waitUntilExit();
+    EXPECT_FALSE(process->isRunning());
+    EXPECT_EQ(process->terminationReason(), Process::TerminationReason::exit);
+    EXPECT_EQ(process->terminationStatus(), 7);
+    EXPECT_EQ(handled.get_future().get(), 7);
+
+    auto killed = Process::make();
+    killed->executablePath = "/bin/sleep";
+    killed->arguments = {"30"};
+    killed->launch();
+    killed->interrupt();
+    killed->waitUntilExit();
+    EXPECT_EQ(killed->terminationReason(), Process::TerminationReason::uncaughtSignal);
+    EXPECT_EQ(killed->terminationStatus(), SIGINT);
+}
+
+TEST(Process, TerminateEndsTheWholeGroupEvenWhenAChildHoldsThePipe) {
+    testing::Watchdog watchdog("group terminate");
+    auto output = Pipe::make();
+    auto process = Process::make();
+    process->executablePath = "/bin/sh";
+    // The background sleep keeps standard output open after the shell is gone.
+    process->arguments = {"-c", "sleep 30 & echo started; wait"};
+    process->standardOutput = output;
+    process->launch();
+    char byte = 0;
+    ASSERT_EQ(::read(output->readDescriptor(), &byte, 1), 1);
+    process->terminate();
+    // The end of the pipe shows the background child ended with its group.
+    readToEnd(output->readDescriptor());
+    process->waitUntilExit();
+    EXPECT_EQ(process->terminationReason(), Process::TerminationReason::uncaughtSignal);
+    EXPECT_EQ(process->terminationStatus(), SIGTERM);
+}
+
+TEST(Process, EveryChildIsReapedAndSignalsAfterwardsReachNobody) {
+    testing::Watchdog watchdog("reaping");
+    std::shared_ptr<Process> kept;
+    {
+        // Nobody keeps this one.
+        auto dropped = Process::make();
+        dropped->executablePath = "/bin/true";
+        dropped->launch();
+        kept = Process::make();
+        kept->executablePath = "/bin/true";
+        kept->launch();
+    }
+    kept->waitUntilExit();
+    while (hasUnreapedChild()) {
+        ::usleep(1000);
+    }
+    // The group is gone; the calls must not signal whatever has its id now.
+    kept->terminate();
+    kept->kill();
+    EXPECT_FALSE(kept->isRunning());
 }
 
 } // namespace velmor

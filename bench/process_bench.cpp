@@ -1,0 +1,70 @@
+// Compares the process runner with bare system calls: many short runs of /bin/true through the
+// blocking form against posix_spawn + waitpid, and a large standard output captured by the
+// callback form against a shell pipe into cat.
+#include "BestOf.hpp"
+#include "ShellCommand.hpp"
+
+#include "foundation/core/process/NSTask.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace {
+
+constexpr int shortRuns = 200;
+constexpr std::size_t largeOutput = 256u << 20;
+
+void bareTrueRuns() {
+    char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
+    for (int i = 0; i < shortRuns; ++i) {
+        pid_t child = 0;
+        if (::posix_spawn(&child, "/bin/true", nullptr, nullptr, argv, environ) != 0) {
+            std::fprintf(stderr, "posix_spawn failed\n");
+            std::exit(1);
+        }
+        ::waitpid(child, nullptr, 0);
+    }
+}
+
+void runnerTrueRuns() {
+    for (int i = 0; i < shortRuns; ++i) {
+        auto run = velmor::NSTask::run("/bin/true", {}, std::nullopt, 60);
+        if (!run.result().isSuccess()) {
+            std::fprintf(stderr, "run failed: %s\n", run.description().c_str());
+            std::exit(1);
+        }
+    }
+}
+
+void runnerLargeOutput() {
+    std::promise<std::size_t> captured;
+    velmor::NSTask::run("/usr/bin/head", {"-c", "256M", "/dev/zero"}, std::nullopt,
+                        [&](velmor::Result<std::int32_t>, velmor::NSTask::Bytes out, velmor::NSTask::Bytes,
+                            std::shared_ptr<velmor::Process>) { captured.set_value(out.size()); });
+    if (captured.get_future().get() != largeOutput) {
+        std::fprintf(stderr, "output cut short\n");
+        std::exit(1);
+    }
+}
+
+} // namespace
+
+int main() {
+    const int rounds = 5;
+    double bare = bench::bestSeconds(rounds, bareTrueRuns);
+    double runner = bench::bestSeconds(rounds, runnerTrueRuns);
+    std::printf("%d runs of /bin/true: runner %.3f s, posix_spawn + waitpid %.3f s, ratio %.2f\n", shortRuns,
+                runner, bare, runner / bare);
+
+    auto shellPipe = bench::shellCommand("head -c 256M /dev/zero | cat > /dev/null");
+    double piped = bench::bestSeconds(rounds, shellPipe);
+    double captured = bench::bestSeconds(rounds, runnerLargeOutput);
+    std::printf("256 MiB of standard output: runner %.3f s, head | cat %.3f s, ratio %.2f\n", captured, piped,
+                captured / piped);
+    return 0;
+}

@@ -1,0 +1,246 @@
+#include "foundation/core/process/NSTask.hpp"
+
+#include "platform/concurrency/CheckedContinuation.hpp"
+#include "platform/dispatch/DispatchGroup.hpp"
+#include "platform/dispatch/IOReactor.hpp"
+#include "platform/dispatch/Semaphore.hpp"
+#include "platform/dispatch/SerialQueue.hpp"
+#include "platform/text/UTF8.hpp"
+
+#include <mutex>
+#include <string_view>
+#include <system_error>
+
+namespace velmor {
+
+namespace {
+
+// The state of one run of the callback form, shared by its closures.
+struct Run {
+    SerialQueue queue{"com.velmor.foundation.process-support"};
+    DispatchGroup group;
+    std::shared_ptr<Process> task = Process::make();
+    std::shared_ptr<Pipe> input;
+    std::shared_ptr<Pipe> output;
+    std::shared_ptr<Pipe> error;
+    std::optional<Error> setupError;
+    std::mutex errorLock;
+    std::optional<Error> firstError;
+    NSTask::Bytes outputBytes;
+    NSTask::Bytes errorBytes;
+
+    void record(Error failure) {
+        std::lock_guard lock(errorLock);
+        if (!firstError) {
+            firstError = std::move(failure);
+        }
+    }
+
+    // A channel holds a group entry while open; one the reactor cannot take ends at once.
+    void openChannel(const std::function<void()>& open) {
+        group.enter();
+        try {
+            open();
+        } catch (const std::system_error& failure) {
+            endChannel(failure.code().value());
+        }
+    }
+
+    void endChannel(int code) {
+        if (code != 0) {
+            record(Error::posix(code));
+        }
+        group.leave();
+    }
+
+    void readInto(const std::shared_ptr<Run>& self, const std::shared_ptr<Pipe>& pipe,
+                  NSTask::Bytes Run::*buffer) {
+        openChannel([&] {
+            IOReactor::shared().readToEnd(pipe->takeReadDescriptor(), queue,
+                                          [self, buffer](bool done, NSTask::Bytes data, int code) {
+                                              auto& into = (*self).*buffer;
+                                              into.insert(into.end(), data.begin(), data.end());
+                                              if (done) {
+                                                  self->endChannel(code);
+                                              }
+                                          });
+        });
+    }
+
+    void launch(const std::shared_ptr<Run>& self, std::optional<NSTask::Bytes> bytes) {
+        if (setupError) {
+            record(*setupError);
+            return;
+        }
+        group.enter();
+        try {
+            task->launch();
+        } catch (const ErrorException& failure) {
+            record(failure.error());
+            group.leave();
+            return;
+        }
+        if (bytes) {
+            openChannel([&] {
+                IOReactor::shared().writeAll(input->takeWriteDescriptor(), std::move(*bytes), queue,
+                                             [self](int code) { self->endChannel(code); });
+            });
+        } else {
+            // Nothing will be written: a tool that reads its input sees the end instead of waiting.
+            input->closeWriteDescriptor();
+        }
+        readInto(self, output, &Run::outputBytes);
+        readInto(self, error, &Run::errorBytes);
+    }
+};
+
+std::string lossy(const NSTask::Bytes& bytes) {
+    std::string text;
+    decodeUTF8Lossily(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), text);
+    return text;
+}
+
+} // namespace
+
+std::string NSTask::ExecutionResult::description() const {
+    return "- returnCode: " + std::to_string(returnCode_) + "\n- stdout: " + stdout_ +
+           "\n- stderr: " + stderr_;
+}
+
+std::string NSTask::SynchronousRunResult::description() const {
+    std::string resultText =
+        result_.isSuccess() ? std::to_string(result_.value()) : "failure: " + result_.error().description();
+    return "- result: " + resultText + "\n- stdout: " + lossy(stdout_) + "\n- stderr: " + lossy(stderr_);
+}
+
+std::shared_ptr<Process> NSTask::run(const std::string& executablePath,
+                                     const std::vector<std::string>& arguments, std::optional<Bytes> input,
+                                     CompletionHandler completion) {
+    auto run = std::make_shared<Run>();
+    try {
+        run->input = Pipe::make();
+        run->output = Pipe::make();
+        run->error = Pipe::make();
+        run->task->standardInput = run->input;
+        run->task->standardOutput = run->output;
+        run->task->standardError = run->error;
+    } catch (const ErrorException& failure) {
+        run->setupError = failure.error();
+    }
+    run->task->executablePath = executablePath;
+    run->task->arguments = arguments;
+    // Holds only the group, so the task and its run do not keep each other alive.
+    run->task->terminationHandler = [group = run->group](Process&) { group.leave(); };
+
+    run->group.async([run, bytes = std::move(input)]() mutable { run->launch(run, std::move(bytes)); },
+                     run->queue);
+    run->group.notify(
+        [run, completion = std::move(completion)] {
+            std::optional<Error> failure;
+            {
+                std::lock_guard lock(run->errorLock);
+                failure = run->firstError;
+            }
+            auto result = failure ? Result<std::int32_t>::failure(*failure)
+                                  : Result<std::int32_t>::success(run->task->terminationStatus());
+            completion(std::move(result), std::move(run->outputBytes), std::move(run->errorBytes), run->task);
+        },
+        run->queue);
+    return run->task;
+}
+
+NSTask::SynchronousRunResult NSTask::run(const std::string& executablePath,
+                                         const std::vector<std::string>& arguments,
+                                         std::optional<Bytes> input, double timeout) {
+    // Completion and time-out race for one slot; the first fills it whole, the later changes nothing.
+    struct Slot {
+        std::mutex mutex;
+        std::optional<SynchronousRunResult> value;
+        Semaphore done;
+    };
+    auto slot = std::make_shared<Slot>();
+    auto task =
+        run(executablePath, arguments, std::move(input),
+            [slot](Result<std::int32_t> result, Bytes out, Bytes err, std::shared_ptr<Process> process) {
+                {
+                    std::lock_guard lock(slot->mutex);
+                    if (!slot->value) {
+                        slot->value.emplace(std::move(out), std::move(err), std::move(result),
+                                            std::move(process));
+                    }
+                }
+                slot->done.signal();
+            });
+    slot->done.waitFor(timeout);
+    std::lock_guard lock(slot->mutex);
+    if (!slot->value) {
+        slot->value.emplace(Bytes{}, Bytes{},
+                            Result<std::int32_t>::failure(TypedError<SynchronousRunResult::RunError>(
+                                                              SynchronousRunResult::RunError::timeout)
+                                                              .toError()),
+                            task);
+    }
+    return *slot->value;
+}
+
+NSTask::ExecutionResult NSTask::run(const URL& executable, const std::vector<std::string>& arguments) {
+    return withCheckedContinuation<ExecutionResult>("NSTask.run", [&](CheckedContinuation<ExecutionResult>
+                                                                          done) {
+        // Read only after the exit, an output larger than a pipe holds would block the tool for
+        // ever: both are drained while it runs, and the result waits for the exit and both ends.
+        struct Collect {
+            SerialQueue queue{"com.velmor.foundation.process-support"};
+            DispatchGroup group;
+            std::shared_ptr<Process> task = Process::make();
+            Bytes output;
+            Bytes error;
+            int readError = 0;
+        };
+        auto collect = std::make_shared<Collect>();
+        auto output = Pipe::make();
+        auto error = Pipe::make();
+        collect->task->executablePath = executable.path();
+        collect->task->arguments = arguments;
+        collect->task->standardOutput = output;
+        collect->task->standardError = error;
+        collect->task->terminationHandler = [group = collect->group](Process&) { group.leave(); };
+        collect->group.enter();
+        try {
+            collect->task->launch();
+        } catch (const ErrorException& failure) {
+            collect->group.leave();
+            done.resumeThrowing(failure);
+            return;
+        }
+        for (auto [pipe, buffer] : {std::pair{output, &Collect::output}, std::pair{error, &Collect::error}}) {
+            collect->group.enter();
+            IOReactor::shared().readToEnd(pipe->takeReadDescriptor(), collect->queue,
+                                          [collect, buffer](bool finished, Bytes data, int code) {
+                                              auto& into = (*collect).*buffer;
+                                              into.insert(into.end(), data.begin(), data.end());
+                                              if (finished) {
+                                                  if (code != 0 && collect->readError == 0) {
+                                                      collect->readError = code;
+                                                  }
+                                                  collect->group.leave();
+                                              }
+                                          });
+        }
+        collect->group.notify(
+            [collect, done] {
+                if (collect->readError != 0) {
+                    done.resumeThrowing(ErrorException(Error::posix(collect->readError)));
+                    return;
+                }
+                auto text = [](const Bytes& bytes) {
+                    std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+                    return isValidUTF8(view) ? std::string(view) : std::string("N/A");
+                };
+                done.resume(ExecutionResult(text(collect->output), text(collect->error),
+                                            collect->task->terminationStatus()));
+            },
+            collect->queue);
+    });
+}
+
+} // namespace velmor

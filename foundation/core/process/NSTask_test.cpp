@@ -1,0 +1,186 @@
+#include "foundation/core/process/NSTask.hpp"
+
+#include "platform/dispatch/ManualTimerService.hpp"
+#include "platform/testing/Watchdog.hpp"
+
+#include <csignal>
+#include <future>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+
+namespace velmor {
+
+namespace {
+
+using Bytes = NSTask::Bytes;
+
+Bytes bytesOf(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes pattern(std::size_t size) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 1000);
+    }
+    return bytes;
+}
+
+// Far longer than any of these runs takes on the real clock: a run that hangs fails as a time-out.
+constexpr double generousTimeout = 600;
+
+} // namespace
+
+TEST(NSTask, BlockingRunsOverATableOfTools) {
+    testing::Watchdog watchdog("blocking runs", 120);
+    struct Case {
+        const char* name;
+        std::string path;
+        std::vector<std::string> arguments;
+        std::optional<Bytes> input;
+        std::optional<std::int32_t> status; // else the POSIX error expected
+        int posixError;
+        Bytes expectedOutput;
+    };
+    Bytes mebibyte = pattern(1 << 20);
+    for (const Case& c : {
+             Case{"status and output",
+                  "/bin/sh",
+                  {"-c", "printf a; exit 3"},
+                  std::nullopt,
+                  3,
+                  0,
+                  bytesOf("a")},
+             Case{"input echoed", "/bin/cat", {}, mebibyte, 0, 0, mebibyte},
+             Case{"no input ends standard input", "/bin/cat", {}, std::nullopt, 0, 0, {}},
+             Case{"input to a tool that never reads it", "/bin/true", {}, mebibyte, std::nullopt, EPIPE, {}},
+         }) {
+        SCOPED_TRACE(c.name);
+        auto run = NSTask::run(c.path, c.arguments, c.input, generousTimeout);
+        if (c.status) {
+            ASSERT_TRUE(run.result().isSuccess()) << run.result().error().description();
+            EXPECT_EQ(run.result().value(), *c.status);
+            EXPECT_EQ(run.stdout(), c.expectedOutput);
+        } else {
+            ASSERT_FALSE(run.result().isSuccess());
+            EXPECT_EQ(run.result().error(), Error::posix(c.posixError));
+        }
+        EXPECT_TRUE(run.stderr().empty());
+        ASSERT_TRUE(run.internalProcess());
+        EXPECT_FALSE(run.internalProcess()->isRunning());
+    }
+    // The test process is still here: no SIGPIPE reached it.
+    sigset_t pending;
+    sigemptyset(&pending);
+    ::sigpending(&pending);
+    EXPECT_FALSE(sigismember(&pending, SIGPIPE));
+}
+
+TEST(NSTask, AMissingToolFailsAtOnceWithItsLaunchError) {
+    auto clock = std::make_shared<ManualTimerService>();
+    ScopedTimerService scoped(clock);
+    testing::Watchdog watchdog("missing tool");
+    // The clock never moves: only the completion can end the wait.
+    auto run = NSTask::run("/nonexistent/tool", {}, std::nullopt, 60);
+    ASSERT_FALSE(run.result().isSuccess());
+    EXPECT_EQ(run.result().error().domain(), Error::cocoaDomain);
+    EXPECT_EQ(run.result().error().code(), 4);
+    ASSERT_TRUE(run.internalProcess());
+    EXPECT_FALSE(run.internalProcess()->isRunning());
+}
+
+TEST(NSTask, ATimeOutReturnsTheRunningTaskForTheCallerToStop) {
+    auto clock = std::make_shared<ManualTimerService>();
+    ScopedTimerService scoped(clock);
+    testing::Watchdog watchdog("time-out");
+    auto waiting =
+        std::async(std::launch::async, [] { return NSTask::run("/bin/sleep", {"30"}, std::nullopt, 5); });
+    // Let the time-out fall while the tool runs; the launch follows the call on the run's queue.
+    siginfo_t child{};
+    while (::waitid(P_ALL, 0, &child, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        std::this_thread::yield();
+    }
+    // Other work may have timers pending too, so time moves until the wait gives up.
+    clock->advanceUntil(
+        [&] { return waiting.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5);
+    auto run = waiting.get();
+    ASSERT_FALSE(run.result().isSuccess());
+    EXPECT_EQ(run.result().error(), TypedError<NSTask::SynchronousRunResult::RunError>(
+                                        NSTask::SynchronousRunResult::RunError::timeout)
+                                        .toError());
+    EXPECT_TRUE(run.stdout().empty());
+    EXPECT_TRUE(run.stderr().empty());
+    ASSERT_TRUE(run.internalProcess());
+    // `sleep 30` cannot end by itself within this test; the launch step may still be recording it.
+    while (!run.internalProcess()->isRunning()) {
+        std::this_thread::yield();
+    }
+    run.internalProcess()->terminate();
+    run.internalProcess()->waitUntilExit();
+    EXPECT_EQ(run.internalProcess()->terminationStatus(), SIGTERM);
+}
+
+TEST(NSTask, TheCallbackFormDrainsBothLargeOutputsWhileTheToolRuns) {
+    testing::Watchdog watchdog("large outputs");
+    std::promise<std::tuple<bool, std::size_t, std::size_t>> finished;
+    NSTask::run("/bin/sh", {"-c", "head -c 8388608 /dev/zero; head -c 8388608 /dev/zero >&2"}, std::nullopt,
+                [&](Result<std::int32_t> result, Bytes out, Bytes err, std::shared_ptr<Process>) {
+                    finished.set_value({result.isSuccess(), out.size(), err.size()});
+                });
+    auto [succeeded, outSize, errSize] = finished.get_future().get();
+    EXPECT_TRUE(succeeded);
+    EXPECT_EQ(outSize, 8u << 20);
+    EXPECT_EQ(errSize, 8u << 20);
+}
+
+TEST(NSTask, RunsFromManyThreadsGetTheirOwnOutputs) {
+    testing::Watchdog watchdog("parallel runs");
+    std::vector<std::future<NSTask::SynchronousRunResult>> runs;
+    for (int i = 0; i < 8; ++i) {
+        runs.push_back(std::async(std::launch::async, [i] {
+            return NSTask::run("/bin/sh",
+                               {"-c", "printf %s \"$1\"; printf %s \"$1\" >&2", "sh", std::to_string(i)},
+                               std::nullopt, generousTimeout);
+        }));
+    }
+    for (int i = 0; i < 8; ++i) {
+        auto run = runs[i].get();
+        ASSERT_TRUE(run.result().isSuccess());
+        EXPECT_EQ(run.stdout(), bytesOf(std::to_string(i)));
+        EXPECT_EQ(run.stderr(), bytesOf(std::to_string(i)));
+    }
+}
+
+TEST(NSTask, DescriptionShowsTheResultAndBothOutputs) {
+    NSTask::SynchronousRunResult empty({}, {}, Result<std::int32_t>::success(0), nullptr);
+    EXPECT_EQ(empty.description(), "- result: 0\n- stdout: \n- stderr: ");
+
+    NSTask::SynchronousRunResult invalid(Bytes{'a', 0xFF, 'b'}, bytesOf("e"),
+                                         Result<std::int32_t>::failure(Error::posix(EPIPE)), nullptr);
+    EXPECT_EQ(invalid.description(), "- result: failure: " + Error::posix(EPIPE).description() +
+                                         "\n- stdout: a\xEF\xBF\xBD"
+                                         "b\n- stderr: e");
+}
+
+TEST(NSTask, TheAsynchronousFormDrainsBothOutputsAndGivesTextOrNA) {
+    testing::Watchdog watchdog("asynchronous form");
+    auto large = NSTask::run(URL::fileURL("/bin/sh"),
+                             {"-c", "head -c 8388608 /dev/zero; head -c 8388608 /dev/zero >&2; exit 4"});
+    EXPECT_EQ(large.stdout().size(), 8u << 20);
+    EXPECT_EQ(large.stderr().size(), 8u << 20);
+    EXPECT_EQ(large.returnCode(), 4);
+
+    auto invalid = NSTask::run(URL::fileURL("/bin/sh"), {"-c", "printf 'a\\377b'; printf 'fine' >&2"});
+    EXPECT_EQ(invalid.stdout(), "N/A");
+    EXPECT_EQ(invalid.description(), "- returnCode: 0\n- stdout: N/A\n- stderr: fine");
+
+    try {
+        NSTask::run(URL::fileURL("/nonexistent/tool"), {});
+        FAIL() << "no error";
+    } catch (const ErrorException& thrown) {
+        EXPECT_EQ(thrown.error().code(), 4);
+    }
+}
+
+} // namespace velmor
