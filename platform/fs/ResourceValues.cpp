@@ -34,32 +34,51 @@ std::chrono::system_clock::time_point toTimePoint(const struct ::statx_timestamp
 
 } // namespace
 
-std::optional<std::chrono::system_clock::time_point> dateResourceValue(const URL& url, DateResourceKey key) {
-    unsigned int mask = statxMask(key);
+std::optional<DateResourceValues::Date> DateResourceValues::operator[](DateResourceKey key) const {
+    return dates_[static_cast<std::size_t>(key)];
+}
+
+DateResourceValues dateResourceValues(const URL& url, std::span<const DateResourceKey> keys) {
+    unsigned int mask = 0;
+    for (auto key : keys) {
+        mask |= statxMask(key);
+    }
+    DateResourceValues values;
     if (mask == 0) {
-        return std::nullopt;
+        return values;
     }
     std::string path = url.path();
     struct ::statx record {};
     if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, mask, &record) != 0) {
         throw ErrorException(Error::posixForPath(errno, path));
     }
-    if ((record.stx_mask & mask) == 0) {
-        return std::nullopt;
+    for (auto key : keys) {
+        const struct ::statx_timestamp* time = nullptr;
+        switch (key) {
+        case DateResourceKey::creationDate:
+            time = &record.stx_btime;
+            break;
+        case DateResourceKey::contentModificationDate:
+            time = &record.stx_mtime;
+            break;
+        case DateResourceKey::attributeModificationDate:
+            time = &record.stx_ctime;
+            break;
+        case DateResourceKey::contentAccessDate:
+            time = &record.stx_atime;
+            break;
+        case DateResourceKey::addedToDirectoryDate:
+            break;
+        }
+        if (time != nullptr && (record.stx_mask & statxMask(key)) != 0) {
+            values.dates_[static_cast<std::size_t>(key)] = toTimePoint(*time);
+        }
     }
-    switch (key) {
-    case DateResourceKey::creationDate:
-        return toTimePoint(record.stx_btime);
-    case DateResourceKey::contentModificationDate:
-        return toTimePoint(record.stx_mtime);
-    case DateResourceKey::attributeModificationDate:
-        return toTimePoint(record.stx_ctime);
-    case DateResourceKey::contentAccessDate:
-        return toTimePoint(record.stx_atime);
-    case DateResourceKey::addedToDirectoryDate:
-        break;
-    }
-    return std::nullopt;
+    return values;
+}
+
+std::optional<std::chrono::system_clock::time_point> dateResourceValue(const URL& url, DateResourceKey key) {
+    return dateResourceValues(url, {&key, 1})[key];
 }
 
 std::optional<std::int64_t> totalFileAllocatedSize(const URL& url) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <span>
 
 namespace velmor {
 
@@ -21,6 +22,23 @@ enum class DateResourceKey {
 // keeps no such date; throws `ErrorException` (a POSIX error carrying the path) when the entry cannot
 // be read.
 std::optional<std::chrono::system_clock::time_point> dateResourceValue(const URL& url, DateResourceKey key);
+
+// Several dates of one entry, read together.
+class DateResourceValues {
+public:
+    using Date = std::chrono::system_clock::time_point;
+
+    // The date for `key`: nothing when it was not asked for or the file system keeps none.
+    std::optional<Date> operator[](DateResourceKey key) const;
+
+private:
+    friend DateResourceValues dateResourceValues(const URL& url, std::span<const DateResourceKey> keys);
+    std::optional<Date> dates_[5];
+};
+
+// The dates `keys` of the entry at `url` with one `statx` for all of them, as `dateResourceValue`
+// reads each: not following a final link, throwing `ErrorException` when the entry cannot be read.
+DateResourceValues dateResourceValues(const URL& url, std::span<const DateResourceKey> keys);
 
 // The bytes the entry at `url` takes on disk (its allocated blocks), not following a final symbolic
 // link: less than its length for a sparse file. Nothing for a folder or an entry that cannot be read.

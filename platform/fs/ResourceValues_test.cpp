@@ -44,6 +44,36 @@ TEST(ResourceValues, EachDateComesFromItsOwnSource) {
     EXPECT_EQ(dateResourceValue(url, DateResourceKey::addedToDirectoryDate), std::nullopt);
 }
 
+TEST(ResourceValues, DatesReadTogetherAreTheDatesReadOneByOne) {
+    velmor::testing::TemporaryDirectory dir;
+    std::string file = dir.writeFile("f", "x");
+    const struct ::timespec times[2] = {{1000000000, 111}, {1200000000, 222}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    ASSERT_EQ(::symlink("f", (dir.path() + "/link").c_str()), 0);
+    const DateResourceKey all[] = {DateResourceKey::creationDate, DateResourceKey::contentModificationDate,
+                                   DateResourceKey::attributeModificationDate,
+                                   DateResourceKey::contentAccessDate, DateResourceKey::addedToDirectoryDate};
+    for (const std::string& path : {file, dir.path() + "/link"}) {
+        URL url = URL::fileURL(path);
+        auto together = dateResourceValues(url, all);
+        for (auto key : all) {
+            EXPECT_EQ(together[key], dateResourceValue(url, key)) << path << " " << static_cast<int>(key);
+        }
+        // A date not asked for is not given.
+        const DateResourceKey some[] = {DateResourceKey::contentModificationDate};
+        auto one = dateResourceValues(url, some);
+        EXPECT_EQ(one[DateResourceKey::contentModificationDate],
+                  dateResourceValue(url, DateResourceKey::contentModificationDate));
+        EXPECT_EQ(one[DateResourceKey::contentAccessDate], std::nullopt);
+    }
+    EXPECT_THROW(dateResourceValues(URL::fileURL(dir.path() + "/missing"), all), ErrorException);
+    const DateResourceKey addedOnly[] = {DateResourceKey::addedToDirectoryDate};
+    EXPECT_EQ(dateResourceValues(URL::fileURL(dir.path() + "/missing"),
+                                 addedOnly)[DateResourceKey::addedToDirectoryDate],
+              std::nullopt)
+        << "nothing to read, so nothing fails";
+}
+
 TEST(ResourceValues, DescribesALinkNotItsTarget) {
     velmor::testing::TemporaryDirectory dir;
     std::string target = dir.writeFile("target", "x");

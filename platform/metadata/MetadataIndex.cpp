@@ -8,10 +8,16 @@ namespace {
 
 std::mutex currentIndexMutex;
 std::shared_ptr<const MetadataIndex> currentIndex;
+// Mirrors whether `currentIndex` is set, so the look-ups of a scan with no index (always the case
+// outside tests) take no lock and copy no pointer.
+std::atomic<bool> indexInstalled{false};
 
 } // namespace
 
 std::shared_ptr<const MetadataIndex> MetadataIndex::current() {
+    if (!indexInstalled.load(std::memory_order_acquire)) {
+        return nullptr;
+    }
     std::lock_guard lock(currentIndexMutex);
     return currentIndex;
 }
@@ -20,6 +26,7 @@ std::shared_ptr<const MetadataIndex> MetadataIndex::install(std::shared_ptr<cons
     std::lock_guard lock(currentIndexMutex);
     auto previous = std::move(currentIndex);
     currentIndex = std::move(index);
+    indexInstalled.store(currentIndex != nullptr, std::memory_order_release);
     return previous;
 }
 

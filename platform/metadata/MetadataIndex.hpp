@@ -25,7 +25,7 @@ public:
     // Whether the queries on this index are still gathering their first results.
     virtual bool isGathering() const { return false; }
 
-    // The process-wide index, or nothing.
+    // The process-wide index, or nothing; without one, answered without a lock.
     static std::shared_ptr<const MetadataIndex> current();
     // Replaces the process-wide index and returns the previous one.
     static std::shared_ptr<const MetadataIndex> install(std::shared_ptr<const MetadataIndex> index);

@@ -23,6 +23,13 @@ TEST(MetadataIndex, ItemsComeFromTheInstalledIndexOnly) {
     EXPECT_FALSE(MetadataItem::forURL(URL::fileURL("/data/b.log")));
 
     EXPECT_EQ(MetadataIndex::install(nullptr), index);
+    EXPECT_EQ(MetadataIndex::current(), nullptr);
+    EXPECT_FALSE(MetadataItem::forURL(known)) << "a removed index is not asked";
+
+    // Installed again, it answers again.
+    EXPECT_EQ(MetadataIndex::install(index), nullptr);
+    EXPECT_TRUE(MetadataItem::forURL(known));
+    EXPECT_EQ(MetadataIndex::install(nullptr), index);
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include "sdk/finder/criteria/Comparison.hpp"
 
 #include <cmath>
+#include <span>
+#include <vector>
 
 namespace sweepkit {
 
@@ -39,6 +41,20 @@ const KeyEntry keyTable[] = {
 
 const KeyEntry& entry(Key key) {
     return keyTable[static_cast<std::size_t>(key)];
+}
+
+// The file dates of every key, asked of the file together.
+std::span<const velmor::DateResourceKey> fileDateKeys() {
+    static const std::vector<velmor::DateResourceKey> keys = [] {
+        std::vector<velmor::DateResourceKey> all;
+        for (const auto& row : keyTable) {
+            if (row.resource) {
+                all.push_back(*row.resource);
+            }
+        }
+        return all;
+    }();
+    return keys;
 }
 
 } // namespace
@@ -83,6 +99,23 @@ const char* FileDateMetadataCriterion::metadataAttribute(Key key) {
     return entry(key).attribute;
 }
 
+namespace {
+
+std::optional<Date> indexDate(Key key, const FileSystemItem& item) {
+    auto metadataItem = md::MetadataItem::forURL(item.url);
+    if (!metadataItem) {
+        return std::nullopt;
+    }
+    auto value = metadataItem->valueForAttribute(FileDateMetadataCriterion::metadataAttribute(key));
+    auto date = value ? value->get<velmor::coding::Date>() : nullptr;
+    if (date == nullptr) {
+        return std::nullopt;
+    }
+    return date->timePoint();
+}
+
+} // namespace
+
 std::optional<Date> FileDateMetadataCriterion::resolveDate(Key key, const FileSystemItem& item) {
     if (auto resource = resourceKey(key)) {
         try {
@@ -91,16 +124,29 @@ std::optional<Date> FileDateMetadataCriterion::resolveDate(Key key, const FileSy
             return std::nullopt; // an unreadable file has no date; the index is not asked instead
         }
     }
-    auto metadataItem = md::MetadataItem::forURL(item.url);
-    if (!metadataItem) {
-        return std::nullopt;
+    return indexDate(key, item);
+}
+
+std::array<std::optional<Date>, FileDateMetadataCriterion::allKeys.size()>
+FileDateMetadataCriterion::resolveDates(const FileSystemItem& item) {
+    std::array<std::optional<Date>, allKeys.size()> dates;
+    std::optional<velmor::DateResourceValues> fileDates;
+    try {
+        fileDates = velmor::dateResourceValues(item.url, fileDateKeys());
+    } catch (const std::exception&) {
+        // An unreadable file has none of its file dates, as each read alone would find.
     }
-    auto value = metadataItem->valueForAttribute(metadataAttribute(key));
-    auto date = value ? value->get<velmor::coding::Date>() : nullptr;
-    if (date == nullptr) {
-        return std::nullopt;
+    for (Key key : allKeys) {
+        auto& date = dates[static_cast<std::size_t>(key)];
+        if (auto resource = resourceKey(key)) {
+            if (fileDates) {
+                date = (*fileDates)[*resource];
+            }
+        } else {
+            date = indexDate(key, item);
+        }
     }
-    return date->timePoint();
+    return dates;
 }
 
 bool FileDateMetadataCriterion::matches(const FileSystemItem& item) const {

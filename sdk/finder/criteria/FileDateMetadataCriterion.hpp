@@ -45,6 +45,9 @@ public:
     // The key's date for the item: from the file when the key has a file date (a read failure gives
     // nothing, without asking the index), else from the index. Nothing when neither has it.
     static std::optional<Date> resolveDate(Key key, const FileSystemItem& item);
+    // Every key's date for the item as `resolveDate` gives it, indexed by the key's case, with the
+    // file read once for all the file dates.
+    static std::array<std::optional<Date>, allKeys.size()> resolveDates(const FileSystemItem& item);
 
     FileDateMetadataCriterion(Key key, velmor::metadata::ComparisonOperator comparator, double timeInterval)
         : key_(key), comparator_(comparator), timeInterval_(timeInterval) {}

@@ -13,8 +13,8 @@ double LatestDateTimeIntervalCriterion::latestDate(const FileSystemItem& item) {
     const auto& stat = item.metadata;
     double latest = std::max({timeInterval(stat.st_ctimespec), timeInterval(stat.st_mtimespec),
                               timeInterval(stat.st_birthtimespec), timeInterval(stat.st_atimespec)});
-    for (auto key : FileDateMetadataCriterion::allKeys) {
-        if (auto date = FileDateMetadataCriterion::resolveDate(key, item)) {
+    for (const auto& date : FileDateMetadataCriterion::resolveDates(item)) {
+        if (date) {
             latest = std::max(latest, secondsSince1970(*date));
         }
     }
