@@ -98,13 +98,11 @@ void MainActor::assertIsolated(std::source_location where) {
 }
 
 void MainActor::post(std::function<void()> job) {
-    auto target = currentExecutor();
-    if (!target) {
+    if (!tryPost(std::move(job))) {
         // Before the start or after the end of the application: work still finishing then gives
         // up as a cancelled task would.
         throw CancellationError();
     }
-    target->post(std::move(job));
 }
 
 bool MainActor::tryPost(std::function<void()> job) {
