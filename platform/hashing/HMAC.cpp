@@ -36,17 +36,23 @@ const char* digestName(HMAC::Algorithm algorithm) {
                                  std::string("The keyed digest failed at ") + step + ": " + reason + "."}}));
 }
 
+// The keyed-digest method, fetched once and kept for the life of the process. Fetching it per
+// digest costs a look-up in the provider store each time, and the last release of a shared method
+// destroys its lock inside the crypto library, whose reference counts no thread checker can see.
+EVP_MAC* sharedMac() {
+    static EVP_MAC* const mac = ::EVP_MAC_fetch(nullptr, OSSL_MAC_NAME_HMAC, nullptr);
+    return mac;
+}
+
 } // namespace
 
 struct HMAC::Context {
-    EVP_MAC* mac = nullptr;
     EVP_MAC_CTX* context = nullptr;
     std::vector<std::uint8_t> key;
     std::string digest;
 
     ~Context() {
         ::EVP_MAC_CTX_free(context);
-        ::EVP_MAC_free(mac);
     }
 };
 
@@ -61,11 +67,11 @@ HMAC::HMAC(Algorithm algorithm, std::span<const std::uint8_t> key) : context_(ne
         }
         context_->digest = digest;
         context_->key.assign(key.begin(), key.end());
-        context_->mac = ::EVP_MAC_fetch(nullptr, OSSL_MAC_NAME_HMAC, nullptr);
-        if (context_->mac == nullptr) {
+        EVP_MAC* mac = sharedMac();
+        if (mac == nullptr) {
             throwCryptoError("fetching HMAC");
         }
-        context_->context = ::EVP_MAC_CTX_new(context_->mac);
+        context_->context = ::EVP_MAC_CTX_new(mac);
         if (context_->context == nullptr) {
             throwCryptoError("making a context");
         }
