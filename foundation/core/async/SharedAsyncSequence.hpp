@@ -48,10 +48,12 @@ public:
 
     // Subscribes a new consumer before it returns, so that it misses nothing produced from then on.
     typename Stream::AsyncIterator makeAsyncIterator() {
+        // Kept to the end: a stream finished while the actor is held drops its handler, and with it
+        // perhaps the last other reference, right there.
+        auto self = this->shared_from_this();
         std::string id = UUID::random().uuidString();
         auto [stream, continuation] = Stream::makeStream();
-        continuation.onTermination(
-            [manager = this->shared_from_this(), id](StreamTermination) { manager->removeContinuation(id); });
+        continuation.onTermination([manager = self, id](StreamTermination) { manager->removeContinuation(id); });
         addContinuation(continuation, id);
         return stream.makeAsyncIterator();
     }
