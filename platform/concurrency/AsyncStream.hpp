@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/concurrency/AsyncSequence.hpp"
 #include "platform/concurrency/Task.hpp"
 
 #include <condition_variable>
@@ -151,6 +152,19 @@ public:
     // A throwing stream rethrows its error once, after the buffered elements. On the main thread a
     // `next()` that has to wait is caught as a blocking wait.
     std::optional<T> next() { return side_->state->next(); }
+
+    // Reads the stream as an asynchronous sequence. The stream has one consumer: its copies and
+    // all their iterators share it, and it is cancelled once the last of them goes.
+    class AsyncIterator {
+    public:
+        std::optional<T> next() { return side_->state->next(); }
+
+    private:
+        friend class BasicAsyncStream;
+        explicit AsyncIterator(std::shared_ptr<detail::StreamSide<T>> side) : side_(std::move(side)) {}
+        std::shared_ptr<detail::StreamSide<T>> side_;
+    };
+    AsyncIterator makeAsyncIterator() const { return AsyncIterator(side_); }
 
 private:
     BasicAsyncStream()

@@ -127,8 +127,12 @@ void AnyTask::checkCancellation() {
 }
 
 void AnyTask::sleep(double seconds) {
+    sleepUntil(TimerService::current()->deadlineAfter(seconds));
+}
+
+void AnyTask::sleepUntil(TimerService::TimePoint deadline) {
     checkCancellation();
-    Alarm alarm(seconds);
+    Alarm alarm(deadline);
     if (!alarm.hasRung()) {
         detail::checkNotBlockingMain("Task::sleep");
     }

@@ -3,6 +3,8 @@
 #include "platform/concurrency/Actor.hpp"
 #include "platform/concurrency/CancellationError.hpp"
 #include "platform/concurrency/MainThreadBlockCheck.hpp"
+#include "platform/dispatch/TimerService.hpp"
+#include "platform/dispatch/UncaughtError.hpp"
 
 #include <condition_variable>
 #include <exception>
@@ -113,6 +115,9 @@ public:
     // actors the thread holds (`Actor::sleep` does not); on the main thread it is caught as a
     // blocking wait.
     static void sleep(double seconds);
+    // `sleep` until `deadline` on the current timer service's clock; `TimePoint::max()` sleeps until
+    // the task is cancelled.
+    static void sleepUntil(TimerService::TimePoint deadline);
 
 protected:
     explicit AnyTask(std::shared_ptr<detail::TaskCore> core) : core_(std::move(core)) {}
@@ -129,6 +134,13 @@ public:
     // Runs `operation` on a new task. When no thread can be made for it, throws
     // `std::system_error` and `operation` never runs.
     template <typename F> static Task start(F&& operation);
+    // `start` for an operation whose error someone must hear about: when `operation` throws,
+    // `errorHandler` is called with the error on the task's thread, once, and the task then fails
+    // with that same error. An error of the handler itself is reported and dropped: it can neither
+    // replace nor swallow the operation's.
+    template <typename F, typename OnError>
+        requires std::is_invocable_v<OnError&, std::exception_ptr>
+    static Task start(F&& operation, OnError&& errorHandler);
 
     // Waits for the end; returns the result or rethrows the task's error. The main thread must
     // never wait on a task: a debug build stops the process when it does. A result that cannot be
@@ -150,6 +162,22 @@ template <typename T> template <typename F> Task<T> Task<T>::start(F&& operation
         }
     });
     return Task(std::move(core));
+}
+
+template <typename T>
+template <typename F, typename OnError>
+    requires std::is_invocable_v<OnError&, std::exception_ptr>
+Task<T> Task<T>::start(F&& operation, OnError&& errorHandler) {
+    return start([operation = std::forward<F>(operation),
+                  errorHandler = std::forward<OnError>(errorHandler)]() mutable -> T {
+        try {
+            return operation();
+        } catch (...) {
+            auto error = std::current_exception();
+            runReportingUncaught("error handler of ", "velmor.task", [&] { errorHandler(error); });
+            std::rethrow_exception(error);
+        }
+    });
 }
 
 template <typename T> T Task<T>::value() const {

@@ -2,9 +2,13 @@
 
 namespace velmor {
 
-Alarm::Alarm(double seconds)
+Alarm::Alarm(double seconds) : Alarm(TimerService::current()->deadlineAfter(seconds)) {}
+
+Alarm::Alarm(TimerService::TimePoint deadline)
     : service_(TimerService::current()), rung_(std::make_shared<std::atomic<bool>>(false)) {
-    auto deadline = service_->deadlineAfter(seconds);
+    if (deadline == TimerService::TimePoint::max()) {
+        return;
+    }
     if (deadline <= service_->now()) {
         // Already due: ring now rather than wait for a clock that may never move (a manual one).
         rung_->store(true);

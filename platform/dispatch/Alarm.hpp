@@ -14,6 +14,8 @@ namespace velmor {
 class Alarm {
 public:
     explicit Alarm(double seconds);
+    // Rings at `deadline` on the current timer service's clock; `TimePoint::max()` never rings.
+    explicit Alarm(TimerService::TimePoint deadline);
     ~Alarm();
     Alarm(const Alarm&) = delete;
     Alarm& operator=(const Alarm&) = delete;
