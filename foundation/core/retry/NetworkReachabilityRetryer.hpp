@@ -29,7 +29,8 @@ public:
 
     // `loggerFactory` is called once, with "NetworkReachabilityRetryer". The intervals (seconds)
     // are taken as they are. `pathMonitor` tells the network path; by default the kernel's, which
-    // watches the calling thread's network namespace.
+    // watches the calling thread's network namespace (it throws `std::system_error` when it cannot
+    // open its sockets).
     static std::shared_ptr<NetworkReachabilityRetryer>
     make(double retryBaseTimeInterval, double maximalRetryTimeInterval, const LoggerFactory& loggerFactory,
          RetryBlock retryBlock,
