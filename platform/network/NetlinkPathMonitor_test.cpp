@@ -24,10 +24,9 @@ class Updates {
 public:
     PathMonitor::UpdateHandler handler() {
         return [this](const NetworkPath& path) {
-            {
-                std::lock_guard lock(mutex_);
-                paths_.push_back(path.status);
-            }
+            // Told under the lock, so that a waiter that saw the update may destroy this at once.
+            std::lock_guard lock(mutex_);
+            paths_.push_back(path.status);
             arrived_.notify_all();
         };
     }
@@ -59,7 +58,11 @@ std::optional<Status> currentStatus() {
     NetlinkPathMonitor monitor;
     monitor.setPathUpdateHandler(updates.handler());
     monitor.start(queue);
-    return updates.next();
+    auto status = updates.next();
+    // The handler may still be on its way out of `updates`.
+    monitor.cancel();
+    queue.sync([] {});
+    return status;
 }
 
 } // namespace

@@ -67,10 +67,9 @@ class Runs {
 public:
     NetworkReachabilityRetryer::RetryBlock block() {
         return [this] {
-            {
-                std::lock_guard lock(mutex_);
-                ++count_;
-            }
+            // Told under the lock, so that a waiter that saw the count may destroy this at once.
+            std::lock_guard lock(mutex_);
+            ++count_;
             changed_.notify_all();
         };
     }
