@@ -16,6 +16,8 @@ packages=(
   libxml2-dev
   libpcre2-dev
   uuid-dev
+  libmnl-dev
+  iproute2
   libssl-dev
   qt6-base-dev
   qt6-svg-dev

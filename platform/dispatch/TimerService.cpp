@@ -41,18 +41,30 @@ std::shared_ptr<TimerService> steady() {
 
 } // namespace
 
+double boundedDelay(double seconds) {
+    if (!(seconds > 0)) {
+        return 0;
+    }
+    return std::min(seconds, TimerService::maximumDelay);
+}
+
 TimerService::Clock::duration durationFromSeconds(double seconds) {
     if (!(seconds > 0)) {
         return TimerService::Clock::duration::zero();
     }
-    // About 292 years: far beyond any wait, and safe to add to the current time.
-    constexpr double limit = 9.2e9;
-    std::chrono::duration<double> span(std::min(seconds, limit));
+    // Far beyond any wait.
+    std::chrono::duration<double> span(std::min(seconds, TimerService::maximumDelay));
     return std::chrono::duration_cast<TimerService::Clock::duration>(span);
 }
 
 TimerService::TimePoint TimerService::deadlineAfter(double seconds) const {
-    return now() + durationFromSeconds(seconds);
+    const TimePoint start = now();
+    const Clock::duration span = durationFromSeconds(seconds);
+    // A clock that has run long (or a manual one moved far) leaves less room than the longest wait.
+    if (span > TimePoint::max() - start) {
+        return TimePoint::max();
+    }
+    return start + span;
 }
 
 TimerService::Id TimerService::schedule(TimePoint deadline, std::function<void()> fire) {

@@ -22,6 +22,10 @@ public:
     using TimePoint = Clock::time_point;
     using Id = std::uint64_t;
 
+    // The longest wait a deadline can be set to, in seconds (about 292 years): every longer,
+    // infinite or not-a-number delay that a caller computes is brought within it before use.
+    static constexpr double maximumDelay = 9.2e9;
+
     virtual ~TimerService() = default;
 
     virtual TimePoint now() const = 0;
@@ -61,6 +65,10 @@ private:
     std::unordered_map<Id, TimePoint> deadlines_;
     Id nextId_ = 1;
 };
+
+// `seconds` made fit for a timer: not-a-number and negative values become 0, infinite and larger
+// ones `TimerService::maximumDelay`. What comes back converts to an integer safely.
+double boundedDelay(double seconds);
 
 // Converts seconds given as a double into a clock duration, with the clamping of `deadlineAfter`.
 TimerService::Clock::duration durationFromSeconds(double seconds);

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <latch>
+#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -48,6 +49,27 @@ TEST(TimerService, PendingEntriesAndTheNextDeadlineAreVisible) {
     EXPECT_TRUE(clock.waitForPending(1));
     registrar.join();
     EXPECT_EQ(clock.nextDeadline(), clock.now() + std::chrono::seconds(1));
+}
+
+} // namespace velmor
+
+namespace velmor {
+
+TEST(TimerService, DeadlinesOfUnusableDelaysStayWithinTheClock) {
+    ManualTimerService clock;
+    using TimePoint = TimerService::TimePoint;
+    EXPECT_EQ(clock.deadlineAfter(std::numeric_limits<double>::quiet_NaN()), clock.now());
+    EXPECT_EQ(clock.deadlineAfter(-5), clock.now());
+    EXPECT_GT(clock.deadlineAfter(std::numeric_limits<double>::infinity()), clock.now());
+    // Once the clock has run long, the longest wait no longer fits after it: the deadline is the
+    // furthest the clock can tell, not a time in the past.
+    clock.advance(1e9);
+    EXPECT_EQ(clock.deadlineAfter(1e300), TimePoint::max());
+    EXPECT_EQ(clock.deadlineAfter(std::numeric_limits<double>::infinity()), TimePoint::max());
+    EXPECT_EQ(boundedDelay(std::numeric_limits<double>::quiet_NaN()), 0);
+    EXPECT_EQ(boundedDelay(-1), 0);
+    EXPECT_EQ(boundedDelay(1e300), TimerService::maximumDelay);
+    EXPECT_EQ(boundedDelay(2.5), 2.5);
 }
 
 } // namespace velmor
