@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -420,6 +421,52 @@ TEST(FileSystemIterator, EntriesAfterAnUnreadableFolderAreJudgedAgainstTheirReal
         return sawUnreadable && sawFile ? 0 : 21;
     });
     EXPECT_EQ(status, 0);
+}
+
+// Each entry's record is read relative to its folder: it must still be the entry's own, birth time
+// included, and a walk that refills one event must tell exactly what fresh events tell.
+TEST(FileSystemIterator, RecordsAreTheEntriesOwnAndRefilledEventsTellTheSame) {
+    TemporaryDirectory tmp;
+    tmp.writeFile("a/short", "1");
+    tmp.writeFile("a/a-much-longer-name-than-the-others-in-this-folder/deep/file", "four");
+    tmp.writeFile("b/x", std::string(5000, 'x'));
+    ASSERT_EQ(::symlink("a", (tmp / "link").c_str()), 0);
+    ASSERT_EQ(::mkfifo((tmp / "b/fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::chmod((tmp / "b/x").c_str(), 0640), 0);
+
+    auto events = walk(tmp.path());
+    std::size_t checked = 0;
+    for (const auto& event : events) {
+        ASSERT_NE(event.stat(), nullptr) << event.path();
+        auto own = velmor::Stat::lstatPath(event.path());
+        ASSERT_TRUE(own) << event.path();
+        if (event.kind() == Kind::leaveDirectory) {
+            // Read when the folder was entered; its entries' times are what the walk changed since.
+            EXPECT_EQ(event.stat()->st_ino, own->st_ino) << event.path();
+            continue;
+        }
+        // Listing a folder may touch its access time after its record was read.
+        velmor::Stat walked = *event.stat();
+        walked.st_atimespec = own->st_atimespec = {};
+        EXPECT_EQ(walked, *own) << event.path();
+        ++checked;
+    }
+    EXPECT_EQ(checked, 10u);
+
+    FileSystemIterator iterator(URL::fileURL(tmp.path()), Options::physical, 0, {});
+    std::optional<Event> slot;
+    std::size_t index = 0;
+    while (iterator.advance(slot)) {
+        ASSERT_LT(index, events.size());
+        const Event& fresh = events[index++];
+        EXPECT_EQ(slot->kind(), fresh.kind()) << fresh.path();
+        EXPECT_EQ(slot->path(), fresh.path());
+        EXPECT_EQ(slot->hasDeletePermission(), fresh.hasDeletePermission()) << fresh.path();
+        EXPECT_EQ(slot->error(), nullptr) << fresh.path();
+        ASSERT_NE(slot->stat(), nullptr) << fresh.path();
+        EXPECT_EQ(slot->stat()->st_ino, fresh.stat()->st_ino) << fresh.path();
+    }
+    EXPECT_EQ(index, events.size());
 }
 
 TEST(FileSystemIterator, CurrentUserGroupsMatchTheProcess) {
