@@ -310,6 +310,46 @@ TEST(FileSystemIterator, EntriesBeyondTheLongestPathAreReportedWithTheirError) {
     EXPECT_EQ(events.back().path(), tmp / "deep");
 }
 
+TEST(FileSystemIterator, AFileWhosePathCrossesTheLimitIsReportedThoughItsFolderFits) {
+    TemporaryDirectory tmp;
+    ASSERT_EQ(::mkdir((tmp / "deep").c_str(), 0700), 0);
+    int folder = ::open((tmp / "deep").c_str(), O_DIRECTORY | O_RDONLY);
+    ASSERT_GE(folder, 0);
+    std::string path = tmp / "deep";
+    // Folders until about 200 bytes are left below the limit, then a file that fits and one that
+    // does not: read from its folder the latter would pass, by its path it cannot be reached.
+    for (int level = 0; path.size() + 1 + 100 + 150 < PATH_MAX; ++level) {
+        std::string name = std::to_string(level) + std::string(100, 'x');
+        path += "/" + name;
+        ASSERT_EQ(::mkdirat(folder, name.c_str(), 0700), 0);
+        int next = ::openat(folder, name.c_str(), O_DIRECTORY | O_RDONLY);
+        ::close(folder);
+        ASSERT_GE(next, 0);
+        folder = next;
+    }
+    ASSERT_LT(path.size(), static_cast<std::size_t>(PATH_MAX));
+    const std::string fits = "f";
+    // Its path with the slash is exactly PATH_MAX long, one more than the system takes.
+    const std::string crosses(PATH_MAX - path.size() - 1, 'y');
+    ::close(::openat(folder, fits.c_str(), O_CREAT | O_WRONLY, 0600));
+    ::close(::openat(folder, crosses.c_str(), O_CREAT | O_WRONLY, 0600));
+    ::close(folder);
+
+    auto events = walk(tmp / "deep");
+    velmor::FileRemover().removeItem(tmp / "deep");
+    std::map<std::string, const Event*> byPath;
+    for (const auto& event : events) {
+        byPath[event.path()] = &event;
+    }
+    ASSERT_TRUE(byPath.count(path + "/" + fits));
+    EXPECT_EQ(byPath[path + "/" + fits]->kind(), Kind::file);
+    ASSERT_TRUE(byPath.count(path + "/" + crosses));
+    const Event& tooLong = *byPath[path + "/" + crosses];
+    EXPECT_EQ(tooLong.kind(), Kind::fileError);
+    ASSERT_NE(tooLong.error(), nullptr);
+    EXPECT_EQ(tooLong.error()->code(), ENAMETOOLONG);
+}
+
 TEST(FileSystemIterator, MissingRootAndUnopenableStream) {
     TemporaryDirectory tmp;
     auto events = walk(tmp / "missing");
