@@ -1,5 +1,6 @@
 #include "sdk/filesystem/FileSystemIterator.hpp"
 
+#include "platform/fs/Descriptor.hpp"
 #include "platform/fs/FileRemover.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
@@ -272,28 +273,46 @@ TEST(FileSystemIterator, AFolderMovedDuringTheWalkDoesNotEndIt) {
     EXPECT_FALSE(iterator.next());
 }
 
+// Folders one inside the other below `top`, names `width` bytes long, until `enough` says of the
+// deepest path's length. Built through descriptors, since the deepest may have no path the system
+// accepts. Every folder's path in order, and the deepest open (none when the fixture failed).
+struct DeepFolders {
+    std::vector<std::string> paths;
+    velmor::Descriptor deepest;
+};
+
+template <typename Enough> DeepFolders deepFolders(const std::string& top, std::size_t width, Enough enough) {
+    DeepFolders result;
+    if (::mkdir(top.c_str(), 0700) != 0) {
+        return result;
+    }
+    velmor::Descriptor folder(::open(top.c_str(), O_DIRECTORY | O_RDONLY));
+    std::string path = top;
+    for (int level = 0; folder && !enough(path.size()); ++level) {
+        std::string name = std::to_string(level) + std::string(width, 'x');
+        path += "/" + name;
+        result.paths.push_back(path);
+        if (::mkdirat(folder.get(), name.c_str(), 0700) != 0) {
+            return result;
+        }
+        folder.reset(::openat(folder.get(), name.c_str(), O_DIRECTORY | O_RDONLY));
+    }
+    result.deepest = std::move(folder);
+    return result;
+}
+
 TEST(FileSystemIterator, EntriesBeyondTheLongestPathAreReportedWithTheirError) {
     TemporaryDirectory tmp;
-    // Built through descriptors, since the deepest folders have no path the system accepts.
-    ASSERT_EQ(::mkdir((tmp / "deep").c_str(), 0700), 0);
-    int folder = ::open((tmp / "deep").c_str(), O_DIRECTORY | O_RDONLY);
-    ASSERT_GE(folder, 0);
-    std::string path = tmp / "deep";
+    auto deep = deepFolders(tmp / "deep", 200, [](std::size_t length) { return length >= 2 * PATH_MAX; });
+    ASSERT_TRUE(deep.deepest);
     std::string firstTooLong;
-    for (int level = 0; path.size() < 2 * PATH_MAX; ++level) {
-        std::string name = std::to_string(level) + std::string(200, 'x');
-        path += "/" + name;
-        if (firstTooLong.empty() && path.size() >= PATH_MAX) {
+    for (const auto& path : deep.paths) {
+        if (path.size() >= PATH_MAX) {
             firstTooLong = path;
+            break;
         }
-        ASSERT_EQ(::mkdirat(folder, name.c_str(), 0700), 0);
-        int next = ::openat(folder, name.c_str(), O_DIRECTORY | O_RDONLY);
-        ::close(folder);
-        ASSERT_GE(next, 0);
-        folder = next;
     }
-    ::close(::openat(folder, "file", O_CREAT | O_WRONLY, 0600));
-    ::close(folder);
+    ::close(::openat(deep.deepest.get(), "file", O_CREAT | O_WRONLY, 0600));
 
     auto events = walk(tmp / "deep");
     velmor::FileRemover().removeItem(tmp / "deep");
@@ -312,28 +331,18 @@ TEST(FileSystemIterator, EntriesBeyondTheLongestPathAreReportedWithTheirError) {
 
 TEST(FileSystemIterator, AFileWhosePathCrossesTheLimitIsReportedThoughItsFolderFits) {
     TemporaryDirectory tmp;
-    ASSERT_EQ(::mkdir((tmp / "deep").c_str(), 0700), 0);
-    int folder = ::open((tmp / "deep").c_str(), O_DIRECTORY | O_RDONLY);
-    ASSERT_GE(folder, 0);
-    std::string path = tmp / "deep";
     // Folders until about 200 bytes are left below the limit, then a file that fits and one that
     // does not: read from its folder the latter would pass, by its path it cannot be reached.
-    for (int level = 0; path.size() + 1 + 100 + 150 < PATH_MAX; ++level) {
-        std::string name = std::to_string(level) + std::string(100, 'x');
-        path += "/" + name;
-        ASSERT_EQ(::mkdirat(folder, name.c_str(), 0700), 0);
-        int next = ::openat(folder, name.c_str(), O_DIRECTORY | O_RDONLY);
-        ::close(folder);
-        ASSERT_GE(next, 0);
-        folder = next;
-    }
+    auto deep = deepFolders(tmp / "deep", 100,
+                            [](std::size_t length) { return length + 1 + 100 + 150 >= PATH_MAX; });
+    ASSERT_TRUE(deep.deepest);
+    const std::string path = deep.paths.back();
     ASSERT_LT(path.size(), static_cast<std::size_t>(PATH_MAX));
     const std::string fits = "f";
     // Its path with the slash is exactly PATH_MAX long, one more than the system takes.
     const std::string crosses(PATH_MAX - path.size() - 1, 'y');
-    ::close(::openat(folder, fits.c_str(), O_CREAT | O_WRONLY, 0600));
-    ::close(::openat(folder, crosses.c_str(), O_CREAT | O_WRONLY, 0600));
-    ::close(folder);
+    ::close(::openat(deep.deepest.get(), fits.c_str(), O_CREAT | O_WRONLY, 0600));
+    ::close(::openat(deep.deepest.get(), crosses.c_str(), O_CREAT | O_WRONLY, 0600));
 
     auto events = walk(tmp / "deep");
     velmor::FileRemover().removeItem(tmp / "deep");
