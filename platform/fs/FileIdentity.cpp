@@ -18,6 +18,9 @@ bool FileIdentity::isSameEntry(const Stat& now) const {
 }
 
 Stat withBirthTime(const std::string& path, Stat walked) {
+    if (walked.st_birthtimespec != Timespec{}) {
+        return walked;
+    }
     auto now = Stat::lstatPath(path);
     if (now && FileIdentity::of(walked).isSameEntry(*now)) {
         walked.st_birthtimespec = now->st_birthtimespec;

@@ -24,7 +24,8 @@ struct FileIdentity {
 };
 
 // `walked` with the birth time of the entry at `path`, read with one `statx`, when that entry is
-// still the one `walked` describes; `walked` unchanged otherwise (or when it cannot be read).
+// still the one `walked` describes; `walked` unchanged otherwise (or when it cannot be read). A record
+// that already holds a birth time is kept as it is: reading it again could only confirm it.
 Stat withBirthTime(const std::string& path, Stat walked);
 
 } // namespace velmor

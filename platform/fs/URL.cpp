@@ -71,6 +71,15 @@ URL URL::fileURL(std::string_view path) {
     return URL(base + std::string(path), true);
 }
 
+void URL::setFileURL(std::string_view path) {
+    if (path.empty() || path.front() != '/') {
+        *this = fileURL(path);
+        return;
+    }
+    path_.assign(path);
+    relativeToWorkingDirectory_ = false;
+}
+
 std::string URL::path() const {
     if (hasDirectoryPath()) {
         return path_.substr(0, path_.size() - 1);

@@ -17,6 +17,9 @@ public:
     // A file URL for `path`. A relative path is taken against the current directory. The file
     // system is not consulted, so no trailing slash is added for directories.
     static URL fileURL(std::string_view path);
+    // Makes this the URL `fileURL(path)` gives, keeping its storage: a loop that sets one URL
+    // entry after entry allocates only when a path outgrows the longest before it.
+    void setFileURL(std::string_view path);
 
     // The path without a trailing slash ("/" stays "/").
     std::string path() const;

@@ -36,6 +36,17 @@ TEST(URL, RelativePathsAreTakenAgainstTheCurrentDirectory) {
     EXPECT_EQ(url.lastPathComponent(), "file");
 }
 
+TEST(URL, SettingAPathGivesWhatAFreshURLGives) {
+    URL url = URL::fileURL("/a/rather/long/path/to/start/from/so/that/storage/is/kept");
+    for (const char* path : {"/short", "/a/b/", "/", "relative/file", "", "/back/to/absolute"}) {
+        url.setFileURL(path);
+        URL fresh = URL::fileURL(path);
+        EXPECT_EQ(url, fresh) << path;
+        EXPECT_EQ(url.isRelativeToWorkingDirectory(), fresh.isRelativeToWorkingDirectory()) << path;
+        EXPECT_EQ(url.hasDirectoryPath(), fresh.hasDirectoryPath()) << path;
+    }
+}
+
 TEST(URL, AbsoluteStringPercentEncodesAndRoundTrips) {
     const std::string odd = std::string("/tmp/caf\xE9 x%/\xFF\xFEname");
     URL url = URL::fileURL(odd);

@@ -1,5 +1,6 @@
 #include "sdk/filesystem/Event.hpp"
 
+#include <cerrno>
 #include <fts.h>
 
 namespace sweepkit {
@@ -59,36 +60,78 @@ Event Event::error(std::string path, Error error) {
 }
 
 Event Event::fromEntry(const FTSENT& entry, bool hasDeletePermission) {
-    std::string path(entry.fts_path, entry.fts_pathlen);
-    auto stat = [&] { return Stat::fromLinux(*entry.fts_statp); };
-    auto failure = [&] { return Error::posix(entry.fts_errno); };
-    switch (entry.fts_info) {
+    Event event(Kind::error, std::string());
+    std::optional<Stat> stat;
+    if (entry.fts_statp != nullptr) {
+        stat = Stat::fromLinux(*entry.fts_statp);
+    }
+    event.assignEntry(entry.fts_info, std::string_view(entry.fts_path, entry.fts_pathlen),
+                      stat ? &*stat : nullptr, entry.fts_errno, hasDeletePermission);
+    return event;
+}
+
+void Event::assignEntry(int info, std::string_view path, const Stat* stat, int failure,
+                        bool hasDeletePermission) {
+    path_.assign(path);
+    hasStat_ = false;
+    hasDeletePermission_ = false;
+    error_.reset();
+    auto withStat = [&](Kind kind, bool permission) {
+        kind_ = kind;
+        if (stat == nullptr) {
+            // A kind that carries a record came without one: say so instead of handing out zeros.
+            kind_ = Kind::fileError;
+            error_ = Error::posix(EIO);
+            return;
+        }
+        hasStat_ = true;
+        stat_ = *stat;
+        hasDeletePermission_ = permission;
+    };
+    auto withError = [&](Kind kind, int code) {
+        kind_ = kind;
+        error_ = Error::posix(code);
+    };
+    switch (info) {
     case FTS_D:
-        return enterDirectory(std::move(path), stat(), hasDeletePermission);
+        withStat(Kind::enterDirectory, hasDeletePermission);
+        break;
     case FTS_DC:
-        return cycle(std::move(path));
+        kind_ = Kind::cycle;
+        break;
     case FTS_DEFAULT:
-        return unknownType(std::move(path), stat(), hasDeletePermission);
+        withStat(Kind::unknownType, hasDeletePermission);
+        break;
     case FTS_DNR:
-        return unreadableDirectory(std::move(path), failure());
+        withError(Kind::unreadableDirectory, failure);
+        break;
     case FTS_DOT:
-        return dotFile(std::move(path), stat(), hasDeletePermission);
+        withStat(Kind::dotFile, hasDeletePermission);
+        break;
     case FTS_DP:
-        return leaveDirectory(std::move(path), stat());
+        withStat(Kind::leaveDirectory, false);
+        break;
     case FTS_ERR:
-        return error(std::move(path), failure());
+        withError(Kind::error, failure);
+        break;
     case FTS_F:
-        return file(std::move(path), stat(), hasDeletePermission);
+        withStat(Kind::file, hasDeletePermission);
+        break;
     case FTS_NS:
-        return fileError(std::move(path), failure());
+        withError(Kind::fileError, failure);
+        break;
     case FTS_NSOK:
-        return fileWithNoStat(std::move(path));
+        kind_ = Kind::fileWithNoStat;
+        break;
     case FTS_SL:
-        return symlink(std::move(path), stat(), hasDeletePermission);
+        withStat(Kind::symlink, hasDeletePermission);
+        break;
     case FTS_SLNONE:
-        return brokenSymlink(std::move(path), stat(), hasDeletePermission);
+        withStat(Kind::brokenSymlink, hasDeletePermission);
+        break;
     default:
-        return error(std::move(path), Error::posix(ENOTSUP));
+        withError(Kind::error, ENOTSUP);
+        break;
     }
 }
 

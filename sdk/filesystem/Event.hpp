@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 typedef struct _ftsent FTSENT;
 
@@ -58,7 +59,14 @@ public:
     bool hasDeletePermission() const { return hasDeletePermission_; }
 
 private:
+    friend class FileSystemIterator;
+
     Event(Kind kind, std::string path) : kind_(kind), path_(std::move(path)) {}
+    // Makes this the event of an entry with the given fts_info, in place: the path's storage is
+    // kept, so a walk that refills one event allocates nothing per entry. `stat` is the entry's
+    // record for the kinds that carry one, `failure` the errno of those that carry an error.
+    void assignEntry(int info, std::string_view path, const velmor::Stat* stat, int failure,
+                     bool hasDeletePermission);
     static Event withStat(Kind kind, std::string path, const velmor::Stat& stat, bool hasDeletePermission);
     static Event withError(Kind kind, std::string path, velmor::Error error);
 

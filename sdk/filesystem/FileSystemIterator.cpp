@@ -4,11 +4,34 @@
 #include "sdk/filesystem/FSIteratorError.hpp"
 
 #include <cerrno>
+#include <climits>
+#include <fcntl.h>
 #include <fts.h>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace sweepkit {
+
+namespace {
+
+// The fts kinds that come with a status record.
+bool carriesRecord(int info) {
+    switch (info) {
+    case FTS_D:
+    case FTS_DEFAULT:
+    case FTS_DOT:
+    case FTS_DP:
+    case FTS_F:
+    case FTS_SL:
+    case FTS_SLNONE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
 
 FileSystemIterator::FileSystemIterator(const velmor::URL& url, Options options, std::uint32_t user,
                                        std::vector<std::uint32_t> groups)
@@ -21,7 +44,16 @@ FileSystemIterator::FileSystemIterator(const velmor::URL& url, Options options, 
     char* paths[] = {path.data(), nullptr};
     // Without FTS_NOCHDIR fts moves the process's working directory from folder to folder and
     // names entries relative to it, so two walks in one process would break each other.
-    root_ = ::fts_open(paths, options.union_(Options::noChangeDirectory).rawValue, nullptr);
+    Options walkOptions = options.union_(Options::noChangeDirectory);
+    // Without a working directory to follow, fts would look up every entry's whole path; a physical
+    // walk reads the records itself, each relative to its open folder (fts then keeps none at all).
+    readsRecords_ = options.contains(Options::physical) && !options.contains(Options::logical);
+    followsRoot_ = options.contains(Options::commandLineFollow);
+    seesDots_ = options.contains(Options::seeDot);
+    if (readsRecords_) {
+        walkOptions.formUnion(Options(FTS_NOSTAT));
+    }
+    root_ = ::fts_open(paths, walkOptions.rawValue, nullptr);
 }
 
 FileSystemIterator::~FileSystemIterator() {
@@ -35,36 +67,139 @@ FileSystemIterator::~FileSystemIterator() {
     }
 }
 
+bool FileSystemIterator::readRecord(const FTSENT& entry, velmor::Stat& record,
+                                    velmor::Descriptor* descriptor) const {
+    // The whole path is what later steps use: one the system refuses is refused here too, although
+    // the name alone could be read from its folder.
+    if (entry.fts_pathlen >= PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    const bool isRoot = entry.fts_level == FTS_ROOTLEVEL;
+    // A root given as a link is followed on request, unless it leads nowhere.
+    const bool follow = isRoot && followsRoot_ && entry.fts_info != FTS_SLNONE;
+    int folder = AT_FDCWD;
+    const char* name = entry.fts_path;
+    if (!isRoot && !parentDirectoryStack_.empty() && parentDirectoryStack_.back().item == entry.fts_parent &&
+        parentDirectoryStack_.back().descriptor) {
+        folder = parentDirectoryStack_.back().descriptor.get();
+        name = entry.fts_name;
+    }
+    struct ::statx status {};
+    constexpr unsigned int mask = STATX_BASIC_STATS | STATX_BTIME;
+    bool read = false;
+    if (descriptor != nullptr) {
+        velmor::Descriptor opened(
+            ::openat(folder, name, O_PATH | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW)));
+        if (opened) {
+            // The record of the very folder the descriptor holds, whatever happens to its name.
+            if (::statx(opened.get(), "", AT_EMPTY_PATH, mask, &status) != 0) {
+                return false;
+            }
+            *descriptor = std::move(opened);
+            read = true;
+        }
+    }
+    if (!read && ::statx(folder, name, follow ? 0 : AT_SYMLINK_NOFOLLOW, mask, &status) != 0) {
+        return false;
+    }
+    record = velmor::Stat::fromStatx(status);
+    return true;
+}
+
 std::optional<Event> FileSystemIterator::next() {
+    std::optional<Event> event;
+    advance(event);
+    return event;
+}
+
+bool FileSystemIterator::advance(std::optional<Event>& slot) {
     if (root_ == nullptr || finished_) {
-        return std::nullopt;
+        return false;
     }
     started_ = true;
-    errno = 0;
-    FTSENT* entry = ::fts_read(root_);
-    if (entry == nullptr) {
-        finished_ = true;
-        // fts gives up when it cannot get back to a folder it left (one moved during the walk, say):
-        // that walk is incomplete, which must not pass for its end.
-        if (errno != 0) {
-            return Event::error(rootPath_, velmor::Error::posix(errno));
+    FTSENT* entry = nullptr;
+    for (;;) {
+        errno = 0;
+        entry = ::fts_read(root_);
+        if (entry == nullptr) {
+            finished_ = true;
+            // fts gives up when it cannot get back to a folder it left (one moved during the walk, say):
+            // that walk is incomplete, which must not pass for its end.
+            if (errno != 0) {
+                slot = Event::error(rootPath_, velmor::Error::posix(errno));
+                return true;
+            }
+            return false;
         }
-        return std::nullopt;
+        // A dropped folder comes back at once as left: it was never reported as entered.
+        if (std::exchange(droppedDirectory_, nullptr) == entry && entry->fts_info == FTS_DP) {
+            continue;
+        }
+        break;
     }
-    const std::uint32_t user = checkedDeletePermissionUser_;
 
+    int info = entry->fts_info;
+    int failure = entry->fts_errno;
+    const velmor::Stat* record = nullptr;
+    velmor::Descriptor descriptor;
+    if (!readsRecords_) {
+        if (entry->fts_statp != nullptr && carriesRecord(info)) {
+            record_ = velmor::Stat::fromLinux(*entry->fts_statp);
+            record = &record_;
+        }
+    } else if (info == FTS_DP && !parentDirectoryStack_.empty() && parentDirectoryStack_.back().item == entry) {
+        // As fts would: the record read when the folder was entered.
+        record_ = parentDirectoryStack_.back().stat;
+        record = &record_;
+    } else if (carriesRecord(info) || info == FTS_NSOK) {
+        if (readRecord(*entry, record_, info == FTS_D ? &descriptor : nullptr)) {
+            record = &record_;
+            if (info == FTS_NSOK) {
+                // fts judged the entry by its listing's type alone, which says it is no folder.
+                if (S_ISREG(record_.st_mode)) {
+                    info = FTS_F;
+                } else if (S_ISLNK(record_.st_mode)) {
+                    info = FTS_SL;
+                } else if (S_ISDIR(record_.st_mode)) {
+                    // Replaced by a folder since the listing: fts will not enter it, so it is
+                    // reported instead of passing for a file.
+                    info = FTS_NS;
+                    failure = EISDIR;
+                    record = nullptr;
+                } else {
+                    info = FTS_DEFAULT;
+                }
+            }
+        } else {
+            failure = errno;
+            if (info == FTS_D) {
+                // Gone or replaced since fts listed it: reported as an entry that cannot be read,
+                // and not entered.
+                ::fts_set(root_, entry, FTS_SKIP);
+                droppedDirectory_ = entry;
+            }
+            info = FTS_NS;
+        }
+    }
+    if (!slot) {
+        slot.emplace(Event(Event::Kind::error, std::string()));
+    }
+    const std::string_view path(entry->fts_path, entry->fts_pathlen);
+
+    const std::uint32_t user = checkedDeletePermissionUser_;
     bool parentWritable = false;
     bool parentSticky = false;
     if (!parentDirectoryStack_.empty()) {
         parentWritable = parentDirectoryStack_.back().writePermission;
         parentSticky = parentDirectoryStack_.back().stickyBitSet;
-    } else if (auto rootStat = velmor::Stat::statPath(std::string(entry->fts_path, entry->fts_pathlen))) {
+    } else if (auto rootStat = velmor::Stat::statPath(std::string(path))) {
         // The root has no parent on the stack: it is judged against itself.
         parentWritable = canWriteDirectory(*rootStat, user, checkedDeletePermissionUserGroups_);
         parentSticky = rootStat->st_mode & S_ISVTX;
     }
     const bool hasDeletePermission =
-        mayDeleteEntry(parentWritable, parentSticky, user, entry->fts_statp->st_uid);
+        mayDeleteEntry(parentWritable, parentSticky, user, record != nullptr ? record->st_uid : 0);
 
     auto popDirectory = [&] {
         if (!parentDirectoryStack_.empty() && parentDirectoryStack_.back().item == entry) {
@@ -76,33 +211,40 @@ std::optional<Event> FileSystemIterator::next() {
         }
     };
 
-    switch (entry->fts_info) {
+    switch (info) {
     case FTS_DP:
         popDirectory();
         // A directory that could be listed but not searched comes back with its error set and no
         // entries: report it as unreadable instead of as an empty folder.
-        if (entry->fts_errno != 0) {
-            return Event::unreadableDirectory(std::string(entry->fts_path, entry->fts_pathlen),
-                                              velmor::Error::posix(entry->fts_errno));
+        if (failure != 0) {
+            slot->assignEntry(FTS_DNR, path, nullptr, failure, false);
+            return true;
         }
-        return Event::fromEntry(*entry, hasDeletePermission);
+        break;
     case FTS_DNR:
         // fts entered this directory before it failed to read it; no FTS_DP follows.
         popDirectory();
-        return Event::fromEntry(*entry, hasDeletePermission);
-    case FTS_D: {
-        velmor::Stat directory = velmor::Stat::fromLinux(*entry->fts_statp);
-        Event event = Event::enterDirectory(std::string(entry->fts_path, entry->fts_pathlen), directory,
-                                            hasDeletePermission);
-        parentDirectoryStack_.push_back(
-            {entry, canWriteDirectory(directory, user, checkedDeletePermissionUserGroups_),
-             (directory.st_mode & S_ISVTX) != 0});
+        break;
+    case FTS_D:
+        if (record == nullptr) {
+            break;
+        }
+        parentDirectoryStack_.push_back({entry, canWriteDirectory(*record, user, checkedDeletePermissionUserGroups_),
+                                         (record->st_mode & S_ISVTX) != 0, *record, std::move(descriptor)});
         currentItem_ = entry;
-        return event;
-    }
+        if (readsRecords_) {
+            // fts would otherwise trust the folder's link count to tell when only files are left
+            // and stop asking the listing's types; not every file system counts links that way.
+            // It counts down from the links less the two of "." and ".." (when those are not
+            // walked): a count that starts at -1 never reaches 0.
+            entry->fts_nlink = seesDots_ ? static_cast<nlink_t>(-1) : 1;
+        }
+        break;
     default:
-        return Event::fromEntry(*entry, hasDeletePermission);
+        break;
     }
+    slot->assignEntry(info, path, record, failure, hasDeletePermission);
+    return true;
 }
 
 void FileSystemIterator::skip() {

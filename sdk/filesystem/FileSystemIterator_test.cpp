@@ -1,5 +1,6 @@
 #include "sdk/filesystem/FileSystemIterator.hpp"
 
+#include "platform/fs/Descriptor.hpp"
 #include "platform/fs/FileRemover.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -271,28 +273,46 @@ TEST(FileSystemIterator, AFolderMovedDuringTheWalkDoesNotEndIt) {
     EXPECT_FALSE(iterator.next());
 }
 
+// Folders one inside the other below `top`, names `width` bytes long, until `enough` says of the
+// deepest path's length. Built through descriptors, since the deepest may have no path the system
+// accepts. Every folder's path in order, and the deepest open (none when the fixture failed).
+struct DeepFolders {
+    std::vector<std::string> paths;
+    velmor::Descriptor deepest;
+};
+
+template <typename Enough> DeepFolders deepFolders(const std::string& top, std::size_t width, Enough enough) {
+    DeepFolders result;
+    if (::mkdir(top.c_str(), 0700) != 0) {
+        return result;
+    }
+    velmor::Descriptor folder(::open(top.c_str(), O_DIRECTORY | O_RDONLY));
+    std::string path = top;
+    for (int level = 0; folder && !enough(path.size()); ++level) {
+        std::string name = std::to_string(level) + std::string(width, 'x');
+        path += "/" + name;
+        result.paths.push_back(path);
+        if (::mkdirat(folder.get(), name.c_str(), 0700) != 0) {
+            return result;
+        }
+        folder.reset(::openat(folder.get(), name.c_str(), O_DIRECTORY | O_RDONLY));
+    }
+    result.deepest = std::move(folder);
+    return result;
+}
+
 TEST(FileSystemIterator, EntriesBeyondTheLongestPathAreReportedWithTheirError) {
     TemporaryDirectory tmp;
-    // Built through descriptors, since the deepest folders have no path the system accepts.
-    ASSERT_EQ(::mkdir((tmp / "deep").c_str(), 0700), 0);
-    int folder = ::open((tmp / "deep").c_str(), O_DIRECTORY | O_RDONLY);
-    ASSERT_GE(folder, 0);
-    std::string path = tmp / "deep";
+    auto deep = deepFolders(tmp / "deep", 200, [](std::size_t length) { return length >= 2 * PATH_MAX; });
+    ASSERT_TRUE(deep.deepest);
     std::string firstTooLong;
-    for (int level = 0; path.size() < 2 * PATH_MAX; ++level) {
-        std::string name = std::to_string(level) + std::string(200, 'x');
-        path += "/" + name;
-        if (firstTooLong.empty() && path.size() >= PATH_MAX) {
+    for (const auto& path : deep.paths) {
+        if (path.size() >= PATH_MAX) {
             firstTooLong = path;
+            break;
         }
-        ASSERT_EQ(::mkdirat(folder, name.c_str(), 0700), 0);
-        int next = ::openat(folder, name.c_str(), O_DIRECTORY | O_RDONLY);
-        ::close(folder);
-        ASSERT_GE(next, 0);
-        folder = next;
     }
-    ::close(::openat(folder, "file", O_CREAT | O_WRONLY, 0600));
-    ::close(folder);
+    ::close(::openat(deep.deepest.get(), "file", O_CREAT | O_WRONLY, 0600));
 
     auto events = walk(tmp / "deep");
     velmor::FileRemover().removeItem(tmp / "deep");
@@ -307,6 +327,36 @@ TEST(FileSystemIterator, EntriesBeyondTheLongestPathAreReportedWithTheirError) {
     EXPECT_EQ(failures[0]->error()->code(), ENAMETOOLONG);
     EXPECT_EQ(events.back().kind(), Kind::leaveDirectory);
     EXPECT_EQ(events.back().path(), tmp / "deep");
+}
+
+TEST(FileSystemIterator, AFileWhosePathCrossesTheLimitIsReportedThoughItsFolderFits) {
+    TemporaryDirectory tmp;
+    // Folders until about 200 bytes are left below the limit, then a file that fits and one that
+    // does not: read from its folder the latter would pass, by its path it cannot be reached.
+    auto deep = deepFolders(tmp / "deep", 100,
+                            [](std::size_t length) { return length + 1 + 100 + 150 >= PATH_MAX; });
+    ASSERT_TRUE(deep.deepest);
+    const std::string path = deep.paths.back();
+    ASSERT_LT(path.size(), static_cast<std::size_t>(PATH_MAX));
+    const std::string fits = "f";
+    // Its path with the slash is exactly PATH_MAX long, one more than the system takes.
+    const std::string crosses(PATH_MAX - path.size() - 1, 'y');
+    ::close(::openat(deep.deepest.get(), fits.c_str(), O_CREAT | O_WRONLY, 0600));
+    ::close(::openat(deep.deepest.get(), crosses.c_str(), O_CREAT | O_WRONLY, 0600));
+
+    auto events = walk(tmp / "deep");
+    velmor::FileRemover().removeItem(tmp / "deep");
+    std::map<std::string, const Event*> byPath;
+    for (const auto& event : events) {
+        byPath[event.path()] = &event;
+    }
+    ASSERT_TRUE(byPath.count(path + "/" + fits));
+    EXPECT_EQ(byPath[path + "/" + fits]->kind(), Kind::file);
+    ASSERT_TRUE(byPath.count(path + "/" + crosses));
+    const Event& tooLong = *byPath[path + "/" + crosses];
+    EXPECT_EQ(tooLong.kind(), Kind::fileError);
+    ASSERT_NE(tooLong.error(), nullptr);
+    EXPECT_EQ(tooLong.error()->code(), ENAMETOOLONG);
 }
 
 TEST(FileSystemIterator, MissingRootAndUnopenableStream) {
@@ -420,6 +470,52 @@ TEST(FileSystemIterator, EntriesAfterAnUnreadableFolderAreJudgedAgainstTheirReal
         return sawUnreadable && sawFile ? 0 : 21;
     });
     EXPECT_EQ(status, 0);
+}
+
+// Each entry's record is read relative to its folder: it must still be the entry's own, birth time
+// included, and a walk that refills one event must tell exactly what fresh events tell.
+TEST(FileSystemIterator, RecordsAreTheEntriesOwnAndRefilledEventsTellTheSame) {
+    TemporaryDirectory tmp;
+    tmp.writeFile("a/short", "1");
+    tmp.writeFile("a/a-much-longer-name-than-the-others-in-this-folder/deep/file", "four");
+    tmp.writeFile("b/x", std::string(5000, 'x'));
+    ASSERT_EQ(::symlink("a", (tmp / "link").c_str()), 0);
+    ASSERT_EQ(::mkfifo((tmp / "b/fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::chmod((tmp / "b/x").c_str(), 0640), 0);
+
+    auto events = walk(tmp.path());
+    std::size_t checked = 0;
+    for (const auto& event : events) {
+        ASSERT_NE(event.stat(), nullptr) << event.path();
+        auto own = velmor::Stat::lstatPath(event.path());
+        ASSERT_TRUE(own) << event.path();
+        if (event.kind() == Kind::leaveDirectory) {
+            // Read when the folder was entered; its entries' times are what the walk changed since.
+            EXPECT_EQ(event.stat()->st_ino, own->st_ino) << event.path();
+            continue;
+        }
+        // Listing a folder may touch its access time after its record was read.
+        velmor::Stat walked = *event.stat();
+        walked.st_atimespec = own->st_atimespec = {};
+        EXPECT_EQ(walked, *own) << event.path();
+        ++checked;
+    }
+    EXPECT_EQ(checked, 10u);
+
+    FileSystemIterator iterator(URL::fileURL(tmp.path()), Options::physical, 0, {});
+    std::optional<Event> slot;
+    std::size_t index = 0;
+    while (iterator.advance(slot)) {
+        ASSERT_LT(index, events.size());
+        const Event& fresh = events[index++];
+        EXPECT_EQ(slot->kind(), fresh.kind()) << fresh.path();
+        EXPECT_EQ(slot->path(), fresh.path());
+        EXPECT_EQ(slot->hasDeletePermission(), fresh.hasDeletePermission()) << fresh.path();
+        EXPECT_EQ(slot->error(), nullptr) << fresh.path();
+        ASSERT_NE(slot->stat(), nullptr) << fresh.path();
+        EXPECT_EQ(slot->stat()->st_ino, fresh.stat()->st_ino) << fresh.path();
+    }
+    EXPECT_EQ(index, events.size());
 }
 
 TEST(FileSystemIterator, CurrentUserGroupsMatchTheProcess) {

@@ -16,7 +16,8 @@ void IteratorAnalysis::run() {
     if (velmor::AnyTask::isCancelled()) {
         return;
     }
-    while (auto event = iterator_.next()) {
+    std::optional<Event> event;
+    while (iterator_.advance(event)) {
         handle(*event);
         if (velmor::AnyTask::isCancelled()) {
             return;
@@ -42,7 +43,10 @@ void IteratorAnalysis::handle(const Event& event) {
                 currentFolderNodeStack.back().currentSize += roundedSize(*event.stat());
             }
         } else {
-            judge(FileSystemItem{event.url(), *event.stat(), event.hasDeletePermission()});
+            candidate_.url.setFileURL(event.path());
+            candidate_.metadata = *event.stat();
+            candidate_.hasDeletePermission = event.hasDeletePermission();
+            judge(candidate_);
         }
         break;
     case Event::Kind::leaveDirectory:
@@ -106,7 +110,7 @@ void IteratorAnalysis::unreadableDirectory(const Event& event) {
     errors.push_back(ProcessingError{*event.error(), event.path()});
 }
 
-void IteratorAnalysis::judge(FileSystemItem item) {
+void IteratorAnalysis::judge(const FileSystemItem& item) {
     bool matches = false;
     try {
         matches = criterion_.matches(item);
@@ -115,13 +119,15 @@ void IteratorAnalysis::judge(FileSystemItem item) {
         errors.push_back(ProcessingError{failure.toError(), item.url.path()});
     }
     if (matches) {
-        // Only what may be deleted later pays for the birth time that tells a reused inode apart.
-        item.metadata = velmor::withBirthTime(item.url.path(), item.metadata);
+        FileSystemItem found = item;
+        // Only what may be deleted later pays for the birth time that tells a reused inode apart
+        // (where the walk's record lacks it).
+        found.metadata = velmor::withBirthTime(found.url.path(), found.metadata);
         if (foundItemCallback_) {
-            foundItemCallback_(item);
+            foundItemCallback_(found);
         }
-        const std::int64_t size = roundedSize(item.metadata);
-        addNode(FileSystemNode::item(std::move(item)));
+        const std::int64_t size = roundedSize(found.metadata);
+        addNode(FileSystemNode::item(std::move(found)));
         if (!currentFolderNodeStack.empty()) {
             currentFolderNodeStack.back().currentSize += size;
         }

@@ -48,14 +48,16 @@ private:
     void enterDirectory(const Event& event);
     void leaveDirectory();
     void unreadableDirectory(const Event& event);
-    // Keeps the item when it matches, then counts it as judged.
-    void judge(FileSystemItem item);
+    // Keeps a copy of the item when it matches, then counts it as judged.
+    void judge(const FileSystemItem& item);
     void addNode(FileSystemNode node);
 
     BaseFilesIterator& iterator_;
     const FileMatchingCriterion& criterion_;
     const FileFinderAnalyzer::FoundItemCallback& foundItemCallback_;
     const FileFinderAnalyzer::ProcessedItemCallback& processedItemCallback_;
+    // The entry being judged, refilled for each one so that only kept entries cost an allocation.
+    FileSystemItem candidate_;
 };
 
 } // namespace sweepkit
