@@ -6,8 +6,10 @@ scripts/bootstrap.sh
 # Peer tools of the benchmarks, needed only here.
 for peer in jdupes rmlint inotifywait; do
   if ! command -v "$peer" >/dev/null; then
-    package=$peer
-    [ "$peer" = inotifywait ] && package=inotify-tools
+    case "$peer" in
+      inotifywait) package=inotify-tools ;;
+      *) package=$peer ;;
+    esac
     apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=300 "$package" >/dev/null
   fi
 done
