@@ -4,9 +4,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 # Peer tools of the benchmarks, needed only here.
-for peer in jdupes rmlint; do
+for peer in jdupes rmlint inotifywait; do
   if ! command -v "$peer" >/dev/null; then
-    apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=300 "$peer" >/dev/null
+    case "$peer" in
+      inotifywait) package=inotify-tools ;;
+      *) package=$peer ;;
+    esac
+    apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=300 "$package" >/dev/null
   fi
 done
 scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release -DVELMOR_BUILD_TESTS=OFF

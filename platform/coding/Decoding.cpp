@@ -142,6 +142,14 @@ std::string Coding<std::string>::decode(const Decoder& decoder) {
                          decoder.value().kindDescription() + " instead.");
 }
 
+Data Coding<Data>::decode(const Decoder& decoder) {
+    if (auto value = decoder.value().get<Data>()) {
+        return *value;
+    }
+    decoder.typeMismatch(std::string("Expected to decode data but found ") + decoder.value().kindDescription() +
+                         " instead.");
+}
+
 double Coding<double>::decode(const Decoder& decoder) {
     const Value& value = decoder.value();
     if (auto number = value.get<double>()) {

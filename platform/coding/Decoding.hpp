@@ -110,6 +110,11 @@ template <> struct Coding<std::string> {
     static std::string decode(const Decoder& decoder);
 };
 
+template <> struct Coding<Data> {
+    static Value encode(const Data& value) { return value; }
+    static Data decode(const Decoder& decoder);
+};
+
 template <> struct Coding<double> {
     static Value encode(double value) { return value; }
     static double decode(const Decoder& decoder);

@@ -3,9 +3,12 @@
 #include "platform/coding/Decoding.hpp"
 #include "platform/coding/XMLPropertyList.hpp"
 
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <type_traits>
+#include <variant>
 #include <plist/plist.h>
 
 namespace velmor::coding {
@@ -91,7 +94,72 @@ Value convert(plist_t node, std::size_t depth) {
     }
 }
 
+plist_t toNode(const Value& value, std::size_t depth) {
+    if (depth > maximumNestingDepth) {
+        throw EncodingError("The value nests too deeply for a property list.");
+    }
+    return std::visit(
+        [&](const auto& item) -> plist_t {
+            using T = std::decay_t<decltype(item)>;
+            if constexpr (std::is_same_v<T, std::monostate>) {
+                throw EncodingError("A property list cannot hold a null value.");
+            } else if constexpr (std::is_same_v<T, bool>) {
+                return ::plist_new_bool(item ? 1 : 0);
+            } else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) {
+                // Negative numbers are stored as the 64-bit words that encode them.
+                return ::plist_new_uint(static_cast<std::uint64_t>(item));
+            } else if constexpr (std::is_same_v<T, double>) {
+                return ::plist_new_real(item);
+            } else if constexpr (std::is_same_v<T, std::string>) {
+                if (item.find('\0') != std::string::npos) {
+                    throw EncodingError("A property-list string cannot hold a NUL character.");
+                }
+                return ::plist_new_string(item.c_str());
+            } else if constexpr (std::is_same_v<T, Data>) {
+                return ::plist_new_data(reinterpret_cast<const char*>(item.bytes.data()), item.bytes.size());
+            } else if constexpr (std::is_same_v<T, Date>) {
+                double whole = std::floor(item.secondsSinceReferenceDate);
+                if (!(whole >= std::numeric_limits<std::int32_t>::min() &&
+                      whole <= std::numeric_limits<std::int32_t>::max())) {
+                    throw EncodingError("The date is out of the property-list range.");
+                }
+                auto micro = static_cast<std::int32_t>((item.secondsSinceReferenceDate - whole) * 1e6);
+                return ::plist_new_date(static_cast<std::int32_t>(whole), micro);
+            } else if constexpr (std::is_same_v<T, Array>) {
+                std::unique_ptr<void, PlistDeleter> array(::plist_new_array());
+                for (const Value& element : item) {
+                    ::plist_array_append_item(static_cast<plist_t>(array.get()), toNode(element, depth + 1));
+                }
+                return static_cast<plist_t>(array.release());
+            } else {
+                std::unique_ptr<void, PlistDeleter> dictionary(::plist_new_dict());
+                for (const auto& [key, element] : item) {
+                    if (key.find('\0') != std::string::npos) {
+                        throw EncodingError("A property-list key cannot hold a NUL character.");
+                    }
+                    ::plist_dict_set_item(static_cast<plist_t>(dictionary.get()), key.c_str(),
+                                          toNode(element, depth + 1));
+                }
+                return static_cast<plist_t>(dictionary.release());
+            }
+        },
+        value.storage());
+}
+
 } // namespace
+
+std::string toBinaryPropertyList(const Value& value) {
+    std::unique_ptr<void, PlistDeleter> root(toNode(value, 1));
+    char* bytes = nullptr;
+    std::uint32_t length = 0;
+    ::plist_to_bin(static_cast<plist_t>(root.get()), &bytes, &length);
+    if (bytes == nullptr) {
+        throw EncodingError("The value could not be written as a binary property list.");
+    }
+    std::string result(bytes, length);
+    ::plist_to_bin_free(bytes);
+    return result;
+}
 
 Value fromPropertyList(std::string_view bytes) {
     // The binary form stores integers in fixed widths; the XML form as text, which is read strictly

@@ -14,4 +14,8 @@ namespace velmor::coding {
 // read from their text (see `fromXMLPropertyList`).
 Value fromPropertyList(std::string_view bytes);
 
+// The binary property-list form of `value`. Null values have no property-list form: they are an
+// `EncodingError`, as are dates past the form's range.
+std::string toBinaryPropertyList(const Value& value);
+
 } // namespace velmor::coding

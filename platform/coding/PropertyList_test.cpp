@@ -124,4 +124,21 @@ TEST(PropertyList, NestingPastTheLimitIsAnError) {
     }
 }
 
+TEST(PropertyList, BinaryWritingKeepsEveryKindAndItsOrder) {
+    Value value = Object{{"zeta", "text"},
+                         {"alpha", Array{std::int64_t{-5}, std::int64_t{42}, 2.5, true, false}},
+                         {"when", Date{86400.5}},
+                         {"bytes", Data{{0, 1, 255}}},
+                         {"empty", Object{}}};
+    std::string bytes = toBinaryPropertyList(value);
+    EXPECT_TRUE(bytes.starts_with("bplist00"));
+    EXPECT_EQ(fromPropertyList(bytes), value);
+}
+
+TEST(PropertyList, BinaryWritingRejectsWhatHasNoPropertyListForm) {
+    for (const Value& value : {Value(), Value(Object{{"key", Value()}}), Value(std::string("a\0b", 3))}) {
+        EXPECT_THROW(toBinaryPropertyList(value), EncodingError);
+    }
+}
+
 } // namespace velmor::coding

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmor {
@@ -56,7 +57,7 @@ bool writeAll(int descriptor, std::string_view contents) {
 } // namespace
 
 void replaceFileAtomically(int folder, const std::string& folderPath, const std::string& name,
-                           std::string_view contents, mode_t mode) {
+                           std::string_view contents, mode_t mode, ModeRule rule) {
     const std::string target = folderPath + "/" + name;
     std::string temporary;
     Descriptor file = createTemporary(folder, name, mode, temporary);
@@ -67,6 +68,9 @@ void replaceFileAtomically(int folder, const std::string& folderPath, const std:
         ::unlinkat(folder, temporary.c_str(), 0);
         throw ErrorException(Error::posixForPath(code, target));
     };
+    if (rule == ModeRule::exact && ::fchmod(file.get(), mode) != 0) {
+        fail(errno);
+    }
     if (!writeAll(file.get(), contents) || ::fsync(file.get()) != 0) {
         fail(errno);
     }
@@ -84,12 +88,12 @@ void replaceFileAtomically(int folder, const std::string& folderPath, const std:
 }
 
 void replaceFileAtomically(const std::string& folderPath, const std::string& name, std::string_view contents,
-                           mode_t mode) {
+                           mode_t mode, ModeRule rule) {
     Descriptor folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder) {
         throw ErrorException(Error::posixForPath(errno, folderPath + "/" + name));
     }
-    replaceFileAtomically(folder.get(), folderPath, name, contents, mode);
+    replaceFileAtomically(folder.get(), folderPath, name, contents, mode, rule);
 }
 
 } // namespace velmor

@@ -12,14 +12,19 @@ namespace velmor {
 // folder is flushed so the rename lasts. The new file is created with `mode` less the umask (and any
 // default ACL), as a plain write would create it. A symbolic link at `name` is replaced, not followed.
 //
+// With `ModeRule::exact` the file gets `mode` as given, whatever the umask: for files that other
+// users must be able to read.
+//
 // On failure nothing is left behind and `ErrorException` is thrown with a POSIX error carrying the
 // target's path. `name` must be a plain file name (see `isPlainFileName`).
+enum class ModeRule { lessUmask, exact };
+
 void replaceFileAtomically(const std::string& folderPath, const std::string& name, std::string_view contents,
-                           mode_t mode = 0666);
+                           mode_t mode = 0666, ModeRule rule = ModeRule::lessUmask);
 
 // The same in a folder the caller already holds open (to keep a lock on it, say); `folderPath` only
 // names it in errors.
 void replaceFileAtomically(int folderDescriptor, const std::string& folderPath, const std::string& name,
-                           std::string_view contents, mode_t mode = 0666);
+                           std::string_view contents, mode_t mode = 0666, ModeRule rule = ModeRule::lessUmask);
 
 } // namespace velmor

@@ -1,0 +1,152 @@
+#include "foundation/services/fsevents/FSEventMonitor.hpp"
+
+#include "platform/fsevents/FSEventStream.hpp"
+
+#include <cmath>
+#include <mutex>
+#include <sys/stat.h>
+#include <utility>
+
+namespace velmor {
+
+namespace {
+
+bool isReachable(const URL& url) {
+    struct ::stat record {};
+    return ::stat(url.path().c_str(), &record) == 0;
+}
+
+} // namespace
+
+URL nearestReachableURL(const URL& url) {
+    URL current = url;
+    while (!isReachable(current)) {
+        if (current.path() == "/") {
+            break;
+        }
+        // Without the trailing slash a folder URL carries, so that it compares equal to the same
+        // folder given as a target.
+        current = URL::fileURL(current.deletingLastPathComponent().path());
+    }
+    return current;
+}
+
+struct FSEventMonitor::State : std::enable_shared_from_this<State> {
+    explicit State(URL url) : urlToObserve(std::move(url)), observedURL(nearestReachableURL(urlToObserve)) {}
+
+    void start(double newLatency, std::function<void()> newObserver) {
+        stop();
+        std::unique_ptr<FSEventStream> replaced;
+        {
+            std::lock_guard guard(lock);
+            observer = std::move(newObserver);
+            latency = newLatency;
+            observedURL = nearestReachableURL(urlToObserve);
+            auto scope = observedURL == urlToObserve ? FSEventStream::Scope::path
+                                                     : FSEventStream::Scope::folderEntries;
+            std::weak_ptr<State> weak = weak_from_this();
+            auto stream = std::make_unique<FSEventStream>(observedURL.path(), std::fabs(latency), scope, [weak] {
+                // Holding the state keeps it alive should its monitor end inside the observer.
+                if (auto state = weak.lock()) {
+                    state->changed();
+                }
+            });
+            if (!stream->start()) {
+                stream.reset();
+            }
+            // Another start may have raced in since the stop above; its stream goes.
+            replaced = std::exchange(handle, std::move(stream));
+        }
+        // Stopped outside the lock: the stop waits for a delivery, which takes the lock.
+        replaced.reset();
+    }
+
+    void stop() {
+        std::unique_ptr<FSEventStream> stream;
+        std::function<void()> released;
+        {
+            std::lock_guard guard(lock);
+            stream = std::move(handle);
+            released = std::move(observer);
+            observer = nullptr;
+        }
+        if (stream) {
+            stream->stop();
+        }
+    }
+
+    void changed() {
+        URL observed;
+        std::function<void()> currentObserver;
+        double currentLatency = 0;
+        {
+            std::lock_guard guard(lock);
+            observed = observedURL;
+            currentObserver = observer;
+            currentLatency = latency;
+        }
+        if (observed == urlToObserve) {
+            if (currentObserver) {
+                currentObserver();
+            }
+            return;
+        }
+        if (nearestReachableURL(urlToObserve) == observed) {
+            // A change in the watched folder that brought the target no closer.
+            return;
+        }
+        if (isReachable(urlToObserve) && currentObserver) {
+            currentObserver();
+        }
+        if (!currentObserver) {
+            currentObserver = [] {};
+        }
+        start(currentLatency, std::move(currentObserver));
+    }
+
+    const URL urlToObserve;
+    mutable std::mutex lock;
+    URL observedURL;
+    std::unique_ptr<FSEventStream> handle;
+    std::function<void()> observer;
+    double latency = 0;
+};
+
+FSEventMonitor::FSEventMonitor(URL url) : state_(std::make_shared<State>(std::move(url))) {}
+
+FSEventMonitor::~FSEventMonitor() {
+    stopMonitoring();
+}
+
+void FSEventMonitor::startMonitoring(std::function<void()> observer) {
+    startMonitoring(defaultLatency, std::move(observer));
+}
+
+void FSEventMonitor::startMonitoring(double latency, std::function<void()> observer) {
+    state_->start(latency, std::move(observer));
+}
+
+void FSEventMonitor::stopMonitoring() {
+    state_->stop();
+}
+
+const URL& FSEventMonitor::urlToObserve() const {
+    return state_->urlToObserve;
+}
+
+URL FSEventMonitor::observedURL() const {
+    std::lock_guard guard(state_->lock);
+    return state_->observedURL;
+}
+
+double FSEventMonitor::latency() const {
+    std::lock_guard guard(state_->lock);
+    return state_->latency;
+}
+
+bool FSEventMonitor::isWatching() const {
+    std::lock_guard guard(state_->lock);
+    return state_->handle != nullptr;
+}
+
+} // namespace velmor

@@ -1,0 +1,229 @@
+#include "foundation/services/preferences/InterprocessPreferences.hpp"
+
+#include "foundation/services/fsevents/FSEventMonitor.hpp"
+#include "platform/coding/PropertyList.hpp"
+#include "platform/error/Error.hpp"
+#include "platform/fs/AtomicFile.hpp"
+#include "platform/fs/FileContents.hpp"
+#include "platform/fs/FileName.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <map>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmor {
+
+namespace {
+
+// Everyone reads the tables: the file and the folders made for it are readable by all, whatever
+// the writer's umask.
+constexpr mode_t tableFileMode = 0644;
+constexpr mode_t tableFolderMode = 0755;
+
+using PrefValue = InterprocessPreferences::PrefValue;
+using Values = std::map<std::string, PrefValue>;
+
+Values decodeTable(const std::string& bytes) {
+    coding::Value tree = coding::fromPropertyList(bytes);
+    coding::Decoder root(tree);
+    Values values;
+    for (const auto& [key, ignored] : root.object()) {
+        auto [caseName, payload] = coding::decodeOneKey(root[key], {"bool", "string", "data"});
+        if (caseName == "bool") {
+            values[key] = payload.decode<bool>("_0");
+        } else if (caseName == "string") {
+            values[key] = payload.decode<std::string>("_0");
+        } else {
+            values[key] = payload.decode<coding::Data>("_0");
+        }
+    }
+    return values;
+}
+
+std::string encodeTable(const Values& values) {
+    coding::Object root;
+    for (const auto& [key, value] : values) {
+        static constexpr const char* caseNames[] = {"bool", "string", "data"};
+        coding::Value payload = std::visit([](const auto& item) { return coding::Value(item); }, value);
+        root.set(key, coding::encodeOneKey(caseNames[value.index()], coding::Object{{"_0", std::move(payload)}}));
+    }
+    return coding::toBinaryPropertyList(root);
+}
+
+// Makes `path` and the folders missing above it; each one made here gets `tableFolderMode`.
+void createFolders(const std::string& path) {
+    struct ::stat record {};
+    if (::stat(path.c_str(), &record) == 0) {
+        if (!S_ISDIR(record.st_mode)) {
+            throw ErrorException(Error::posixForPath(ENOTDIR, path));
+        }
+        return;
+    }
+    auto slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        createFolders(path.substr(0, slash));
+    }
+    if (::mkdir(path.c_str(), tableFolderMode) != 0) {
+        if (errno == EEXIST) {
+            return; // made by another writer meanwhile
+        }
+        throw ErrorException(Error::posixForPath(errno, path));
+    }
+    ::chmod(path.c_str(), tableFolderMode);
+}
+
+} // namespace
+
+struct InterprocessPreferences::Table {
+    Table(URL storagePath, std::shared_ptr<Logger> logger, bool usable)
+        : storagePath(std::move(storagePath)), logger(std::move(logger)), usable(usable) {}
+
+    void load() {
+        if (!usable) {
+            return;
+        }
+        std::string bytes;
+        try {
+            bytes = contentsOfFile(storagePath);
+            std::lock_guard lock(valuesLock);
+            values = decodeTable(bytes);
+        } catch (...) {
+            std::string description = errorFromException(std::current_exception()).description();
+            logger->error([description] { return "Failed to read preferences from disk: " + description; });
+        }
+    }
+
+    void reload() {
+        load();
+        std::function<void()> current;
+        {
+            std::lock_guard lock(observerLock);
+            current = observer;
+        }
+        if (current) {
+            current();
+        }
+    }
+
+    void write() {
+        // One write at a time, so that the snapshot taken last is the one that lands last.
+        std::lock_guard writing(writeLock);
+        try {
+            std::string folder = storagePath.deletingLastPathComponent().path();
+            createFolders(folder);
+            std::string bytes;
+            {
+                std::lock_guard lock(valuesLock);
+                bytes = encodeTable(values);
+            }
+            replaceFileAtomically(folder, storagePath.lastPathComponent(), bytes, tableFileMode, ModeRule::exact);
+        } catch (...) {
+            std::string description = errorFromException(std::current_exception()).description();
+            logger->error([description] { return "Failed to write preferences to disk: " + description; });
+        }
+    }
+
+    const URL storagePath;
+    const std::shared_ptr<Logger> logger;
+    // False for a name that would lead out of the folder: such a table never touches a file.
+    const bool usable;
+    std::atomic<bool> runningForTests{false};
+
+    std::mutex valuesLock;
+    Values values;
+    std::mutex writeLock;
+    std::mutex observerLock;
+    std::function<void()> observer;
+};
+
+InterprocessPreferences::InterprocessPreferences(const TableName& name, const LoggerFactory& loggerFactory)
+    : InterprocessPreferences(name, loggerFactory, URL::fileURL(sharedFolder)) {}
+
+InterprocessPreferences::InterprocessPreferences(const TableName& name, const LoggerFactory& loggerFactory,
+                                                 const URL& folder) {
+    bool usable = isPlainFileName(name.rawValue);
+    URL storagePath = usable ? folder.appendingPathComponent(name.rawValue + ".plist") : folder;
+    table_ = std::make_shared<Table>(storagePath, loggerFactory("sharedPref-" + name.rawValue), usable);
+    if (!usable) {
+        std::string rawValue = name.rawValue;
+        table_->logger->error([rawValue] {
+            return "Invalid preferences table name \"" + rawValue +
+                   "\": it must not be empty, \".\" or \"..\", nor hold \"/\" or NUL; the table stays empty.";
+        });
+        return;
+    }
+    eventMonitor_ = std::make_unique<FSEventMonitor>(storagePath);
+    std::weak_ptr<Table> weak = table_;
+    eventMonitor_->startMonitoring(0.5, [weak] {
+        if (auto table = weak.lock()) {
+            table->reload();
+        }
+    });
+    table_->load();
+}
+
+InterprocessPreferences::InterprocessPreferences(const URL& filePath, const LoggerFactory& loggerFactory)
+    : table_(std::make_shared<Table>(filePath, loggerFactory("sharedPref-filePathBased"), true)),
+      eventMonitor_(std::make_unique<FSEventMonitor>(filePath)) {
+    table_->load();
+}
+
+InterprocessPreferences::~InterprocessPreferences() {
+    // The monitor goes first: its end waits for a reload in flight.
+    eventMonitor_.reset();
+}
+
+std::optional<PrefValue> InterprocessPreferences::lookUp(const std::string& key) const {
+    std::lock_guard lock(table_->valuesLock);
+    auto found = table_->values.find(key);
+    if (found == table_->values.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void InterprocessPreferences::store(const std::string& key, std::optional<PrefValue> value) {
+    if (::getuid() != 0 && !table_->runningForTests) {
+        table_->logger->error([] { return std::string("Cannot set value on InterprocessPreferences from non-root user"); });
+        return;
+    }
+    if (!table_->usable) {
+        return;
+    }
+    {
+        std::lock_guard lock(table_->valuesLock);
+        if (value) {
+            table_->values[key] = std::move(*value);
+        } else {
+            table_->values.erase(key);
+        }
+    }
+    table_->write();
+}
+
+void InterprocessPreferences::observe(std::function<void()> observer) {
+    std::function<void()> previous;
+    std::lock_guard lock(table_->observerLock);
+    previous = std::exchange(table_->observer, std::move(observer));
+}
+
+void InterprocessPreferences::stopObserving() {
+    observe(nullptr);
+}
+
+const URL& InterprocessPreferences::storagePath() const {
+    return table_->storagePath;
+}
+
+void InterprocessPreferences::setRunnningForTests(bool value) {
+    table_->runningForTests = value;
+}
+
+bool InterprocessPreferences::isRunnningForTests() const {
+    return table_->runningForTests;
+}
+
+} // namespace velmor

@@ -1,0 +1,345 @@
+#include "foundation/services/preferences/InterprocessPreferences.hpp"
+
+#include "foundation/core/log/RecordingLogger.hpp"
+#include "platform/coding/PropertyList.hpp"
+#include "platform/dispatch/ManualTimerService.hpp"
+#include "platform/fs/AtomicFile.hpp"
+#include "platform/testing/ChildProcess.hpp"
+#include "platform/testing/FileEventBarrier.hpp"
+#include "platform/testing/PrivilegeDrop.hpp"
+#include "platform/testing/TemporaryDirectory.hpp"
+#include "platform/testing/WaitUntil.hpp"
+#include "platform/testing/Watchdog.hpp"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <thread>
+#include <unordered_set>
+
+namespace velmor {
+namespace {
+
+using Prefs = InterprocessPreferences;
+using coding::Data;
+using coding::Object;
+using coding::Value;
+using testing::waitUntil;
+
+const Prefs::PrefName<bool> enabled{"enabled"};
+const Prefs::PrefName<std::string> label{"label"};
+const Prefs::PrefNameWithDefault<bool> enabledOrTrue{"enabled", true};
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// A table file entry in the one-key form: {"<case>": {"_0": payload}}.
+Value entry(const char* caseName, Value payload) {
+    return Object{{caseName, Object{{"_0", std::move(payload)}}}};
+}
+
+mode_t modeOf(const std::string& path) {
+    struct ::stat record {};
+    ::stat(path.c_str(), &record);
+    return record.st_mode & 07777;
+}
+
+class InterprocessPreferencesTest : public ::testing::Test {
+protected:
+    LoggerFactory loggers() {
+        return [this](const std::string& category) {
+            categories.push_back(category);
+            return logger;
+        };
+    }
+
+    std::unique_ptr<Prefs> table(const std::string& name = "shared") {
+        auto result = std::make_unique<Prefs>(Prefs::TableName{name}, loggers(), URL::fileURL(folder));
+        result->setRunnningForTests(true);
+        return result;
+    }
+
+    std::unique_ptr<Prefs> fileTable(const std::string& path) {
+        auto result = std::make_unique<Prefs>(URL::fileURL(path), loggers());
+        result->setRunnningForTests(true);
+        return result;
+    }
+
+    void writeTable(const std::string& path, const Value& contents) {
+        replaceFileAtomically(std::filesystem::path(path).parent_path(), std::filesystem::path(path).filename(),
+                              coding::toBinaryPropertyList(contents));
+    }
+
+    std::vector<std::string> errors() const {
+        std::vector<std::string> result;
+        for (auto& line : logger->lines()) {
+            if (line.starts_with("error: ")) {
+                result.push_back(line.substr(7));
+            }
+        }
+        return result;
+    }
+
+    std::shared_ptr<ManualTimerService> timers = std::make_shared<ManualTimerService>();
+    ScopedTimerService scopedTimers{timers};
+    testing::TemporaryDirectory root;
+    std::string folder = root / "machine/Preferences";
+    std::shared_ptr<testing::RecordingLogger> logger = std::make_shared<testing::RecordingLogger>();
+    std::vector<std::string> categories;
+    testing::FileEventBarrier barrier;
+    testing::Watchdog watchdog{"preference table test"};
+};
+
+TEST_F(InterprocessPreferencesTest, AMissingTableStartsEmptyAndItsFirstSetCreatesFolderAndFile) {
+    auto prefs = table();
+    EXPECT_EQ(categories, std::vector<std::string>{"sharedPref-shared"});
+    EXPECT_EQ(prefs->storagePath(), URL::fileURL(folder + "/shared.plist"));
+    EXPECT_EQ(prefs->get(enabled), std::nullopt);
+    ASSERT_EQ(errors().size(), 1u);
+    EXPECT_TRUE(errors()[0].starts_with("Failed to read preferences from disk: ")) << errors()[0];
+
+    prefs->set(enabled, true);
+    prefs->set(label, std::string("blue"));
+    EXPECT_EQ(prefs->get(enabled), true);
+    std::string bytes = readAll(folder + "/shared.plist");
+    EXPECT_TRUE(bytes.starts_with("bplist"));
+    EXPECT_EQ(coding::fromPropertyList(bytes),
+              Value(Object{{"enabled", entry("bool", true)}, {"label", entry("string", "blue")}}));
+    EXPECT_EQ(modeOf(folder + "/shared.plist"), 0644u);
+    EXPECT_EQ(modeOf(folder), 0755u);
+    EXPECT_EQ(errors().size(), 1u);
+}
+
+TEST_F(InterprocessPreferencesTest, ReadsGiveTheStoredKindOrNothing) {
+    std::filesystem::create_directories(folder);
+    writeTable(folder + "/shared.plist",
+               Object{{"enabled", entry("string", "yes")}, {"blob", entry("data", Data{{1, 2, 3}})}});
+    auto prefs = table();
+    EXPECT_EQ(prefs->get(enabled), std::nullopt) << "a string is no Bool";
+    EXPECT_EQ(prefs->get(enabledOrTrue), true) << "so the default stands";
+    EXPECT_EQ(prefs->get(Prefs::PrefNameWithDefault<bool>{"enabled", false}), false);
+    EXPECT_EQ(prefs->get(Prefs::PrefName<std::string>{"enabled"}), "yes");
+    EXPECT_EQ(prefs->get(Prefs::PrefName<Data>{"blob"}), (Data{{1, 2, 3}}));
+
+    // Storing the default still stores it; modifying goes through the getter and the setter.
+    prefs->set(enabledOrTrue, true);
+    EXPECT_EQ(prefs->get(enabled), true);
+    prefs->modify(enabledOrTrue, [](bool& value) { value = !value; });
+    EXPECT_EQ(prefs->get(enabled), false);
+    prefs->modify(label, [](std::optional<std::string>& value) { value = value.value_or("") + "x"; });
+    EXPECT_EQ(prefs->get(label), "x");
+}
+
+TEST_F(InterprocessPreferencesTest, SettingNothingRemovesTheKeyAndRewritesTheFile) {
+    std::string path = root / "table.plist";
+    auto prefs = fileTable(path);
+    prefs->set(enabled, true);
+    // Someone else's content: the next accepted set puts the table's own snapshot back.
+    writeTable(path, Object{{"foreign", entry("bool", false)}});
+    prefs->set(label, std::nullopt);
+    EXPECT_EQ(coding::fromPropertyList(readAll(path)), Value(Object{{"enabled", entry("bool", true)}}));
+    prefs->set(enabled, std::nullopt);
+    EXPECT_EQ(prefs->get(enabled), std::nullopt);
+    EXPECT_EQ(coding::fromPropertyList(readAll(path)), Value(Object{}));
+}
+
+TEST_F(InterprocessPreferencesTest, AFileThatIsNotAValidTableIsRejectedWhole) {
+    struct Case {
+        const char* what;
+        Value contents;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"no case key", Object{{"good", entry("bool", true)}, {"bad", Object{{"int", Object{{"_0", 1}}}}}},
+         "Invalid number of keys found, expected one."},
+        {"two case keys",
+         Object{{"good", entry("bool", true)},
+                {"bad", Object{{"bool", Object{{"_0", true}}}, {"string", Object{{"_0", "x"}}}}}},
+         "Invalid number of keys found, expected one."},
+        {"no payload", Object{{"good", entry("bool", true)}, {"bad", Object{{"bool", Object{}}}}}, "_0"},
+        {"a payload of the wrong kind", Object{{"good", entry("bool", true)}, {"bad", entry("data", "text")}},
+         "Expected to decode data"},
+        {"a root that is no dictionary", Value(coding::Array{true}), "Failed to read preferences from disk"},
+    };
+    std::filesystem::create_directories(folder);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string path = folder + "/shared.plist";
+        writeTable(path, Object{{"kept", entry("string", "before")}});
+        auto prefs = table();
+        std::atomic<int> reloads{0};
+        prefs->observe([&] { ++reloads; });
+        writeTable(path, c.contents);
+        ASSERT_TRUE(barrier.wait());
+        timers->advance(1);
+        ASSERT_TRUE(waitUntil([&] { return reloads.load() == 1; }));
+        EXPECT_EQ(prefs->get(Prefs::PrefName<std::string>{"kept"}), "before");
+        EXPECT_EQ(prefs->get(Prefs::PrefName<bool>{"good"}), std::nullopt);
+        ASSERT_FALSE(errors().empty());
+        EXPECT_TRUE(errors().back().starts_with("Failed to read preferences from disk: ")) << errors().back();
+        EXPECT_NE(errors().back().find(c.message), std::string::npos) << errors().back();
+    }
+}
+
+TEST_F(InterprocessPreferencesTest, ATableReloadsOnChangesAndKeepsItsValuesWhenTheFileGoes) {
+    // With the file in place its own path is watched from the start; a watch that still has to
+    // move down to it may miss a change made while it moves.
+    std::filesystem::create_directories(folder);
+    writeTable(folder + "/shared.plist", Object{});
+    auto prefs = table();
+    std::atomic<int> reloads{0};
+    prefs->observe([&] { ++reloads; });
+    prefs->set(enabled, true);
+    // Its own write is a change like any other.
+    ASSERT_TRUE(barrier.wait());
+    timers->advance(1);
+    ASSERT_TRUE(waitUntil([&] { return reloads.load() == 1; }));
+
+    writeTable(folder + "/shared.plist", Object{{"label", entry("string", "from elsewhere")}});
+    ASSERT_TRUE(barrier.wait());
+    timers->advance(1);
+    ASSERT_TRUE(waitUntil([&] { return reloads.load() == 2; }));
+    EXPECT_EQ(prefs->get(label), "from elsewhere");
+    EXPECT_EQ(prefs->get(enabled), std::nullopt) << "keys missing from the file disappear";
+
+    std::size_t errorsBefore = errors().size();
+    std::filesystem::remove(folder + "/shared.plist");
+    ASSERT_TRUE(barrier.wait());
+    timers->advance(1);
+    ASSERT_TRUE(waitUntil([&] { return reloads.load() == 3; }));
+    EXPECT_EQ(prefs->get(label), "from elsewhere");
+    EXPECT_EQ(errors().size(), errorsBefore + 1);
+
+    prefs->stopObserving();
+    writeTable(folder + "/shared.plist", Object{});
+    ASSERT_TRUE(barrier.wait());
+    timers->advance(1);
+    ASSERT_TRUE(waitUntil([&] { return !prefs->get(label).has_value(); }));
+    EXPECT_EQ(reloads.load(), 3);
+}
+
+TEST_F(InterprocessPreferencesTest, APathBasedTableNeverWatches) {
+    std::string path = root / "table.plist";
+    writeTable(path, Object{{"enabled", entry("bool", true)}});
+    auto prefs = fileTable(path);
+    EXPECT_EQ(categories, std::vector<std::string>{"sharedPref-filePathBased"});
+    EXPECT_EQ(prefs->get(enabled), true);
+    std::atomic<int> reloads{0};
+    prefs->observe([&] { ++reloads; });
+    writeTable(path, Object{});
+    std::filesystem::remove(path);
+    ASSERT_TRUE(barrier.wait());
+    EXPECT_EQ(timers->pendingCount(), 0u);
+    EXPECT_EQ(prefs->get(enabled), true);
+}
+
+TEST_F(InterprocessPreferencesTest, NamesCompareByTheirRawValue) {
+    Prefs::PrefNameWithDefault<bool> on{"flag", true};
+    Prefs::PrefNameWithDefault<bool> off{"flag", false};
+    EXPECT_EQ(on, off);
+    EXPECT_EQ(std::hash<Prefs::PrefNameWithDefault<bool>>{}(on), std::hash<Prefs::PrefNameWithDefault<bool>>{}(off));
+    EXPECT_NE(on, (Prefs::PrefNameWithDefault<bool>{"other", true}));
+    EXPECT_EQ(coding::encode(on), Value(Object{{"rawValue", "flag"}, {"defaultValue", true}}));
+    EXPECT_EQ(coding::decode<Prefs::PrefNameWithDefault<bool>>(coding::encode(on)).defaultValue, true);
+    EXPECT_EQ(coding::encode(Prefs::TableName{"t"}), Value("t"));
+    EXPECT_EQ(coding::encode(label), Value("label"));
+}
+
+TEST_F(InterprocessPreferencesTest, ANameThatLeavesTheFolderNeverTouchesAFile) {
+    for (const std::string& name : std::vector<std::string>{"../x", "", ".", "..", "a/b", std::string("a\0b", 3)}) {
+        SCOPED_TRACE(name);
+        std::size_t errorsBefore = errors().size();
+        auto prefs = table(name);
+        prefs->set(enabled, true);
+        EXPECT_EQ(prefs->get(enabled), std::nullopt);
+        EXPECT_EQ(errors().size(), errorsBefore + 1) << "one message, at creation";
+    }
+    EXPECT_FALSE(std::filesystem::exists(root / "machine"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root.path()), {}), 0);
+}
+
+TEST_F(InterprocessPreferencesTest, ConcurrentSetsLeaveTheLastSnapshotInTheFile) {
+    std::string path = root / "table.plist";
+    auto prefs = fileTable(path);
+    std::vector<std::thread> writers;
+    for (int writer = 0; writer < 4; ++writer) {
+        writers.emplace_back([&, writer] {
+            for (int round = 0; round < 20; ++round) {
+                prefs->set(Prefs::PrefName<std::string>{"key" + std::to_string(writer)}, std::to_string(round));
+            }
+        });
+    }
+    for (auto& writer : writers) {
+        writer.join();
+    }
+    auto reread = fileTable(path);
+    for (int writer = 0; writer < 4; ++writer) {
+        EXPECT_EQ(reread->get(Prefs::PrefName<std::string>{"key" + std::to_string(writer)}), "19");
+    }
+}
+
+class InterprocessPreferencesAcrossProcessesTest : public InterprocessPreferencesTest {
+protected:
+    void SetUp() override {
+        if (::getuid() != 0) {
+            GTEST_SKIP() << "needs root: sets are taken from root processes only, and the test drops to user 65534";
+        }
+        // The unprivileged reader must be able to reach the table folder.
+        ::chmod(root.path().c_str(), 0755);
+    }
+
+    // A table in the child process over the same file, without a watch: a forked child has no
+    // reactor thread.
+    Prefs childTable() { return Prefs(URL::fileURL(folder + "/shared.plist"), loggers()); }
+};
+
+TEST_F(InterprocessPreferencesAcrossProcessesTest, ASetByAnotherUserIsDiscarded) {
+    int result = testing::runAsUnprivilegedUser([&] {
+        Prefs prefs = childTable();
+        prefs.set(enabled, true);
+        if (prefs.get(enabled).has_value()) {
+            return 1;
+        }
+        auto lines = errors();
+        return std::find(lines.begin(), lines.end(), "Cannot set value on InterprocessPreferences from non-root user") !=
+                       lines.end()
+                   ? 0
+                   : 2;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/shared.plist"));
+}
+
+TEST_F(InterprocessPreferencesAcrossProcessesTest, ARootWriterReachesTheWatchingTableAndEveryReader) {
+    auto prefs = table();
+    prefs->setRunnningForTests(false);
+    std::atomic<int> reloads{0};
+    prefs->observe([&] { ++reloads; });
+    int written = testing::runInChildProcess([&] {
+        ::umask(077);
+        Prefs writer = childTable();
+        writer.set(label, std::string("from the child"));
+        return writer.get(label) == "from the child" ? 0 : 1;
+    });
+    ASSERT_EQ(written, 0);
+    ASSERT_TRUE(barrier.wait());
+    timers->advance(1);
+    ASSERT_TRUE(waitUntil([&] { return reloads.load() == 1; }));
+    EXPECT_EQ(prefs->get(label), "from the child");
+
+    int read = testing::runAsUnprivilegedUser([&] {
+        Prefs reader = childTable();
+        return reader.get(label) == "from the child" ? 0 : 1;
+    });
+    EXPECT_EQ(read, 0) << "the file and its folders are readable by everyone whatever the writer's umask";
+}
+
+} // namespace
+} // namespace velmor

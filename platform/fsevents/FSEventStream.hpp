@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace velmor {
+
+// Reports changes at one path in batches, the way a path-based event stream does. The first change
+// starts a timer of `latency` seconds on the current timer service; everything until it fires is one
+// batch, and the callback runs once for it on the shared pool. Batches of one stream never overlap.
+//
+// What is watched:
+// - `Scope::path`: the parent folder of the path, for entries of the path's name (created, deleted,
+//   moved in or out, written, closed after writing, attributes changed), so the watch survives the
+//   path's deletion and its atomic replacement; and, while the path is a folder, that folder and
+//   every folder below it, with watches added as folders appear.
+// - `Scope::folderEntries`: the folder's own entries and its own deletion or move, nothing deeper.
+//
+// A folder that cannot be watched (past the user's inotify watch limit) is left out.
+class FSEventStream {
+public:
+    enum class Scope { path, folderEntries };
+
+    FSEventStream(std::string path, double latency, Scope scope, std::function<void()> callback);
+    ~FSEventStream();
+    FSEventStream(const FSEventStream&) = delete;
+    FSEventStream& operator=(const FSEventStream&) = delete;
+
+    // Sets the watches up and returns once they are in place. False when nothing could be watched
+    // (for `Scope::path`, when the path's parent folder is missing); the stream then never calls.
+    bool start();
+    // No batch is delivered once this returns. A batch being delivered on another thread is waited
+    // for; called from inside the callback, it returns at once and the callback runs to its end.
+    void stop();
+
+    struct Core;
+
+private:
+    std::shared_ptr<Core> core_;
+};
+
+} // namespace velmor
