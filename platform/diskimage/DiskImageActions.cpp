@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <thread>
 
@@ -106,6 +107,19 @@ void mountAll(UDisksClient& udisks, const std::vector<UDisksBlock>& blocks, cons
     }
 }
 
+// Whether the kernel made partition devices for the loop device `device`. It reads the table while
+// it sets the device up, so the answer stands once the set-up call has returned.
+bool kernelHasPartitions(const std::string& device) {
+    const std::string disk = std::filesystem::path(device).filename().string();
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/block/" + disk, error)) {
+        if (entry.path().filename().string().rfind(disk + "p", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 ToolFailure failureOf(const UDisksError& error, const std::string& subject) {
     return ToolFailure(subject + ": " + error.what(), error.isBusy() ? 16 : 1);
 }
@@ -174,6 +188,10 @@ std::vector<SystemEntity> DiskImageActions::attach(const std::string& path) {
         for (;;) {
             const auto blocks = udisks_.blocks();
             const UDisksBlock* disk = findBlock(blocks, objectPath);
+            if (disk != nullptr && !probe.hasFilesystem && !probe.partitions.empty() &&
+                !kernelHasPartitions(disk->device)) {
+                throw ToolFailure(path + ": the kernel reads no partitions from its partition table here");
+            }
             if (disk != nullptr && isSettled(blocks, *disk, probe)) {
                 mountAll(udisks_, blocks, *disk, mounted);
                 break;

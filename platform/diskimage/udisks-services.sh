@@ -14,15 +14,22 @@ skip() {
   exit 0
 }
 
+# Whether the process runs (an exited one that nobody has reaped yet does not).
+running() {
+  local state
+  state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
+  [ -n "$state" ] && [ "$state" != Z ]
+}
+
 stop_pid() {
   local file=$1
   [ -f "$file" ] || return 0
   local pid
   pid=$(cat "$file")
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+  if [ -n "$pid" ] && running "$pid"; then
     kill "$pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null
+    for _ in $(seq 50); do running "$pid" || break; sleep 0.1; done
+    running "$pid" && kill -9 "$pid" 2>/dev/null
   fi
   rm -f "$file"
 }

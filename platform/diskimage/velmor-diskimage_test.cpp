@@ -242,6 +242,46 @@ TEST_F(DiskImageToolTest, AttachingOneFileTwiceGivesOneDeviceAndMountsWhatWasUnm
     EXPECT_EQ(devicesBacking(path).size(), 1u);
 }
 
+TEST_F(DiskImageToolTest, AttachesAPartitionedImageAndMountsItsPartition) {
+    const std::string path = folder.writeFile("disk.img", std::string(16 << 20, '\0'));
+    images.push_back(path);
+    // One partition from 1 MiB on, holding an ext4 file system; the disk itself holds none.
+    auto sfdisk = Process::make();
+    auto script = Pipe::make();
+    sfdisk->executablePath = "/usr/sbin/sfdisk";
+    sfdisk->arguments = {"-q", path};
+    sfdisk->standardInput = script;
+    sfdisk->standardOutput = Process::NullDevice{};
+    sfdisk->launch();
+    const std::string layout = "start=2048, type=83\n";
+    ASSERT_EQ(::write(script->writeDescriptor(), layout.data(), layout.size()), static_cast<ssize_t>(layout.size()));
+    script->closeWriteDescriptor();
+    sfdisk->waitUntilExit();
+    ASSERT_EQ(sfdisk->terminationStatus(), 0);
+    ASSERT_EQ(Process::run("/usr/sbin/mkfs.ext4", {"-q", "-L", "Inner", "-E", "offset=1048576", path, "12M"})
+                  .terminationStatus,
+              0);
+
+    const auto run = runTool({"image", "--plist", "attach", "--readOnly", "--nobrowse", path});
+    if (run.err.find("the kernel reads no partitions") != std::string::npos) {
+        EXPECT_TRUE(devicesBacking(path).empty());
+        GTEST_SKIP() << "this kernel makes no partition devices for loop devices: " << run.err;
+    }
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Array entities = entitiesOf(coding::fromPropertyList(run.out));
+    ASSERT_EQ(entities.size(), 2u) << run.out;
+    const std::string disk = stringAt(entities[0], "dev-entry");
+    EXPECT_EQ(stringAt(entities[1], "dev-entry"), disk + "p1");
+    EXPECT_EQ(*entities[0].get<Object>()->find("potentially-mountable"), Value(false));
+    EXPECT_EQ(stringAt(entities[0], "mount-point"), "");
+    EXPECT_EQ(*entities[1].get<Object>()->find("potentially-mountable"), Value(true));
+    EXPECT_EQ(URL::fileURL(stringAt(entities[1], "mount-point")).lastPathComponent(), "Inner");
+
+    const auto ejected = runTool({"eject", stringAt(entities[1], "mount-point")});
+    EXPECT_EQ(ejected.status, 0) << ejected.err;
+    EXPECT_TRUE(devicesBacking(path).empty());
+}
+
 TEST_F(DiskImageToolTest, RefusesRandomBytesAndLeavesNothingAttached) {
     std::string noise(4 << 20, '\0');
     std::mt19937 random(25);
