@@ -64,6 +64,13 @@ const Array& entitiesOf(const Value& root) {
     return entities && entities->get<Array>() ? *entities->get<Array>() : none;
 }
 
+// The mount in effect at `path`, if any.
+std::optional<MountEntry> mountedAt(const std::string& path) {
+    const auto table = readMountTable();
+    const MountEntry* mount = mountAt(table, path);
+    return mount ? std::optional<MountEntry>(*mount) : std::nullopt;
+}
+
 std::string stringAt(const Value& entity, const std::string& key) {
     const auto* object = entity.get<Object>();
     const Value* value = object ? object->find(key) : nullptr;
@@ -159,13 +166,14 @@ TEST_F(DiskImageToolTest, AttachesAnImageLabelledWithABlankAndListsIt) {
     EXPECT_EQ(entity.get<Object>()->find("potentially-mountable")->get<bool>() != nullptr &&
                   *entity.get<Object>()->find("potentially-mountable")->get<bool>(),
               true);
-    EXPECT_EQ(URL::fileURL(mountPoint).lastPathComponent(), "My Data");
+    // The service numbers the folder when one of that name is taken.
+    EXPECT_EQ(URL::fileURL(mountPoint).lastPathComponent().rfind("My Data", 0), 0u) << mountPoint;
     std::ifstream hello(mountPoint + "/hello.txt");
     std::string line;
     EXPECT_TRUE(std::getline(hello, line));
     EXPECT_EQ(line, "hello from the image");
-    const MountEntry* mount = mountAt(readMountTable(), mountPoint);
-    ASSERT_NE(mount, nullptr) << "the mount table shows no " << mountPoint;
+    const auto mount = mountedAt(mountPoint);
+    ASSERT_TRUE(mount.has_value()) << "the mount table shows no " << mountPoint;
     EXPECT_EQ(mount->source, device);
 
     const auto info = runTool({"info", "-plist"});
@@ -195,7 +203,7 @@ TEST_F(DiskImageToolTest, UnmountsByMountPointThenDetachesByDevice) {
 
     const auto unmounted = runTool({"unmount", mountPoint});
     EXPECT_EQ(unmounted.status, 0) << unmounted.err;
-    EXPECT_EQ(mountAt(readMountTable(), mountPoint), nullptr);
+    EXPECT_FALSE(mountedAt(mountPoint).has_value());
     EXPECT_EQ(devicesBacking(path), std::vector<std::string>{device}) << "unmount leaves the image attached";
 
     const auto detached = runTool({"detach", device});
@@ -218,7 +226,7 @@ TEST_F(DiskImageToolTest, DetachOfABusyVolumeExits16AndStaysAttached) {
     EXPECT_TRUE(refused.out.empty());
     EXPECT_NE(refused.err.find(device), std::string::npos) << refused.err;
     EXPECT_EQ(devicesBacking(path), std::vector<std::string>{device});
-    EXPECT_NE(mountAt(readMountTable(), mountPoint), nullptr);
+    EXPECT_TRUE(mountedAt(mountPoint).has_value());
 
     ::close(busy);
     openFiles.clear();
@@ -275,7 +283,7 @@ TEST_F(DiskImageToolTest, AttachesAPartitionedImageAndMountsItsPartition) {
     EXPECT_EQ(*entities[0].get<Object>()->find("potentially-mountable"), Value(false));
     EXPECT_EQ(stringAt(entities[0], "mount-point"), "");
     EXPECT_EQ(*entities[1].get<Object>()->find("potentially-mountable"), Value(true));
-    EXPECT_EQ(URL::fileURL(stringAt(entities[1], "mount-point")).lastPathComponent(), "Inner");
+    EXPECT_EQ(URL::fileURL(stringAt(entities[1], "mount-point")).lastPathComponent().rfind("Inner", 0), 0u);
 
     const auto ejected = runTool({"eject", stringAt(entities[1], "mount-point")});
     EXPECT_EQ(ejected.status, 0) << ejected.err;

@@ -23,5 +23,7 @@ std::vector<URL> mountedVolumeURLs();
 
 // The mount in effect at `path` (a path without a trailing slash), if any.
 const MountEntry* mountAt(const std::vector<MountEntry>& table, const std::string& path);
+// The answer points into the table, which must outlive it.
+const MountEntry* mountAt(std::vector<MountEntry>&& table, const std::string& path) = delete;
 
 } // namespace velmor
