@@ -3,11 +3,13 @@
 #include "foundation/core/log/RecordingLogger.hpp"
 #include "foundation/services/diskimage/DMGMounterError.hpp"
 #include "platform/diskimage/BlockDevices.hpp"
+#include "platform/fs/MountTable.hpp"
 #include "platform/process/Process.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <sys/mount.h>
@@ -247,6 +249,8 @@ TEST_F(LoopDeviceTest, AMountPointWithABlankIsMountedFromItsOwnDeviceOnly) {
     const URL pointURL = URL::fileURL(point + "/");
     const auto record = DMGPartition::recordingAttachSequence(pointURL, device, device.substr(5));
     EXPECT_TRUE(record.isMounted());
+    const auto volumes = mountedVolumeURLs();
+    EXPECT_NE(std::find(volumes.begin(), volumes.end(), pointURL), volumes.end()) << "mountinfo escapes the blank";
     EXPECT_TRUE(DMGPartition(pointURL, std::nullopt, std::nullopt).isMounted());
     EXPECT_FALSE(DMGPartition(pointURL, "/dev/null", std::nullopt).isMounted()) << "another device's mount";
 
