@@ -26,6 +26,11 @@ packages=(
   gnome-keyring
   libcurl4-openssl-dev
   dbus-daemon
+  libblkid-dev
+  udisks2
+  udev
+  fdisk
+  e2fsprogs
 )
 
 missing=()

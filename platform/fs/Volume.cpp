@@ -1,12 +1,11 @@
 #include "platform/fs/Volume.hpp"
 
+#include "platform/fs/MountTable.hpp"
 #include "platform/fs/Stat.hpp"
 
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <vector>
@@ -14,28 +13,6 @@
 namespace velmor {
 
 namespace {
-
-struct Mount {
-    std::string mountPoint;
-    std::string source;
-};
-
-// mountinfo escapes blanks, tabs, newlines and backslashes as three octal digits.
-std::string unescapeOctal(const std::string& text) {
-    std::string result;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size()) {
-            const std::string digits = text.substr(i + 1, 3);
-            if (digits.find_first_not_of("01234567") == std::string::npos) {
-                result += static_cast<char>(std::stoi(digits, nullptr, 8));
-                i += 3;
-                continue;
-            }
-        }
-        result += text[i];
-    }
-    return result;
-}
 
 // udev escapes unsafe characters of labels as \xNN.
 std::string unescapeHex(const std::string& text) {
@@ -54,32 +31,12 @@ std::string unescapeHex(const std::string& text) {
     return result;
 }
 
-std::vector<Mount> readMounts() {
-    std::vector<Mount> mounts;
-    std::ifstream file("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(file, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, mountPoint, field;
-        fields >> id >> parent >> device >> root >> mountPoint;
-        // Optional fields end at a lone "-"; the file-system type and the source follow.
-        while (fields >> field && field != "-") {
-        }
-        std::string type, source;
-        fields >> type >> source;
-        mounts.push_back({unescapeOctal(mountPoint), unescapeOctal(source)});
+std::optional<MountEntry> mountInEffectAt(const std::string& path) {
+    const auto table = readMountTable();
+    if (const MountEntry* mount = velmor::mountAt(table, path)) {
+        return *mount;
     }
-    return mounts;
-}
-
-std::optional<Mount> mountAt(const std::string& path) {
-    std::optional<Mount> found;
-    for (auto& mount : readMounts()) {
-        if (mount.mountPoint == path) {
-            found = mount; // the last mount over a point is the one in effect
-        }
-    }
-    return found;
+    return std::nullopt;
 }
 
 std::string resolved(const std::string& path) {
@@ -111,7 +68,7 @@ std::optional<std::string> labelOfDevice(const std::string& device) {
 } // namespace
 
 bool Volume::isVolume(const URL& url) {
-    return mountAt(url.path()).has_value();
+    return mountInEffectAt(url.path()).has_value();
 }
 
 bool Volume::isDirectory(const URL& url) {
@@ -120,7 +77,7 @@ bool Volume::isDirectory(const URL& url) {
 }
 
 std::optional<std::string> Volume::name(const URL& mountPoint) {
-    auto mount = mountAt(mountPoint.path());
+    auto mount = mountInEffectAt(mountPoint.path());
     if (!mount) {
         return std::nullopt;
     }

@@ -1,6 +1,7 @@
 #include "platform/process/Process.hpp"
 
 #include "platform/error/Error.hpp"
+#include "platform/testing/ReadToEnd.hpp"
 #include "platform/testing/Watchdog.hpp"
 
 #include <csignal>
@@ -13,17 +14,7 @@ namespace velmor {
 
 namespace {
 
-std::string readToEnd(int descriptor) {
-    std::string text;
-    char buffer[4096];
-    ssize_t count = 0;
-    while ((count = ::read(descriptor, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
-        if (count > 0) {
-            text.append(buffer, static_cast<std::size_t>(count));
-        }
-    }
-    return text;
-}
+using testing::readToEnd;
 
 // Whether the test process has any child left, running or a zombie, without reaping it.
 bool hasUnreapedChild() {

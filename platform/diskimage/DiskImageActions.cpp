@@ -1,0 +1,308 @@
+#include "platform/diskimage/DiskImageActions.hpp"
+
+#include "platform/diskimage/BlockDevices.hpp"
+#include "platform/diskimage/DiskImageTarget.hpp"
+#include "platform/diskimage/ImageProbe.hpp"
+#include "platform/diskimage/UDisksClient.hpp"
+#include "platform/fs/Descriptor.hpp"
+#include "platform/fs/MountTable.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <thread>
+
+namespace velmor::diskimage {
+
+namespace {
+
+// How long the disk service may take to see what a new loop device holds.
+constexpr auto probeDeadline = std::chrono::seconds(20);
+
+const UDisksBlock* findBlock(const std::vector<UDisksBlock>& blocks, const std::string& objectPath) {
+    auto found = std::find_if(blocks.begin(), blocks.end(),
+                              [&](const UDisksBlock& block) { return block.objectPath == objectPath; });
+    return found == blocks.end() ? nullptr : &*found;
+}
+
+const UDisksBlock* findDevice(const std::vector<UDisksBlock>& blocks, const std::string& device) {
+    auto found = std::find_if(blocks.begin(), blocks.end(),
+                              [&](const UDisksBlock& block) { return block.device == device; });
+    return found == blocks.end() ? nullptr : &*found;
+}
+
+// The disk itself, then its partitions by number.
+std::vector<const UDisksBlock*> volumesOf(const std::vector<UDisksBlock>& blocks, const UDisksBlock& disk) {
+    std::vector<const UDisksBlock*> partitions;
+    for (const auto& block : blocks) {
+        if (!disk.objectPath.empty() && block.partitionTable == disk.objectPath) {
+            partitions.push_back(&block);
+        }
+    }
+    std::sort(partitions.begin(), partitions.end(),
+              [](const UDisksBlock* a, const UDisksBlock* b) { return a->partitionNumber < b->partitionNumber; });
+    partitions.insert(partitions.begin(), &disk);
+    return partitions;
+}
+
+std::vector<SystemEntity> entitiesOf(const std::vector<UDisksBlock>& blocks, const UDisksBlock& disk) {
+    std::vector<SystemEntity> entities;
+    for (const UDisksBlock* volume : volumesOf(blocks, disk)) {
+        SystemEntity entity{volume->device, volume->hasFilesystem, std::nullopt};
+        if (!volume->mountPoints.empty()) {
+            entity.mountPoint = volume->mountPoints.front();
+        }
+        entities.push_back(std::move(entity));
+    }
+    return entities;
+}
+
+// The read-only loop device already attached to the file `image` (same device and inode), if any.
+const UDisksBlock* attachmentOf(const std::vector<UDisksBlock>& blocks, const struct ::stat& image) {
+    for (const auto& block : blocks) {
+        struct ::stat backing {};
+        if (block.isLoop && block.readOnly && !block.backingFile.empty() &&
+            ::stat(block.backingFile.c_str(), &backing) == 0 && backing.st_dev == image.st_dev &&
+            backing.st_ino == image.st_ino) {
+            return &block;
+        }
+    }
+    return nullptr;
+}
+
+// Whether the service has seen everything the probe found on the image.
+bool isSettled(const std::vector<UDisksBlock>& blocks, const UDisksBlock& disk, const ImageProbe& probe) {
+    if (probe.hasFilesystem) {
+        return disk.hasFilesystem;
+    }
+    const auto volumes = volumesOf(blocks, disk);
+    for (std::uint32_t number : probe.partitions) {
+        auto found = std::find_if(volumes.begin() + 1, volumes.end(),
+                                  [&](const UDisksBlock* volume) { return volume->partitionNumber == number; });
+        if (found == volumes.end()) {
+            return false;
+        }
+        const bool wantsFilesystem = std::find(probe.partitionsWithFilesystem.begin(),
+                                               probe.partitionsWithFilesystem.end(),
+                                               number) != probe.partitionsWithFilesystem.end();
+        if (wantsFilesystem && !(*found)->hasFilesystem) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Mounts what is not mounted yet on `disk`; the object paths it mounted are added to `mounted`.
+void mountAll(UDisksClient& udisks, const std::vector<UDisksBlock>& blocks, const UDisksBlock& disk,
+              std::vector<std::string>& mounted) {
+    for (const UDisksBlock* volume : volumesOf(blocks, disk)) {
+        if (volume->hasFilesystem && volume->mountPoints.empty()) {
+            udisks.mount(volume->objectPath);
+            mounted.push_back(volume->objectPath);
+        }
+    }
+}
+
+// Whether the kernel made partition devices for the loop device `device`. It reads the table while
+// it sets the device up, so the answer stands once the set-up call has returned.
+bool kernelHasPartitions(const std::string& device) {
+    const std::string disk = std::filesystem::path(device).filename().string();
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/block/" + disk, error)) {
+        if (entry.path().filename().string().rfind(disk + "p", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+ToolFailure failureOf(const UDisksError& error, const std::string& subject) {
+    return ToolFailure(subject + ": " + error.what(), error.isBusy() ? 16 : 1);
+}
+
+DiskImageTarget resolveTarget(const std::string& target) {
+    try {
+        return DiskImageTarget::resolve(target, readMountTable(), BlockDevices());
+    } catch (const TargetError& error) {
+        throw ToolFailure(error.what());
+    }
+}
+
+// Unmounts every mounted volume among `volumes`.
+void unmountVolumes(UDisksClient& udisks, const std::vector<const UDisksBlock*>& volumes, bool force) {
+    for (const UDisksBlock* volume : volumes) {
+        if (volume->hasFilesystem && !volume->mountPoints.empty()) {
+            try {
+                udisks.unmount(volume->objectPath, force);
+            } catch (const UDisksError& error) {
+                throw failureOf(error, volume->device);
+            }
+        }
+    }
+}
+
+} // namespace
+
+std::vector<SystemEntity> DiskImageActions::attach(const std::string& path) {
+    Descriptor image(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!image) {
+        throw ToolFailure(path + ": " + std::strerror(errno));
+    }
+    struct ::stat status {};
+    if (::fstat(image.get(), &status) != 0) {
+        throw ToolFailure(path + ": " + std::strerror(errno));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        throw ToolFailure(path + ": not a disk image file");
+    }
+    try {
+        auto blocks = udisks_.blocks();
+        if (const UDisksBlock* existing = attachmentOf(blocks, status)) {
+            std::vector<std::string> mounted;
+            mountAll(udisks_, blocks, *existing, mounted);
+            const std::string objectPath = existing->objectPath;
+            blocks = udisks_.blocks();
+            if (const UDisksBlock* disk = findBlock(blocks, objectPath)) {
+                return entitiesOf(blocks, *disk);
+            }
+            throw ToolFailure(path + ": the attachment went away");
+        }
+    } catch (const UDisksError& error) {
+        throw failureOf(error, path);
+    }
+
+    const ImageProbe probe = ImageProbe::probe(image.get(), path);
+    if (!probe.isAttachable()) {
+        throw ToolFailure(path + ": no file system or partition table recognised "
+                                 "(compressed, sparse and encrypted images are not supported)");
+    }
+    std::string objectPath;
+    std::vector<std::string> mounted;
+    try {
+        objectPath = udisks_.loopSetup(image.get());
+        const auto deadline = std::chrono::steady_clock::now() + probeDeadline;
+        for (;;) {
+            const auto blocks = udisks_.blocks();
+            const UDisksBlock* disk = findBlock(blocks, objectPath);
+            if (disk != nullptr && !probe.hasFilesystem && !probe.partitions.empty() &&
+                !kernelHasPartitions(disk->device)) {
+                throw ToolFailure(path + ": the kernel reads no partitions from its partition table here");
+            }
+            if (disk != nullptr && isSettled(blocks, *disk, probe)) {
+                mountAll(udisks_, blocks, *disk, mounted);
+                break;
+            }
+            if (std::chrono::steady_clock::now() > deadline) {
+                throw ToolFailure(path + ": the disk service did not recognise the image's volumes in time");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        const auto blocks = udisks_.blocks();
+        const UDisksBlock* disk = findBlock(blocks, objectPath);
+        if (disk == nullptr) {
+            throw ToolFailure(path + ": the attachment went away");
+        }
+        return entitiesOf(blocks, *disk);
+    } catch (...) {
+        // Leave nothing behind: what was mounted, then the loop device.
+        for (auto it = mounted.rbegin(); it != mounted.rend(); ++it) {
+            try {
+                udisks_.unmount(*it, true);
+            } catch (const UDisksError&) {
+            }
+        }
+        if (!objectPath.empty()) {
+            try {
+                udisks_.loopDelete(objectPath);
+            } catch (const UDisksError&) {
+            }
+        }
+        try {
+            throw;
+        } catch (const UDisksError& error) {
+            throw failureOf(error, path);
+        }
+    }
+}
+
+std::vector<AttachedImage> DiskImageActions::info() {
+    try {
+        const auto blocks = udisks_.blocks();
+        std::vector<const UDisksBlock*> loops;
+        for (const auto& block : blocks) {
+            if (block.isLoop && !block.backingFile.empty()) {
+                loops.push_back(&block);
+            }
+        }
+        std::sort(loops.begin(), loops.end(),
+                  [](const UDisksBlock* a, const UDisksBlock* b) { return a->device < b->device; });
+        std::vector<AttachedImage> images;
+        for (const UDisksBlock* loop : loops) {
+            images.push_back(AttachedImage{loop->backingFile, entitiesOf(blocks, *loop)});
+        }
+        return images;
+    } catch (const UDisksError& error) {
+        throw ToolFailure(std::string("info: ") + error.what());
+    }
+}
+
+// The loop device a target names, among the service's blocks; fails when no image backs it.
+struct TargetDisk {
+    DiskImageTarget resolved;
+    std::vector<UDisksBlock> blocks;
+    std::size_t diskIndex = 0;
+    const UDisksBlock* disk() const { return &blocks[diskIndex]; }
+};
+
+TargetDisk DiskImageActions::attachedDisk(const std::string& target) {
+    TargetDisk found{resolveTarget(target), {}, 0};
+    try {
+        found.blocks = udisks_.blocks();
+    } catch (const UDisksError& error) {
+        throw failureOf(error, target);
+    }
+    const UDisksBlock* disk = findDevice(found.blocks, "/dev/" + found.resolved.disk);
+    if (disk == nullptr || !disk->isLoop || disk->backingFile.empty()) {
+        throw ToolFailure(target + ": no disk image is attached there");
+    }
+    found.diskIndex = static_cast<std::size_t>(disk - found.blocks.data());
+    return found;
+}
+
+void DiskImageActions::unmount(const std::string& target, bool force) {
+    const TargetDisk found = attachedDisk(target);
+    const DiskImageTarget& resolved = found.resolved;
+    const auto& blocks = found.blocks;
+    const UDisksBlock* disk = found.disk();
+    auto volumes = volumesOf(blocks, *disk);
+    if (resolved.device != "/dev/" + resolved.disk) {
+        std::erase_if(volumes, [&](const UDisksBlock* volume) { return volume->device != resolved.device; });
+    }
+    const bool anyMounted = std::any_of(volumes.begin(), volumes.end(), [](const UDisksBlock* volume) {
+        return volume->hasFilesystem && !volume->mountPoints.empty();
+    });
+    if (!anyMounted) {
+        throw ToolFailure(target + ": not mounted");
+    }
+    unmountVolumes(udisks_, volumes, force);
+}
+
+void DiskImageActions::detach(const std::string& target, bool force) {
+    const TargetDisk found = attachedDisk(target);
+    const auto& blocks = found.blocks;
+    const UDisksBlock* disk = found.disk();
+    // Freeing a loop device whose file system is still mounted only defers the detach: unmount
+    // first, and stop while a volume is busy.
+    unmountVolumes(udisks_, volumesOf(blocks, *disk), force);
+    try {
+        udisks_.loopDelete(disk->objectPath);
+    } catch (const UDisksError& error) {
+        throw failureOf(error, disk->device);
+    }
+}
+
+} // namespace velmor::diskimage

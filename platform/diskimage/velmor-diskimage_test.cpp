@@ -1,0 +1,324 @@
+// The disk-image tool against udisks2 on real loop devices. ctest starts the services first (see
+// udisks-services.sh) and hands their state folder in VELMOR_UDISKS_STATE.
+
+#include "platform/coding/PropertyList.hpp"
+#include "platform/diskimage/BlockDevices.hpp"
+#include "platform/fs/MountTable.hpp"
+#include "platform/process/Process.hpp"
+#include "platform/testing/ReadToEnd.hpp"
+#include "platform/testing/ScopedEnvironment.hpp"
+#include "platform/testing/TemporaryDirectory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <fstream>
+#include <future>
+#include <random>
+#include <sys/mount.h>
+#include <unistd.h>
+
+namespace velmor::diskimage {
+namespace {
+
+using coding::Array;
+using coding::Object;
+using coding::Value;
+
+using testing::readToEnd;
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun runTool(const std::vector<std::string>& arguments, const std::string& input = "") {
+    auto process = Process::make();
+    process->executablePath = VELMOR_DISKIMAGE_TOOL_PATH;
+    process->arguments = arguments;
+    auto in = Pipe::make();
+    auto out = Pipe::make();
+    auto err = Pipe::make();
+    process->standardInput = in;
+    process->standardOutput = out;
+    process->standardError = err;
+    process->launch();
+    auto errors = std::async(std::launch::async, [&] { return readToEnd(err->readDescriptor()); });
+    if (!input.empty()) {
+        EXPECT_EQ(::write(in->writeDescriptor(), input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    }
+    in->closeWriteDescriptor();
+    ToolRun run;
+    run.out = readToEnd(out->readDescriptor());
+    run.err = errors.get();
+    process->waitUntilExit();
+    run.status = process->terminationStatus();
+    return run;
+}
+
+const Array& entitiesOf(const Value& root) {
+    static const Array none;
+    const auto* object = root.get<Object>();
+    const Value* entities = object ? object->find("system-entities") : nullptr;
+    return entities && entities->get<Array>() ? *entities->get<Array>() : none;
+}
+
+// The mount in effect at `path`, if any.
+std::optional<MountEntry> mountedAt(const std::string& path) {
+    const auto table = readMountTable();
+    const MountEntry* mount = mountAt(table, path);
+    return mount ? std::optional<MountEntry>(*mount) : std::nullopt;
+}
+
+std::string stringAt(const Value& entity, const std::string& key) {
+    const auto* object = entity.get<Object>();
+    const Value* value = object ? object->find(key) : nullptr;
+    return value && value->get<std::string>() ? *value->get<std::string>() : "";
+}
+
+class DiskImageToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* state = std::getenv("VELMOR_UDISKS_STATE");
+        if (state == nullptr) {
+            GTEST_SKIP() << "run through ctest, whose fixture starts udisks2 on a private bus";
+        }
+        std::ifstream skip(std::string(state) + "/skip");
+        std::string reason;
+        if (skip && std::getline(skip, reason)) {
+            GTEST_SKIP() << reason;
+        }
+        std::ifstream addressFile(std::string(state) + "/address");
+        std::string address;
+        ASSERT_TRUE(std::getline(addressFile, address)) << "the fixture left no bus address in " << state;
+        environment.emplace(testing::ScopedEnvironment::Settings{{"DBUS_SYSTEM_BUS_ADDRESS", address}});
+    }
+
+    void TearDown() override {
+        for (int descriptor : openFiles) {
+            ::close(descriptor);
+        }
+        // Whatever a failed test left attached goes, mounts first.
+        const BlockDevices devices;
+        for (const auto& image : images) {
+            for (const auto& device : devicesBacking(image)) {
+                for (const auto& mount : readMountTable()) {
+                    if (devices.wholeDiskName(mount.source) == device.substr(5)) {
+                        ::umount2(mount.mountPoint.c_str(), MNT_DETACH);
+                    }
+                }
+                Process::run("/usr/sbin/losetup", {"-d", device});
+            }
+        }
+    }
+
+    // The loop devices the kernel has attached to `path`.
+    static std::vector<std::string> devicesBacking(const std::string& path) {
+        std::vector<std::string> devices;
+        const auto listing = Process::run("/usr/sbin/losetup", {"-n", "-O", "NAME", "-j", path}).standardOutput;
+        std::istringstream lines(listing);
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.empty()) {
+                devices.push_back(line);
+            }
+        }
+        return devices;
+    }
+
+    // An ext4 image labelled "My Data" holding hello.txt.
+    std::string ext4Image(const std::string& name) {
+        folder.writeFile("content/hello.txt", "hello from the image\n");
+        const std::string path = folder.writeFile(name, std::string(16 << 20, '\0'));
+        images.push_back(path);
+        const auto made = Process::run("/usr/sbin/mkfs.ext4", {"-q", "-L", "My Data", "-d", folder / "content", path});
+        EXPECT_EQ(made.terminationStatus, 0);
+        return path;
+    }
+
+    static std::vector<std::string> attachArguments(const std::string& path) {
+        return {"attach", "-plist", "-noverify", "-noautoopen", "-noautofsck", "-owners", "off", "-nobrowse",
+                "-readonly", "-mountrandom", "/private/tmp/", "-stdinpass", path};
+    }
+
+    // Attaches and returns the one entity of an ext4 image.
+    Value attachExt4(const std::string& path) {
+        const auto run = runTool(attachArguments(path), std::string("secret\0\n\nY\n", 11));
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist", 0), 0u) << run.out;
+        const Array entities = entitiesOf(coding::fromPropertyList(run.out));
+        EXPECT_EQ(entities.size(), 1u) << run.out;
+        return entities.empty() ? Value() : entities.front();
+    }
+
+    std::optional<testing::ScopedEnvironment> environment;
+    testing::TemporaryDirectory folder;
+    std::vector<std::string> images;
+    std::vector<int> openFiles;
+};
+
+TEST_F(DiskImageToolTest, AttachesAnImageLabelledWithABlankAndListsIt) {
+    const std::string path = ext4Image("data.img");
+    const Value entity = attachExt4(path);
+    const std::string device = stringAt(entity, "dev-entry");
+    const std::string mountPoint = stringAt(entity, "mount-point");
+    EXPECT_EQ(device.rfind("/dev/loop", 0), 0u);
+    EXPECT_EQ(entity.get<Object>()->find("potentially-mountable")->get<bool>() != nullptr &&
+                  *entity.get<Object>()->find("potentially-mountable")->get<bool>(),
+              true);
+    // The service numbers the folder when one of that name is taken.
+    EXPECT_EQ(URL::fileURL(mountPoint).lastPathComponent().rfind("My Data", 0), 0u) << mountPoint;
+    std::ifstream hello(mountPoint + "/hello.txt");
+    std::string line;
+    EXPECT_TRUE(std::getline(hello, line));
+    EXPECT_EQ(line, "hello from the image");
+    const auto mount = mountedAt(mountPoint);
+    ASSERT_TRUE(mount.has_value()) << "the mount table shows no " << mountPoint;
+    EXPECT_EQ(mount->source, device);
+
+    const auto info = runTool({"info", "-plist"});
+    ASSERT_EQ(info.status, 0) << info.err;
+    const Value root = coding::fromPropertyList(info.out);
+    const Value* list = root.get<Object>() ? root.get<Object>()->find("images") : nullptr;
+    ASSERT_TRUE(list && list->get<Array>()) << info.out;
+    bool listed = false;
+    for (const Value& image : *list->get<Array>()) {
+        if (stringAt(image, "image-path") == path) {
+            listed = true;
+            const Array entities = entitiesOf(image);
+            ASSERT_EQ(entities.size(), 1u);
+            EXPECT_EQ(stringAt(entities.front(), "dev-entry"), device);
+            EXPECT_EQ(stringAt(entities.front(), "mount-point"), mountPoint);
+        }
+    }
+    EXPECT_TRUE(listed) << info.out;
+}
+
+TEST_F(DiskImageToolTest, UnmountsByMountPointThenDetachesByDevice) {
+    const std::string path = ext4Image("data.img");
+    const Value entity = attachExt4(path);
+    const std::string device = stringAt(entity, "dev-entry");
+    const std::string mountPoint = stringAt(entity, "mount-point");
+    ASSERT_FALSE(device.empty());
+
+    const auto unmounted = runTool({"unmount", mountPoint});
+    EXPECT_EQ(unmounted.status, 0) << unmounted.err;
+    EXPECT_FALSE(mountedAt(mountPoint).has_value());
+    EXPECT_EQ(devicesBacking(path), std::vector<std::string>{device}) << "unmount leaves the image attached";
+
+    const auto detached = runTool({"detach", device});
+    EXPECT_EQ(detached.status, 0) << detached.err;
+    EXPECT_TRUE(devicesBacking(path).empty());
+    EXPECT_EQ(BlockDevices().backingFile(device.substr(5)), std::nullopt);
+}
+
+TEST_F(DiskImageToolTest, DetachOfABusyVolumeExits16AndStaysAttached) {
+    const std::string path = ext4Image("data.img");
+    const Value entity = attachExt4(path);
+    const std::string device = stringAt(entity, "dev-entry");
+    const std::string mountPoint = stringAt(entity, "mount-point");
+    const int busy = ::open((mountPoint + "/hello.txt").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(busy, 0);
+    openFiles.push_back(busy);
+
+    const auto refused = runTool({"detach", device.substr(5)});
+    EXPECT_EQ(refused.status, 16) << refused.err;
+    EXPECT_TRUE(refused.out.empty());
+    EXPECT_NE(refused.err.find(device), std::string::npos) << refused.err;
+    EXPECT_EQ(devicesBacking(path), std::vector<std::string>{device});
+    EXPECT_TRUE(mountedAt(mountPoint).has_value());
+
+    ::close(busy);
+    openFiles.clear();
+    const auto detached = runTool({"detach", mountPoint});
+    EXPECT_EQ(detached.status, 0) << detached.err;
+    EXPECT_TRUE(devicesBacking(path).empty());
+}
+
+TEST_F(DiskImageToolTest, AttachingOneFileTwiceGivesOneDeviceAndMountsWhatWasUnmounted) {
+    const std::string path = ext4Image("data.img");
+    const Value first = attachExt4(path);
+    const std::string device = stringAt(first, "dev-entry");
+    ASSERT_EQ(runTool({"unmount", device}).status, 0);
+
+    // Through a link: the same file by device and inode.
+    const std::string link = folder / "link.img";
+    ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
+    const Value second = attachExt4(link);
+    EXPECT_EQ(stringAt(second, "dev-entry"), device);
+    EXPECT_FALSE(stringAt(second, "mount-point").empty()) << "the second attach mounts the volume again";
+    EXPECT_EQ(devicesBacking(path).size(), 1u);
+}
+
+TEST_F(DiskImageToolTest, AttachesAPartitionedImageAndMountsItsPartition) {
+    const std::string path = folder.writeFile("disk.img", std::string(16 << 20, '\0'));
+    images.push_back(path);
+    // One partition from 1 MiB on, holding an ext4 file system; the disk itself holds none.
+    auto sfdisk = Process::make();
+    auto script = Pipe::make();
+    sfdisk->executablePath = "/usr/sbin/sfdisk";
+    sfdisk->arguments = {"-q", path};
+    sfdisk->standardInput = script;
+    sfdisk->standardOutput = Process::NullDevice{};
+    sfdisk->launch();
+    const std::string layout = "start=2048, type=83\n";
+    ASSERT_EQ(::write(script->writeDescriptor(), layout.data(), layout.size()), static_cast<ssize_t>(layout.size()));
+    script->closeWriteDescriptor();
+    sfdisk->waitUntilExit();
+    ASSERT_EQ(sfdisk->terminationStatus(), 0);
+    ASSERT_EQ(Process::run("/usr/sbin/mkfs.ext4", {"-q", "-L", "Inner", "-E", "offset=1048576", path, "12M"})
+                  .terminationStatus,
+              0);
+
+    const auto run = runTool({"image", "--plist", "attach", "--readOnly", "--nobrowse", path});
+    if (run.err.find("the kernel reads no partitions") != std::string::npos) {
+        EXPECT_TRUE(devicesBacking(path).empty());
+        GTEST_SKIP() << "this kernel makes no partition devices for loop devices: " << run.err;
+    }
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Array entities = entitiesOf(coding::fromPropertyList(run.out));
+    ASSERT_EQ(entities.size(), 2u) << run.out;
+    const std::string disk = stringAt(entities[0], "dev-entry");
+    EXPECT_EQ(stringAt(entities[1], "dev-entry"), disk + "p1");
+    EXPECT_EQ(*entities[0].get<Object>()->find("potentially-mountable"), Value(false));
+    EXPECT_EQ(stringAt(entities[0], "mount-point"), "");
+    EXPECT_EQ(*entities[1].get<Object>()->find("potentially-mountable"), Value(true));
+    EXPECT_EQ(URL::fileURL(stringAt(entities[1], "mount-point")).lastPathComponent().rfind("Inner", 0), 0u);
+
+    const auto ejected = runTool({"eject", stringAt(entities[1], "mount-point")});
+    EXPECT_EQ(ejected.status, 0) << ejected.err;
+    EXPECT_TRUE(devicesBacking(path).empty());
+}
+
+TEST_F(DiskImageToolTest, RefusesRandomBytesAndLeavesNothingAttached) {
+    std::string noise(4 << 20, '\0');
+    std::mt19937 random(25);
+    for (char& byte : noise) {
+        byte = static_cast<char>(random());
+    }
+    const std::string path = folder.writeFile("noise.img", noise);
+    images.push_back(path);
+    const auto run = runTool({"image", "--plist", "attach", "--readOnly", "--nobrowse", path});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_NE(run.err.find(path + ": no file system or partition table recognised (compressed, sparse and "
+                                  "encrypted images are not supported)"),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(devicesBacking(path).empty());
+}
+
+TEST_F(DiskImageToolTest, RefusesTargetsThatAreNoDiskImage) {
+    for (const std::string& target : {std::string("/"), std::string("/no/such/mount")}) {
+        const auto run = runTool({"detach", target});
+        EXPECT_EQ(run.status, 1) << target;
+        EXPECT_TRUE(run.out.empty());
+        EXPECT_NE(run.err.find(target + ": "), std::string::npos) << run.err;
+    }
+    const auto missing = runTool(attachArguments(folder / "missing.img"));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos) << missing.err;
+}
+
+} // namespace
+} // namespace velmor::diskimage
