@@ -30,8 +30,10 @@ public:
     // `cleanup` is queued after the last handler. Descriptors should be close-on-exec. A pipe read
     // from is widened (best effort) so that each wake-up moves more at once.
     //
-    // `readToEnd` hands each piece on as read, in a buffer of its own; `collectToEnd` keeps the
-    // pieces on the reactor and queues one handler with the whole, for readers that only want that.
+    // `readToEnd` hands each piece on as read, in a buffer of its own; `collectToEnd` reads straight
+    // into one buffer on the reactor and queues one handler with the whole, for readers that only
+    // want that: no copy and no queued work per piece. A large buffer may be given more capacity
+    // than it holds (up to eight times, in address space that is never touched).
     void readToEnd(int descriptor, SerialQueue queue, ReadHandler handler,
                    std::function<void()> cleanup = {});
     void collectToEnd(int descriptor, SerialQueue queue, CollectHandler handler,
