@@ -1,13 +1,18 @@
 #include "platform/dispatch/IOReactor.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <map>
+#include <memory>
+#include <new>
 #include <mutex>
 #include <pthread.h>
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -21,13 +26,15 @@ struct IOReactor::Watches {
 };
 
 struct IOReactor::Watch {
-    enum class Kind { read, write, readable };
+    enum class Kind { read, collect, write, readable };
     Watch(Kind kind, int descriptor, SerialQueue queue)
         : kind(kind), descriptor(descriptor), queue(std::move(queue)) {}
     Kind kind;
     int descriptor;
     SerialQueue queue;
     ReadHandler onRead;
+    CollectHandler onCollect;
+    Bytes collected;
     WriteHandler onWrite;
     std::function<void()> onReadable;
     std::function<void()> cleanup;
@@ -36,6 +43,18 @@ struct IOReactor::Watch {
 };
 
 namespace {
+
+// What a pipe a read channel serves is widened to: the most an ordinary user may set by default,
+// so a fast writer fills it in fewer turns and each wake-up of the reactor moves up to this much.
+// Pipes written to keep their size: how much a reader that stops early leaves unread stays as the
+// system has it.
+constexpr int widePipe = 1 << 20;
+// A collecting channel starts with room for this much and grows eightfold when full: a short
+// output costs little, and a large one is copied on growth about an eighth of its size in all.
+constexpr std::size_t firstCollect = 64 << 10;
+constexpr std::size_t collectGrowth = 8;
+// From this size a collect buffer asks for huge pages: far fewer page faults as it fills.
+constexpr std::size_t hugePageBuffer = 4 << 20;
 
 void post(const SerialQueue& queue, std::function<void()> work) {
     try {
@@ -107,6 +126,14 @@ std::shared_ptr<IOReactor::Watch> makeWatch(IOReactor::Watch::Kind kind, int des
     if (kind != IOReactor::Watch::Kind::readable) {
         ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) | O_NONBLOCK);
     }
+    if (kind == IOReactor::Watch::Kind::read || kind == IOReactor::Watch::Kind::collect) {
+        // Best effort: a user over the pipe memory limit, or a descriptor that is not a pipe, keeps
+        // the size it has.
+        int size = ::fcntl(descriptor, F_GETPIPE_SZ);
+        if (size >= 0 && size < widePipe) {
+            ::fcntl(descriptor, F_SETPIPE_SZ, widePipe);
+        }
+    }
     return watch;
 }
 
@@ -116,6 +143,14 @@ void IOReactor::readToEnd(int descriptor, SerialQueue queue, ReadHandler handler
                           std::function<void()> cleanup) {
     auto watch = makeWatch(Watch::Kind::read, descriptor, std::move(queue));
     watch->onRead = std::move(handler);
+    watch->cleanup = std::move(cleanup);
+    add(descriptor, EPOLLIN, std::move(watch));
+}
+
+void IOReactor::collectToEnd(int descriptor, SerialQueue queue, CollectHandler handler,
+                             std::function<void()> cleanup) {
+    auto watch = makeWatch(Watch::Kind::collect, descriptor, std::move(queue));
+    watch->onCollect = std::move(handler);
     watch->cleanup = std::move(cleanup);
     add(descriptor, EPOLLIN, std::move(watch));
 }
@@ -135,6 +170,147 @@ void IOReactor::whenReadable(int descriptor, SerialQueue queue, std::function<vo
     add(descriptor, EPOLLIN, std::move(watch));
 }
 
+namespace {
+
+// One read into `into`, retried when interrupted.
+ssize_t readOnce(int descriptor, std::uint8_t* into, std::size_t size) {
+    ssize_t n = 0;
+    do {
+        n = ::read(descriptor, into, size);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+// How many bytes wait in a pipe: 0 at its end (or before anything came), 64 KiB when the
+// descriptor cannot tell.
+std::size_t pipeHolds(int descriptor) {
+    int available = 0;
+    if (::ioctl(descriptor, FIONREAD, &available) != 0) {
+        return 64 << 10;
+    }
+    return static_cast<std::size_t>(std::max(available, 0));
+}
+
+// Asks for huge pages for the whole 2 MiB pages inside `size` bytes at `start`: far fewer page
+// faults as a large buffer fills. Only a hint: without transparent huge pages it fills page by page.
+void adviseHugePages(void* start, std::size_t size) {
+    constexpr std::uintptr_t hugePage = 2 << 20;
+    auto from = (reinterpret_cast<std::uintptr_t>(start) + hugePage - 1) & ~(hugePage - 1);
+    auto to = (reinterpret_cast<std::uintptr_t>(start) + size) & ~(hugePage - 1);
+    if (from < to) {
+        ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    }
+}
+
+// Makes room for at least `more` bytes after the end of `bytes` by a large step, or the smallest
+// that memory allows (else throws `std::bad_alloc`).
+void growCollect(IOReactor::Bytes& bytes, std::size_t more) {
+    std::size_t needed = bytes.size() + more;
+    std::size_t wanted = std::max(needed, bytes.empty() ? firstCollect : bytes.capacity() * collectGrowth);
+    IOReactor::Bytes larger;
+    try {
+        larger.reserve(wanted);
+    } catch (const std::bad_alloc&) {
+        larger.reserve(std::max(needed, bytes.capacity() * 2));
+    }
+    // Advised before the bytes so far are copied in, so that the copy fills huge pages too.
+    if (larger.capacity() >= hugePageBuffer) {
+        adviseHugePages(larger.data(), larger.capacity());
+    }
+    larger.insert(larger.end(), bytes.begin(), bytes.end());
+    bytes.swap(larger);
+}
+
+} // namespace
+
+// Each serve step returns whether the channel has ended, with `error` the errno that ended it.
+
+bool IOReactor::serveRead(const std::shared_ptr<Watch>& watch, int& error) {
+    // One read a wake-up, of all the pipe holds, into the buffer that is handed on.
+    std::size_t size = std::max<std::size_t>(pipeHolds(watch->descriptor), 1);
+    Bytes piece(size);
+    ssize_t n = readOnce(watch->descriptor, piece.data(), size);
+    bool finished = n == 0;
+    if (n < 0) {
+        if (errno == EAGAIN) {
+            return false;
+        }
+        error = errno;
+        finished = true;
+    }
+    piece.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    post(watch->queue, [watch, finished, piece = std::move(piece), error]() mutable {
+        watch->onRead(finished, std::move(piece), error);
+    });
+    return finished;
+}
+
+bool IOReactor::serveCollect(const std::shared_ptr<Watch>& watch, int& error) {
+    // One read a wake-up, of all the pipe holds, straight into the buffer the handler gets; the
+    // resize zeroes those bytes just before the read writes them, while they are in the cache.
+    auto& bytes = watch->collected;
+    std::size_t used = bytes.size();
+    std::size_t available = pipeHolds(watch->descriptor);
+    ssize_t n = 0;
+    try {
+        if (available == 0) {
+            // At the end, most likely: a read says.
+            std::uint8_t first = 0;
+            n = readOnce(watch->descriptor, &first, 1);
+            if (n > 0) {
+                if (used == bytes.capacity()) {
+                    growCollect(bytes, 1);
+                }
+                bytes.push_back(first);
+            }
+        } else {
+            if (bytes.capacity() - used < available) {
+                growCollect(bytes, available);
+            }
+            bytes.resize(used + available);
+            n = readOnce(watch->descriptor, bytes.data() + used, available);
+            bytes.resize(used + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        }
+        if (n > 0 || (n < 0 && errno == EAGAIN)) {
+            return false;
+        }
+        if (n < 0) {
+            error = errno;
+        }
+    } catch (const std::bad_alloc&) {
+        // The output does not fit in memory: the channel ends with what it holds.
+        error = ENOMEM;
+    }
+    post(watch->queue, [watch, error] { watch->onCollect(std::move(watch->collected), error); });
+    return true;
+}
+
+bool IOReactor::serveWrite(const std::shared_ptr<Watch>& watch, int& error) {
+    while (watch->written < watch->pending.size()) {
+        ssize_t n = ::write(watch->descriptor, watch->pending.data() + watch->written,
+                            watch->pending.size() - watch->written);
+        if (n >= 0) {
+            watch->written += static_cast<std::size_t>(n);
+        } else if (errno == EINTR) {
+            continue;
+        } else {
+            if (errno != EAGAIN) {
+                error = errno;
+                if (error == EPIPE) {
+                    consumePendingSigpipe();
+                }
+                watch->written = watch->pending.size();
+            }
+            break;
+        }
+    }
+    bool finished = watch->written == watch->pending.size();
+    if (finished) {
+        post(watch->queue, [handler = std::move(watch->onWrite), error] { handler(error); });
+    }
+    return finished;
+}
+
 void IOReactor::serve() {
     ::pthread_setname_np(::pthread_self(), "io-reactor");
     epoll_event events[64];
@@ -151,58 +327,20 @@ void IOReactor::serve() {
                 }
                 watch = found->second;
             }
-            bool finished = false;
             int error = 0;
-            if (watch->kind == Watch::Kind::readable) {
-                finished = true;
-            } else if (watch->kind == Watch::Kind::read) {
-                Bytes data;
-                std::uint8_t buffer[65536];
-                // A bounded number of reads per wake-up keeps one busy pipe from starving the rest.
-                for (int round = 0; round < 16; ++round) {
-                    ssize_t n = ::read(watch->descriptor, buffer, sizeof buffer);
-                    if (n > 0) {
-                        data.insert(data.end(), buffer, buffer + n);
-                    } else if (n == 0) {
-                        finished = true;
-                        break;
-                    } else if (errno == EINTR) {
-                        continue;
-                    } else {
-                        if (errno != EAGAIN) {
-                            error = errno;
-                            finished = true;
-                        }
-                        break;
-                    }
-                }
-                if (!data.empty() || finished) {
-                    post(watch->queue, [handler = watch->onRead, finished, data = std::move(data),
-                                        error]() mutable { handler(finished, std::move(data), error); });
-                }
-            } else {
-                while (watch->written < watch->pending.size()) {
-                    ssize_t n = ::write(watch->descriptor, watch->pending.data() + watch->written,
-                                        watch->pending.size() - watch->written);
-                    if (n >= 0) {
-                        watch->written += static_cast<std::size_t>(n);
-                    } else if (errno == EINTR) {
-                        continue;
-                    } else {
-                        if (errno != EAGAIN) {
-                            error = errno;
-                            if (error == EPIPE) {
-                                consumePendingSigpipe();
-                            }
-                            watch->written = watch->pending.size();
-                        }
-                        break;
-                    }
-                }
-                finished = watch->written == watch->pending.size();
-                if (finished) {
-                    post(watch->queue, [handler = watch->onWrite, error] { handler(error); });
-                }
+            bool finished = true;
+            switch (watch->kind) {
+            case Watch::Kind::readable:
+                break;
+            case Watch::Kind::read:
+                finished = serveRead(watch, error);
+                break;
+            case Watch::Kind::collect:
+                finished = serveCollect(watch, error);
+                break;
+            case Watch::Kind::write:
+                finished = serveWrite(watch, error);
+                break;
             }
             if (finished) {
                 ::epoll_ctl(epoll_, EPOLL_CTL_DEL, watch->descriptor, nullptr);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace velmor {
@@ -18,15 +19,25 @@ public:
     // Called with each piece read (possibly none); `done` is true once, at the end or an error,
     // with `error` the errno of a failed read, else 0.
     using ReadHandler = std::function<void(bool done, Bytes data, int error)>;
+    // Called once with everything read, and the errno of a failed read (else 0).
+    using CollectHandler = std::function<void(Bytes data, int error)>;
     // Called once the buffer is written whole (`error` 0) or a write fails (its errno).
     using WriteHandler = std::function<void(int error)>;
 
     static IOReactor& shared();
 
     // Each takes `descriptor` over: it is made non-blocking and closed when the channel ends, before
-    // `cleanup` is queued after the last handler. Descriptors should be close-on-exec.
+    // `cleanup` is queued after the last handler. Descriptors should be close-on-exec. A pipe read
+    // from is widened (best effort) so that each wake-up moves more at once.
+    //
+    // `readToEnd` hands each piece on as read, in a buffer of its own; `collectToEnd` reads straight
+    // into one buffer on the reactor and queues one handler with the whole, for readers that only
+    // want that: no copy and no queued work per piece. A large buffer may be given more capacity
+    // than it holds (up to eight times, in address space that is never touched).
     void readToEnd(int descriptor, SerialQueue queue, ReadHandler handler,
                    std::function<void()> cleanup = {});
+    void collectToEnd(int descriptor, SerialQueue queue, CollectHandler handler,
+                      std::function<void()> cleanup = {});
     void writeAll(int descriptor, Bytes data, SerialQueue queue, WriteHandler handler,
                   std::function<void()> cleanup = {});
     // Queues `handler` once `descriptor` is readable. The descriptor stays the caller's and must stay
@@ -40,6 +51,9 @@ public:
 
 private:
     IOReactor();
+    static bool serveRead(const std::shared_ptr<Watch>& watch, int& error);
+    static bool serveCollect(const std::shared_ptr<Watch>& watch, int& error);
+    static bool serveWrite(const std::shared_ptr<Watch>& watch, int& error);
     void add(int descriptor, std::uint32_t events, std::shared_ptr<Watch> watch);
     void serve();
     int epoll_ = -1;

@@ -45,23 +45,39 @@ struct ReadOutcome {
     bool cleanedUpAfterDone = false;
 };
 
-std::future<ReadOutcome> readAll(int descriptor, const SerialQueue& queue) {
+// Reads `descriptor` to its end through a channel that hands on each piece, or one that hands the
+// whole over once.
+std::future<ReadOutcome> readAll(int descriptor, const SerialQueue& queue, bool collecting) {
     auto outcome = std::make_shared<ReadOutcome>();
     auto promise = std::make_shared<std::promise<ReadOutcome>>();
     auto future = promise->get_future();
-    IOReactor::shared().readToEnd(
-        descriptor, queue,
-        [outcome](bool done, Bytes data, int error) {
-            outcome->data.insert(outcome->data.end(), data.begin(), data.end());
-            if (done) {
-                ++outcome->doneCalls;
-                outcome->error = error;
-            }
-        },
-        [outcome, promise] {
-            outcome->cleanedUpAfterDone = outcome->doneCalls == 1;
-            promise->set_value(*outcome);
-        });
+    auto cleanup = [outcome, promise] {
+        outcome->cleanedUpAfterDone = outcome->doneCalls == 1;
+        promise->set_value(*outcome);
+    };
+    auto end = [outcome](int error) {
+        ++outcome->doneCalls;
+        outcome->error = error;
+    };
+    if (collecting) {
+        IOReactor::shared().collectToEnd(
+            descriptor, queue,
+            [outcome, end](Bytes data, int error) {
+                outcome->data = std::move(data);
+                end(error);
+            },
+            cleanup);
+    } else {
+        IOReactor::shared().readToEnd(
+            descriptor, queue,
+            [outcome, end](bool done, Bytes data, int error) {
+                outcome->data.insert(outcome->data.end(), data.begin(), data.end());
+                if (done) {
+                    end(error);
+                }
+            },
+            cleanup);
+    }
     return future;
 }
 
@@ -82,15 +98,21 @@ TEST(IOReactor, WritesAndReadsBuffersLargerThanAPipeWhole) {
     std::vector<std::future<ReadOutcome>> reads;
     std::vector<std::future<int>> writes;
     std::vector<Bytes> sent;
-    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{65536}, std::size_t{8} << 20}) {
-        Pipe pipe;
-        ASSERT_GE(pipe.read, 0);
-        sent.push_back(pattern(size));
-        reads.push_back(readAll(pipe.read, size % 2 ? queue : SerialQueue("io-test-read")));
-        writes.push_back(writeAll(pipe.write, sent.back(), SerialQueue("io-test-write")));
+    // Both kinds of read channel; the sizes fall on and beside the steps a collecting channel
+    // grows by.
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{65536}, std::size_t{65537},
+                             std::size_t{8} << 20}) {
+        for (bool collecting : {false, true}) {
+            Pipe pipe;
+            ASSERT_GE(pipe.read, 0);
+            sent.push_back(pattern(size));
+            SerialQueue readQueue = size % 2 ? queue : SerialQueue("io-test-read");
+            reads.push_back(readAll(pipe.read, readQueue, collecting));
+            writes.push_back(writeAll(pipe.write, sent.back(), SerialQueue("io-test-write")));
+        }
     }
     for (std::size_t i = 0; i < sent.size(); ++i) {
-        SCOPED_TRACE(sent[i].size());
+        SCOPED_TRACE(::testing::Message() << sent[i].size() << (i % 2 ? " collected" : " in pieces"));
         EXPECT_EQ(writes[i].get(), 0);
         ReadOutcome outcome = reads[i].get();
         EXPECT_EQ(outcome.data, sent[i]);

@@ -56,14 +56,11 @@ struct Run {
     void readInto(const std::shared_ptr<Run>& self, const std::shared_ptr<Pipe>& pipe,
                   NSTask::Bytes Run::*buffer) {
         openChannel([&] {
-            IOReactor::shared().readToEnd(pipe->takeReadDescriptor(), queue,
-                                          [self, buffer](bool done, NSTask::Bytes data, int code) {
-                                              auto& into = (*self).*buffer;
-                                              into.insert(into.end(), data.begin(), data.end());
-                                              if (done) {
-                                                  self->endChannel(code);
-                                              }
-                                          });
+            IOReactor::shared().collectToEnd(pipe->takeReadDescriptor(), queue,
+                                             [self, buffer](NSTask::Bytes data, int code) {
+                                                 (*self).*buffer = std::move(data);
+                                                 self->endChannel(code);
+                                             });
         });
     }
 
@@ -180,7 +177,9 @@ NSTask::SynchronousRunResult NSTask::run(const std::string& executablePath,
                                                               .toError()),
                             task);
     }
-    return *slot->value;
+    // Moved out, not copied: the slot stays filled, so a completion that comes later still finds
+    // it taken.
+    return std::move(*slot->value);
 }
 
 NSTask::ExecutionResult NSTask::run(const URL& executable, const std::vector<std::string>& arguments) {
@@ -214,17 +213,14 @@ NSTask::ExecutionResult NSTask::run(const URL& executable, const std::vector<std
         }
         for (auto [pipe, buffer] : {std::pair{output, &Collect::output}, std::pair{error, &Collect::error}}) {
             collect->group.enter();
-            IOReactor::shared().readToEnd(pipe->takeReadDescriptor(), collect->queue,
-                                          [collect, buffer](bool finished, Bytes data, int code) {
-                                              auto& into = (*collect).*buffer;
-                                              into.insert(into.end(), data.begin(), data.end());
-                                              if (finished) {
-                                                  if (code != 0 && collect->readError == 0) {
-                                                      collect->readError = code;
-                                                  }
-                                                  collect->group.leave();
-                                              }
-                                          });
+            IOReactor::shared().collectToEnd(pipe->takeReadDescriptor(), collect->queue,
+                                             [collect, buffer](Bytes data, int code) {
+                                                 (*collect).*buffer = std::move(data);
+                                                 if (code != 0 && collect->readError == 0) {
+                                                     collect->readError = code;
+                                                 }
+                                                 collect->group.leave();
+                                             });
         }
         collect->group.notify(
             [collect, done] {
