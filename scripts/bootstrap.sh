@@ -24,6 +24,7 @@ packages=(
   gnome-keyring
   libcurl4-openssl-dev
   dbus-daemon
+  openssl
 )
 
 missing=()
