@@ -138,6 +138,8 @@ TEST_F(WindowTest, ClosingDuringAScanHidesTheWindowAndQuitsOnlyOnceTheScanHasEnd
     context.cleaner->scan();
     const velmor::AnyTask run = context.cleaner->currentRun();
     ASSERT_TRUE(run);
+    window->contentView().homeView().flush();
+    testing::saveScreenshot(*window, "window-scanning");
     window->close();
     EXPECT_FALSE(window->isVisible());
     if (!run.isFinished()) {
@@ -163,6 +165,8 @@ TEST_F(WindowTest, ClosingDuringACleanWaitsForItAndTouchesNothingOutsideTheSelec
     cleaner.setSelectedIds(category, {home / "selected"});
     cleaner.clean();
     const velmor::AnyTask run = cleaner.currentRun();
+    window->contentView().homeView().flush();
+    testing::saveScreenshot(*window, "window-cleaning");
     window->close();
     ASSERT_TRUE(QTest::qWaitFor([this] { return quits == 1; }, 30'000));
     EXPECT_TRUE(run.isFinished());
