@@ -31,6 +31,7 @@ packages=(
   udev
   fdisk
   e2fsprogs
+  openssl
 )
 
 missing=()

@@ -41,10 +41,22 @@ void QtMainExecutor::post(std::function<void()> job) {
 void QtMainExecutor::runPosted() {
     std::uint64_t count = 0;
     [[maybe_unused]] auto read = ::read(wakeup_, &count, sizeof count);
+    runBatch();
+}
+
+void QtMainExecutor::runPending() {
+    while (runBatch()) {
+    }
+}
+
+bool QtMainExecutor::runBatch() {
     std::deque<std::function<void()>> batch;
     {
         std::lock_guard lock(mutex_);
         batch.swap(jobs_);
+    }
+    if (batch.empty()) {
+        return false;
     }
     for (auto& job : batch) {
         // An error may not unwind through Qt's event loop; a job that fails is reported and the
@@ -58,6 +70,7 @@ void QtMainExecutor::runPosted() {
         }
         job = nullptr;
     }
+    return true;
 }
 
 } // namespace marrowdale

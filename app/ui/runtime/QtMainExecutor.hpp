@@ -26,11 +26,16 @@ public:
 
     // From any thread.
     void post(std::function<void()> job) override;
+    // On the main thread, once the event loop has ended: runs what is queued, and what those jobs
+    // queue in turn, until nothing is left.
+    void runPending();
 
 private:
     // On the main thread, when the eventfd is readable: runs what was queued up to now. Jobs posted
     // meanwhile wait for the next pass, so other events get their turn.
     void runPosted();
+    // Runs the jobs queued up to now; false when there were none.
+    bool runBatch();
 
     std::mutex mutex_;
     std::deque<std::function<void()>> jobs_;

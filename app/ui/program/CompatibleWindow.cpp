@@ -1,0 +1,99 @@
+#include "app/ui/program/CompatibleWindow.hpp"
+
+#include "app/ui/home/ContentView.hpp"
+#include "app/ui/text/Localized.hpp"
+#include "app/ui/update/UpdateManager.hpp"
+#include "platform/concurrency/MainActor.hpp"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QMessageBox>
+
+#include <utility>
+
+namespace marrowdale {
+
+CompatibleWindow::CompatibleWindow(const Context& context, QWidget* parent)
+    : QMainWindow(parent), context_(context), content_(new ContentView(context_)) {
+    velmor::MainActor::assertIsolated();
+    setObjectName(identifier);
+    setWindowTitle(QString());
+    setCentralWidget(content_);
+    buildMenus();
+    runEndCheck_.setInterval(10);
+    connect(&runEndCheck_, &QTimer::timeout, this, &CompatibleWindow::quitOnceRunEnded);
+    quitHandler_ = [] { QCoreApplication::quit(); };
+}
+
+void CompatibleWindow::buildMenus() {
+    // No New item: there is only ever this one window.
+    fileMenu_ = menuBar()->addMenu(localized("Menu.File"));
+    quitAction_ = fileMenu_->addAction(localized("Menu.Quit"), this, &QWidget::close);
+    // Not the standard Quit key: some desktops bind none, and Ctrl+Q is what this program promises.
+    quitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quitAction_->setMenuRole(QAction::QuitRole);
+
+    helpMenu_ = menuBar()->addMenu(localized("Menu.Help"));
+    QAction* about = helpMenu_->addAction(localized("Menu.About"), this, &CompatibleWindow::showAbout);
+    about->setMenuRole(QAction::AboutRole);
+    if (context_.updatingSystem) {
+        checkForUpdatesAction_ = helpMenu_->addAction(localized("cleaner.checkForUpdates"), this, [this] {
+            context_.updatingSystem->updateManager().checkForUpdates();
+        });
+        helpMenu_->addSeparator();
+    }
+}
+
+void CompatibleWindow::showAbout() {
+    auto* box = new QMessageBox(this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextFormat(Qt::PlainText);
+    box->setWindowTitle(localized("About.Title"));
+    box->setText(localized("About.Version %@", QCoreApplication::applicationVersion().toStdString()));
+    box->setIconPixmap(QApplication::windowIcon().pixmap(64));
+    box->addButton(QMessageBox::Ok);
+    box->open();
+}
+
+void CompatibleWindow::bringToFront() {
+    if (closing_) {
+        return;
+    }
+    if (isMinimized()) {
+        showNormal();
+    } else {
+        show();
+    }
+    raise();
+    activateWindow();
+}
+
+void CompatibleWindow::closeEvent(QCloseEvent* event) {
+    // The window only goes out of sight: it and the model stay until the run has ended.
+    event->ignore();
+    if (closing_) {
+        return;
+    }
+    closing_ = true;
+    hide();
+    if (const velmor::AnyTask& run = context_.cleaner->currentRun(); run && !run.isFinished()) {
+        run.cancel();
+        runEndCheck_.start();
+        return;
+    }
+    quitOnceRunEnded();
+}
+
+void CompatibleWindow::quitOnceRunEnded() {
+    if (const velmor::AnyTask& run = context_.cleaner->currentRun(); run && !run.isFinished()) {
+        return;
+    }
+    runEndCheck_.stop();
+    if (auto handler = std::exchange(quitHandler_, nullptr)) {
+        handler();
+    }
+}
+
+} // namespace marrowdale

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "app/model/context/Context.hpp"
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <functional>
+
+class QAction;
+class QMenu;
+
+namespace marrowdale {
+
+class ContentView;
+
+// The program's one window: the home screen under the system's own title bar, with the File and
+// Help menus. Its title is empty, so the taskbar shows the program's name.
+//
+// Closing it quits: a scan or clean still running is cancelled, the window goes out of sight at
+// once, and the quit handler runs only once the run has ended, with the event loop still turning,
+// so that the run can finish on the main thread.
+class CompatibleWindow : public QMainWindow {
+public:
+    static constexpr const char* identifier = "Main";
+
+    explicit CompatibleWindow(const Context& context, QWidget* parent = nullptr);
+
+    ContentView& contentView() const { return *content_; }
+    QMenu& fileMenu() const { return *fileMenu_; }
+    QMenu& helpMenu() const { return *helpMenu_; }
+    QAction& quitAction() const { return *quitAction_; }
+    // None without an updating system.
+    QAction* checkForUpdatesAction() const { return checkForUpdatesAction_; }
+
+    // What an open event does: shows the window and raises it above the others; nothing once it is
+    // closing.
+    void bringToFront();
+    // Runs once, when the window has closed and no run is left; quits the application unless set.
+    void setQuitHandler(std::function<void()> handler) { quitHandler_ = std::move(handler); }
+    bool isClosing() const { return closing_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildMenus();
+    void showAbout();
+    void quitOnceRunEnded();
+
+    Context context_;
+    ContentView* content_;
+    QMenu* fileMenu_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
+    QAction* quitAction_ = nullptr;
+    QAction* checkForUpdatesAction_ = nullptr;
+    std::function<void()> quitHandler_;
+    bool closing_ = false;
+    // A task tells nobody when it has ended; while closing, the window looks at short intervals.
+    QTimer runEndCheck_;
+};
+
+} // namespace marrowdale

@@ -1,0 +1,5 @@
+#include "app/ui/program/CleanerApp.hpp"
+
+int main(int argc, char** argv) {
+    return marrowdale::CleanerApp::main(argc, argv);
+}
