@@ -5,6 +5,7 @@
 #include "foundation/services/diskimage/DMGUnmounter.hpp"
 #include "foundation/services/diskimage/DiskImageTool.hpp"
 #include "platform/coding/PropertyList.hpp"
+#include "platform/dispatch/ManualTimerService.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
@@ -336,6 +338,133 @@ TEST(DMGMounterLinkTest, RemovesOnlyItsOwnLinkAndItsEmptyFolder) {
     // Even when owned, what is there now is no link: it stays.
     DMGMounter::removeOwnedLink(URL::fileURL(image), true);
     EXPECT_EQ(::access(image.c_str(), F_OK), 0);
+}
+
+// Drives the background detacher on a manual clock over the fake tool.
+class DMGUnmounterTest : public ::testing::Test {
+protected:
+    std::size_t linesStarting(const std::string& prefix) const {
+        const auto lines = logs.lines();
+        return static_cast<std::size_t>(std::count_if(
+            lines.begin(), lines.end(), [&](const std::string& line) { return line.starts_with(prefix); }));
+    }
+    // Waits (real time, bounded) until `count` attempts have failed and the next pause is booked.
+    void waitForFailedAttempts(std::size_t count) {
+        for (int tries = 0; tries < 3000 && linesStarting("error: Failed to detach  <Partition") < count; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ASSERT_EQ(linesStarting("error: Failed to detach  <Partition"), count);
+        ASSERT_TRUE(clock->waitForPending(1));
+    }
+    void flush(const DMGUnmounter& unmounter) const { unmounter.detachQueue().sync([] {}); }
+
+    std::shared_ptr<ManualTimerService> clock = std::make_shared<ManualTimerService>();
+    ScopedTimerService scope{clock};
+    FakeTool tool;
+    Logs logs;
+    std::shared_ptr<DMGUnmounter> unmounter = DMGUnmounter::make();
+};
+
+TEST_F(DMGUnmounterTest, RetriesWithGrowingPausesAndStopsAtShutdown) {
+    tool.set("status", "16");
+    // "/" stays mounted: every attempt fails.
+    auto mount = mountOf({DMGPartition(URL::fileURL("/"), tool.device("dev"), std::nullopt)});
+    int completions = 0;
+    unmounter->detachRetryingForever(*mount, logs.factory(),
+                                     [&](const std::vector<DMGPartition>&, const std::optional<URL>&) { ++completions; });
+    waitForFailedAttempts(1);
+    std::size_t attempts = 1;
+    for (const double pause : {60.0, 120.0, 240.0, 300.0, 300.0}) {
+        clock->advance(pause - 1);
+        flush(*unmounter);
+        ASSERT_EQ(tool.calls().size(), attempts) << "attempt before its pause of " << pause << " s";
+        clock->advance(1);
+        waitForFailedAttempts(++attempts);
+    }
+    const std::string P = mount->partitions()[0].description();
+    for (std::size_t k = 0; k < attempts; ++k) {
+        EXPECT_TRUE(contains(logs.lines(), "debug: Retrying (attempt: " + std::to_string(k) + "  to detach " + P));
+    }
+    EXPECT_EQ(unmounter->pendingImageCount(), 1u);
+    unmounter->shutdown();
+    EXPECT_EQ(unmounter->pendingImageCount(), 0u);
+    clock->advance(1000);
+    flush(*unmounter);
+    EXPECT_EQ(tool.calls().size(), attempts);
+    EXPECT_EQ(completions, 0);
+}
+
+TEST_F(DMGUnmounterTest, ASuccessRemovesOnlyItsOwnSchedulerAndAGoneDeviceEndsTheLoop) {
+    tool.set("status", "16");
+    testing::TemporaryDirectory unmounted;
+    const std::string stuckDevice = tool.device("stuck");
+    auto stuck = mountOf({DMGPartition(URL::fileURL("/"), stuckDevice, std::nullopt)});
+    auto freed = mountOf({DMGPartition(std::nullopt, tool.device("other"), std::nullopt),
+                          DMGPartition(URL::fileURL(unmounted.path()), tool.device("freed"), std::nullopt)});
+    std::vector<std::string> completed;
+    const auto completion = [&](const std::string& name) {
+        return [&completed, name](const std::vector<DMGPartition>& present, const std::optional<URL>& image) {
+            EXPECT_FALSE(present.empty());
+            EXPECT_EQ(image, URL::fileURL("/imgs/x.img"));
+            completed.push_back(name);
+        };
+    };
+    unmounter->detachRetryingForever(*stuck, logs.factory(), completion("stuck"));
+    unmounter->detachRetryingForever(*freed, logs.factory(), completion("freed"));
+    waitForFailedAttempts(1);
+    flush(*unmounter);
+    EXPECT_EQ(completed, std::vector<std::string>{"freed"});
+    EXPECT_EQ(unmounter->pendingImageCount(), 1u);
+    // Only the first present partition with a mount point is acted on.
+    EXPECT_EQ(tool.calls(), (std::vector<std::string>{"detach " + stuckDevice, "detach " + tool.path("freed")}));
+
+    // The stuck image's device is freed (and may serve another image): no tool runs on it again.
+    ::unlink(stuckDevice.c_str());
+    clock->advance(60);
+    flush(*unmounter);
+    EXPECT_EQ(completed, (std::vector<std::string>{"freed", "stuck"}));
+    EXPECT_EQ(unmounter->pendingImageCount(), 0u);
+    EXPECT_EQ(tool.calls().size(), 2u);
+}
+
+TEST_F(DMGUnmounterTest, HandOffsThatCannotStart) {
+    auto gone = mountOf({DMGPartition(URL::fileURL("/"), tool.path("none"), std::nullopt)});
+    unmounter->detachRetryingForever(*gone, logs.factory(), nullptr);
+    EXPECT_TRUE(contains(logs.lines(), "info: " + gone->description() + " seems already detached. Will stop trying to detach."));
+    auto noMountPoint = mountOf({DMGPartition(std::nullopt, tool.device("a"), std::nullopt),
+                                 DMGPartition(std::nullopt, std::nullopt, std::string("null"))});
+    EXPECT_THROW(unmounter->detachRetryingForever(*noMountPoint, logs.factory(), nullptr),
+                 TypedError<DMGUnmounter::DMGUnmounterError>);
+    EXPECT_TRUE(contains(logs.lines(), "debug: " + noMountPoint->description() +
+                                           " does not contain any partition with a mount point. `devEntries` were ([Optional(\"" +
+                                           tool.path("a") + "\"), nil]). STOPPING DETACHING."));
+    flush(*unmounter);
+    EXPECT_TRUE(tool.calls().empty());
+    EXPECT_EQ(unmounter->pendingImageCount(), 0u);
+}
+
+TEST_F(DMGUnmounterTest, AnOwnedLinkStaysUntilABackgroundAttemptSucceeds) {
+    DMGUnmounter::resetShared();
+    const auto shared = DMGUnmounter::shared();
+    testing::TemporaryDirectory unmounted;
+    ::mkdir(tool.path("links").c_str(), 0700);
+    const std::string link = tool.path("links/image.img");
+    ::symlink(tool.device("image.img").c_str(), link.c_str());
+    // The device stays, so the whole-image detach fails; the mount point is not mounted, so the
+    // background attempt succeeds.
+    auto mount = mountOf({DMGPartition(URL::fileURL(unmounted.path()), tool.device("dev"), std::nullopt)});
+    mount->setSymlinkDiskImageURL(URL::fileURL(link));
+    mount->setOwnsSymlink(true);
+
+    std::promise<void> release;
+    shared->detachQueue().async([future = release.get_future().share()] { future.wait(); });
+    EXPECT_NO_THROW(DMGMounter::detach(mount, false, true, logs.factory()));
+    EXPECT_EQ(::access(link.c_str(), F_OK), 0);
+    release.set_value();
+    flush(*shared);
+    flush(*shared);
+    EXPECT_NE(::access(tool.path("links").c_str(), F_OK), 0);
+    DMGUnmounter::resetShared();
 }
 
 } // namespace
