@@ -79,7 +79,7 @@ CurrentTaskScope::~CurrentTaskScope() {
 }
 
 void launch(std::shared_ptr<TaskCore> core, std::function<void()> body) {
-    ThreadPool::shared().submit("velmor.task", [core = std::move(core), body = std::move(body)] {
+    ThreadPool::shared().submit("velmor.task", [core = std::move(core), body = std::move(body)]() mutable {
         std::exception_ptr error;
         {
             CurrentTaskScope scope(core.get());
@@ -88,6 +88,9 @@ void launch(std::shared_ptr<TaskCore> core, std::function<void()> body) {
             } catch (...) {
                 error = std::current_exception();
             }
+            // What the body holds is let go before anyone hears of the end: a waiter that then
+            // drops its last reference to an object the body shared is the one that destroys it.
+            body = nullptr;
         }
         core->finish(std::move(error));
     });

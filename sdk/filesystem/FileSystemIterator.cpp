@@ -9,6 +9,7 @@
 #include <fts.h>
 #include <utility>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace sweepkit {
@@ -98,9 +99,20 @@ bool FileSystemIterator::readRecord(const FTSENT& entry, velmor::Stat& record,
             }
             *descriptor = std::move(opened);
             read = true;
+        } else if (errno != EMFILE && errno != ENFILE) {
+            // No longer a folder (a link put in its place, say) or gone since fts looked at it.
+            return false;
         }
     }
     if (!read && ::statx(folder, name, follow ? 0 : AT_SYMLINK_NOFOLLOW, mask, &status) != 0) {
+        return false;
+    }
+    // fts lists a folder it is about to enter by its path, so a folder replaced since fts looked
+    // at it would have fts walk whatever now stands there, under the old folder's name.
+    if (entry.fts_info == FTS_D &&
+        (!S_ISDIR(status.stx_mode) || status.stx_ino != entry.fts_ino ||
+         makedev(status.stx_dev_major, status.stx_dev_minor) != entry.fts_dev)) {
+        errno = S_ISDIR(status.stx_mode) ? ESTALE : ENOTDIR;
         return false;
     }
     record = velmor::Stat::fromStatx(status);
@@ -153,7 +165,11 @@ bool FileSystemIterator::advance(std::optional<Event>& slot) {
         record_ = parentDirectoryStack_.back().stat;
         record = &record_;
     } else if (carriesRecord(info) || info == FTS_NSOK) {
-        if (readRecord(*entry, record_, info == FTS_D ? &descriptor : nullptr)) {
+        // Folders deeper than this are read by their whole path, so that deep trees and walks side
+        // by side do not run the process out of descriptors.
+        constexpr std::size_t deepestHeldFolder = 64;
+        const bool holdFolder = info == FTS_D && parentDirectoryStack_.size() < deepestHeldFolder;
+        if (readRecord(*entry, record_, holdFolder ? &descriptor : nullptr)) {
             record = &record_;
             if (info == FTS_NSOK) {
                 // fts judged the entry by its listing's type alone, which says it is no folder.

@@ -273,6 +273,49 @@ TEST(FileSystemIterator, AFolderMovedDuringTheWalkDoesNotEndIt) {
     EXPECT_FALSE(iterator.next());
 }
 
+TEST(FileSystemIterator, AFolderReplacedByALinkOnceListedIsNeitherEnteredNorFollowed) {
+    TemporaryDirectory tmp;
+    tmp.writeFile("elsewhere/outside");
+    tmp.writeFile("elsewhere/sub/deeper");
+    const int folders = 8;
+    for (int index = 0; index < folders; ++index) {
+        tmp.writeFile("root/d" + std::to_string(index) + "/inside");
+    }
+    FileSystemIterator iterator(URL::fileURL(tmp / "root"), Options::physical, 0, {});
+    std::vector<Event> events;
+    std::vector<std::string> replaced;
+    bool swapped = false;
+    while (auto event = iterator.next()) {
+        if (!swapped && event->path() != tmp / "root") {
+            // The root's listing is read: every folder not reached yet becomes a link to a tree
+            // outside the walk, between fts's look at it and the walk's own.
+            swapped = true;
+            for (int index = 0; index < folders; ++index) {
+                const std::string name = "d" + std::to_string(index);
+                if (event->path().rfind((tmp / "root") + "/" + name, 0) == 0) {
+                    continue;
+                }
+                std::filesystem::remove_all((tmp / "root") + "/" + name);
+                std::filesystem::create_directory_symlink(tmp / "elsewhere", (tmp / "root") + "/" + name);
+                replaced.push_back(name);
+            }
+        }
+        events.push_back(std::move(*event));
+    }
+    ASSERT_FALSE(replaced.empty());
+    for (const auto& event : events) {
+        EXPECT_EQ(event.path().find("outside"), std::string::npos) << event.path();
+        EXPECT_EQ(event.path().find("deeper"), std::string::npos) << event.path();
+    }
+    for (const auto& name : replaced) {
+        const auto found = std::find_if(events.begin(), events.end(),
+                                        [&](const Event& event) { return event.path() == (tmp / "root") + "/" + name; });
+        ASSERT_NE(found, events.end()) << name;
+        EXPECT_EQ(found->kind(), Kind::fileError) << name;
+    }
+    EXPECT_EQ(shape(tmp / "root", events).back(), (Seen{Kind::leaveDirectory, "."}));
+}
+
 // Folders one inside the other below `top`, names `width` bytes long, until `enough` says of the
 // deepest path's length. Built through descriptors, since the deepest may have no path the system
 // accepts. Every folder's path in order, and the deepest open (none when the fixture failed).

@@ -3,6 +3,7 @@
 #include "app/model/cleaner/Cleaner.hpp"
 #include "app/model/testing/DefinitionsBundle.hpp"
 #include "app/ui/table/FileTableModel.hpp"
+#include "app/ui/testing/CleanerRuns.hpp"
 #include "app/ui/testing/Screenshots.hpp"
 #include "foundation/core/log/RecordingLogger.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
@@ -43,6 +44,9 @@ protected:
         cleaner->scan();
         ASSERT_TRUE(QTest::qWaitFor([&] { return cleaner->state().kind == Kind::scanned; }, 30'000));
     }
+
+    // A run ends before its cleaner goes: its task holds the cleaner until it has finished.
+    void TearDown() override { testing::endCurrentRun(*cleaner); }
 
     CleanableNodes oldFiles() const {
         return std::get<CleanableNodes>(cleaner->state().results.at(Category::oldFiles));
