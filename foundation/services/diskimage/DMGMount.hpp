@@ -42,6 +42,10 @@ public:
     const DetachBlock& deinitDetachBlock() const { return deinitDetachBlock_; }
     const LoggerFactory& loggerFactory() const { return loggerFactory_; }
     void setSymlinkDiskImageURL(std::optional<URL> url) { symlinkDiskImageURL_ = std::move(url); }
+    // Whether the link at `symlinkDiskImageURL` was made by attach for this mount (and may be removed
+    // on detach), rather than one the listing named.
+    bool ownsSymlink() const { return ownsSymlink_; }
+    void setOwnsSymlink(bool owns) { ownsSymlink_ = owns; }
     void setDiskImageURL(std::optional<URL> url) { diskImageURL_ = std::move(url); }
     void setInternalDiskImageURL(std::optional<URL> url) { internalDiskImageURL_ = std::move(url); }
     void setPartitions(std::vector<DMGPartition> partitions) { partitions_ = std::move(partitions); }
@@ -50,6 +54,7 @@ public:
 
 private:
     std::optional<URL> symlinkDiskImageURL_;
+    bool ownsSymlink_ = false;
     std::optional<URL> diskImageURL_;
     std::optional<URL> internalDiskImageURL_;
     std::vector<DMGPartition> partitions_;

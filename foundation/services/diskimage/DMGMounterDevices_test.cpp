@@ -1,0 +1,128 @@
+// The disk-image operations against udisks2 on real loop devices. ctest's fixture (see
+// platform/diskimage/udisks-services.sh) starts the services and hands their state folder in
+// VELMOR_UDISKS_STATE.
+#include "foundation/core/log/RecordingLogger.hpp"
+#include "foundation/services/diskimage/DMGMounter.hpp"
+#include "foundation/services/diskimage/DMGUnmounter.hpp"
+#include "foundation/services/diskimage/DiskImageTool.hpp"
+#include "platform/diskimage/BlockDevices.hpp"
+#include "platform/dispatch/ManualTimerService.hpp"
+#include "platform/fs/MountTable.hpp"
+#include "platform/testing/ScopedEnvironment.hpp"
+#include "platform/testing/TemporaryDirectory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace velmor {
+namespace {
+
+class DMGMounterDevicesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* state = std::getenv("VELMOR_UDISKS_STATE");
+        if (state == nullptr) {
+            GTEST_SKIP() << "run through ctest, whose fixture starts udisks2 on a private bus";
+        }
+        std::string reason;
+        if (std::ifstream skip(std::string(state) + "/skip"); skip && std::getline(skip, reason)) {
+            GTEST_SKIP() << reason;
+        }
+        std::string address;
+        std::ifstream addressFile(std::string(state) + "/address");
+        ASSERT_TRUE(std::getline(addressFile, address)) << "the fixture left no bus address in " << state;
+        environment.emplace(testing::ScopedEnvironment::Settings{{"DBUS_SYSTEM_BUS_ADDRESS", address}});
+    }
+
+    void TearDown() override {
+        if (busy >= 0) {
+            ::close(busy);
+        }
+        // Whatever a failed test left attached goes, mounts first.
+        if (device.empty() || !BlockDevices().backingFile(device.substr(5))) {
+            return;
+        }
+        for (const auto& mount : readMountTable()) {
+            if (mount.source == device) {
+                ::umount2(mount.mountPoint.c_str(), MNT_DETACH);
+            }
+        }
+        Process::run("/usr/sbin/losetup", {"-d", device});
+    }
+
+    std::optional<testing::ScopedEnvironment> environment;
+    testing::TemporaryDirectory folder;
+    std::string device;
+    int busy = -1;
+};
+
+TEST_F(DMGMounterDevicesTest, ABusyImageIsDetachedInTheBackgroundOnceFreed) {
+    folder.writeFile("content/hello.txt", "hello\n");
+    const std::string image = folder.writeFile("data.img", std::string(16 << 20, '\0'));
+    ASSERT_EQ(Process::run("/usr/sbin/mkfs.ext4", {"-q", "-d", folder / "content", image}).terminationStatus, 0);
+    const auto attached = NSTask::run(DiskImageTool::path(),
+                                      {"attach", "-plist", "-noverify", "-noautoopen", "-noautofsck", "-owners", "off",
+                                       "-nobrowse", "-readonly", "-mountrandom", "/private/tmp/", "-stdinpass", image},
+                                      NSTask::Bytes{'s', '\0'}, 60);
+    ASSERT_TRUE(attached.result().isSuccess() && attached.result().value() == 0) << attached.description();
+
+    auto logger = std::make_shared<testing::RecordingLogger>();
+    const LoggerFactory factory = [logger](const std::string&) -> std::shared_ptr<Logger> { return logger; };
+    const auto mount = DMGMounter::checkIfAttached(URL::fileURL(image), factory);
+    ASSERT_TRUE(mount) << "the listing does not show " << image;
+    ASSERT_EQ(mount->partitions().size(), 1u);
+    const DMGPartition partition = mount->partitions().front();
+    ASSERT_TRUE(partition.mountPoint() && partition.devEntry());
+    device = *partition.devEntry();
+    busy = ::open((partition.mountPoint()->path() + "/hello.txt").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(busy, 0);
+
+    ASSERT_EQ(::mkdir((folder / "links").c_str(), 0700), 0);
+    const std::string link = folder / "links/data.img";
+    ASSERT_EQ(::symlink(image.c_str(), link.c_str()), 0);
+    mount->setSymlinkDiskImageURL(URL::fileURL(link));
+    mount->setOwnsSymlink(true);
+
+    auto clock = std::make_shared<ManualTimerService>();
+    ScopedTimerService scope{clock};
+    DMGUnmounter::resetShared();
+    const auto unmounter = DMGUnmounter::shared();
+    const auto failures = [&] {
+        const auto lines = logger->lines();
+        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.starts_with("error: Failed to detach  <Partition");
+        });
+    };
+    DMGMounter::detach(mount, false, true, factory);
+    for (int tries = 0; tries < 3000 && failures() < 1; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(failures(), 1) << "the busy volume was not refused in the background";
+    ASSERT_TRUE(clock->waitForPending(1));
+    EXPECT_EQ(::access(link.c_str(), F_OK), 0) << "the link goes only once the image is detached";
+
+    ::close(busy);
+    busy = -1;
+    clock->advance(60);
+    for (int tries = 0; tries < 3000 && unmounter->pendingImageCount() > 0; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    unmounter->detachQueue().sync([] {});
+    EXPECT_EQ(unmounter->pendingImageCount(), 0u);
+    EXPECT_EQ(BlockDevices().backingFile(device.substr(5)), std::nullopt);
+    EXPECT_NE(::access(link.c_str(), F_OK), 0);
+    EXPECT_NE(::access((folder / "links").c_str(), F_OK), 0);
+    EXPECT_EQ(failures(), 1);
+    DMGUnmounter::resetShared();
+}
+
+} // namespace
+} // namespace velmor

@@ -1,0 +1,174 @@
+#include "foundation/services/diskimage/DMGUnmounter.hpp"
+
+#include "foundation/services/diskimage/DMGMounter.hpp"
+#include "platform/error/Error.hpp"
+
+namespace velmor {
+
+namespace {
+
+// "[Optional(\"/dev/loop0p1\"), nil]"
+std::string describeDevEntries(const std::vector<DMGPartition>& partitions) {
+    std::string text = "[";
+    for (std::size_t index = 0; index < partitions.size(); ++index) {
+        if (index > 0) {
+            text += ", ";
+        }
+        const auto& entry = partitions[index].devEntry();
+        text += entry ? "Optional(\"" + *entry + "\")" : "nil";
+    }
+    return text + "]";
+}
+
+struct SharedUnmounter {
+    std::mutex mutex;
+    // Never released: attempts still queued at exit may hold it weakly, and it must outlive them.
+    std::shared_ptr<DMGUnmounter>* instance = new std::shared_ptr<DMGUnmounter>(DMGUnmounter::make());
+
+    ~SharedUnmounter() {
+        std::lock_guard lock(mutex);
+        (*instance)->shutdown();
+    }
+};
+
+SharedUnmounter& sharedUnmounter() {
+    static SharedUnmounter holder;
+    return holder;
+}
+
+} // namespace
+
+std::shared_ptr<DMGUnmounter> DMGUnmounter::make() { return std::shared_ptr<DMGUnmounter>(new DMGUnmounter()); }
+
+std::shared_ptr<DMGUnmounter> DMGUnmounter::shared() {
+    auto& holder = sharedUnmounter();
+    std::lock_guard lock(holder.mutex);
+    return *holder.instance;
+}
+
+void DMGUnmounter::resetShared() {
+    auto& holder = sharedUnmounter();
+    std::lock_guard lock(holder.mutex);
+    (*holder.instance)->shutdown();
+    *holder.instance = make();
+}
+
+void DMGUnmounter::detachRetryingForever(const DMGMount& mount, const LoggerFactory& loggerFactory,
+                                         Completion completion) {
+    const auto logger = loggerFactory("DMGMounter");
+    logger->debug([&] { return "Will retry detaching " + mount.description() + " forever..."; });
+    std::vector<DMGPartition> present = mount.mountablePartitions();
+    std::optional<URL> imageURL = mount.internalDiskImageURL() ? mount.internalDiskImageURL() : mount.diskImageURL();
+    if (present.empty()) {
+        logger->info([&] { return mount.description() + " seems already detached. Will stop trying to detach."; });
+        return;
+    }
+    const DMGPartition* chosen = nullptr;
+    for (const auto& partition : present) {
+        if (partition.mountPoint()) {
+            chosen = &partition;
+            break;
+        }
+    }
+    if (chosen == nullptr) {
+        logger->debug([&] {
+            return mount.description() + " does not contain any partition with a mount point. `devEntries` were (" +
+                   describeDevEntries(present) + "). STOPPING DETACHING.";
+        });
+        throw TypedError<DMGUnmounterError>(DMGUnmounterError::noMountPoint);
+    }
+    auto attemptLogger = loggerFactory("DMGMounter");
+    std::weak_ptr<DMGUnmounter> weakSelf = weak_from_this();
+    detachQueue_.async([weakSelf, attemptLogger, partition = *chosen, completion = std::move(completion),
+                        present = std::move(present), imageURL = std::move(imageURL)]() mutable {
+        if (auto self = weakSelf.lock()) {
+            self->start(std::move(attemptLogger), std::move(partition), std::move(completion), std::move(present),
+                        std::move(imageURL));
+        }
+    });
+}
+
+void DMGUnmounter::start(std::shared_ptr<Logger> logger, DMGPartition partition, Completion completion,
+                         std::vector<DMGPartition> present, std::optional<URL> imageURL) {
+    auto scheduler =
+        RetryScheduler::make(60.0, 300.0, RetryScheduler::DelayAlgorithm::twoPowerOfCounter, detachQueue_);
+    std::weak_ptr<DMGUnmounter> weakSelf = weak_from_this();
+    std::weak_ptr<RetryScheduler> weakScheduler = scheduler;
+    scheduler->setRetryBlock([weakSelf, weakScheduler, logger, partition, completion, present,
+                              imageURL]() -> std::optional<Error> {
+        auto self = weakSelf.lock();
+        if (!self) {
+            return std::nullopt;
+        }
+        return self->attempt(weakScheduler, *logger, partition, completion, present, imageURL);
+    });
+    {
+        std::lock_guard lock(mutex_);
+        if (stopped_) {
+            return;
+        }
+        retrySchedulers_.push_back(scheduler);
+    }
+    scheduler->try_();
+}
+
+std::optional<Error> DMGUnmounter::attempt(const std::weak_ptr<RetryScheduler>& weakScheduler, const Logger& logger,
+                                           const DMGPartition& partition, const Completion& completion,
+                                           const std::vector<DMGPartition>& present,
+                                           const std::optional<URL>& imageURL) {
+    const auto scheduler = weakScheduler.lock();
+    {
+        std::lock_guard lock(mutex_);
+        if (stopped_) {
+            return std::nullopt;
+        }
+    }
+    logger.debug([&] {
+        return "Retrying (attempt: " + std::to_string(scheduler ? scheduler->counter() : -1) + "  to detach " +
+               partition.description();
+    });
+    std::optional<Error> failure;
+    // A partition gone since the hand-off is detached already; its device may serve another image
+    // by now, so the tool is not run on it.
+    if (partition.isPresent()) {
+        try {
+            DMGMounter::runHdiutilDetachPartition(partition, false, logger);
+        } catch (...) {
+            failure = errorFromException(std::current_exception());
+        }
+    }
+    if (failure) {
+        std::lock_guard lock(mutex_);
+        if (scheduler && !stopped_) {
+            scheduler->retry();
+        }
+        return failure;
+    }
+    if (completion) {
+        completion(present, imageURL);
+    }
+    if (scheduler) {
+        std::lock_guard lock(mutex_);
+        std::erase_if(retrySchedulers_, [&](const auto& each) { return each->id() == scheduler->id(); });
+    }
+    return std::nullopt;
+}
+
+void DMGUnmounter::shutdown() {
+    std::vector<std::shared_ptr<RetryScheduler>> schedulers;
+    {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        schedulers.swap(retrySchedulers_);
+    }
+    for (const auto& scheduler : schedulers) {
+        scheduler->cancelRetry();
+    }
+}
+
+std::size_t DMGUnmounter::pendingImageCount() const {
+    std::lock_guard lock(mutex_);
+    return retrySchedulers_.size();
+}
+
+} // namespace velmor
