@@ -30,26 +30,6 @@ namespace {
 
 std::atomic<double> toolTimeoutSeconds{60.0};
 
-std::string utf8OrEmpty(const NSTask::Bytes& bytes) {
-    // Property lists and tool messages are UTF-8; anything else is shown as nothing.
-    std::string text(bytes.begin(), bytes.end());
-    std::size_t index = 0;
-    while (index < text.size()) {
-        const auto byte = static_cast<unsigned char>(text[index]);
-        std::size_t length = byte < 0x80 ? 1 : (byte >> 5) == 0x6 ? 2 : (byte >> 4) == 0xE ? 3 : (byte >> 3) == 0x1E ? 4 : 0;
-        if (length == 0 || index + length > text.size()) {
-            return {};
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            if ((static_cast<unsigned char>(text[index + k]) & 0xC0) != 0x80) {
-                return {};
-            }
-        }
-        index += length;
-    }
-    return text;
-}
-
 std::string address(const void* object) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%p", object);
@@ -84,24 +64,6 @@ NSTask::SynchronousRunResult runTool(const char* verb, const std::string& target
         arguments.push_back("-force");
     }
     return runTool(arguments);
-}
-
-bool isTimeout(const Error& error) {
-    return error == TypedError<NSTask::SynchronousRunResult::RunError>(NSTask::SynchronousRunResult::RunError::timeout)
-                        .toError();
-}
-
-// The tool and everything it started go, and the tool is reaped before this returns.
-void killTimedOutTool(const NSTask::SynchronousRunResult& run) {
-    const auto& process = run.internalProcess();
-    if (!process) {
-        return;
-    }
-    process->terminate();
-    if (process->processIdentifier() > 0) {
-        process->kill();
-    }
-    process->waitUntilExit();
 }
 
 const std::string* stringFor(const coding::Object& object, const std::string& key) {

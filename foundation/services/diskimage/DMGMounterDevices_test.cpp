@@ -2,6 +2,8 @@
 // platform/diskimage/udisks-services.sh) starts the services and hands their state folder in
 // VELMOR_UDISKS_STATE.
 #include "foundation/core/log/RecordingLogger.hpp"
+#include "foundation/services/diskimage/ASIFEjectRetrier.hpp"
+#include "foundation/services/diskimage/ASIFMounter.hpp"
 #include "foundation/services/diskimage/DMGMounter.hpp"
 #include "foundation/services/diskimage/DMGUnmounter.hpp"
 #include "foundation/services/diskimage/DiskImageTool.hpp"
@@ -65,6 +67,32 @@ protected:
     std::string device;
     int busy = -1;
 };
+
+TEST_F(DMGMounterDevicesTest, TheSecondKindAttachesAnImageAndEjectsItOnRelease) {
+    folder.writeFile("content/hello.txt", "hello\n");
+    const std::string image = folder.writeFile("data.img", std::string(16 << 20, '\0'));
+    ASSERT_EQ(Process::run("/usr/sbin/mkfs.ext4", {"-q", "-d", folder / "content", image}).terminationStatus, 0);
+    auto logger = std::make_shared<testing::RecordingLogger>();
+    const LoggerFactory factory = [logger](const std::string&) -> std::shared_ptr<Logger> { return logger; };
+
+    auto mount = ASIFMounter::attach(URL::fileURL(image), std::nullopt, true, factory);
+    ASSERT_EQ(mount->partitions().size(), 1u);
+    const DMGPartition partition = mount->partitions().front();
+    ASSERT_TRUE(partition.devEntry() && partition.mountPoint() && partition.wholeDiskDevEntry());
+    device = "/dev/" + *partition.wholeDiskDevEntry();
+    EXPECT_EQ(BlockDevices().backingFile(*partition.wholeDiskDevEntry()), image);
+    std::ifstream file(partition.mountPoint()->path() + "/hello.txt");
+    std::string line;
+    EXPECT_TRUE(std::getline(file, line));
+    EXPECT_EQ(line, "hello");
+    file.close();
+
+    mount.reset();
+    EXPECT_EQ(BlockDevices().backingFile(*partition.wholeDiskDevEntry()), std::nullopt);
+    EXPECT_FALSE(partition.isPresent());
+    EXPECT_EQ(ASIFEjectRetrier::shared()->pendingCount(), 0u);
+    EXPECT_TRUE(logger->lines().empty());
+}
 
 TEST_F(DMGMounterDevicesTest, ABusyImageIsDetachedInTheBackgroundOnceFreed) {
     folder.writeFile("content/hello.txt", "hello\n");

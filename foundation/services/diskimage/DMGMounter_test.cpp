@@ -4,6 +4,7 @@
 #include "foundation/services/diskimage/DMGMounterError.hpp"
 #include "foundation/services/diskimage/DMGUnmounter.hpp"
 #include "foundation/services/diskimage/DiskImageTool.hpp"
+#include "foundation/services/diskimage/FakeDiskImageTool.hpp"
 #include "platform/coding/PropertyList.hpp"
 #include "platform/dispatch/ManualTimerService.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
@@ -31,24 +32,6 @@ using coding::Array;
 using coding::Object;
 using coding::Value;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::stringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 bool contains(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
@@ -65,40 +48,7 @@ Object entity(const std::string& devEntry, std::optional<std::string> mountPoint
     return object;
 }
 
-// A stand-in for the disk-image tool: it appends its arguments to "calls", keeps its standard input
-// in "input-VERB", removes the files named in "remove" (a detach), prints "out-VERB" (else "out"), and
-// exits with the status in "status"; with "hang" (or "hang-VERB") it starts a child of its own and
-// waits, recording both process ids in "pid" and "child" and adding them to "hung".
-class FakeTool {
-public:
-    FakeTool()
-        : environment_(testing::ScopedEnvironment::Settings{{DiskImageTool::environmentVariable, script()}}) {
-        writeFile(script(), "#!/bin/sh\n"
-                            "d='" + folder_.path() + "'\n"
-                            "echo \"$*\" >> \"$d/calls\"\n"
-                            "cat > \"$d/input-$1\"\n"
-                            "[ -f \"$d/remove\" ] && xargs rm -f < \"$d/remove\"\n"
-                            "if [ -f \"$d/hang\" ] || [ -f \"$d/hang-$1\" ]; then sleep 60 & echo $! > \"$d/child\";"
-                            " echo $$ > \"$d/pid\"; echo \"$$ $!\" >> \"$d/hung\"; wait; fi\n"
-                            "if [ -f \"$d/out-$1\" ]; then cat \"$d/out-$1\"; elif [ -f \"$d/out\" ]; then cat \"$d/out\"; fi\n"
-                            "exit $(cat \"$d/status\" 2>/dev/null || echo 0)\n");
-        ::chmod(script().c_str(), 0755);
-    }
-
-    std::string path(const std::string& name) const { return folder_.path() + "/" + name; }
-    std::vector<std::string> calls() const { return linesOf(readFile(path("calls"))); }
-    void set(const std::string& name, const std::string& text) const { writeFile(path(name), text); }
-    // A device entry that stays present while its file exists.
-    std::string device(const std::string& name) const {
-        writeFile(path(name), "");
-        return path(name);
-    }
-
-private:
-    std::string script() const { return folder_.path() + "/tool"; }
-    testing::TemporaryDirectory folder_;
-    testing::ScopedEnvironment environment_;
-};
+using FakeTool = testing::FakeDiskImageTool;
 
 struct Logs {
     std::shared_ptr<testing::RecordingLogger> logger = std::make_shared<testing::RecordingLogger>();
@@ -278,18 +228,6 @@ TEST(DMGMounterUnmountTest, RetriesTenTimesWhileStillMountedAndSkipsPartitionsWi
     EXPECT_TRUE(pauses.empty());
 }
 
-bool processGone(pid_t pid) {
-    for (int tries = 0; tries < 500; ++tries) {
-        const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-        // A zombie child of another parent is gone for our purposes.
-        if (stat.empty() || stat.find(") Z ") != std::string::npos) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
 TEST(DMGMounterTimeoutTest, KillsAndReapsTheToolAndItsChildren) {
     FakeTool tool;
     Logs logs;
@@ -306,10 +244,7 @@ TEST(DMGMounterTimeoutTest, KillsAndReapsTheToolAndItsChildren) {
     for (const auto& run : runs) {
         ::unlink(tool.path("pid").c_str());
         run();
-        const pid_t pid = std::stoi(readFile(tool.path("pid")));
-        const pid_t child = std::stoi(readFile(tool.path("child")));
-        EXPECT_EQ(::kill(pid, 0), -1) << "the tool is still there or unreaped";
-        EXPECT_TRUE(processGone(child));
+        EXPECT_TRUE(tool.hungRunIsGone());
     }
     DMGMounter::setToolTimeout(previous);
     EXPECT_TRUE(contains(logs.lines(), "info: Timeout when detaching  " + mount->description() + " - will kill hdiutil process"));
@@ -620,7 +555,7 @@ TEST(DMGMounterAttachTest, HandsTheToolItsArgumentsAndInput) {
             arguments.push_back("-stdinpass");
         }
         EXPECT_EQ(fixture.tool.calls(), (std::vector<std::string>{"info -plist", joined(arguments, image)}));
-        EXPECT_EQ(bytesOf(readFile(fixture.tool.path("input-attach"))), item.input);
+        EXPECT_EQ(bytesOf(fixture.tool.input()), item.input); // the attach ran last
         ASSERT_EQ(mount->partitions().size(), 1u);
         EXPECT_EQ(mount->partitions()[0], DMGPartition(URL::fileURL("/mnt/disk"), device, std::nullopt));
         EXPECT_EQ(mount->diskImageURL(), URL::fileURL(image));
@@ -705,15 +640,10 @@ TEST(DMGMounterAttachTest, ReadsThePropertyListAfterTheLastHeader) {
 
 // The tool runs that hung, each killed with its child and reaped.
 void expectHungToolsGone(const FakeTool& tool, std::size_t count) {
-    const auto hung = linesOf(readFile(tool.path("hung")));
+    const auto hung = tool.hungRuns();
     EXPECT_EQ(hung.size(), count);
-    for (const auto& line : hung) {
-        std::istringstream ids(line);
-        pid_t pid = 0;
-        pid_t child = 0;
-        ids >> pid >> child;
-        EXPECT_EQ(::kill(pid, 0), -1) << "tool " << pid << " is still there or unreaped";
-        EXPECT_TRUE(processGone(child)) << "its child " << child;
+    for (const auto& [pid, child] : hung) {
+        EXPECT_TRUE(FakeTool::isGone(pid, child)) << "tool " << pid << " or its child " << child;
     }
 }
 

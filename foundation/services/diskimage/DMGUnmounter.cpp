@@ -1,6 +1,7 @@
 #include "foundation/services/diskimage/DMGUnmounter.hpp"
 
 #include "foundation/services/diskimage/DMGMounter.hpp"
+#include "foundation/services/diskimage/StoppedAtExit.hpp"
 #include "platform/error/Error.hpp"
 
 namespace velmor {
@@ -20,19 +21,8 @@ std::string describeDevEntries(const std::vector<DMGPartition>& partitions) {
     return text + "]";
 }
 
-struct SharedUnmounter {
-    std::mutex mutex;
-    // Never released: attempts still queued at exit may hold it weakly, and it must outlive them.
-    std::shared_ptr<DMGUnmounter>* instance = new std::shared_ptr<DMGUnmounter>(DMGUnmounter::make());
-
-    ~SharedUnmounter() {
-        std::lock_guard lock(mutex);
-        (*instance)->shutdown();
-    }
-};
-
-SharedUnmounter& sharedUnmounter() {
-    static SharedUnmounter holder;
+StoppedAtExit<DMGUnmounter>& sharedUnmounter() {
+    static StoppedAtExit<DMGUnmounter> holder;
     return holder;
 }
 
@@ -40,18 +30,9 @@ SharedUnmounter& sharedUnmounter() {
 
 std::shared_ptr<DMGUnmounter> DMGUnmounter::make() { return std::shared_ptr<DMGUnmounter>(new DMGUnmounter()); }
 
-std::shared_ptr<DMGUnmounter> DMGUnmounter::shared() {
-    auto& holder = sharedUnmounter();
-    std::lock_guard lock(holder.mutex);
-    return *holder.instance;
-}
+std::shared_ptr<DMGUnmounter> DMGUnmounter::shared() { return sharedUnmounter().get(); }
 
-void DMGUnmounter::resetShared() {
-    auto& holder = sharedUnmounter();
-    std::lock_guard lock(holder.mutex);
-    (*holder.instance)->shutdown();
-    *holder.instance = make();
-}
+void DMGUnmounter::resetShared() { sharedUnmounter().reset(); }
 
 void DMGUnmounter::detachRetryingForever(const DMGMount& mount, const LoggerFactory& loggerFactory,
                                          Completion completion) {
@@ -102,12 +83,8 @@ void DMGUnmounter::start(std::shared_ptr<Logger> logger, DMGPartition partition,
         }
         return self->attempt(weakScheduler, *logger, partition, completion, present, imageURL);
     });
-    {
-        std::lock_guard lock(mutex_);
-        if (stopped_) {
-            return;
-        }
-        retrySchedulers_.push_back(scheduler);
+    if (!retrySchedulers_.add(scheduler)) {
+        return;
     }
     scheduler->try_();
 }
@@ -117,11 +94,8 @@ std::optional<Error> DMGUnmounter::attempt(const std::weak_ptr<RetryScheduler>& 
                                            const std::vector<DMGPartition>& present,
                                            const std::optional<URL>& imageURL) {
     const auto scheduler = weakScheduler.lock();
-    {
-        std::lock_guard lock(mutex_);
-        if (stopped_) {
-            return std::nullopt;
-        }
+    if (retrySchedulers_.isStopped()) {
+        return std::nullopt;
     }
     logger.debug([&] {
         return "Retrying (attempt: " + std::to_string(scheduler ? scheduler->counter() : -1) + "  to detach " +
@@ -138,9 +112,8 @@ std::optional<Error> DMGUnmounter::attempt(const std::weak_ptr<RetryScheduler>& 
         }
     }
     if (failure) {
-        std::lock_guard lock(mutex_);
-        if (scheduler && !stopped_) {
-            scheduler->retry();
+        if (scheduler) {
+            retrySchedulers_.retry(*scheduler);
         }
         return failure;
     }
@@ -148,27 +121,13 @@ std::optional<Error> DMGUnmounter::attempt(const std::weak_ptr<RetryScheduler>& 
         completion(present, imageURL);
     }
     if (scheduler) {
-        std::lock_guard lock(mutex_);
-        std::erase_if(retrySchedulers_, [&](const auto& each) { return each->id() == scheduler->id(); });
+        retrySchedulers_.remove(*scheduler);
     }
     return std::nullopt;
 }
 
-void DMGUnmounter::shutdown() {
-    std::vector<std::shared_ptr<RetryScheduler>> schedulers;
-    {
-        std::lock_guard lock(mutex_);
-        stopped_ = true;
-        schedulers.swap(retrySchedulers_);
-    }
-    for (const auto& scheduler : schedulers) {
-        scheduler->cancelRetry();
-    }
-}
+void DMGUnmounter::shutdown() { retrySchedulers_.shutdown(); }
 
-std::size_t DMGUnmounter::pendingImageCount() const {
-    std::lock_guard lock(mutex_);
-    return retrySchedulers_.size();
-}
+std::size_t DMGUnmounter::pendingImageCount() const { return retrySchedulers_.size(); }
 
 } // namespace velmor

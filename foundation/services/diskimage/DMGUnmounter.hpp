@@ -1,13 +1,12 @@
 #pragma once
 
 #include "foundation/core/log/Logger.hpp"
-#include "foundation/core/retry/RetryScheduler.hpp"
 #include "foundation/services/diskimage/DMGMount.hpp"
+#include "foundation/services/diskimage/RetrySchedulerSet.hpp"
 #include "platform/dispatch/SerialQueue.hpp"
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -50,10 +49,7 @@ private:
                                  const std::vector<DMGPartition>& present, const std::optional<URL>& imageURL);
 
     SerialQueue detachQueue_{"com.velmor.foundation.DMGUnmounter-detach"};
-    // Changed on the detach queue; the lock lets `shutdown` reach it from any thread.
-    mutable std::mutex mutex_;
-    std::vector<std::shared_ptr<RetryScheduler>> retrySchedulers_;
-    bool stopped_ = false;
+    RetrySchedulerSet retrySchedulers_;
 };
 
 template <> struct ErrorDomain<DMGUnmounter::DMGUnmounterError> {

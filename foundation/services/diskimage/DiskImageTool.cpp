@@ -1,7 +1,10 @@
 #include "foundation/services/diskimage/DiskImageTool.hpp"
 
+#include "platform/text/UTF8.hpp"
+
 #include <cstdlib>
 #include <dlfcn.h>
+#include <string_view>
 
 namespace velmor {
 
@@ -19,6 +22,28 @@ std::string DiskImageTool::path() {
         }
     }
     return name;
+}
+
+std::string utf8OrEmpty(const NSTask::Bytes& bytes) {
+    std::string text(bytes.begin(), bytes.end());
+    return isValidUTF8(text) ? text : std::string();
+}
+
+bool isTimeout(const Error& error) {
+    return error == TypedError<NSTask::SynchronousRunResult::RunError>(NSTask::SynchronousRunResult::RunError::timeout)
+                        .toError();
+}
+
+void killTimedOutTool(const NSTask::SynchronousRunResult& run) {
+    const auto& process = run.internalProcess();
+    if (!process) {
+        return;
+    }
+    process->terminate();
+    if (process->processIdentifier() > 0) {
+        process->kill();
+    }
+    process->waitUntilExit();
 }
 
 } // namespace velmor

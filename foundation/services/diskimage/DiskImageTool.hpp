@@ -1,5 +1,8 @@
 #pragma once
 
+#include "foundation/core/process/NSTask.hpp"
+#include "platform/error/Error.hpp"
+
 #include <string>
 
 namespace velmor {
@@ -13,5 +16,15 @@ struct DiskImageTool {
     // Where `VELMOR_DISKIMAGE_TOOL` points, else the tool beside this library's file.
     static std::string path();
 };
+
+// The tool's output as text when it is valid UTF-8, else empty.
+std::string utf8OrEmpty(const NSTask::Bytes& bytes);
+
+// Whether a tool run ended at its time-out rather than with a status or another error.
+bool isTimeout(const Error& error);
+
+// After a time-out: the tool and everything it started go, and the tool is reaped before this
+// returns.
+void killTimedOutTool(const NSTask::SynchronousRunResult& run);
 
 } // namespace velmor
