@@ -591,12 +591,7 @@ std::shared_ptr<DMGMount> DMGMounter::runHdiutilAttach(const URL& diskImageURL,
     }
     auto run = runTool(arguments, std::move(input));
     if (!run.result().isSuccess()) {
-        const Error error = run.result().error();
-        if (isTimeout(error)) {
-            killTimedOutTool(run);
-            throw TypedError<DMGMount::DMGMountError>(DMGMount::DMGMountError::timeout);
-        }
-        throw ErrorException(error);
+        throwRunFailure(run);
     }
     loggerFrom(loggerFactory)->debug([&] {
         std::string command = "hdiutil";
