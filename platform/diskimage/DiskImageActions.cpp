@@ -3,6 +3,7 @@
 #include "platform/diskimage/BlockDevices.hpp"
 #include "platform/diskimage/DiskImageTarget.hpp"
 #include "platform/diskimage/ImageProbe.hpp"
+#include "platform/diskimage/KernelDeviceEvents.hpp"
 #include "platform/diskimage/UDisksClient.hpp"
 #include "platform/fs/Descriptor.hpp"
 #include "platform/fs/MountTable.hpp"
@@ -22,6 +23,8 @@ namespace {
 
 // How long the disk service may take to see what a new loop device holds.
 constexpr auto probeDeadline = std::chrono::seconds(20);
+// How long a freed loop device may stay held open by others before detach gives up waiting.
+constexpr auto releaseDeadline = std::chrono::milliseconds(10000);
 
 const UDisksBlock* findBlock(const std::vector<UDisksBlock>& blocks, const std::string& objectPath) {
     auto found = std::find_if(blocks.begin(), blocks.end(),
@@ -298,10 +301,20 @@ void DiskImageActions::detach(const std::string& target, bool force) {
     // Freeing a loop device whose file system is still mounted only defers the detach: unmount
     // first, and stop while a volume is busy.
     unmountVolumes(udisks_, volumesOf(blocks, *disk), force);
+    // The kernel frees a loop device that is still open somewhere (a prober woken by the unmount,
+    // say) only at its last close: the image is detached once that is done, so wait for it.
+    const KernelDeviceEvents events;
+    const BlockDevices devices;
+    const auto name = devices.kernelName(disk->device);
+    const auto sequence = name ? devices.attachSequence(*name) : std::nullopt;
     try {
         udisks_.loopDelete(disk->objectPath);
     } catch (const UDisksError& error) {
         throw failureOf(error, disk->device);
+    }
+    if (name) {
+        events.waitUntil([&] { return !devices.backingFile(*name) || devices.attachSequence(*name) != sequence; },
+                         releaseDeadline);
     }
 }
 

@@ -11,11 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fcntl.h>
 #include <fstream>
 #include <future>
 #include <random>
 #include <sys/mount.h>
+#include <thread>
 #include <unistd.h>
 
 namespace velmor::diskimage {
@@ -233,6 +235,35 @@ TEST_F(DiskImageToolTest, DetachOfABusyVolumeExits16AndStaysAttached) {
     const auto detached = runTool({"detach", mountPoint});
     EXPECT_EQ(detached.status, 0) << detached.err;
     EXPECT_TRUE(devicesBacking(path).empty());
+}
+
+TEST_F(DiskImageToolTest, DetachReturnsOnlyOnceTheKernelHasFreedADeviceHeldOpenElsewhere) {
+    const std::string path = ext4Image("data.img");
+    const std::string device = stringAt(attachExt4(path), "dev-entry");
+    ASSERT_EQ(device.rfind("/dev/loop", 0), 0u);
+    const std::string name = device.substr(5);
+    // Another opener of the device (a prober, say) defers the kernel's release to its last close.
+    const int holder = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    openFiles.push_back(holder);
+
+    auto detached = std::async(std::launch::async, [&] { return runTool({"detach", device}); });
+    std::string autoclear;
+    for (int tries = 0; tries < 1000 && autoclear != "1"; ++tries) {
+        std::ifstream(std::string("/sys/class/block/") + name + "/loop/autoclear") >> autoclear;
+        if (autoclear != "1") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ASSERT_EQ(autoclear, "1") << "the release was not deferred";
+    EXPECT_EQ(detached.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout)
+        << "detach returned while the device was still attached";
+
+    ::close(holder);
+    openFiles.clear();
+    const auto run = detached.get();
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(BlockDevices().backingFile(name), std::nullopt);
 }
 
 TEST_F(DiskImageToolTest, AttachingOneFileTwiceGivesOneDeviceAndMountsWhatWasUnmounted) {

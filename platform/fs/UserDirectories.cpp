@@ -55,4 +55,8 @@ std::optional<URL> userConfigurationDirectory() {
     return xdgFolder("XDG_CONFIG_HOME", ".config");
 }
 
+URL temporaryDirectory() {
+    return absoluteFolder(std::getenv("TMPDIR")).value_or(URL::fileURL("/tmp"));
+}
+
 } // namespace velmor

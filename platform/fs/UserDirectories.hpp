@@ -19,5 +19,7 @@ std::optional<URL> userCachesDirectory();
 // XDG_CONFIG_HOME when it is absolute, else ".config" in the home folder. It stands for the
 // per-user Application Support and Preferences folders.
 std::optional<URL> userConfigurationDirectory();
+// The user's temporary folder: TMPDIR when it is absolute, else /tmp.
+URL temporaryDirectory();
 
 } // namespace velmor

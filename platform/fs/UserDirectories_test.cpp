@@ -40,5 +40,14 @@ TEST(UserDirectories, FollowTheXDGRulesAndNeverGiveARelativePath) {
     }
 }
 
+TEST(UserDirectories, TheTemporaryFolderIsAnAbsoluteTMPDIRElseTmp) {
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
+        {"/var/scratch/", "/var/scratch"}, {std::nullopt, "/tmp"}, {"", "/tmp"}, {"scratch", "/tmp"}};
+    for (const auto& [value, expected] : cases) {
+        ScopedEnvironment environment({{"TMPDIR", value}});
+        EXPECT_EQ(temporaryDirectory().path(), expected) << value.value_or("(unset)");
+    }
+}
+
 } // namespace
 } // namespace velmor

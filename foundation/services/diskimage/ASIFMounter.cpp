@@ -113,12 +113,7 @@ std::shared_ptr<DMGMount> ASIFMounter::attach(const URL& url, const std::optiona
 
     const auto run = runTool(arguments, std::move(input));
     if (!run.result().isSuccess()) {
-        const Error error = run.result().error();
-        if (isTimeout(error)) {
-            killTimedOutTool(run);
-            throw TypedError<DMGMount::DMGMountError>(DMGMount::DMGMountError::timeout);
-        }
-        throw ErrorException(error);
+        throwRunFailure(run);
     }
 
     const auto& out = run.stdout();

@@ -8,13 +8,19 @@
 #include "platform/fs/Descriptor.hpp"
 #include "platform/fs/MountTable.hpp"
 #include "platform/fs/StandardizedPath.hpp"
+#include "platform/fs/UserDirectories.hpp"
+#include "platform/uuid/UUID.hpp"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <random>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,8 +52,9 @@ bool isStillMounted(const DMGPartition& partition) {
     return mountAt(table, partition.mountPoint()->path()) != nullptr;
 }
 
-NSTask::SynchronousRunResult runTool(const std::vector<std::string>& arguments) {
-    return NSTask::run(DiskImageTool::path(), arguments, std::nullopt, DMGMounter::toolTimeout());
+NSTask::SynchronousRunResult runTool(const std::vector<std::string>& arguments,
+                                     std::optional<NSTask::Bytes> input = std::nullopt) {
+    return NSTask::run(DiskImageTool::path(), arguments, std::move(input), DMGMounter::toolTimeout());
 }
 
 // `verb` `target`, then "-force" when forced.
@@ -65,6 +72,40 @@ const std::string* stringFor(const coding::Object& object, const std::string& ke
 }
 
 std::shared_ptr<Logger> loggerFrom(const LoggerFactory& factory) { return factory("DMGMounter"); }
+
+std::string otherErrorText(const NSTask::Bytes& standardOutput, const std::optional<NSTask::Bytes>& standardError) {
+    return "stdout: " + utf8OrEmpty(standardOutput) + "\nstderr: " +
+           (standardError ? utf8OrEmpty(*standardError) : std::string());
+}
+
+// The text after the last dot of a name, when the dot is neither its first nor its last character.
+std::string pathExtension(const std::string& name) {
+    const auto dot = name.find_last_of('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) {
+        return {};
+    }
+    return name.substr(dot + 1);
+}
+
+std::string lowercased(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+// The first three lines an XML property list starts with, as the tool writes them.
+const std::string& plistHeader() {
+    static const std::string header = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                                      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                                      "<plist version=\"1.0\">";
+    return header;
+}
+
+const std::string dashes(54, '-');
 
 } // namespace
 
@@ -143,8 +184,7 @@ DMGMounter::AttachedImages DMGMounter::parseInfoOutput(const NSTask::Bytes& stan
     const coding::Value* imagesValue = top ? top->find("images") : nullptr;
     const auto* images = imagesValue ? imagesValue->get<coding::Array>() : nullptr;
     if (images == nullptr) {
-        throw DMGMounterError::otherError("stdout: " + utf8OrEmpty(standardOutput) + "\nstderr: " +
-                                          (standardError ? utf8OrEmpty(*standardError) : std::string()));
+        throw DMGMounterError::otherError(otherErrorText(standardOutput, standardError));
     }
     AttachedImages result;
     if (images->empty()) {
@@ -430,6 +470,169 @@ void DMGMounter::runHdiutilDetachPartition(const DMGPartition& partition, bool f
     }
     logger.error([&] { return "Detaching " + F + " '" + P + "' hdiutil process thrown: " + error.description(); });
     throw ErrorException(error);
+}
+
+const std::vector<std::string>& DMGMounter::supportedDiskImageExtensions() {
+    static const std::vector<std::string> extensions{"dmg", "udif",  "img", "toast",       "dvdr",
+                                                     "cdr", "dmgpart", "iso", "sparseimage", "sparsebundle"};
+    return extensions;
+}
+
+DMGMounter::PreparedDiskImage DMGMounter::prepareDiskImageURL(const URL& diskImageURL,
+                                                              const LoggerFactory& loggerFactory) {
+    const std::string name = diskImageURL.lastPathComponent();
+    const std::string extension = lowercased(pathExtension(name));
+    const auto& supported = supportedDiskImageExtensions();
+    if (!extension.empty() && std::find(supported.begin(), supported.end(), extension) != supported.end()) {
+        return {diskImageURL, false};
+    }
+    const URL folder = temporaryDirectory().appendingPathComponent(UUID::random().uuidString());
+    std::error_code failure;
+    std::filesystem::create_directories(folder.path(), failure);
+    if (failure) {
+        throw ErrorException(Error::posixForPath(failure.value(), folder.path()));
+    }
+    const URL link = folder.appendingPathComponent(name + ".dmg");
+    if (::symlink(diskImageURL.path().c_str(), link.path().c_str()) != 0) {
+        const int code = errno;
+        // The folder was made for this link alone.
+        ::rmdir(folder.path().c_str());
+        throw ErrorException(Error::posixForPath(code, link.path()));
+    }
+    loggerFrom(loggerFactory)->info([&] {
+        return "unsupported disk image file extension for file: '" + diskImageURL.path() + "', symlinked to: '" +
+               link.path() + "'";
+    });
+    return {link, true};
+}
+
+std::shared_ptr<DMGMount> DMGMounter::attach(const URL& diskImageURL, const std::optional<std::string>& password,
+                                             bool autoDetachOnDealloc, const LoggerFactory& loggerFactory,
+                                             const dmgmounter::Sleeper& sleep) {
+    const PreparedDiskImage prepared = prepareDiskImageURL(diskImageURL, loggerFactory);
+    const URL working = URL::fileURL(standardizingPath(prepared.url.path()));
+    const std::optional<URL> link = prepared.isLink ? std::optional<URL>(working) : std::nullopt;
+    // The caller's names for the image; the link, when there is one, is the mount's own to remove.
+    const auto name = [&](DMGMount& mount) {
+        mount.setDiskImageURL(diskImageURL);
+        mount.setSymlinkDiskImageURL(link);
+        mount.setOwnsSymlink(link.has_value());
+    };
+    struct Outcome {
+        std::shared_ptr<DMGMount> mount;
+        std::optional<DMGMounterError> failure;
+    };
+    bool firstAttempt = true;
+    const auto outcome = dmgmounter::retry(
+        3,
+        [&]() -> Outcome {
+            std::shared_ptr<DMGMount> mount;
+            try {
+                mount = runHdiutilAttach(working, password, loggerFactory);
+            } catch (const DMGMounterError& error) {
+                if (error.kind() != DMGMounterError::Case::alreadyMounted) {
+                    firstAttempt = false;
+                    throw;
+                }
+                const std::shared_ptr<DMGMount>& found = error.mount();
+                name(*found);
+                if (firstAttempt) {
+                    return {nullptr, error};
+                }
+                // An earlier attempt that failed (a time-out, say) attached the image after all.
+                loggerFrom(loggerFactory)->info([&] {
+                    return "Declare " + found->description() +
+                           " as mounted sucessfully. It failed on first attempt but was successfully mounted on "
+                           "a next attempt.";
+                });
+                return {found, std::nullopt};
+            } catch (...) {
+                firstAttempt = false;
+                throw;
+            }
+            if (autoDetachOnDealloc) {
+                mount->setDeinitDetachBlock([loggerFactory](DMGMount& released) {
+                    // The mount is on its way out: detach reads it during the call and keeps nothing.
+                    detach(std::shared_ptr<DMGMount>(std::shared_ptr<DMGMount>(), &released), false, true,
+                           loggerFactory);
+                });
+            }
+            name(*mount);
+            return {mount, std::nullopt};
+        },
+        sleep);
+    if (outcome.failure) {
+        throw *outcome.failure;
+    }
+    return outcome.mount;
+}
+
+std::shared_ptr<DMGMount> DMGMounter::runHdiutilAttach(const URL& diskImageURL,
+                                                       const std::optional<std::string>& password,
+                                                       const LoggerFactory& loggerFactory) {
+    const std::string path = diskImageURL.path();
+    if (auto found = checkIfAttached(diskImageURL, loggerFactory)) {
+        loggerFrom(loggerFactory)->info([&] { return path + " was already mounted"; });
+        throw DMGMounterError::alreadyMounted(std::move(found));
+    }
+    std::vector<std::string> arguments{"attach", "-plist",    "-noverify", "-noautoopen",  "-noautofsck",  "-owners",
+                                       "off",    "-nobrowse", "-readonly", "-mountrandom", "/private/tmp/"};
+    NSTask::Bytes input;
+    if (password) {
+        arguments.push_back("-stdinpass");
+        input.assign(password->begin(), password->end());
+        input.push_back(0x00);
+        input.push_back(0x0A);
+    }
+    arguments.push_back(path);
+    // Answers yes to a question the tool may ask on its standard input.
+    for (const std::uint8_t byte : {0x0A, 0x59, 0x0A}) {
+        input.push_back(byte);
+    }
+    auto run = runTool(arguments, std::move(input));
+    if (!run.result().isSuccess()) {
+        throwRunFailure(run);
+    }
+    loggerFrom(loggerFactory)->debug([&] {
+        std::string command = "hdiutil";
+        for (std::size_t index = 0; index < arguments.size(); ++index) {
+            command += (index == 0 ? "" : " ") + arguments[index];
+        }
+        return dashes + "\nattempting to attach: '" + path + "'\nprocess '" + command + "' exited with code " +
+               std::to_string(run.result().value()) + "\nstdout: " + utf8OrEmpty(run.stdout()) +
+               "\nstderr: " + utf8OrEmpty(run.stderr()) + "\n" + dashes;
+    });
+    try {
+        return parseAttachOutput(diskImageURL, run.stdout(), run.stderr(), loggerFactory);
+    } catch (const DMGMounterError& error) {
+        if (error.kind() == DMGMounterError::Case::otherError) {
+            loggerFrom(loggerFactory)->debug([&] {
+                return "Failed to attach " + diskImageURL.absoluteString() + ".\nhdiutil:\n" + error.hdiutilOutput();
+            });
+        }
+        throw;
+    }
+}
+
+std::shared_ptr<DMGMount> DMGMounter::parseAttachOutput(const URL& diskImageURL, const NSTask::Bytes& standardOutput,
+                                                        const std::optional<NSTask::Bytes>& standardError,
+                                                        const LoggerFactory& loggerFactory) {
+    const std::string_view output(reinterpret_cast<const char*>(standardOutput.data()), standardOutput.size());
+    // Whatever the tool printed before its property list (an agreement, an earlier list) is skipped.
+    const auto start = output.rfind(plistHeader());
+    if (start != std::string_view::npos) {
+        coding::Value root;
+        try {
+            root = coding::fromPropertyList(output.substr(start));
+        } catch (...) {
+        }
+        const auto* top = root.get<coding::Object>();
+        const coding::Value* entitiesValue = top ? top->find("system-entities") : nullptr;
+        if (const auto* entities = entitiesValue ? entitiesValue->get<coding::Array>() : nullptr) {
+            return makeMount(diskImageURL, *entities, true, loggerFactory);
+        }
+    }
+    throw DMGMounterError::otherError(otherErrorText(standardOutput, standardError));
 }
 
 } // namespace velmor

@@ -14,12 +14,42 @@
 
 namespace velmor {
 
-// Queries, detaches and unmounts attached disk images through the disk-image tool. Every tool run
+// Attaches, queries, detaches and unmounts disk images through the disk-image tool. Every tool run
 // blocks the caller for up to the tool's time-out; after a time-out the tool and its process group
-// are killed and reaped. Success is judged by the system's state afterwards, not by the exit status.
+// are killed and reaped. Success is judged by the tool's property list or the system's state
+// afterwards, not by the exit status.
 class DMGMounter {
 public:
     using AttachedImages = std::map<std::string, std::shared_ptr<DMGMount>>;
+
+    // The extensions the tool takes an image by, lower case; other images go through a link.
+    static const std::vector<std::string>& supportedDiskImageExtensions();
+
+    // Attaches every volume of the image read-only, unverified, unrepaired and hidden, in up to three
+    // attempts with pauses of 1 and 2 seconds. Throws the file error of making the link,
+    // `DMGMounterError` (`alreadyMounted` when the image was attached before the call, `otherError`,
+    // `noPartitionsAvailable`), `DMGMount::DMGMountError::timeout`, or the runner's other errors.
+    // With `autoDetachOnDealloc` the image is detached, retrying forever, when the mount goes.
+    static std::shared_ptr<DMGMount> attach(const URL& diskImageURL, const std::optional<std::string>& password,
+                                            bool autoDetachOnDealloc, const LoggerFactory& loggerFactory,
+                                            const dmgmounter::Sleeper& sleep = dmgmounter::threadSleeper());
+
+    // The URL the tool is given: the image itself when its extension is supported, else a new link
+    // named after it with ".dmg" added, in a fresh folder of the temporary directory.
+    struct PreparedDiskImage {
+        URL url;
+        bool isLink = false;
+    };
+    static PreparedDiskImage prepareDiskImageURL(const URL& diskImageURL, const LoggerFactory& loggerFactory);
+    // One tool run attaching `diskImageURL`; throws `alreadyMounted` without running it when the
+    // listing shows the image.
+    static std::shared_ptr<DMGMount> runHdiutilAttach(const URL& diskImageURL,
+                                                      const std::optional<std::string>& password,
+                                                      const LoggerFactory& loggerFactory);
+    // The attach run's property list, read from the last property-list header of its output on.
+    static std::shared_ptr<DMGMount> parseAttachOutput(const URL& diskImageURL, const NSTask::Bytes& standardOutput,
+                                                       const std::optional<NSTask::Bytes>& standardError,
+                                                       const LoggerFactory& loggerFactory);
 
     // The attached images keyed by their standardized image path. Throws `DMGMounterError::otherError`
     // when the listing cannot be read, and the runner's error (its time-out included) unchanged.
@@ -34,7 +64,7 @@ public:
                                           const std::optional<NSTask::Bytes>& standardError,
                                           const LoggerFactory& loggerFactory);
 
-    // Detaches the whole image. With `retryForever` a failure hands the image to the background
+    // Detaches the whole image and removes the link attach made for it. With `retryForever` a failure hands the image to the background
     // detacher and nothing is thrown.
     static void detach(const std::shared_ptr<DMGMount>& mount, bool force, bool retryForever,
                        const LoggerFactory& loggerFactory);

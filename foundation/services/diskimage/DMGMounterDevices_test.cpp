@@ -16,7 +16,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/mount.h>
@@ -149,6 +151,51 @@ TEST_F(DMGMounterDevicesTest, ABusyImageIsDetachedInTheBackgroundOnceFreed) {
     EXPECT_NE(::access(link.c_str(), F_OK), 0);
     EXPECT_NE(::access((folder / "links").c_str(), F_OK), 0);
     EXPECT_EQ(failures(), 1);
+    DMGUnmounter::resetShared();
+}
+
+TEST_F(DMGMounterDevicesTest, AnImageOfAnyNameAttachesReadOnlyAndGoesWhenReleased) {
+    folder.writeFile("content/hello.txt", "hello\n");
+    const std::string image = folder.writeFile("data", std::string(16 << 20, '\0'));
+    ASSERT_EQ(Process::run("/usr/sbin/mkfs.ext4", {"-q", "-d", folder / "content", image}).terminationStatus, 0);
+    const std::string temporary = folder.makeDirectory("tmp");
+    testing::ScopedEnvironment temporaryDirectory({{"TMPDIR", temporary}});
+    auto clock = std::make_shared<ManualTimerService>();
+    ScopedTimerService scope{clock};
+    DMGUnmounter::resetShared();
+
+    auto logger = std::make_shared<testing::RecordingLogger>();
+    const LoggerFactory factory = [logger](const std::string&) -> std::shared_ptr<Logger> { return logger; };
+    auto mount = DMGMounter::attach(URL::fileURL(image), std::nullopt, true, factory);
+    ASSERT_EQ(mount->partitions().size(), 1u);
+    const DMGPartition partition = mount->partitions().front();
+    ASSERT_TRUE(partition.mountPoint() && partition.devEntry());
+    device = *partition.devEntry();
+    ASSERT_TRUE(mount->symlinkDiskImageURL());
+    const URL link = *mount->symlinkDiskImageURL();
+    EXPECT_EQ(link.lastPathComponent(), "data.dmg");
+    EXPECT_EQ(link.deletingLastPathComponent().deletingLastPathComponent().path(), temporary);
+
+    std::ifstream hello(partition.mountPoint()->path() + "/hello.txt");
+    std::string text;
+    EXPECT_TRUE(std::getline(hello, text));
+    EXPECT_EQ(text, "hello");
+    hello.close();
+    const int written = ::open((partition.mountPoint()->path() + "/new.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const int error = errno;
+    if (written >= 0) {
+        ::close(written);
+        ADD_FAILURE() << "the volume is writable";
+    } else {
+        EXPECT_EQ(error, EROFS);
+    }
+
+    mount.reset();
+    DMGUnmounter::shared()->detachQueue().sync([] {});
+    EXPECT_EQ(BlockDevices().backingFile(device.substr(5)), std::nullopt) << "the image is still attached";
+    EXPECT_FALSE(partition.isMounted());
+    EXPECT_FALSE(testing::exists(link.path()));
+    EXPECT_TRUE(std::filesystem::is_empty(temporary)) << "the link's folder stays";
     DMGUnmounter::resetShared();
 }
 

@@ -9,12 +9,15 @@
 #include "platform/dispatch/ManualTimerService.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
+#include "platform/uuid/UUID.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <sstream>
@@ -403,6 +406,363 @@ TEST_F(DMGUnmounterTest, AnOwnedLinkStaysUntilABackgroundAttemptSucceeds) {
     flush(*shared);
     EXPECT_NE(::access(tool.path("links").c_str(), F_OK), 0);
     DMGUnmounter::resetShared();
+}
+
+// What the tool prints for an attach: a property list of the given entities, header first.
+struct AttachEntity {
+    std::string devEntry;
+    std::optional<std::string> mountPoint;
+    bool mountable = true;
+};
+
+std::string attachPlist(const std::vector<AttachEntity>& entities) {
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                       "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                       "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                       "<plist version=\"1.0\">\n<dict>\n<key>system-entities</key>\n<array>\n";
+    for (const auto& item : entities) {
+        text += "<dict><key>dev-entry</key><string>" + item.devEntry + "</string><key>potentially-mountable</key>" +
+                (item.mountable ? "<true/>" : "<false/>");
+        if (item.mountPoint) {
+            text += "<key>mount-point</key><string>" + *item.mountPoint + "</string>";
+        }
+        text += "</dict>\n";
+    }
+    return text + "</array>\n</dict>\n</plist>\n";
+}
+
+std::string listing(const std::string& imagePath, const std::string& devEntry, const std::string& mountPoint) {
+    return plist(Object{{"images", Array{Object{{"image-path", imagePath},
+                                                {"system-entities", Array{entity(devEntry, mountPoint)}}}}}});
+}
+
+const std::vector<std::string> attachArguments{"attach",     "-plist", "-noverify", "-noautoopen",
+                                               "-noautofsck", "-owners", "off",      "-nobrowse",
+                                               "-readonly",  "-mountrandom", "/private/tmp/"};
+
+std::string joined(std::vector<std::string> words, const std::string& last) {
+    words.push_back(last);
+    std::string text;
+    for (const auto& word : words) {
+        text += (text.empty() ? "" : " ") + word;
+    }
+    return text;
+}
+
+// The tool and the temporary directory of one attach test.
+struct AttachFixture {
+    AttachFixture() { tool.set("out-info", plist(Object{{"images", Array{}}})); }
+
+    std::vector<std::string> entriesOfTemporaryDirectory() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(temporary.path())) {
+            names.push_back(entry.path().filename());
+        }
+        return names;
+    }
+
+    FakeTool tool;
+    Logs logs;
+    testing::TemporaryDirectory temporary;
+    testing::ScopedEnvironment environment{testing::ScopedEnvironment::Settings{{"TMPDIR", temporary.path()}}};
+    testing::TemporaryDirectory images;
+    std::vector<std::chrono::seconds> pauses;
+    dmgmounter::Sleeper sleeper = [this](std::chrono::seconds pause) { pauses.push_back(pause); };
+};
+
+TEST(DMGMounterAttachTest, PreparesALinkOnlyForUnsupportedExtensions) {
+    AttachFixture fixture;
+    const struct {
+        const char* name;
+        const char* linkName; // none: the image is used as it is
+    } cases[] = {{"Photo.ISO", nullptr}, {"a.sparsebundle", nullptr}, {"backup.toast2", "backup.toast2.dmg"},
+                 {"image", "image.dmg"}};
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.name);
+        const URL image = URL::fileURL(fixture.images / item.name);
+        const auto prepared = DMGMounter::prepareDiskImageURL(image, fixture.logs.factory());
+        if (item.linkName == nullptr) {
+            EXPECT_FALSE(prepared.isLink);
+            EXPECT_EQ(prepared.url, image);
+            continue;
+        }
+        ASSERT_TRUE(prepared.isLink);
+        EXPECT_EQ(prepared.url.lastPathComponent(), item.linkName);
+        const URL folder = prepared.url.deletingLastPathComponent();
+        EXPECT_EQ(folder.deletingLastPathComponent().path(), fixture.temporary.path());
+        const auto uuid = UUID::fromString(folder.lastPathComponent());
+        ASSERT_TRUE(uuid) << folder.path();
+        EXPECT_EQ(uuid->uuidString(), folder.lastPathComponent()) << "not upper case";
+        EXPECT_EQ(std::filesystem::read_symlink(prepared.url.path()).string(), image.path());
+        EXPECT_TRUE(contains(fixture.logs.lines(), "info: unsupported disk image file extension for file: '" +
+                                                       image.path() + "', symlinked to: '" + prepared.url.path() + "'"));
+    }
+    EXPECT_EQ(fixture.entriesOfTemporaryDirectory().size(), 2u);
+}
+
+TEST(DMGMounterAttachTest, AFailedLinkThrowsItsFileErrorAndLeavesNoFolder) {
+    AttachFixture fixture;
+    // The link's name, with ".dmg" added, is one byte too long for the file system.
+    const URL longName = URL::fileURL(fixture.images / std::string(252, 'x'));
+    const std::string notAFolder = fixture.images.writeFile("file");
+    const struct {
+        const char* name;
+        URL image;
+        std::optional<std::string> temporaryDirectory;
+        int code;
+    } cases[] = {
+        {"link name too long", longName, std::nullopt, ENAMETOOLONG},
+        {"temporary directory is a file", URL::fileURL(fixture.images / "image"), notAFolder, ENOTDIR},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.name);
+        std::optional<testing::ScopedEnvironment> temporary;
+        if (item.temporaryDirectory) {
+            temporary.emplace(testing::ScopedEnvironment::Settings{{"TMPDIR", item.temporaryDirectory}});
+        }
+        try {
+            DMGMounter::attach(item.image, std::nullopt, true, fixture.logs.factory(), fixture.sleeper);
+            ADD_FAILURE() << "no error";
+        } catch (const ErrorException& error) {
+            EXPECT_EQ(error.error().domain(), Error::posixDomain);
+            EXPECT_EQ(error.error().code(), item.code);
+        }
+    }
+    EXPECT_TRUE(fixture.entriesOfTemporaryDirectory().empty());
+    EXPECT_TRUE(fixture.tool.calls().empty());
+    EXPECT_TRUE(fixture.pauses.empty());
+}
+
+TEST(DMGMounterAttachTest, HandsTheToolItsArgumentsAndInput) {
+    const struct {
+        const char* name;
+        std::optional<std::string> password;
+        NSTask::Bytes input;
+    } cases[] = {
+        {"no password", std::nullopt, {0x0A, 0x59, 0x0A}},
+        {"empty password", std::string(), {0x00, 0x0A, 0x0A, 0x59, 0x0A}},
+        {"password", std::string("p\xC3\xA4ss"), {'p', 0xC3, 0xA4, 's', 's', 0x00, 0x0A, 0x0A, 0x59, 0x0A}},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.name);
+        AttachFixture fixture;
+        const std::string image = fixture.images.writeFile("disk.img");
+        const std::string device = fixture.tool.device("dev");
+        fixture.tool.set("out-attach", attachPlist({{device, std::string("/mnt/disk")}}));
+        const auto mount = DMGMounter::attach(URL::fileURL(image), item.password, false, fixture.logs.factory());
+        std::vector<std::string> arguments = attachArguments;
+        if (item.password) {
+            arguments.push_back("-stdinpass");
+        }
+        EXPECT_EQ(fixture.tool.calls(), (std::vector<std::string>{"info -plist", joined(arguments, image)}));
+        EXPECT_EQ(bytesOf(fixture.tool.input()), item.input); // the attach ran last
+        ASSERT_EQ(mount->partitions().size(), 1u);
+        EXPECT_EQ(mount->partitions()[0], DMGPartition(URL::fileURL("/mnt/disk"), device, std::nullopt));
+        EXPECT_EQ(mount->diskImageURL(), URL::fileURL(image));
+        EXPECT_EQ(mount->internalDiskImageURL(), URL::fileURL(image));
+        EXPECT_FALSE(mount->symlinkDiskImageURL());
+        EXPECT_FALSE(mount->deinitDetachBlock());
+        if (!item.password) {
+            const std::string dashes(54, '-');
+            EXPECT_TRUE(contains(fixture.logs.lines(), "debug: " + dashes + "\nattempting to attach: '" + image +
+                                                           "'\nprocess 'hdiutil" + joined(arguments, image) +
+                                                           "' exited with code 0\nstdout: " +
+                                                           attachPlist({{device, std::string("/mnt/disk")}}) +
+                                                           "\nstderr: \n" + dashes));
+        }
+    }
+}
+
+TEST(DMGMounterAttachTest, ReadsThePropertyListAfterTheLastHeader) {
+    Logs logs;
+    const URL image = URL::fileURL("/imgs/a.img");
+    const std::string first = attachPlist({{"/dev/fake0", std::string("/mnt/first")}});
+    const std::string second = attachPlist({{"/dev/fake1", std::string("/mnt/second")}});
+    const struct {
+        const char* name;
+        std::string output;
+        std::string mountPoint;
+    } readable[] = {
+        {"agreement before the list", "Agreement: do you accept? Y\n" + first, "/mnt/first"},
+        {"two lists", first + second, "/mnt/second"},
+    };
+    for (const auto& item : readable) {
+        SCOPED_TRACE(item.name);
+        const auto mount = DMGMounter::parseAttachOutput(image, bytesOf(item.output), std::nullopt, logs.factory());
+        ASSERT_EQ(mount->partitions().size(), 1u);
+        EXPECT_EQ(mount->partitions()[0].mountPoint(), URL::fileURL(item.mountPoint));
+        EXPECT_EQ(mount->internalDiskImageURL(), image);
+    }
+
+    const std::string header = first.substr(0, first.find("<dict>"));
+    const struct {
+        const char* name;
+        std::string output;
+    } unreadable[] = {
+        {"no header", "hdiutil: attach failed - no such file"},
+        {"binary list without header", plist(Object{{"system-entities", Array{entity("/dev/fake0", "/mnt/a")}}})},
+        {"no dictionary", header + "<array/>\n</plist>\n"},
+        {"no system-entities", header + "<dict><key>images</key><array/></dict>\n</plist>\n"},
+        {"entities not an array", header + "<dict><key>system-entities</key><true/></dict>\n</plist>\n"},
+        {"broken list", header + "<dict><key>system-entities</key>"},
+    };
+    for (const auto& item : unreadable) {
+        SCOPED_TRACE(item.name);
+        try {
+            DMGMounter::parseAttachOutput(image, bytesOf(item.output), bytesOf("boom"), logs.factory());
+            ADD_FAILURE() << "no error";
+        } catch (const DMGMounterError& error) {
+            EXPECT_EQ(error.kind(), DMGMounterError::Case::otherError);
+            EXPECT_EQ(error.hdiutilOutput(), "stdout: " + (item.name == std::string("binary list without header")
+                                                                ? std::string()
+                                                                : item.output) +
+                                                 "\nstderr: boom");
+        }
+    }
+
+    // Entities that cannot be mounted are kept without mount point; mountable ones without one are dropped.
+    const auto mount = DMGMounter::parseAttachOutput(
+        image,
+        bytesOf(attachPlist({{"/dev/fake0", std::nullopt, false}, {"/dev/fake1", std::nullopt, true},
+                             {"/dev/fake2", std::string("/mnt/b"), true}})),
+        std::nullopt, logs.factory());
+    EXPECT_EQ(mount->partitions(), (std::vector<DMGPartition>{DMGPartition(std::nullopt, "/dev/fake0", std::nullopt),
+                                                              DMGPartition(URL::fileURL("/mnt/b"), "/dev/fake2",
+                                                                           std::nullopt)}));
+    try {
+        DMGMounter::parseAttachOutput(image, bytesOf(attachPlist({{"/dev/fake1", std::nullopt, true}})), std::nullopt,
+                                      logs.factory());
+        ADD_FAILURE() << "no error";
+    } catch (const DMGMounterError& error) {
+        EXPECT_EQ(error.kind(), DMGMounterError::Case::noPartitionsAvailable);
+    }
+}
+
+// The tool runs that hung, each killed with its child and reaped.
+void expectHungToolsGone(const FakeTool& tool, std::size_t count) {
+    const auto hung = tool.hungRuns();
+    EXPECT_EQ(hung.size(), count);
+    for (const auto& [pid, child] : hung) {
+        EXPECT_TRUE(FakeTool::isGone(pid, child)) << "tool " << pid << " or its child " << child;
+    }
+}
+
+class DMGMounterAttachAttemptsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previousTimeout = DMGMounter::toolTimeout();
+        DMGMounter::setToolTimeout(0.3);
+    }
+    void TearDown() override { DMGMounter::setToolTimeout(previousTimeout); }
+
+    std::shared_ptr<DMGMount> attach() {
+        return DMGMounter::attach(URL::fileURL(image), std::nullopt, true, fixture.logs.factory(), fixture.sleeper);
+    }
+
+    double previousTimeout = 0;
+    AttachFixture fixture;
+    std::string image = fixture.images.writeFile("disk.img");
+    std::string device = fixture.tool.device("dev");
+};
+
+TEST_F(DMGMounterAttachAttemptsTest, AnImageAttachedBeforeTheCallIsReportedWithoutRunningAttach) {
+    fixture.tool.set("out-info", listing(image, device, "/mnt/disk"));
+    try {
+        attach();
+        ADD_FAILURE() << "no error";
+    } catch (const DMGMounterError& error) {
+        ASSERT_EQ(error.kind(), DMGMounterError::Case::alreadyMounted);
+        EXPECT_EQ(error.mount()->diskImageURL(), URL::fileURL(image));
+        EXPECT_FALSE(error.mount()->symlinkDiskImageURL());
+        EXPECT_FALSE(error.mount()->deinitDetachBlock());
+    }
+    EXPECT_EQ(fixture.tool.calls(), std::vector<std::string>{"info -plist"});
+    EXPECT_TRUE(contains(fixture.logs.lines(), "info: " + image + " was already mounted"));
+    EXPECT_TRUE(fixture.pauses.empty());
+}
+
+TEST_F(DMGMounterAttachAttemptsTest, AnAttemptThatFindsTheImageAttachedAfterATimeOutSucceeds) {
+    fixture.tool.set("hang-attach", "");
+    // During the pause, the timed-out attach turns out to have attached the image.
+    fixture.sleeper = [this](std::chrono::seconds pause) {
+        fixture.pauses.push_back(pause);
+        fixture.tool.set("out-info", listing(image, device, "/mnt/disk"));
+    };
+    const auto mount = attach();
+    EXPECT_EQ(fixture.pauses, std::vector<std::chrono::seconds>{std::chrono::seconds(1)});
+    EXPECT_EQ(fixture.tool.calls().size(), 3u); // info, attach, info
+    ASSERT_EQ(mount->partitions().size(), 1u);
+    EXPECT_EQ(mount->diskImageURL(), URL::fileURL(image));
+    EXPECT_TRUE(contains(fixture.logs.lines(),
+                         "info: Declare " + mount->description() +
+                             " as mounted sucessfully. It failed on first attempt but was successfully mounted on a "
+                             "next attempt."));
+    expectHungToolsGone(fixture.tool, 1);
+}
+
+TEST_F(DMGMounterAttachAttemptsTest, ThreeTimeOutsThrowTheTimeOutAfterPausesOfOneAndTwoSeconds) {
+    fixture.tool.set("hang-attach", "");
+    EXPECT_THROW(attach(), TypedError<DMGMount::DMGMountError>);
+    EXPECT_EQ(fixture.pauses, (std::vector<std::chrono::seconds>{std::chrono::seconds(1), std::chrono::seconds(2)}));
+    EXPECT_EQ(fixture.tool.calls().size(), 6u);
+    expectHungToolsGone(fixture.tool, 3);
+}
+
+TEST_F(DMGMounterAttachAttemptsTest, OutputWithoutAListFailsEveryAttempt) {
+    fixture.tool.set("out-attach", "hdiutil: attach failed - No such file or directory\n");
+    try {
+        attach();
+        ADD_FAILURE() << "no error";
+    } catch (const DMGMounterError& error) {
+        EXPECT_EQ(error.kind(), DMGMounterError::Case::otherError);
+        EXPECT_EQ(error.hdiutilOutput(), "stdout: hdiutil: attach failed - No such file or directory\n\nstderr: ");
+    }
+    EXPECT_EQ(fixture.pauses, (std::vector<std::chrono::seconds>{std::chrono::seconds(1), std::chrono::seconds(2)}));
+    EXPECT_EQ(fixture.tool.calls().size(), 6u);
+    EXPECT_TRUE(contains(fixture.logs.lines(), "debug: Failed to attach " + URL::fileURL(image).absoluteString() +
+                                                   ".\nhdiutil:\nstdout: hdiutil: attach failed - No such file or "
+                                                   "directory\n\nstderr: "));
+}
+
+TEST(DMGMounterAttachTest, ReleasingAnAutoDetachingMountDetachesItAndRemovesItsLink) {
+    const struct {
+        const char* name;
+        bool busy; // the whole-image detach fails: the background detacher takes over
+    } cases[] = {{"free", false}, {"busy", true}};
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.name);
+        AttachFixture fixture;
+        auto clock = std::make_shared<ManualTimerService>();
+        ScopedTimerService scope{clock};
+        DMGUnmounter::resetShared();
+        const auto unmounter = DMGUnmounter::shared();
+        const std::string image = fixture.images.writeFile("image");
+        const std::string device = fixture.tool.device("dev");
+        testing::TemporaryDirectory unmounted;
+        fixture.tool.set("out-attach", attachPlist({{device, unmounted.path()}}));
+        auto mount = DMGMounter::attach(URL::fileURL(image), std::nullopt, true, fixture.logs.factory());
+        const URL link = *mount->symlinkDiskImageURL();
+        EXPECT_EQ(link.lastPathComponent(), "image.dmg");
+        EXPECT_TRUE(mount->ownsSymlink());
+        EXPECT_EQ(fixture.tool.calls().back(), joined(attachArguments, link.path()));
+
+        if (!item.busy) {
+            fixture.tool.set("remove", device);
+        }
+        std::promise<void> release;
+        unmounter->detachQueue().async([future = release.get_future().share()] { future.wait(); });
+        mount.reset();
+        EXPECT_EQ(fixture.tool.calls().back(), "detach " + device);
+        // A busy image keeps its link until the background detach has done its work.
+        EXPECT_EQ(testing::exists(link.path()), item.busy);
+        release.set_value();
+        unmounter->detachQueue().sync([] {});
+        unmounter->detachQueue().sync([] {});
+        EXPECT_EQ(fixture.tool.calls().size(), item.busy ? 4u : 3u);
+        EXPECT_TRUE(fixture.entriesOfTemporaryDirectory().empty());
+        EXPECT_EQ(unmounter->pendingImageCount(), 0u);
+        DMGUnmounter::resetShared();
+    }
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "foundation/services/diskimage/DiskImageTool.hpp"
 
+#include "foundation/services/diskimage/DMGMount.hpp"
 #include "platform/text/UTF8.hpp"
 
 #include <cstdlib>
@@ -44,6 +45,15 @@ void killTimedOutTool(const NSTask::SynchronousRunResult& run) {
         process->kill();
     }
     process->waitUntilExit();
+}
+
+void throwRunFailure(const NSTask::SynchronousRunResult& run) {
+    const Error error = run.result().error();
+    if (isTimeout(error)) {
+        killTimedOutTool(run);
+        throw TypedError<DMGMount::DMGMountError>(DMGMount::DMGMountError::timeout);
+    }
+    throw ErrorException(error);
 }
 
 } // namespace velmor

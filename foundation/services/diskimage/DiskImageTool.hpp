@@ -27,4 +27,8 @@ bool isTimeout(const Error& error);
 // returns.
 void killTimedOutTool(const NSTask::SynchronousRunResult& run);
 
+// After a run that failed: on a time-out the tool is killed and `DMGMount::DMGMountError::timeout`
+// thrown; any other error is thrown as it is.
+[[noreturn]] void throwRunFailure(const NSTask::SynchronousRunResult& run);
+
 } // namespace velmor

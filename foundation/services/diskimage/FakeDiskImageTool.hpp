@@ -12,14 +12,16 @@
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace velmor::testing {
 
 // A stand-in for the disk-image tool, put in place through its environment variable for the life
 // of the object: it appends its arguments to "calls", keeps its standard input in "input", removes
-// the files named in "remove" (a detach), prints "out", and exits with the status in "status";
-// with "hang" it starts a child of its own and waits, recording both process ids.
+// the files named in "remove" (a detach), prints "out-VERB" when there is one for its first argument,
+// else "out", and exits with the status in "status"; with "hang" (or "hang-VERB") it starts a child
+// of its own and waits, recording both process ids in "pid" and "child" and adding them to "hung".
 class FakeDiskImageTool {
 public:
     FakeDiskImageTool()
@@ -29,8 +31,9 @@ public:
                     "echo \"$*\" >> \"$d/calls\"\n"
                     "cat > \"$d/input\"\n"
                     "[ -f \"$d/remove\" ] && xargs rm -f < \"$d/remove\"\n"
-                    "if [ -f \"$d/hang\" ]; then sleep 60 & echo $! > \"$d/child\"; echo $$ > \"$d/pid\"; wait; fi\n"
-                    "[ -f \"$d/out\" ] && cat \"$d/out\"\n"
+                    "if [ -f \"$d/hang\" ] || [ -f \"$d/hang-$1\" ]; then sleep 60 & echo $! > \"$d/child\";"
+                    " echo $$ > \"$d/pid\"; echo \"$$ $!\" >> \"$d/hung\"; wait; fi\n"
+                    "if [ -f \"$d/out-$1\" ]; then cat \"$d/out-$1\"; elif [ -f \"$d/out\" ]; then cat \"$d/out\"; fi\n"
                     "exit $(cat \"$d/status\" 2>/dev/null || echo 0)\n");
         ::chmod(script().c_str(), 0755);
     }
@@ -49,9 +52,19 @@ public:
     std::string input() const { return read("input"); }
     // After a run that hung: the tool was reaped and the child it started is gone too (or a zombie
     // that is no longer ours to reap). Waits a few seconds at most for the child.
-    bool hungRunIsGone() const {
-        const pid_t pid = std::stoi(read("pid"));
-        const pid_t child = std::stoi(read("child"));
+    bool hungRunIsGone() const { return isGone(std::stoi(read("pid")), std::stoi(read("child"))); }
+    // Every run that hung so far, in order, as the process ids of the tool and of its child.
+    std::vector<std::pair<pid_t, pid_t>> hungRuns() const {
+        std::vector<std::pair<pid_t, pid_t>> runs;
+        std::istringstream stream(read("hung"));
+        for (pid_t pid = 0, child = 0; stream >> pid >> child;) {
+            runs.emplace_back(pid, child);
+        }
+        return runs;
+    }
+    // Whether the tool `pid` was reaped and its child `child` is gone too (or a zombie that is no
+    // longer ours to reap). Waits a few seconds at most for the child.
+    static bool isGone(pid_t pid, pid_t child) {
         if (::kill(pid, 0) == 0 || errno != ESRCH) {
             return false;
         }
