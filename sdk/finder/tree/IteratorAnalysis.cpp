@@ -2,6 +2,7 @@
 
 #include "platform/concurrency/Task.hpp"
 #include "platform/fs/FileIdentity.hpp"
+#include "sdk/finder/records/CurrentRecordScope.hpp"
 #include "sdk/finder/records/RoundedSize.hpp"
 
 namespace sweepkit {
@@ -46,7 +47,12 @@ void IteratorAnalysis::handle(const Event& event) {
             candidate_.url.setFileURL(event.path());
             candidate_.metadata = *event.stat();
             candidate_.hasDeletePermission = event.hasDeletePermission();
-            judge(candidate_);
+            if (iterator_.lastRecordIsCurrent()) {
+                const CurrentRecordScope current(candidate_);
+                judge(candidate_);
+            } else {
+                judge(candidate_);
+            }
         }
         break;
     case Event::Kind::leaveDirectory:
