@@ -186,6 +186,7 @@ bool FileSystemIterator::advance(std::optional<Event>& slot) {
                     info = FTS_NS;
                     failure = EISDIR;
                     record = nullptr;
+                    lastRecordIsCurrent_ = false;
                 } else {
                     info = FTS_DEFAULT;
                 }
