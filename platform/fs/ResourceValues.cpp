@@ -26,7 +26,8 @@ unsigned int statxMask(DateResourceKey key) {
     return 0;
 }
 
-std::chrono::system_clock::time_point toTimePoint(const struct ::statx_timestamp& time) {
+// Of a statx timestamp or of a record's time.
+template <typename Time> std::chrono::system_clock::time_point toTimePoint(const Time& time) {
     return std::chrono::system_clock::time_point(
         std::chrono::duration_cast<std::chrono::system_clock::duration>(
             std::chrono::seconds(time.tv_sec) + std::chrono::nanoseconds(time.tv_nsec)));
@@ -73,6 +74,42 @@ DateResourceValues dateResourceValues(const URL& url, std::span<const DateResour
         if (time != nullptr && (record.stx_mask & statxMask(key)) != 0) {
             values.dates_[static_cast<std::size_t>(key)] = toTimePoint(*time);
         }
+    }
+    return values;
+}
+
+DateResourceValues dateResourceValues(const URL& url, const Stat& current,
+                                      std::span<const DateResourceKey> keys) {
+    DateResourceValues values;
+    bool lacksBirthTime = false;
+    for (auto key : keys) {
+        auto& value = values.dates_[static_cast<std::size_t>(key)];
+        switch (key) {
+        case DateResourceKey::creationDate:
+            // A record without one may come from a file system that keeps none, or from a statx that
+            // was not given it: only the file can tell.
+            if (current.st_birthtimespec != Timespec{}) {
+                value = toTimePoint(current.st_birthtimespec);
+            } else {
+                lacksBirthTime = true;
+            }
+            break;
+        case DateResourceKey::contentModificationDate:
+            value = toTimePoint(current.st_mtimespec);
+            break;
+        case DateResourceKey::attributeModificationDate:
+            value = toTimePoint(current.st_ctimespec);
+            break;
+        case DateResourceKey::contentAccessDate:
+            value = toTimePoint(current.st_atimespec);
+            break;
+        case DateResourceKey::addedToDirectoryDate:
+            break;
+        }
+    }
+    if (lacksBirthTime) {
+        const DateResourceKey birth = DateResourceKey::creationDate;
+        values.dates_[static_cast<std::size_t>(birth)] = dateResourceValues(url, {&birth, 1})[birth];
     }
     return values;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/fs/Stat.hpp"
 #include "platform/fs/URL.hpp"
 
 #include <chrono>
@@ -33,12 +34,26 @@ public:
 
 private:
     friend DateResourceValues dateResourceValues(const URL& url, std::span<const DateResourceKey> keys);
+
+// The same dates taken from `current`, a record of the entry at `url` read just now by `statx` with
+// the birth time asked for and not following a final link, as a walk reads its entries. The entry is
+// read only for a birth time the record lacks, and that read throws as `dateResourceValues` does.
+DateResourceValues dateResourceValues(const URL& url, const Stat& current,
+                                      std::span<const DateResourceKey> keys);
+    friend DateResourceValues dateResourceValues(const URL& url, const Stat& current,
+                                                 std::span<const DateResourceKey> keys);
     std::optional<Date> dates_[5];
 };
 
 // The dates `keys` of the entry at `url` with one `statx` for all of them, as `dateResourceValue`
 // reads each: not following a final link, throwing `ErrorException` when the entry cannot be read.
 DateResourceValues dateResourceValues(const URL& url, std::span<const DateResourceKey> keys);
+
+// The same dates taken from `current`, a record of the entry at `url` read just now by `statx` with
+// the birth time asked for and not following a final link, as a walk reads its entries. The entry is
+// read only for a birth time the record lacks, and that read throws as `dateResourceValues` does.
+DateResourceValues dateResourceValues(const URL& url, const Stat& current,
+                                      std::span<const DateResourceKey> keys);
 
 // The bytes the entry at `url` takes on disk (its allocated blocks), not following a final symbolic
 // link: less than its length for a sparse file. Nothing for a folder or an entry that cannot be read.

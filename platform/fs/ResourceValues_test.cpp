@@ -74,6 +74,42 @@ TEST(ResourceValues, DatesReadTogetherAreTheDatesReadOneByOne) {
         << "nothing to read, so nothing fails";
 }
 
+TEST(ResourceValues, DatesOfACurrentRecordReadTheEntryOnlyForAMissingBirthTime) {
+    velmor::testing::TemporaryDirectory dir;
+    std::string file = dir.writeFile("f", "x");
+    const URL missing = URL::fileURL(dir.path() + "/missing");
+    Stat record;
+    record.st_atimespec = {1000000000, 1};
+    record.st_mtimespec = {1100000000, 2};
+    record.st_ctimespec = {1200000000, 3};
+    record.st_birthtimespec = {900000000, 4};
+    const DateResourceKey all[] = {DateResourceKey::creationDate, DateResourceKey::contentModificationDate,
+                                   DateResourceKey::attributeModificationDate,
+                                   DateResourceKey::contentAccessDate, DateResourceKey::addedToDirectoryDate};
+
+    // Everything is in the record: the entry is not read, so its absence does not matter.
+    auto fromRecord = dateResourceValues(missing, record, all);
+    EXPECT_EQ(fromRecord[DateResourceKey::creationDate], at(900000000, 4));
+    EXPECT_EQ(fromRecord[DateResourceKey::contentModificationDate], at(1100000000, 2));
+    EXPECT_EQ(fromRecord[DateResourceKey::attributeModificationDate], at(1200000000, 3));
+    EXPECT_EQ(fromRecord[DateResourceKey::contentAccessDate], at(1000000000, 1));
+    EXPECT_EQ(fromRecord[DateResourceKey::addedToDirectoryDate], std::nullopt);
+    const DateResourceKey some[] = {DateResourceKey::contentModificationDate};
+    EXPECT_EQ(dateResourceValues(missing, record, some)[DateResourceKey::creationDate], std::nullopt)
+        << "a date not asked for is not given";
+
+    // Without a birth time in the record only the entry can say whether it has one.
+    record.st_birthtimespec = {};
+    auto withoutBirth = dateResourceValues(URL::fileURL(file), record, all);
+    EXPECT_EQ(withoutBirth[DateResourceKey::creationDate],
+              dateResourceValue(URL::fileURL(file), DateResourceKey::creationDate));
+    EXPECT_EQ(withoutBirth[DateResourceKey::contentModificationDate], at(1100000000, 2))
+        << "still the record's";
+    EXPECT_THROW(dateResourceValues(missing, record, all), ErrorException);
+    EXPECT_EQ(dateResourceValues(missing, record, some)[DateResourceKey::contentModificationDate],
+              at(1100000000, 2));
+}
+
 TEST(ResourceValues, DescribesALinkNotItsTarget) {
     velmor::testing::TemporaryDirectory dir;
     std::string target = dir.writeFile("target", "x");

@@ -24,6 +24,10 @@ public:
     }
     // Keeps the walk out of the directory most recently entered.
     virtual void skip() {}
+    // Whether the record of the last event given was read from the file system just now, with one
+    // `statx` that asked for the birth time and did not follow a final link, so that it holds the
+    // entry's current dates. False here: scripted events carry whatever record they were given.
+    virtual bool lastRecordIsCurrent() const { return false; }
 };
 
 } // namespace sweepkit

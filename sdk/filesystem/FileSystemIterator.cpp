@@ -153,6 +153,7 @@ bool FileSystemIterator::advance(std::optional<Event>& slot) {
 
     int info = entry->fts_info;
     int failure = entry->fts_errno;
+    lastRecordIsCurrent_ = false;
     const velmor::Stat* record = nullptr;
     velmor::Descriptor descriptor;
     if (!readsRecords_) {
@@ -171,6 +172,8 @@ bool FileSystemIterator::advance(std::optional<Event>& slot) {
         const bool holdFolder = info == FTS_D && parentDirectoryStack_.size() < deepestHeldFolder;
         if (readRecord(*entry, record_, holdFolder ? &descriptor : nullptr)) {
             record = &record_;
+            // A root read through a link describes the link's target, not the path's own entry.
+            lastRecordIsCurrent_ = !(entry->fts_level == FTS_ROOTLEVEL && followsRoot_);
             if (info == FTS_NSOK) {
                 // fts judged the entry by its listing's type alone, which says it is no folder.
                 if (S_ISREG(record_.st_mode)) {
@@ -183,6 +186,7 @@ bool FileSystemIterator::advance(std::optional<Event>& slot) {
                     info = FTS_NS;
                     failure = EISDIR;
                     record = nullptr;
+                    lastRecordIsCurrent_ = false;
                 } else {
                     info = FTS_DEFAULT;
                 }

@@ -33,6 +33,8 @@ public:
     // Throws `FSIteratorError::nothingToSkip` when no entered directory is pending, or a POSIX error
     // when fts refuses.
     void skip() override;
+    // True for the entries whose records a physical walk read itself, a root it followed excepted.
+    bool lastRecordIsCurrent() const override { return lastRecordIsCurrent_; }
 
 private:
     struct OpenDirectory {
@@ -56,6 +58,7 @@ private:
     bool readsRecords_ = false;
     bool followsRoot_ = false;
     bool seesDots_ = false;
+    bool lastRecordIsCurrent_ = false;
     // An entered folder whose record could not be read: reported, skipped, its leaving not reported.
     FTSENT* droppedDirectory_ = nullptr;
     velmor::Stat record_;

@@ -5,6 +5,7 @@
 #include "sdk/finder/criteria/CriterionTestSupport.hpp"
 #include "sdk/finder/criteria/DateTestSupport.hpp"
 #include "sdk/finder/criteria/StatCriterionFactory.hpp"
+#include "sdk/finder/records/CurrentRecordScope.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -159,6 +160,22 @@ TEST(DateCriteriaAnswers, EveryDateCriterionAnswersAsBeforeOnFilesAFifoAndAGoneE
             EXPECT_EQ(row.criterion->matches(entries[i]), row.answers[i]) << row.name << " for " << names[i];
         }
     }
+    // Judged the way a walk hands them out, with the record it just read, the readable entries get
+    // the same answers from their records (and, without a birth time there, from the file).
+    for (bool withBirthTime : {true, false}) {
+        for (std::size_t i = 0; i + 1 < entries.size(); ++i) {
+            FileSystemItem walked = entries[i];
+            if (!withBirthTime) {
+                walked.metadata.st_birthtimespec = {};
+            }
+            const CurrentRecordScope current(walked);
+            for (const auto& row : rows) {
+                EXPECT_EQ(row.criterion->matches(walked), row.answers[i])
+                    << row.name << " for the walked " << names[i]
+                    << (withBirthTime ? "" : " without a birth time");
+            }
+        }
+    }
 
     // The latest date itself: the latest of the walk's record and the file's birth time.
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -172,6 +189,11 @@ TEST(DateCriteriaAnswers, EveryDateCriterionAnswersAsBeforeOnFilesAFifoAndAGoneE
             expected = std::max(expected, births[i].seconds);
         }
         EXPECT_DOUBLE_EQ(LatestDateTimeIntervalCriterion::latestDate(entries[i]), expected) << names[i];
+        if (i + 1 < entries.size()) {
+            const CurrentRecordScope current(entries[i]);
+            EXPECT_DOUBLE_EQ(LatestDateTimeIntervalCriterion::latestDate(entries[i]), expected)
+                << "the walked " << names[i];
+        }
     }
 }
 

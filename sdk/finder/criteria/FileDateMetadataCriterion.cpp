@@ -4,6 +4,7 @@
 #include "platform/error/Error.hpp"
 #include "platform/metadata/MetadataAttributes.hpp"
 #include "platform/metadata/MetadataItem.hpp"
+#include "sdk/finder/records/CurrentRecordScope.hpp"
 #include "sdk/finder/criteria/Comparison.hpp"
 
 #include <cmath>
@@ -114,12 +115,22 @@ std::optional<Date> indexDate(Key key, const FileSystemItem& item) {
     return date->timePoint();
 }
 
+// The file dates `keys` of the item: taken from its record where the walk read that just now, so
+// that the file is asked only for what the record lacks; read from the file otherwise.
+velmor::DateResourceValues readFileDates(const FileSystemItem& item,
+                                         std::span<const velmor::DateResourceKey> keys) {
+    if (CurrentRecordScope::holds(item)) {
+        return velmor::dateResourceValues(item.url, item.metadata, keys);
+    }
+    return velmor::dateResourceValues(item.url, keys);
+}
+
 } // namespace
 
 std::optional<Date> FileDateMetadataCriterion::resolveDate(Key key, const FileSystemItem& item) {
     if (auto resource = resourceKey(key)) {
         try {
-            return velmor::dateResourceValue(item.url, *resource);
+            return readFileDates(item, {&*resource, 1})[*resource];
         } catch (const std::exception&) {
             return std::nullopt; // an unreadable file has no date; the index is not asked instead
         }
@@ -132,7 +143,7 @@ FileDateMetadataCriterion::resolveDates(const FileSystemItem& item) {
     std::array<std::optional<Date>, allKeys.size()> dates;
     std::optional<velmor::DateResourceValues> fileDates;
     try {
-        fileDates = velmor::dateResourceValues(item.url, fileDateKeys());
+        fileDates = readFileDates(item, fileDateKeys());
     } catch (const std::exception&) {
         // An unreadable file has none of its file dates, as each read alone would find.
     }

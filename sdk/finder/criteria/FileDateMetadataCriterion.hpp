@@ -43,7 +43,8 @@ public:
     // The metadata attribute of the key, also used in its predicate.
     static const char* metadataAttribute(Key key);
     // The key's date for the item: from the file when the key has a file date (a read failure gives
-    // nothing, without asking the index), else from the index. Nothing when neither has it.
+    // nothing, without asking the index), else from the index. Nothing when neither has it. The file's
+    // dates are taken from the item's record where a walk has just read it (`CurrentRecordScope`).
     static std::optional<Date> resolveDate(Key key, const FileSystemItem& item);
     // Every key's date for the item as `resolveDate` gives it, indexed by the key's case, with the
     // file read once for all the file dates.

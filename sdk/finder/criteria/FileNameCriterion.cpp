@@ -4,6 +4,8 @@
 #include "platform/metadata/MetadataAttributes.hpp"
 #include "sdk/finder/criteria/URLViews.hpp"
 
+#include <algorithm>
+
 namespace sweepkit {
 
 using velmor::RegularExpression;
@@ -21,18 +23,21 @@ std::string replaceAll(std::string text, std::string_view from, std::string_view
 
 } // namespace
 
-FileNameCriterion::FileNameCriterion(std::string expression, std::string indexPattern)
-    // Names are matched without backtracking: a pattern like *a*a*a*a*b must not run away on a long
-    // name, nor give up and pass for no match.
-    : regularExpression_(std::move(expression),
-                         RegularExpression::Options{.caseInsensitive = true, .withoutBacktracking = true}),
+FileNameCriterion::FileNameCriterion(std::string expression, std::string indexPattern, std::size_t wildcards)
+    // A pattern like *a*a*a*a*b must not run away on a long name, nor give up and pass for no match:
+    // with more than one wildcard, names are matched without backtracking. One wildcard can only be
+    // retried at each position of the name, and the compiled matcher is many times faster.
+    : regularExpression_(
+          std::move(expression),
+          RegularExpression::Options{.caseInsensitive = true, .withoutBacktracking = wildcards > 1}),
       spotlightPredicate_(ComparisonPredicate::make(velmor::metadata::NSMetadataItemFSNameKey,
                                                     ComparisonOperator::like, std::move(indexPattern),
                                                     {.caseInsensitive = true})) {}
 
 FileNameCriterion FileNameCriterion::initWithWildcard(const std::string& pattern) {
     std::string expression = replaceAll(RegularExpression::escapedPattern(pattern), "\\*", ".*");
-    return FileNameCriterion("^" + expression + "$", pattern);
+    return FileNameCriterion("^" + expression + "$", pattern,
+                             std::count(pattern.begin(), pattern.end(), '*'));
 }
 
 FileNameCriterion FileNameCriterion::initWithExtension(const std::string& extension) {
@@ -40,7 +45,7 @@ FileNameCriterion FileNameCriterion::initWithExtension(const std::string& extens
     std::string trimmed = first == std::string::npos
                               ? ""
                               : extension.substr(first, extension.find_last_not_of('.') - first + 1);
-    return FileNameCriterion("^.*\\." + RegularExpression::escapedPattern(trimmed) + "$", "*." + trimmed);
+    return FileNameCriterion("^.*\\." + RegularExpression::escapedPattern(trimmed) + "$", "*." + trimmed, 1);
 }
 
 bool FileNameCriterion::matches(const FileSystemItem& item) const {

@@ -26,7 +26,8 @@ public:
     std::string description() const override;
 
 private:
-    FileNameCriterion(std::string expression, std::string indexPattern);
+    // `wildcards`: how many runs of any characters the expression holds.
+    FileNameCriterion(std::string expression, std::string indexPattern, std::size_t wildcards);
 
     velmor::RegularExpression regularExpression_;
     velmor::metadata::PredicatePointer spotlightPredicate_;

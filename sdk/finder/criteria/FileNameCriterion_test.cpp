@@ -48,6 +48,30 @@ TEST(FileNameCriterion, ManyWildcardsOnALongNameGiveTheTrueAnswer) {
     EXPECT_FALSE(criterion.matches(itemAt(missing)));
 }
 
+// Whichever matcher a criterion picks, it answers as the one that never backtracks.
+TEST(FileNameCriterion, EveryPatternAnswersAsTheMatcherWithoutBacktracking) {
+    const std::vector<FileNameCriterion> criteria = {
+        FileNameCriterion::initWithExtension("log"), FileNameCriterion::initWithExtension("k"),
+        FileNameCriterion::initWithExtension("tar.gz"), FileNameCriterion::initWithWildcard("*.log"),
+        FileNameCriterion::initWithWildcard("core*"), FileNameCriterion::initWithWildcard("a*b"),
+        FileNameCriterion::initWithWildcard("core"), FileNameCriterion::initWithWildcard("*s*s"),
+    };
+    const std::string names[] = {
+        "x.log", "X.LOG", ".log", "log", "x.log.gz", "x.log\n", "a\nb.log", "x.lo\ng",
+        "x.\xe2\x84\xaa", "x.K",
+        "x.\xc5\xbf", "a.tar.gz", "a.TAR.GZ", "ab", "a\nb", "A-B", "core", "CORE dump", "core\n",
+        "\xff.log", "caf\xe9.log", std::string(200, 'a') + ".log", "ss", "\xc5\xbf\xc5\xbf",
+    };
+    for (const auto& criterion : criteria) {
+        const velmor::RegularExpression linear(criterion.regularExpression().pattern(),
+                                               {.caseInsensitive = true, .withoutBacktracking = true});
+        for (const auto& name : names) {
+            EXPECT_EQ(criterion.matches(itemAt("/d/" + name)), linear.hasMatch(name, {.anchored = true}))
+                << criterion.description() << " on \"" << name << "\"";
+        }
+    }
+}
+
 TEST(FileNameCriterion, ExtensionsMatchTheEndOfTheName) {
     struct Case {
         std::string extension;

@@ -5,6 +5,7 @@
 #include "sdk/finder/criteria/CriterionTestSupport.hpp"
 #include "sdk/finder/criteria/DateTestSupport.hpp"
 #include "sdk/finder/criteria/StatCriterionFactory.hpp"
+#include "sdk/finder/records/CurrentRecordScope.hpp"
 
 namespace sweepkit {
 namespace {
@@ -47,6 +48,10 @@ TEST_F(LatestDateTimeIntervalCriterionTest, MatchesEntriesWhoseEveryDateIsOlder)
     // A readable file contributes its own dates: its status changed just now.
     auto present = itemAt(folder_.writeFile("present", "x"), goneEntry(40, 50).metadata);
     EXPECT_FALSE(notInLastMonth->matches(present));
+    // Handed out by a walk that has just read its record, birth time included, the record holds the
+    // file's dates: the file is not read again for them.
+    const CurrentRecordScope walked(present);
+    EXPECT_TRUE(notInLastMonth->matches(present));
 }
 
 TEST_F(LatestDateTimeIntervalCriterionTest, TheLatestDateIsTheMaximumOfEverySource) {

@@ -2,6 +2,7 @@
 
 #include "platform/concurrency/Task.hpp"
 #include "platform/fs/FileIdentity.hpp"
+#include "sdk/finder/records/CurrentRecordScope.hpp"
 #include "sdk/finder/records/RoundedSize.hpp"
 
 namespace sweepkit {
@@ -46,7 +47,12 @@ void IteratorAnalysis::handle(const Event& event) {
             candidate_.url.setFileURL(event.path());
             candidate_.metadata = *event.stat();
             candidate_.hasDeletePermission = event.hasDeletePermission();
-            judge(candidate_);
+            if (iterator_.lastRecordIsCurrent()) {
+                const CurrentRecordScope current(candidate_);
+                judge(candidate_);
+            } else {
+                judge(candidate_);
+            }
         }
         break;
     case Event::Kind::leaveDirectory:
@@ -74,7 +80,26 @@ void IteratorAnalysis::enterDirectory(const Event& event) {
         bundleHandler.currentBundle =
             BundleHandler::BundleInfo{url, *event.stat(), event.hasDeletePermission()};
     }
-    currentFolderNodeStack.push_back(FolderNode{std::move(url), {}, 0});
+    currentFolderNodeStack.push_back(FolderNode{std::move(url), takeSpareNodeList(), 0});
+}
+
+std::vector<FileSystemNode> IteratorAnalysis::takeSpareNodeList() {
+    if (spareNodeLists_.empty()) {
+        return {};
+    }
+    std::vector<FileSystemNode> list = std::move(spareNodeLists_.back());
+    spareNodeLists_.pop_back();
+    return list;
+}
+
+std::vector<FileSystemNode> IteratorAnalysis::keepNodes(std::vector<FileSystemNode>& gathered) {
+    // The kept list is allocated once at its final size: the gathering list, which grew by doubling,
+    // goes back to the spares for the next folder.
+    std::vector<FileSystemNode> kept(std::make_move_iterator(gathered.begin()),
+                                     std::make_move_iterator(gathered.end()));
+    gathered.clear();
+    spareNodeLists_.push_back(std::move(gathered));
+    return kept;
 }
 
 void IteratorAnalysis::leaveDirectory() {
@@ -94,7 +119,9 @@ void IteratorAnalysis::leaveDirectory() {
     }
     if (!folder.nodes.empty()) {
         addNode(FileSystemNode::folder(std::move(folder.directoryURL), folder.currentSize,
-                                       std::move(folder.nodes)));
+                                       keepNodes(folder.nodes)));
+    } else {
+        spareNodeLists_.push_back(std::move(folder.nodes));
     }
 }
 
@@ -122,7 +149,9 @@ void IteratorAnalysis::judge(const FileSystemItem& item) {
         FileSystemItem found = item;
         // Only what may be deleted later pays for the birth time that tells a reused inode apart
         // (where the walk's record lacks it).
-        found.metadata = velmor::withBirthTime(found.url.path(), found.metadata);
+        if (found.metadata.st_birthtimespec == velmor::Timespec{}) {
+            found.metadata = velmor::withBirthTime(found.url.path(), found.metadata);
+        }
         if (foundItemCallback_) {
             foundItemCallback_(found);
         }

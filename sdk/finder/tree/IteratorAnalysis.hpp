@@ -51,6 +51,11 @@ private:
     // Keeps a copy of the item when it matches, then counts it as judged.
     void judge(const FileSystemItem& item);
     void addNode(FileSystemNode node);
+    // A cleared list from a folder left earlier, so that gathering a folder's nodes does not grow a
+    // new list from nothing each time.
+    std::vector<FileSystemNode> takeSpareNodeList();
+    // The nodes of `gathered` moved into a list of their own size; `gathered` goes back to the spares.
+    std::vector<FileSystemNode> keepNodes(std::vector<FileSystemNode>& gathered);
 
     BaseFilesIterator& iterator_;
     const FileMatchingCriterion& criterion_;
@@ -58,6 +63,7 @@ private:
     const FileFinderAnalyzer::ProcessedItemCallback& processedItemCallback_;
     // The entry being judged, refilled for each one so that only kept entries cost an allocation.
     FileSystemItem candidate_;
+    std::vector<std::vector<FileSystemNode>> spareNodeLists_;
 };
 
 } // namespace sweepkit

@@ -4,11 +4,13 @@
 #include "platform/fs/FileRemover.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
+#include "sdk/filesystem/FileSystemIterator.hpp"
 #include "sdk/finder/RecordingLogger.hpp"
 #include "sdk/finder/criteria/FileNameCriterion.hpp"
 #include "sdk/finder/criteria/NotMatchingCriterion.hpp"
 #include "sdk/finder/criteria/OrMatchingCriterion.hpp"
 #include "sdk/finder/criteria/StatCriterionFactory.hpp"
+#include "sdk/finder/records/CurrentRecordScope.hpp"
 #include "sdk/finder/records/RoundedSize.hpp"
 #include "sdk/finder/tree/BundleHandler.hpp"
 
@@ -16,6 +18,7 @@
 
 #include <fcntl.h>
 #include <latch>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -502,6 +505,63 @@ TEST(IteratorAnalysis, ACriterionThatCannotAnswerIsAnErrorForTheEntry) {
         EXPECT_EQ(analysis.errors[0].path, "/r/fail.log");
         EXPECT_EQ(analysis.errors[0].error, velmor::Error("test.matching", -47));
     }
+}
+
+// Notes, for every entry judged, whether the entry came with a record read just now.
+class CurrentRecordSpy : public FileMatchingCriterion {
+public:
+    bool matches(const FileSystemItem& item) const override {
+        judged[item.url.path()] = CurrentRecordScope::holds(item);
+        return true;
+    }
+    velmor::metadata::PredicatePointer spotlightPredicate() const override {
+        throw std::logic_error("unused");
+    }
+    bool includes(const FileMatchingCriterion&) const override { return false; }
+    std::string description() const override { return "CurrentRecordSpy"; }
+
+    mutable std::map<std::string, bool> judged;
+};
+
+TEST(IteratorAnalysis, OnlyAnEntryWhoseRecordAPhysicalWalkJustReadIsJudgedAsCurrent) {
+    TemporaryDirectory dir;
+    const std::string r = dir.path();
+    const std::string file = dir.writeFile("f", "x");
+    ASSERT_EQ(::mkfifo((r + "/fifo").c_str(), 0600), 0);
+    dir.makeDirectory("X.app");
+    dir.writeFile("X.app/inside", "x");
+    ASSERT_EQ(::symlink("f", (r + "/link").c_str()), 0);
+    FileFinderAnalyzer::FoundItemCallback onFound;
+    FileFinderAnalyzer::ProcessedItemCallback onProcessed;
+
+    struct Case {
+        const char* name;
+        std::string root;
+        Options options;
+        std::map<std::string, bool> judged;
+    };
+    const Case cases[] = {
+        // The package is judged when the walk leaves it, with the record read when it entered.
+        {"physical walk", r, Options::physical, {{file, true}, {r + "/fifo", true}, {r + "/X.app", false}}},
+        {"walk following links", r, Options::logical,
+         {{file, false}, {r + "/fifo", false}, {r + "/X.app", false}, {r + "/link", false}}},
+        {"root given as a followed link", r + "/link", Options::physical.union_(Options::commandLineFollow),
+         {{r + "/link", false}}},
+        {"root given as a file", file, Options::physical, {{file, true}}},
+    };
+    for (const auto& c : cases) {
+        CurrentRecordSpy spy;
+        FileSystemIterator iterator(URL::fileURL(c.root), c.options, ::getuid(), {});
+        IteratorAnalysis(iterator, spy, onFound, onProcessed).run();
+        EXPECT_EQ(spy.judged, c.judged) << c.name;
+    }
+
+    CurrentRecordSpy spy;
+    ScriptedIterator scripted({Event::file(file, scriptedFile(), true)});
+    IteratorAnalysis(scripted, spy, onFound, onProcessed).run();
+    EXPECT_EQ(spy.judged, (std::map<std::string, bool>{{file, false}}))
+        << "a scripted record may be anything";
+    EXPECT_FALSE(CurrentRecordScope::holds(FileSystemItem{URL::fileURL(file), {}, true}));
 }
 
 TEST(BundleHandler, FinishesOnlyTheCurrentPackage) {
