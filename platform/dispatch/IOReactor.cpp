@@ -40,12 +40,16 @@ struct IOReactor::Watch {
     std::function<void()> cleanup;
     Bytes pending;
     std::size_t written = 0;
+    // Whether the pipe a read channel serves has been widened (or tried): at its first data, so a
+    // channel that ends with nothing read costs no widening.
+    bool widened = false;
 };
 
 namespace {
 
-// What a pipe a read channel serves is widened to: the most an ordinary user may set by default,
-// so a fast writer fills it in fewer turns and each wake-up of the reactor moves up to this much.
+// What a pipe a read channel serves is widened to once data comes: the most an ordinary user may
+// set by default, so a fast writer fills it in fewer turns and each wake-up of the reactor moves up
+// to this much.
 // Pipes written to keep their size: how much a reader that stops early leaves unread stays as the
 // system has it.
 constexpr int widePipe = 1 << 20;
@@ -124,17 +128,24 @@ namespace {
 std::shared_ptr<IOReactor::Watch> makeWatch(IOReactor::Watch::Kind kind, int descriptor, SerialQueue queue) {
     auto watch = std::make_shared<IOReactor::Watch>(kind, descriptor, std::move(queue));
     if (kind != IOReactor::Watch::Kind::readable) {
-        ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) | O_NONBLOCK);
-    }
-    if (kind == IOReactor::Watch::Kind::read || kind == IOReactor::Watch::Kind::collect) {
-        // Best effort: a user over the pipe memory limit, or a descriptor that is not a pipe, keeps
-        // the size it has.
-        int size = ::fcntl(descriptor, F_GETPIPE_SZ);
-        if (size >= 0 && size < widePipe) {
-            ::fcntl(descriptor, F_SETPIPE_SZ, widePipe);
-        }
+        // One call where reading the flags and setting them back would take two.
+        int nonBlocking = 1;
+        ::ioctl(descriptor, FIONBIO, &nonBlocking);
     }
     return watch;
+}
+
+// Widens the pipe a read channel serves, once. Best effort: a user over the pipe memory limit, or a
+// descriptor that is not a pipe, keeps the size it has.
+void widenOnce(IOReactor::Watch& watch) {
+    if (watch.widened) {
+        return;
+    }
+    watch.widened = true;
+    int size = ::fcntl(watch.descriptor, F_GETPIPE_SZ);
+    if (size >= 0 && size < widePipe) {
+        ::fcntl(watch.descriptor, F_SETPIPE_SZ, widePipe);
+    }
 }
 
 } // namespace
@@ -227,7 +238,11 @@ void growCollect(IOReactor::Bytes& bytes, std::size_t more) {
 
 bool IOReactor::serveRead(const std::shared_ptr<Watch>& watch, int& error) {
     // One read a wake-up, of all the pipe holds, into the buffer that is handed on.
-    std::size_t size = std::max<std::size_t>(pipeHolds(watch->descriptor), 1);
+    std::size_t holds = pipeHolds(watch->descriptor);
+    if (holds > 0) {
+        widenOnce(*watch);
+    }
+    std::size_t size = std::max<std::size_t>(holds, 1);
     Bytes piece(size);
     ssize_t n = readOnce(watch->descriptor, piece.data(), size);
     bool finished = n == 0;
@@ -251,6 +266,9 @@ bool IOReactor::serveCollect(const std::shared_ptr<Watch>& watch, int& error) {
     auto& bytes = watch->collected;
     std::size_t used = bytes.size();
     std::size_t available = pipeHolds(watch->descriptor);
+    if (available > 0) {
+        widenOnce(*watch);
+    }
     ssize_t n = 0;
     try {
         if (available == 0) {

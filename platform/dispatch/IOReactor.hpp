@@ -28,7 +28,7 @@ public:
 
     // Each takes `descriptor` over: it is made non-blocking and closed when the channel ends, before
     // `cleanup` is queued after the last handler. Descriptors should be close-on-exec. A pipe read
-    // from is widened (best effort) so that each wake-up moves more at once.
+    // from is widened (best effort) once data comes, so that each wake-up moves more at once.
     //
     // `readToEnd` hands each piece on as read, in a buffer of its own; `collectToEnd` reads straight
     // into one buffer on the reactor and queues one handler with the whole, for readers that only

@@ -121,6 +121,33 @@ TEST(IOReactor, WritesAndReadsBuffersLargerThanAPipeWhole) {
     }
 }
 
+TEST(IOReactor, AReadPipeIsWidenedOnceDataComesAndAnEmptyOneKeepsItsSize) {
+    testing::Watchdog watchdog("pipe widening");
+    SerialQueue queue("io-test-widen");
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{200000}}) {
+        for (bool collecting : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << size << (collecting ? " collected" : " in pieces"));
+            Pipe pipe;
+            ASSERT_GE(pipe.read, 0);
+            int systemSize = ::fcntl(pipe.read, F_GETPIPE_SZ);
+            // Outlives the channel, so the pipe can be asked its size once the channel has ended.
+            int kept = ::fcntl(pipe.read, F_DUPFD_CLOEXEC, 0);
+            ASSERT_GE(kept, 0);
+            auto read = readAll(pipe.read, queue, collecting);
+            EXPECT_EQ(writeAll(pipe.write, pattern(size), queue).get(), 0);
+            EXPECT_EQ(read.get().data.size(), size);
+            int widened = ::fcntl(kept, F_GETPIPE_SZ);
+            if (size == 0) {
+                EXPECT_EQ(widened, systemSize);
+            } else if (::geteuid() == 0) {
+                // An ordinary user over the pipe memory limit may be refused; root never is.
+                EXPECT_GT(widened, systemSize);
+            }
+            ::close(kept);
+        }
+    }
+}
+
 TEST(IOReactor, AWriteToAClosedPipeReportsEpipeAndNoSignalReachesTheProcess) {
     testing::Watchdog watchdog("write to a closed pipe");
     {

@@ -69,13 +69,17 @@ TimerService::TimePoint TimerService::deadlineAfter(double seconds) const {
 
 TimerService::Id TimerService::schedule(TimePoint deadline, std::function<void()> fire) {
     Id id;
+    bool wake;
     {
         std::lock_guard lock(mutex_);
         id = nextId_++;
         entries_.emplace(std::make_pair(deadline, id), std::move(fire));
         deadlines_.emplace(id, deadline);
+        wake = deadline < sleepingUntil_ || pendingWaiters_ > 0;
     }
-    changed_.notify_all();
+    if (wake) {
+        changed_.notify_all();
+    }
     return id;
 }
 
@@ -108,19 +112,25 @@ std::optional<TimerService::TimePoint> TimerService::nextDeadline() const {
 
 bool TimerService::waitUntilPending(std::size_t count, std::chrono::duration<double> limit) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] { return entries_.size() >= count; });
+    ++pendingWaiters_;
+    bool reached = changed_.wait_for(lock, limit, [&] { return entries_.size() >= count; });
+    --pendingWaiters_;
+    return reached;
 }
 
 void TimerService::waitUntilDueOrChanged() {
     // One lock from the look at the entries to the wait, so that no change slips in between.
     std::unique_lock lock(mutex_);
     if (entries_.empty()) {
+        sleepingUntil_ = TimePoint::max();
         changed_.wait(lock);
     } else {
         // A copy: the entry may go while the wait has the lock released.
         TimePoint deadline = entries_.begin()->first.first;
+        sleepingUntil_ = deadline;
         changed_.wait_until(lock, deadline);
     }
+    sleepingUntil_ = TimePoint::min();
 }
 
 void TimerService::fireDue(TimePoint time) {

@@ -61,6 +61,12 @@ protected:
 private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
+    // The deadline the service's thread sleeps until (`TimePoint::max()` while it waits for a
+    // first entry), or `TimePoint::min()` while it is awake: a new entry wakes it only when due
+    // sooner. An entry taken away wakes nobody; the thread then wakes once for nothing.
+    TimePoint sleepingUntil_ = TimePoint::min();
+    // Callers of `waitUntilPending`: while any waits, every new entry wakes the waiters.
+    std::size_t pendingWaiters_ = 0;
     std::map<std::pair<TimePoint, Id>, std::function<void()>> entries_;
     std::unordered_map<Id, TimePoint> deadlines_;
     Id nextId_ = 1;

@@ -8,6 +8,8 @@
 #include <latch>
 #include <limits>
 #include <stdexcept>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace velmor {
@@ -49,6 +51,36 @@ TEST(TimerService, PendingEntriesAndTheNextDeadlineAreVisible) {
     EXPECT_TRUE(clock.waitForPending(1));
     registrar.join();
     EXPECT_EQ(clock.nextDeadline(), clock.now() + std::chrono::seconds(1));
+}
+
+TEST(TimerService, TheTimerThreadMeetsEveryDeadlineWhateverItSleepsUntil) {
+    // The timer thread sleeps until the earliest deadline it knew of; an entry due sooner must wake
+    // it, and one due later must still fire once the earlier entries have gone.
+    using std::chrono::milliseconds;
+    struct Case {
+        const char* name;
+        milliseconds sleeper;  // what the thread sleeps until first
+        bool sleeperRemoved;   // taken away before the measured entry is scheduled
+        milliseconds measured; // the entry that must fire
+    };
+    for (const Case& c : {Case{"sooner than the one slept for", milliseconds(3600000), false, milliseconds(10)},
+                          Case{"sooner than one taken away", milliseconds(3600000), true, milliseconds(10)},
+                          Case{"later than one taken away", milliseconds(20), true, milliseconds(40)},
+                          Case{"later than one still due", milliseconds(20), false, milliseconds(40)}}) {
+        SCOPED_TRACE(c.name);
+        testing::Watchdog watchdog(std::string("a timer entry ") + c.name, 30);
+        auto steady = TimerService::current();
+        auto sleeper = steady->schedule(steady->now() + c.sleeper, [] {});
+        // Lets the thread take up its sleep before the entries change.
+        std::this_thread::sleep_for(milliseconds(5));
+        if (c.sleeperRemoved) {
+            steady->unschedule(sleeper);
+        }
+        std::latch fired(1);
+        steady->schedule(steady->now() + c.measured, [&] { fired.count_down(); });
+        fired.wait();
+        steady->unschedule(sleeper);
+    }
 }
 
 } // namespace velmor

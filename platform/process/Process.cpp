@@ -1,17 +1,15 @@
 #include "platform/process/Process.hpp"
 
 #include "platform/dispatch/IOReactor.hpp"
-#include "platform/dispatch/ThreadPool.hpp"
 #include "platform/error/Error.hpp"
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <system_error>
+#include <stdexcept>
 #include <unistd.h>
 #include <utility>
 
@@ -196,8 +194,11 @@ void Process::launch() {
             (*pipe)->closeWriteDescriptor();
         }
     }
-    // The watch keeps this object alive until the program is reaped.
-    IOReactor::shared().whenReadable(pidfd, SerialQueue("com.velmor.process-reaper"),
+    // The watch keeps this object alive until the program is reaped. Reaping and the handler run
+    // in one step on a pool thread: no further hand-off once the program has ended.
+    IOReactor::shared().whenReadable(pidfd,
+                                     terminationQueue ? *terminationQueue
+                                                      : SerialQueue("com.velmor.process-reaper"),
                                      [self = shared_from_this()] { self->reap(); });
 }
 
@@ -218,12 +219,7 @@ void Process::reap() {
     }
     ended_.notify_all();
     if (terminationHandler) {
-        try {
-            ThreadPool::shared().submit("process-ended",
-                                        [self = shared_from_this()] { self->terminationHandler(*self); });
-        } catch (const std::system_error& error) {
-            std::fprintf(stderr, "Process: cannot run the termination handler: %s\n", error.what());
-        }
+        terminationHandler(*this);
     }
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/dispatch/SerialQueue.hpp"
+
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <variant>
@@ -53,8 +56,13 @@ public:
     Stream standardInput = Inherit{};
     Stream standardOutput = Inherit{};
     Stream standardError = Inherit{};
-    // Runs on a pool thread once the program has ended and been reaped.
+    // Runs once the program has ended and been reaped: on `terminationQueue` when one is set,
+    // else on a pool thread.
     std::function<void(Process&)> terminationHandler;
+    // The queue the program is reaped on and its termination handler runs on, for an owner whose
+    // other work on the program's end runs there too: no hand-off between threads. Work on this
+    // queue must never wait for the program's end (`waitUntilExit`), since that needs the queue.
+    std::optional<SerialQueue> terminationQueue;
 
     // Starts the program. Throws `ErrorException` with a file error (no such file, no permission,
     // ...) over the POSIX cause when it cannot be started; a path or argument holding a NUL byte

@@ -1,5 +1,6 @@
 #include "platform/process/Process.hpp"
 
+#include "platform/dispatch/SerialQueue.hpp"
 #include "platform/error/Error.hpp"
 #include "platform/testing/ReadToEnd.hpp"
 #include "platform/testing/Watchdog.hpp"
@@ -88,6 +89,35 @@ TEST(Process, ReportsTheEndAndRunsTheHandlerOnce) {
     killed->waitUntilExit();
     EXPECT_EQ(killed->terminationReason(), Process::TerminationReason::uncaughtSignal);
     EXPECT_EQ(killed->terminationStatus(), SIGINT);
+}
+
+TEST(Process, TheHandlerRunsAfterReapingOnTheQueueGivenElseOnAPoolThread) {
+    testing::Watchdog watchdog("termination handler");
+    SerialQueue given("process-test.termination");
+    struct Seen {
+        bool running;
+        int status;
+        bool onGivenQueue;
+    };
+    // Outlive the loop: a handler may still be returning from `set_value` when its turn ends.
+    std::promise<Seen> seen[2];
+    for (bool onQueue : {false, true}) {
+        SCOPED_TRACE(onQueue ? "on the given queue" : "on a pool thread");
+        auto process = Process::make();
+        process->executablePath = "/bin/sh";
+        process->arguments = {"-c", "exit 4"};
+        if (onQueue) {
+            process->terminationQueue = given;
+        }
+        process->terminationHandler = [&, onQueue](Process& ended) {
+            seen[onQueue].set_value({ended.isRunning(), ended.terminationStatus(), given.isCurrent()});
+        };
+        process->launch();
+        Seen handled = seen[onQueue].get_future().get();
+        EXPECT_FALSE(handled.running);
+        EXPECT_EQ(handled.status, 4);
+        EXPECT_EQ(handled.onGivenQueue, onQueue);
+    }
 }
 
 TEST(Process, TerminateEndsTheWholeGroupEvenWhenAChildHoldsThePipe) {

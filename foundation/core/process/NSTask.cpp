@@ -126,8 +126,10 @@ std::shared_ptr<Process> NSTask::run(const std::string& executablePath,
     }
     run->task->executablePath = executablePath;
     run->task->arguments = arguments;
-    // Holds only the group, so the task and its run do not keep each other alive.
+    // Holds only the group, so the task and its run do not keep each other alive. It runs on the
+    // run queue, where the completion follows on the same thread.
     run->task->terminationHandler = [group = run->group](Process&) { group.leave(); };
+    run->task->terminationQueue = run->queue;
 
     run->group.async([run, bytes = std::move(input)]() mutable { run->launch(run, std::move(bytes)); },
                      run->queue);
@@ -203,6 +205,7 @@ NSTask::ExecutionResult NSTask::run(const URL& executable, const std::vector<std
         collect->task->standardOutput = output;
         collect->task->standardError = error;
         collect->task->terminationHandler = [group = collect->group](Process&) { group.leave(); };
+        collect->task->terminationQueue = collect->queue;
         collect->group.enter();
         try {
             collect->task->launch();

@@ -353,6 +353,9 @@ TEST_F(DMGUnmounterTest, ASuccessRemovesOnlyItsOwnSchedulerAndAGoneDeviceEndsThe
     unmounter->detachRetryingForever(*stuck, logs.factory(), completion("stuck"));
     unmounter->detachRetryingForever(*freed, logs.factory(), completion("freed"));
     waitForFailedAttempts(1);
+    // The second image's first attempt is queued by its start, which may run only after the first
+    // image's attempt: the start is done after one turn of the queue, its attempt after a second.
+    flush(*unmounter);
     flush(*unmounter);
     EXPECT_EQ(completed, std::vector<std::string>{"freed"});
     EXPECT_EQ(unmounter->pendingImageCount(), 1u);
