@@ -17,11 +17,11 @@ bool FileIdentity::isSameEntry(const Stat& now) const {
     return birthTime == unknown || now.st_birthtimespec == unknown || now.st_birthtimespec == birthTime;
 }
 
-Stat withBirthTime(const std::string& path, Stat walked) {
+Stat withBirthTime(const URL& url, Stat walked) {
     if (walked.st_birthtimespec != Timespec{}) {
         return walked;
     }
-    auto now = Stat::lstatPath(path);
+    auto now = Stat::lstatPath(url.path());
     if (now && FileIdentity::of(walked).isSameEntry(*now)) {
         walked.st_birthtimespec = now->st_birthtimespec;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/fs/Stat.hpp"
+#include "platform/fs/URL.hpp"
 
 #include <cstdint>
 #include <string>
@@ -23,9 +24,9 @@ struct FileIdentity {
     bool isSameEntry(const Stat& now) const;
 };
 
-// `walked` with the birth time of the entry at `path`, read with one `statx`, when that entry is
+// `walked` with the birth time of the entry at `url`, read with one `statx`, when that entry is
 // still the one `walked` describes; `walked` unchanged otherwise (or when it cannot be read). A record
 // that already holds a birth time is kept as it is: reading it again could only confirm it.
-Stat withBirthTime(const std::string& path, Stat walked);
+Stat withBirthTime(const URL& url, Stat walked);
 
 } // namespace velmor

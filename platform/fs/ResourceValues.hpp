@@ -34,12 +34,6 @@ public:
 
 private:
     friend DateResourceValues dateResourceValues(const URL& url, std::span<const DateResourceKey> keys);
-
-// The same dates taken from `current`, a record of the entry at `url` read just now by `statx` with
-// the birth time asked for and not following a final link, as a walk reads its entries. The entry is
-// read only for a birth time the record lacks, and that read throws as `dateResourceValues` does.
-DateResourceValues dateResourceValues(const URL& url, const Stat& current,
-                                      std::span<const DateResourceKey> keys);
     friend DateResourceValues dateResourceValues(const URL& url, const Stat& current,
                                                  std::span<const DateResourceKey> keys);
     std::optional<Date> dates_[5];

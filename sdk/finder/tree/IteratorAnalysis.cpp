@@ -149,9 +149,7 @@ void IteratorAnalysis::judge(const FileSystemItem& item) {
         FileSystemItem found = item;
         // Only what may be deleted later pays for the birth time that tells a reused inode apart
         // (where the walk's record lacks it).
-        if (found.metadata.st_birthtimespec == velmor::Timespec{}) {
-            found.metadata = velmor::withBirthTime(found.url.path(), found.metadata);
-        }
+        found.metadata = velmor::withBirthTime(found.url, found.metadata);
         if (foundItemCallback_) {
             foundItemCallback_(found);
         }
