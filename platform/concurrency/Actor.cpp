@@ -86,6 +86,10 @@ void Actor::sleep(double seconds) const {
     suspend([&] { AnyTask::sleep(seconds); });
 }
 
+bool Actor::isHoldingAny() {
+    return !heldActors.empty();
+}
+
 bool Actor::isIsolated() const {
     std::lock_guard lock(mutex_);
     return depth_ > 0 && owner_ == std::this_thread::get_id();

@@ -61,6 +61,8 @@ public:
 
     // Whether the calling thread holds the actor.
     bool isIsolated() const;
+    // Whether the calling thread holds any actor at all.
+    static bool isHoldingAny();
     // Stops the process when the calling thread does not hold the actor.
     void assertIsolated() const;
 
