@@ -20,8 +20,15 @@ void Semaphore::wait() {
 
 bool Semaphore::waitFor(double seconds) {
     Alarm alarm(seconds);
+    auto stopped = alarm.token();
+    // Made before the lock is taken: an alarm that has already rung runs this at once.
+    std::stop_callback ring(stopped, [this] {
+        std::lock_guard lock(mutex_);
+        signalled_.notify_all();
+    });
     std::unique_lock lock(mutex_);
-    if (!signalled_.wait(lock, alarm.token(), [&] { return value_ > 0; })) {
+    signalled_.wait(lock, [&] { return value_ > 0 || stopped.stop_requested(); });
+    if (value_ == 0) {
         return false;
     }
     --value_;

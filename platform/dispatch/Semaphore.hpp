@@ -17,7 +17,9 @@ public:
 
 private:
     std::mutex mutex_;
-    std::condition_variable_any signalled_;
+    // A plain condition variable: the one that takes a stop token notifies under a lock of its
+    // own, so each signal would wake the waiter twice.
+    std::condition_variable signalled_;
     long value_;
 };
 

@@ -7,6 +7,8 @@
 #include "platform/error/FatalError.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -33,7 +35,26 @@ struct SyncTurn {
     bool isGranted = false;
 };
 
+// Work for a lent thread tends to come in bursts (a program's end brings both ends of its output
+// and its exit within microseconds): after a stretch of work the thread looks for more this long
+// before it sleeps, so that a burst costs one wake-up rather than one per item.
+constexpr auto lenderLinger = std::chrono::microseconds(50);
+
+void pauseBriefly() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
 } // namespace
+
+// A thread lent to a queue: it waits on `handedOver` under the queue's lock.
+struct SerialQueue::Loan::Lender {
+    std::condition_variable handedOver;
+    // The queue was handed to this thread and its work not yet run. Set and cleared under the
+    // queue's lock; read without it while the thread waits briefly before it sleeps.
+    std::atomic<bool> holdsQueue = false;
+};
 
 struct SerialQueue::State : std::enable_shared_from_this<SerialQueue::State> {
     struct Item {
@@ -48,9 +69,22 @@ struct SerialQueue::State : std::enable_shared_from_this<SerialQueue::State> {
     std::deque<Item> items;
     // A drainer or a `sync` caller holds the queue.
     bool held = false;
+    // The thread lent to the queue, if any.
+    Loan::Lender* lender = nullptr;
 
     void startDrain() {
         ThreadPool::shared().submit(label, [self = shared_from_this()] { self->drain(); });
+    }
+
+    // Under `mutex`, once the queue is held for items waiting: they run on the thread lent to the
+    // queue, else on a pool thread.
+    void hand() {
+        if (lender) {
+            lender->holdsQueue = true;
+            lender->handedOver.notify_one();
+            return;
+        }
+        startDrain();
     }
 
     void drain() {
@@ -86,7 +120,7 @@ struct SerialQueue::State : std::enable_shared_from_this<SerialQueue::State> {
                 return;
             }
             try {
-                startDrain();
+                hand();
                 return;
             } catch (const std::system_error&) {
                 // No thread to hand the queue to: the items queued meanwhile were accepted, so
@@ -110,7 +144,7 @@ void SerialQueue::async(std::function<void()> work) const {
     if (!state_->held) {
         state_->held = true;
         try {
-            state_->startDrain();
+            state_->hand();
         } catch (...) {
             // Nothing drains the queue: the item is taken back and the caller hears why.
             dropped = std::move(state_->items.back().work);
@@ -160,6 +194,58 @@ void SerialQueue::syncErased(const std::function<void()>& work) const {
         throw;
     }
     state_->release();
+}
+
+SerialQueue::Loan::Loan(const SerialQueue& queue) : state_(queue.state_), lender_(std::make_unique<Lender>()) {
+    std::lock_guard lock(state_->mutex);
+    if (state_->lender) {
+        fatalError("a second thread lent to queue " + state_->label);
+    }
+    state_->lender = lender_.get();
+}
+
+SerialQueue::Loan::~Loan() {
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->lender = nullptr;
+        if (!lender_->holdsQueue) {
+            return;
+        }
+        lender_->holdsQueue = false;
+        try {
+            state_->startDrain();
+            return;
+        } catch (const std::system_error&) {
+            // No pool thread to pass the work on to: this thread runs it rather than strand it.
+        }
+    }
+    state_->drain();
+}
+
+void SerialQueue::Loan::runUntil(const std::function<bool()>& finished, std::stop_token stop) {
+    // Made before the lock is taken: a stop already requested runs this at once.
+    std::stop_callback wake(stop, [this] {
+        std::lock_guard lock(state_->mutex);
+        lender_->handedOver.notify_all();
+    });
+    for (;;) {
+        {
+            std::unique_lock lock(state_->mutex);
+            lender_->handedOver.wait(lock, [&] { return lender_->holdsQueue || stop.stop_requested(); });
+            if (!lender_->holdsQueue) {
+                return;
+            }
+            lender_->holdsQueue = false;
+        }
+        state_->drain();
+        if (finished()) {
+            return;
+        }
+        auto until = std::chrono::steady_clock::now() + lenderLinger;
+        while (!lender_->holdsQueue.load() && !stop.stop_requested() && std::chrono::steady_clock::now() < until) {
+            pauseBriefly();
+        }
+    }
 }
 
 } // namespace velmor

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <type_traits>
 
@@ -37,6 +38,29 @@ public:
     friend bool operator==(const SerialQueue& a, const SerialQueue& b) { return a.state_ == b.state_; }
 
     struct State;
+
+    // Lends the calling thread to the queue while it waits for an outcome of the queue's own work:
+    // work queued while the loan stands is handed to this thread instead of waking a pool thread.
+    // Work handed over after `runUntil` has returned goes to a pool thread when the loan ends. One
+    // loan per queue at a time.
+    class Loan {
+    public:
+        explicit Loan(const SerialQueue& queue);
+        ~Loan();
+        Loan(const Loan&) = delete;
+        Loan& operator=(const Loan&) = delete;
+
+        // Runs the work handed to this thread, in the queue's order, until `finished` (asked after
+        // each stretch of work, outside the queue's lock) says so or `stop` is requested. Work
+        // handed over is always run before it returns.
+        void runUntil(const std::function<bool()>& finished, std::stop_token stop);
+
+        struct Lender;
+
+    private:
+        std::shared_ptr<State> state_;
+        std::unique_ptr<Lender> lender_;
+    };
 
 private:
     void syncErased(const std::function<void()>& work) const;

@@ -1,12 +1,12 @@
 #include "platform/process/Process.hpp"
 
 #include "platform/dispatch/IOReactor.hpp"
+#include "platform/process/ChildSpawn.hpp"
 #include "platform/error/Error.hpp"
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <stdexcept>
@@ -32,18 +32,6 @@ namespace {
               {{Error::underlyingErrorKey, std::make_shared<const Error>(Error::posix(posixCode))},
                {Error::filePathKey, path}}));
 }
-
-struct FileActions {
-    posix_spawn_file_actions_t actions;
-    FileActions() { ::posix_spawn_file_actions_init(&actions); }
-    ~FileActions() { ::posix_spawn_file_actions_destroy(&actions); }
-};
-
-struct SpawnAttributes {
-    posix_spawnattr_t attributes;
-    SpawnAttributes() { ::posix_spawnattr_init(&attributes); }
-    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes); }
-};
 
 void closeDescriptor(int& descriptor) {
     if (descriptor >= 0) {
@@ -125,37 +113,23 @@ void Process::launch() {
         }
     }
 
-    FileActions files;
-    // The child's side of each stream, for the child only: dup2 clears close-on-exec on the copy.
+    detail::ChildSpawnRequest request;
+    // The child's side of each stream: its copy on 0, 1 or 2 does not close on exec.
     auto arrange = [&](const Stream& stream, int target, bool childReads) {
+        auto& slot = request.streams[static_cast<std::size_t>(target)];
         if (std::holds_alternative<NullDevice>(stream)) {
-            ::posix_spawn_file_actions_addopen(&files.actions, target, "/dev/null",
-                                               childReads ? O_RDONLY : O_WRONLY, 0);
+            slot.kind = detail::ChildStream::Kind::nullDevice;
         } else if (auto pipe = std::get_if<std::shared_ptr<Pipe>>(&stream); pipe && *pipe) {
             int end = childReads ? (*pipe)->readDescriptor() : (*pipe)->writeDescriptor();
             if (end < 0) {
                 throwLaunchError(EBADF, executablePath);
             }
-            ::posix_spawn_file_actions_adddup2(&files.actions, end, target);
+            slot = {detail::ChildStream::Kind::descriptor, end};
         }
     };
     arrange(standardInput, STDIN_FILENO, true);
     arrange(standardOutput, STDOUT_FILENO, false);
     arrange(standardError, STDERR_FILENO, false);
-
-    SpawnAttributes attributes;
-    // Its own group, so a stop reaches the tool's own children too; default SIGPIPE and an empty
-    // mask whatever the launching thread had blocked.
-    sigset_t none;
-    sigset_t pipeOnly;
-    sigemptyset(&none);
-    sigemptyset(&pipeOnly);
-    sigaddset(&pipeOnly, SIGPIPE);
-    ::posix_spawnattr_setpgroup(&attributes.attributes, 0);
-    ::posix_spawnattr_setsigmask(&attributes.attributes, &none);
-    ::posix_spawnattr_setsigdefault(&attributes.attributes, &pipeOnly);
-    ::posix_spawnattr_setflags(&attributes.attributes,
-                               POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(executablePath.c_str()));
@@ -163,11 +137,14 @@ void Process::launch() {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
+    request.path = executablePath.c_str();
+    request.arguments = argv.data();
+    request.environment = environ;
 
+    // Its own group, so a stop reaches the tool's own children too; default signals and an empty
+    // mask whatever this process and the launching thread had set.
     pid_t child = 0;
-    int spawnError = ::posix_spawn(&child, executablePath.c_str(), &files.actions, &attributes.attributes,
-                                   argv.data(), environ);
-    if (spawnError != 0) {
+    if (int spawnError = detail::spawnChild(request, child); spawnError != 0) {
         throwLaunchError(spawnError, executablePath);
     }
     // The child is ours until reaped, so its pid cannot be reused before the pidfd is taken.

@@ -2,11 +2,14 @@
 
 #include "platform/dispatch/SerialQueue.hpp"
 #include "platform/error/Error.hpp"
+#include "platform/testing/ChildTestRun.hpp"
 #include "platform/testing/ReadToEnd.hpp"
 #include "platform/testing/Watchdog.hpp"
 
 #include <csignal>
+#include <cstdint>
 #include <future>
+#include <sstream>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,7 +27,70 @@ bool hasUnreapedChild() {
     return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0;
 }
 
+// One of the signal sets a process shows in /proc/PID/status ("SigBlk", "SigIgn", "SigCgt").
+std::uint64_t signalSet(const std::string& status, const std::string& name) {
+    std::istringstream lines(status);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(name + ":", 0) == 0) {
+            return std::stoull(line.substr(name.size() + 1), nullptr, 16);
+        }
+    }
+    ADD_FAILURE() << name << " missing from " << status;
+    return 0;
+}
+
+constexpr std::uint64_t bit(int signal) {
+    return std::uint64_t{1} << (signal - 1);
+}
+
 } // namespace
+
+TEST(Process, TheProgramStartsWithNothingBlockedAndSigpipeAtItsDefault) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previousPipe {};
+    struct sigaction previousHangup {};
+    ::sigaction(SIGPIPE, &ignore, &previousPipe);
+    ::sigaction(SIGHUP, &ignore, &previousHangup);
+    sigset_t blocked;
+    sigset_t previousMask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR2);
+    ::pthread_sigmask(SIG_BLOCK, &blocked, &previousMask);
+
+    // cat is the program itself here, no shell between: the sets are those it started with.
+    auto status = Process::run("/bin/cat", {"/proc/self/status"}).standardOutput;
+
+    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    ::sigaction(SIGPIPE, &previousPipe, nullptr);
+    ::sigaction(SIGHUP, &previousHangup, nullptr);
+    EXPECT_EQ(signalSet(status, "SigBlk"), 0u) << "the launching thread's mask is not the program's";
+    EXPECT_EQ(signalSet(status, "SigIgn") & bit(SIGPIPE), 0u) << "a writer to a closed pipe must stop";
+    EXPECT_NE(signalSet(status, "SigIgn") & bit(SIGHUP), 0u) << "other ignored signals stay ignored";
+}
+
+TEST(Process, AStreamOnTheDescriptorItIsGivenAsStillReachesTheProgram) {
+    // With standard input closed, the next pipe's read end is descriptor 0: the very descriptor the
+    // program reads, which must survive the program's start although made close-on-exec.
+    if (!testing::isChildTestRun()) {
+        EXPECT_EQ(testing::runCurrentTestInChild(), 0);
+        return;
+    }
+    ::close(STDIN_FILENO);
+    auto input = Pipe::make();
+    ASSERT_EQ(input->readDescriptor(), STDIN_FILENO);
+    auto output = Pipe::make();
+    auto process = Process::make();
+    process->executablePath = "/bin/cat";
+    process->standardInput = input;
+    process->standardOutput = output;
+    process->launch();
+    ASSERT_EQ(::write(input->writeDescriptor(), "kept", 4), 4);
+    input->closeWriteDescriptor();
+    EXPECT_EQ(readToEnd(output->readDescriptor()), "kept");
+    process->waitUntilExit();
+    EXPECT_EQ(process->terminationStatus(), 0);
+}
 
 TEST(Process, CollectsStandardOutputAndStatus) {
     auto result = Process::run("/bin/sh", {"-c", "printf 'one\\ntwo'; exit 3"});

@@ -3,7 +3,7 @@
 #include "platform/concurrency/CheckedContinuation.hpp"
 #include "platform/dispatch/DispatchGroup.hpp"
 #include "platform/dispatch/IOReactor.hpp"
-#include "platform/dispatch/Semaphore.hpp"
+#include "platform/dispatch/Alarm.hpp"
 #include "platform/dispatch/SerialQueue.hpp"
 #include "platform/text/UTF8.hpp"
 
@@ -15,9 +15,13 @@ namespace velmor {
 
 namespace {
 
+constexpr const char* runQueueLabel = "com.velmor.foundation.process-support";
+
 // The state of one run of the callback form, shared by its closures.
 struct Run {
-    SerialQueue queue{"com.velmor.foundation.process-support"};
+    explicit Run(SerialQueue queue) : queue(std::move(queue)) {}
+
+    SerialQueue queue;
     DispatchGroup group;
     std::shared_ptr<Process> task = Process::make();
     std::shared_ptr<Pipe> input;
@@ -110,10 +114,13 @@ std::string NSTask::SynchronousRunResult::description() const {
     return "- result: " + resultText + "\n- stdout: " + lossy(stdout_) + "\n- stderr: " + lossy(stderr_);
 }
 
-std::shared_ptr<Process> NSTask::run(const std::string& executablePath,
-                                     const std::vector<std::string>& arguments, std::optional<Bytes> input,
-                                     CompletionHandler completion) {
-    auto run = std::make_shared<Run>();
+namespace {
+
+// The callback form on a given run queue.
+std::shared_ptr<Process> startRun(SerialQueue queue, const std::string& executablePath,
+                                  const std::vector<std::string>& arguments, std::optional<NSTask::Bytes> input,
+                                  NSTask::CompletionHandler completion) {
+    auto run = std::make_shared<Run>(std::move(queue));
     try {
         run->input = Pipe::make();
         run->output = Pipe::make();
@@ -148,6 +155,15 @@ std::shared_ptr<Process> NSTask::run(const std::string& executablePath,
     return run->task;
 }
 
+} // namespace
+
+std::shared_ptr<Process> NSTask::run(const std::string& executablePath,
+                                     const std::vector<std::string>& arguments, std::optional<Bytes> input,
+                                     CompletionHandler completion) {
+    return startRun(SerialQueue(runQueueLabel), executablePath, arguments, std::move(input),
+                    std::move(completion));
+}
+
 NSTask::SynchronousRunResult NSTask::run(const std::string& executablePath,
                                          const std::vector<std::string>& arguments,
                                          std::optional<Bytes> input, double timeout) {
@@ -155,22 +171,30 @@ NSTask::SynchronousRunResult NSTask::run(const std::string& executablePath,
     struct Slot {
         std::mutex mutex;
         std::optional<SynchronousRunResult> value;
-        Semaphore done;
     };
     auto slot = std::make_shared<Slot>();
-    auto task =
-        run(executablePath, arguments, std::move(input),
-            [slot](Result<std::int32_t> result, Bytes out, Bytes err, std::shared_ptr<Process> process) {
-                {
-                    std::lock_guard lock(slot->mutex);
-                    if (!slot->value) {
-                        slot->value.emplace(std::move(out), std::move(err), std::move(result),
-                                            std::move(process));
-                    }
-                }
-                slot->done.signal();
-            });
-    slot->done.waitFor(timeout);
+    SerialQueue queue(runQueueLabel);
+    Alarm alarm(timeout);
+    std::shared_ptr<Process> task;
+    {
+        // The waiting thread runs the run's own steps (the launch, the reading, the completion), so
+        // no pool thread has to be woken for them and then wake this one.
+        SerialQueue::Loan loan(queue);
+        task = startRun(queue, executablePath, arguments, std::move(input),
+                        [slot](Result<std::int32_t> result, Bytes out, Bytes err, std::shared_ptr<Process> process) {
+                            std::lock_guard lock(slot->mutex);
+                            if (!slot->value) {
+                                slot->value.emplace(std::move(out), std::move(err), std::move(result),
+                                                    std::move(process));
+                            }
+                        });
+        loan.runUntil(
+            [&] {
+                std::lock_guard lock(slot->mutex);
+                return slot->value.has_value();
+            },
+            alarm.token());
+    }
     std::lock_guard lock(slot->mutex);
     if (!slot->value) {
         slot->value.emplace(Bytes{}, Bytes{},
@@ -190,7 +214,7 @@ NSTask::ExecutionResult NSTask::run(const URL& executable, const std::vector<std
         // Read only after the exit, an output larger than a pipe holds would block the tool for
         // ever: both are drained while it runs, and the result waits for the exit and both ends.
         struct Collect {
-            SerialQueue queue{"com.velmor.foundation.process-support"};
+            SerialQueue queue{runQueueLabel};
             DispatchGroup group;
             std::shared_ptr<Process> task = Process::make();
             Bytes output;
