@@ -22,9 +22,10 @@ struct ChildSpawnRequest {
     std::array<ChildStream, 3> streams;
 };
 
-// Starts the program in a process group of its own, with every signal at its default disposition
-// and none blocked, and returns once it runs the program or has failed to. The result is 0 with
-// `child` set, or the POSIX error that kept it from running (a child that failed is reaped).
+// Starts the program in a process group of its own, with no signal blocked, caught signals and
+// SIGPIPE at their defaults (other ignored signals stay ignored), and returns once it runs the
+// program or has failed to. The result is 0 with `child` set, or the POSIX error that kept it
+// from running (a child that failed is reaped).
 //
 // The child shares the caller's memory until it runs the program, on a stack the calling thread
 // keeps for its next spawn: nothing is mapped or unmapped per spawn, so the other threads of a

@@ -141,8 +141,8 @@ void Process::launch() {
     request.arguments = argv.data();
     request.environment = environ;
 
-    // Its own group, so a stop reaches the tool's own children too; default signals and an empty
-    // mask whatever this process and the launching thread had set.
+    // Its own group, so a stop reaches the tool's own children too; SIGPIPE at its default and an
+    // empty mask whatever this process and the launching thread had set.
     pid_t child = 0;
     if (int spawnError = detail::spawnChild(request, child); spawnError != 0) {
         throwLaunchError(spawnError, executablePath);
