@@ -205,21 +205,16 @@ SerialQueue::Loan::Loan(const SerialQueue& queue) : state_(queue.state_), lender
 }
 
 SerialQueue::Loan::~Loan() {
+    bool holdsQueue = false;
     {
         std::lock_guard lock(state_->mutex);
         state_->lender = nullptr;
-        if (!lender_->holdsQueue) {
-            return;
-        }
-        lender_->holdsQueue = false;
-        try {
-            state_->startDrain();
-            return;
-        } catch (const std::system_error&) {
-            // No pool thread to pass the work on to: this thread runs it rather than strand it.
-        }
+        holdsQueue = lender_->holdsQueue.exchange(false);
     }
-    state_->drain();
+    if (holdsQueue) {
+        // Handed over but not run: passed on the way a `sync` caller passes the queue on.
+        state_->release();
+    }
 }
 
 void SerialQueue::Loan::runUntil(const std::function<bool()>& finished, std::stop_token stop) {
