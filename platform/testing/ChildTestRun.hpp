@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <sys/wait.h>
@@ -23,11 +24,11 @@ inline bool isChildTestRun() {
     return value != nullptr && std::string(value) == "1";
 }
 
-// Runs the current test again in a fresh process of this executable (filtered to that test, with
-// `isChildTestRun()` true there) and gives its exit code, or -1 when it had to be killed after
-// `seconds` of real time. A fresh process rather than a bare fork: a fork of a threaded process
-// copies locks that other threads held. For tests that change process-wide limits.
-inline int runCurrentTestInChild(double seconds = 60) {
+// Starts the current test again in a fresh process of this executable (filtered to that test, with
+// `isChildTestRun()` true there and each "NAME=value" of `variables` added to its environment) and
+// gives its pid, or -1. A fresh process rather than a bare fork: a fork of a threaded process copies
+// locks that other threads held, and a child that then allocates can wait on them for ever.
+inline pid_t startCurrentTestInChild(const std::vector<std::string>& variables = {}) {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
     std::string marker = std::string(childTestVariable) + "=1";
@@ -37,13 +38,23 @@ inline int runCurrentTestInChild(double seconds = 60) {
         environment.push_back(*entry);
     }
     environment.push_back(marker.data());
+    for (const auto& variable : variables) {
+        environment.push_back(const_cast<char*>(variable.c_str()));
+    }
     environment.push_back(nullptr);
 
+    // Everything is made before the fork: the child only replaces itself.
     pid_t child = ::fork();
     if (child == 0) {
         ::execve("/proc/self/exe", arguments.data(), environment.data());
         ::_exit(127);
     }
+    return child < 0 ? -1 : child;
+}
+
+// Waits for a child run that `startCurrentTestInChild` started and gives its exit code, or -1 when
+// it could not start or had to be killed after `seconds` of real time.
+inline int waitForChildTest(pid_t child, double seconds = 60) {
     if (child < 0) {
         return -1;
     }
@@ -53,12 +64,20 @@ inline int runCurrentTestInChild(double seconds = 60) {
         if (std::chrono::steady_clock::now() >= limit) {
             ::kill(child, SIGKILL);
             ::waitpid(child, &status, 0);
-            std::fprintf(stderr, "The child run of %s did not finish within %g s\n", filter.c_str(), seconds);
+            const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+            std::fprintf(stderr, "The child run of %s.%s did not finish within %g s\n",
+                         test->test_suite_name(), test->name(), seconds);
             return -1;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Runs the current test again in a fresh process (see `startCurrentTestInChild`) and gives its exit
+// code, or -1. For tests that change process-wide limits.
+inline int runCurrentTestInChild(double seconds = 60) {
+    return waitForChildTest(startCurrentTestInChild(), seconds);
 }
 
 // For the parent run of a test whose child needs root (to change its limits): runs the child and

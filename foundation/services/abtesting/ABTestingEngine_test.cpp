@@ -3,14 +3,17 @@
 #include "foundation/core/log/RecordingLogger.hpp"
 #include "foundation/services/abtesting/ABTestingQ4.hpp"
 #include "foundation/services/abtesting/TestHTTPSServer.hpp"
-#include "platform/testing/PrivateBus.hpp"
 #include "platform/concurrency/RunLoop.hpp"
+#include "platform/testing/ChildTestRun.hpp"
+#include "platform/testing/PrivateBus.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
+#include "platform/testing/WaitUntil.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -31,6 +34,10 @@ testing::TestHTTPSServer* server = nullptr;
 class Services : public ::testing::Environment {
 public:
     void SetUp() override {
+        if (testing::isChildTestRun()) {
+            // The other process of a two-process test works with the first one's bus and server.
+            return;
+        }
         bus = new testing::PrivateBus();
         // Never the machine's own bus: without a private one, nothing is posted anywhere.
         ::setenv("DBUS_SYSTEM_BUS_ADDRESS",
@@ -55,7 +62,7 @@ std::string readFile(const std::string& path) {
 class ABTestingEngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!server->failure().empty()) {
+        if (!testing::isChildTestRun() && !server->failure().empty()) {
             GTEST_SKIP() << "no local HTTPS server: " << server->failure();
         }
     }
@@ -356,40 +363,70 @@ TEST_F(ABTestingEngineTest, TheChangeClosureMayBeReplacedWhileUpdatesRun) {
     EXPECT_LE(called, 20);
 }
 
-// Runs `body` in a child process and gives what it wrote to the pipe.
-std::pair<pid_t, int> inChild(const std::function<std::string()>& body) {
-    int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0) {
-        return {-1, -1};
-    }
-    pid_t child = ::fork();
-    if (child == 0) {
-        std::string text;
-        try {
-            text = body();
-        } catch (...) {
-            text = "threw";
-        }
-        [[maybe_unused]] auto written = ::write(pipe[1], text.data(), text.size());
-        ::_exit(0);
-    }
-    ::close(pipe[1]);
-    return {child, pipe[0]};
+// The other process of a two-process test: a fresh run of the same test, told through its
+// environment which server and folder to use and where to write its answer. A fresh process, not a
+// fork: a fork of this process copies locks that the server's and the engine's threads hold.
+constexpr const char* otherFolderVariable = "VELMOR_TEST_OTHER_FOLDER";
+constexpr const char* otherAnswerVariable = "VELMOR_TEST_OTHER_ANSWER";
+constexpr const char* serverURLVariable = "VELMOR_TEST_SERVER_URL";
+constexpr const char* serverCertificateVariable = "VELMOR_TEST_SERVER_CERTIFICATE";
+
+std::string variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
 }
 
-std::string collect(std::pair<pid_t, int> child) {
-    std::string text;
-    char buffer[4096];
-    ssize_t count;
-    while ((count = ::read(child.second, buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<size_t>(count));
+class OtherProcess {
+public:
+    OtherProcess(const std::string& folder, const std::string& url)
+        : answerPath_(answers_ / "answer"),
+          pid_(testing::startCurrentTestInChild(
+              {std::string(otherFolderVariable) + "=" + folder,
+               std::string(otherAnswerVariable) + "=" + answerPath_,
+               std::string(serverURLVariable) + "=" + url,
+               std::string(serverCertificateVariable) + "=" + server->certificatePEM()})) {}
+
+    // Once the other process is about to update, so that both updates run at about the same time.
+    bool waitUntilReady() const {
+        return testing::waitUntil([&] { return exists(answerPath_ + ".ready") || exists(answerPath_); }, 60);
     }
-    ::close(child.second);
-    ::waitpid(child.first, nullptr, 0);
-    return text;
-}
+
+    // What the other process answered, once it has ended.
+    std::string answer() {
+        int exitCode = testing::waitForChildTest(pid_);
+        std::string text = readFile(answerPath_);
+        return exitCode == 0 ? text : "ended with " + std::to_string(exitCode) + ": " + text;
+    }
+
+    // In the other process.
+    static ABTestingEngineLocations locations() {
+        URL folder = URL::fileURL(variable(otherFolderVariable));
+        return {variable(serverURLVariable), folder, folder};
+    }
+    static URLSessionConfiguration session() { return {variable(serverCertificateVariable), 60}; }
+    static void ready() { std::ofstream(variable(otherAnswerVariable) + ".ready").put('\n'); }
+    static void answer(const std::string& text) {
+        std::string path = variable(otherAnswerVariable);
+        std::ofstream(path + ".part", std::ios::binary) << text;
+        std::rename((path + ".part").c_str(), path.c_str());
+    }
+
+private:
+    testing::TemporaryDirectory answers_;
+    std::string answerPath_;
+    pid_t pid_;
+};
 
 TEST_F(ABTestingEngineTest, UpdatersInTwoProcessesKeepOneDrawPerFeature) {
+    if (testing::isChildTestRun()) {
+        ABTestingEngine engine(
+            OtherProcess::locations(), "T",
+            [](const std::string&) { return std::make_shared<testing::RecordingLogger>(); },
+            OtherProcess::session());
+        OtherProcess::ready();
+        OtherProcess::answer(describe(engine.updateFeatures().activation));
+        return;
+    }
     nlohmann::json remote = nlohmann::json::object();
     for (int i = 0; i < 64; ++i) {
         remote["f" + std::to_string(i)] = 50;
@@ -398,9 +435,10 @@ TEST_F(ABTestingEngineTest, UpdatersInTwoProcessesKeepOneDrawPerFeature) {
     for (int round = 0; round < 20; ++round) {
         dir = std::make_unique<testing::TemporaryDirectory>();
         auto engine = makeEngine();
-        auto child = inChild([&] { return describe(engine->updateFeatures().activation); });
+        OtherProcess other(dir->path(), server->url(path));
+        ASSERT_TRUE(other.waitUntilReady()) << "round " << round;
         auto mine = describe(engine->updateFeatures().activation);
-        auto theirs = collect(child);
+        auto theirs = other.answer();
         auto stored = describe(engine->activation());
         EXPECT_EQ(mine, stored) << "round " << round;
         EXPECT_EQ(theirs, stored) << "round " << round;
@@ -408,6 +446,17 @@ TEST_F(ABTestingEngineTest, UpdatersInTwoProcessesKeepOneDrawPerFeature) {
 }
 
 TEST_F(ABTestingEngineTest, AChangeElsewhereReachesThisProductsEngineOnTheMainThread) {
+    if (testing::isChildTestRun()) {
+        for (const char* product : {"N3", "N1"}) {
+            ABTestingEngine engine(
+                OtherProcess::locations(), product,
+                [](const std::string&) { return std::make_shared<testing::RecordingLogger>(); },
+                OtherProcess::session());
+            engine.updateFeatures();
+        }
+        OtherProcess::answer("done");
+        return;
+    }
     if (bus->address().empty()) {
         GTEST_SKIP() << "no private system bus: " << bus->failure();
     }
@@ -422,19 +471,8 @@ TEST_F(ABTestingEngineTest, AChangeElsewhereReachesThisProductsEngineOnTheMainTh
     other->setFeaturesDidChange([&] { ++otherCalled; });
     serve(R"({"beta": 100})");
     testing::TemporaryDirectory childFolder;
-    auto child = inChild([&] {
-        ABTestingEngineLocations locations{server->url(path), URL::fileURL(childFolder.path()),
-                                           URL::fileURL(childFolder.path())};
-        for (const char* product : {"N3", "N1"}) {
-            ABTestingEngine engine(
-                locations, product,
-                [](const std::string&) { return std::make_shared<testing::RecordingLogger>(); },
-                URLSessionConfiguration{server->certificatePEM(), 60});
-            engine.updateFeatures();
-        }
-        return std::string("done");
-    });
-    ASSERT_EQ(collect(child), "done");
+    OtherProcess child(childFolder.path(), server->url(path));
+    ASSERT_EQ(child.answer(), "done");
     EXPECT_TRUE(runLoop.runUntil([&] { return mineCalled > 0; }));
     runLoop.loop().drain();
     EXPECT_EQ(mineCalled, 1);
