@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -35,17 +34,6 @@ struct SyncTurn {
     std::condition_variable granted;
     bool isGranted = false;
 };
-
-// Work for a lent thread tends to come in bursts (a program's end brings both ends of its output
-// and its exit within microseconds): after a stretch of work the thread looks for more this long
-// before it sleeps, so that a burst costs one wake-up rather than one per item.
-constexpr auto lenderLinger = std::chrono::microseconds(50);
-
-void pauseBriefly() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-}
 
 } // namespace
 
@@ -246,11 +234,6 @@ void SerialQueue::Loan::runUntil(const std::function<bool()>& finished, std::sto
         state_->drain();
         if (finished()) {
             return;
-        }
-        auto until = std::chrono::steady_clock::now() + lenderLinger;
-        while (!lender_->holdsQueue.load() && !stop.stop_requested() &&
-               std::chrono::steady_clock::now() < until) {
-            pauseBriefly();
         }
     }
 }

@@ -196,12 +196,12 @@ TEST(SerialQueueLoan, AStopEndsTheWaitAfterTheWorkHandedOverAndLaterWorkGoesToTh
 }
 
 // The lent thread sleeps between stretches of work: every hand-over and every stop must wake it,
-// whether it comes before the thread sleeps, while it looks for more work, or once it sleeps.
+// whether it comes before the thread has gone to sleep or after.
 TEST(SerialQueueLoan, EveryHandOverAndEveryStopWakesTheLentThread) {
     testing::Watchdog watchdog("waking a lent thread");
     SerialQueue queue("com.velmor.test.loanwake");
     for (int round = 0; round < 400; ++round) {
-        // From no pause to well past the time the thread looks for more work before it sleeps.
+        // From no pause to well after the thread has gone to sleep.
         auto pause = std::chrono::microseconds((round % 8) * 40);
         bool stops = round % 2 == 1;
         std::stop_source stop;
