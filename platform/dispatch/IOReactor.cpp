@@ -7,8 +7,8 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
-#include <new>
 #include <mutex>
+#include <new>
 #include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
@@ -236,7 +236,7 @@ void growCollect(IOReactor::Bytes& bytes, std::size_t more) {
 
 // Each serve step returns whether the channel has ended, with `error` the errno that ended it.
 
-bool IOReactor::serveRead(const std::shared_ptr<Watch>& watch, int& error) {
+bool IOReactor::serveRead(const std::shared_ptr<Watch>& watch, int& error, Ready& ready) {
     // One read a wake-up, of all the pipe holds, into the buffer that is handed on.
     std::size_t holds = pipeHolds(watch->descriptor);
     if (holds > 0) {
@@ -254,13 +254,13 @@ bool IOReactor::serveRead(const std::shared_ptr<Watch>& watch, int& error) {
         finished = true;
     }
     piece.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    post(watch->queue, [watch, finished, piece = std::move(piece), error]() mutable {
+    ready.emplace_back(watch->queue, [watch, finished, piece = std::move(piece), error]() mutable {
         watch->onRead(finished, std::move(piece), error);
     });
     return finished;
 }
 
-bool IOReactor::serveCollect(const std::shared_ptr<Watch>& watch, int& error) {
+bool IOReactor::serveCollect(const std::shared_ptr<Watch>& watch, int& error, Ready& ready) {
     // One read a wake-up, of all the pipe holds, straight into the buffer the handler gets; the
     // resize zeroes those bytes just before the read writes them, while they are in the cache.
     auto& bytes = watch->collected;
@@ -299,11 +299,12 @@ bool IOReactor::serveCollect(const std::shared_ptr<Watch>& watch, int& error) {
         // The output does not fit in memory: the channel ends with what it holds.
         error = ENOMEM;
     }
-    post(watch->queue, [watch, error] { watch->onCollect(std::move(watch->collected), error); });
+    ready.emplace_back(watch->queue,
+                       [watch, error] { watch->onCollect(std::move(watch->collected), error); });
     return true;
 }
 
-bool IOReactor::serveWrite(const std::shared_ptr<Watch>& watch, int& error) {
+bool IOReactor::serveWrite(const std::shared_ptr<Watch>& watch, int& error, Ready& ready) {
     while (watch->written < watch->pending.size()) {
         ssize_t n = ::write(watch->descriptor, watch->pending.data() + watch->written,
                             watch->pending.size() - watch->written);
@@ -324,7 +325,7 @@ bool IOReactor::serveWrite(const std::shared_ptr<Watch>& watch, int& error) {
     }
     bool finished = watch->written == watch->pending.size();
     if (finished) {
-        post(watch->queue, [handler = std::move(watch->onWrite), error] { handler(error); });
+        ready.emplace_back(watch->queue, [handler = std::move(watch->onWrite), error] { handler(error); });
     }
     return finished;
 }
@@ -332,6 +333,7 @@ bool IOReactor::serveWrite(const std::shared_ptr<Watch>& watch, int& error) {
 void IOReactor::serve() {
     ::pthread_setname_np(::pthread_self(), "io-reactor");
     epoll_event events[64];
+    Ready ready;
     while (true) {
         int count = ::epoll_wait(epoll_, events, 64, -1);
         for (int i = 0; i < count; ++i) {
@@ -351,13 +353,13 @@ void IOReactor::serve() {
             case Watch::Kind::readable:
                 break;
             case Watch::Kind::read:
-                finished = serveRead(watch, error);
+                finished = serveRead(watch, error, ready);
                 break;
             case Watch::Kind::collect:
-                finished = serveCollect(watch, error);
+                finished = serveCollect(watch, error, ready);
                 break;
             case Watch::Kind::write:
-                finished = serveWrite(watch, error);
+                finished = serveWrite(watch, error, ready);
                 break;
             }
             if (finished) {
@@ -367,15 +369,22 @@ void IOReactor::serve() {
                     watches_->byId.erase(id);
                 }
                 if (watch->kind == Watch::Kind::readable) {
-                    post(watch->queue, std::move(watch->onReadable));
+                    ready.emplace_back(watch->queue, std::move(watch->onReadable));
                 } else {
                     ::close(watch->descriptor);
                     if (watch->cleanup) {
-                        post(watch->queue, std::move(watch->cleanup));
+                        ready.emplace_back(watch->queue, std::move(watch->cleanup));
                     }
                 }
             }
         }
+        // Queued only now, back to back: a program's end brings its streams' ends and its exit in
+        // one round, and the thread the first wakes finds the rest queued instead of contending
+        // with the reactor for the queue.
+        for (auto& [queue, work] : ready) {
+            post(queue, std::move(work));
+        }
+        ready.clear();
     }
 }
 

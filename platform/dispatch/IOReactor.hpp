@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace velmor {
@@ -51,9 +52,12 @@ public:
 
 private:
     IOReactor();
-    static bool serveRead(const std::shared_ptr<Watch>& watch, int& error);
-    static bool serveCollect(const std::shared_ptr<Watch>& watch, int& error);
-    static bool serveWrite(const std::shared_ptr<Watch>& watch, int& error);
+    // Handlers made ready while a round of events is served, queued together once it is served.
+    using Ready = std::vector<std::pair<SerialQueue, std::function<void()>>>;
+
+    static bool serveRead(const std::shared_ptr<Watch>& watch, int& error, Ready& ready);
+    static bool serveCollect(const std::shared_ptr<Watch>& watch, int& error, Ready& ready);
+    static bool serveWrite(const std::shared_ptr<Watch>& watch, int& error, Ready& ready);
     void add(int descriptor, std::uint32_t events, std::shared_ptr<Watch> watch);
     void serve();
     int epoll_ = -1;

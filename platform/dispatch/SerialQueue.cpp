@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <system_error>
@@ -35,25 +35,22 @@ struct SyncTurn {
     bool isGranted = false;
 };
 
-// Work for a lent thread tends to come in bursts (a program's end brings both ends of its output
-// and its exit within microseconds): after a stretch of work the thread looks for more this long
-// before it sleeps, so that a burst costs one wake-up rather than one per item.
-constexpr auto lenderLinger = std::chrono::microseconds(50);
-
-void pauseBriefly() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-}
-
 } // namespace
 
-// A thread lent to a queue: it waits on `handedOver` under the queue's lock.
+// A thread lent to a queue. It sleeps on `calls` rather than on a condition variable under the
+// queue's lock: woken, it finds its answer in `holdsQueue` and starts on the work, instead of first
+// waiting for the queue's lock that the thread which woke it may still hold.
 struct SerialQueue::Loan::Lender {
-    std::condition_variable handedOver;
-    // The queue was handed to this thread and its work not yet run. Set and cleared under the
-    // queue's lock; read without it while the thread waits briefly before it sleeps.
+    // The queue was handed to this thread and its work not yet run. Set under the queue's lock by
+    // the thread that hands it over; cleared only by the lent thread itself.
     std::atomic<bool> holdsQueue = false;
+    // Bumped for every reason the lent thread should look again: the queue handed over, a stop.
+    std::atomic<std::uint32_t> calls = 0;
+
+    void call() {
+        calls.fetch_add(1);
+        calls.notify_one();
+    }
 };
 
 struct SerialQueue::State : std::enable_shared_from_this<SerialQueue::State> {
@@ -81,7 +78,7 @@ struct SerialQueue::State : std::enable_shared_from_this<SerialQueue::State> {
     void hand() {
         if (lender) {
             lender->holdsQueue = true;
-            lender->handedOver.notify_one();
+            lender->call();
             return;
         }
         startDrain();
@@ -196,7 +193,8 @@ void SerialQueue::syncErased(const std::function<void()>& work) const {
     state_->release();
 }
 
-SerialQueue::Loan::Loan(const SerialQueue& queue) : state_(queue.state_), lender_(std::make_unique<Lender>()) {
+SerialQueue::Loan::Loan(const SerialQueue& queue)
+    : state_(queue.state_), lender_(std::make_unique<Lender>()) {
     std::lock_guard lock(state_->mutex);
     if (state_->lender) {
         fatalError("a second thread lent to queue " + state_->label);
@@ -218,27 +216,24 @@ SerialQueue::Loan::~Loan() {
 }
 
 void SerialQueue::Loan::runUntil(const std::function<bool()>& finished, std::stop_token stop) {
-    // Made before the lock is taken: a stop already requested runs this at once.
-    std::stop_callback wake(stop, [this] {
-        std::lock_guard lock(state_->mutex);
-        lender_->handedOver.notify_all();
-    });
+    // Runs on the stopping thread while this call is still waiting (the callback's end is awaited
+    // before the call returns), so the lender is alive; a stop already requested runs it at once.
+    std::stop_callback wake(stop, [this] { lender_->call(); });
     for (;;) {
-        {
-            std::unique_lock lock(state_->mutex);
-            lender_->handedOver.wait(lock, [&] { return lender_->holdsQueue || stop.stop_requested(); });
-            if (!lender_->holdsQueue) {
-                return;
+        for (;;) {
+            // Read before the checks: a call made after them changes it, so the wait returns.
+            std::uint32_t seen = lender_->calls.load();
+            if (lender_->holdsQueue.load() || stop.stop_requested()) {
+                break;
             }
-            lender_->holdsQueue = false;
+            lender_->calls.wait(seen);
+        }
+        if (!lender_->holdsQueue.exchange(false)) {
+            return;
         }
         state_->drain();
         if (finished()) {
             return;
-        }
-        auto until = std::chrono::steady_clock::now() + lenderLinger;
-        while (!lender_->holdsQueue.load() && !stop.stop_requested() && std::chrono::steady_clock::now() < until) {
-            pauseBriefly();
         }
     }
 }

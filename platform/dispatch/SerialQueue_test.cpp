@@ -3,6 +3,7 @@
 #include "platform/dispatch/ManualTimerService.hpp"
 #include "platform/testing/ChildTestRun.hpp"
 #include "platform/testing/ThreadLimit.hpp"
+#include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +11,9 @@
 #include <chrono>
 #include <future>
 #include <latch>
-#include <stop_token>
 #include <pthread.h>
 #include <stdexcept>
+#include <stop_token>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -192,6 +193,32 @@ TEST(SerialQueueLoan, AStopEndsTheWaitAfterTheWorkHandedOverAndLaterWorkGoesToTh
     ASSERT_EQ(later.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_NE(later.get(), std::this_thread::get_id());
     EXPECT_EQ(queue.sync([] { return 2; }), 2) << "the queue is free again";
+}
+
+// The lent thread sleeps between stretches of work: every hand-over and every stop must wake it,
+// whether it comes before the thread has gone to sleep or after.
+TEST(SerialQueueLoan, EveryHandOverAndEveryStopWakesTheLentThread) {
+    testing::Watchdog watchdog("waking a lent thread");
+    SerialQueue queue("com.velmor.test.loanwake");
+    for (int round = 0; round < 400; ++round) {
+        // From no pause to well after the thread has gone to sleep.
+        auto pause = std::chrono::microseconds((round % 8) * 40);
+        bool stops = round % 2 == 1;
+        std::stop_source stop;
+        std::atomic<bool> ran{false};
+        SerialQueue::Loan loan(queue);
+        std::thread other([&] {
+            std::this_thread::sleep_for(pause);
+            if (stops) {
+                stop.request_stop();
+            } else {
+                queue.async([&] { ran = true; });
+            }
+        });
+        loan.runUntil([&] { return ran.load(); }, stop.get_token());
+        other.join();
+        EXPECT_EQ(ran.load(), !stops) << "round " << round;
+    }
 }
 
 TEST(SerialQueueLoan, WithoutThreadsTheEndOfTheLoanRunsWhatWasHandedOver) {
