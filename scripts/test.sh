@@ -6,8 +6,10 @@ cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 
 jobs=$(nproc)
+# A test that hangs fails after this many seconds instead of holding up the whole run; the slowest
+# take a few seconds, under the sanitizers too.
 run_tests() {
-  ctest --test-dir "$1" --output-on-failure -j "$jobs" "${@:2}"
+  ctest --test-dir "$1" --output-on-failure --timeout 300 -j "$jobs" "${@:2}"
 }
 
 echo "== build"
