@@ -11,6 +11,7 @@
 #include <new>
 #include <pthread.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <system_error>
@@ -32,6 +33,8 @@ struct IOReactor::Watch {
     Kind kind;
     int descriptor;
     SerialQueue queue;
+    // What the epoll set waits for on the descriptor.
+    std::uint32_t events = 0;
     ReadHandler onRead;
     CollectHandler onCollect;
     Bytes collected;
@@ -57,6 +60,8 @@ constexpr int widePipe = 1 << 20;
 // output costs little, and a large one is copied on growth about an eighth of its size in all.
 constexpr std::size_t firstCollect = 64 << 10;
 constexpr std::size_t collectGrowth = 8;
+// The epoll id of the wake-up descriptor; watches are numbered from 1.
+constexpr std::uint64_t wakeId = 0;
 // From this size a collect buffer asks for huge pages: far fewer page faults as it fills.
 constexpr std::size_t hugePageBuffer = 4 << 20;
 
@@ -79,6 +84,35 @@ void consumePendingSigpipe() {
     while (::sigtimedwait(&pipeOnly, nullptr, &zero) == SIGPIPE) {
     }
 }
+
+// Set on the reactor's own thread, which keeps SIGPIPE blocked for its whole life.
+thread_local bool sigpipeBlockedForGood = false;
+
+// Blocks SIGPIPE on the calling thread for the scope, on a thread that serves a reactor of its own:
+// a write to a pipe with no reader then leaves the signal pending, to be taken away, instead of
+// ending the process.
+class SigpipeBlocked {
+public:
+    SigpipeBlocked() : active_(!sigpipeBlockedForGood) {
+        if (active_) {
+            sigset_t pipeOnly;
+            sigemptyset(&pipeOnly);
+            sigaddset(&pipeOnly, SIGPIPE);
+            ::pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous_);
+        }
+    }
+    ~SigpipeBlocked() {
+        if (active_) {
+            ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+        }
+    }
+    SigpipeBlocked(const SigpipeBlocked&) = delete;
+    SigpipeBlocked& operator=(const SigpipeBlocked&) = delete;
+
+private:
+    bool active_;
+    sigset_t previous_{};
+};
 
 } // namespace
 
@@ -103,7 +137,66 @@ IOReactor::IOReactor() : watches_(new Watches) {
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
+IOReactor::IOReactor(ServedByCaller) : watches_(new Watches) {
+    epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epoll_ < 0) {
+        delete watches_;
+        throw std::system_error(errno, std::generic_category(), "epoll_create1");
+    }
+    wakeDescriptor_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = wakeId;
+    if (wakeDescriptor_ < 0 || ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeDescriptor_, &event) != 0) {
+        int error = errno;
+        if (wakeDescriptor_ >= 0) {
+            ::close(wakeDescriptor_);
+        }
+        ::close(epoll_);
+        delete watches_;
+        throw std::system_error(error, std::generic_category(), "eventfd");
+    }
+}
+
+std::unique_ptr<IOReactor> IOReactor::makeServedByCaller() {
+    return std::unique_ptr<IOReactor>(new IOReactor(ServedByCaller{}));
+}
+
+IOReactor::~IOReactor() {
+    // Only a reactor served by its caller ends; what it still watches goes on being served.
+    handOver(shared());
+    ::close(wakeDescriptor_);
+    ::close(epoll_);
+    delete watches_;
+}
+
+void IOReactor::wake() {
+    if (wakeDescriptor_ >= 0) {
+        std::uint64_t one = 1;
+        [[maybe_unused]] auto written = ::write(wakeDescriptor_, &one, sizeof one);
+    }
+}
+
+void IOReactor::handOver(IOReactor& other) {
+    std::map<std::uint64_t, std::shared_ptr<Watch>> moving;
+    {
+        std::lock_guard lock(watches_->mutex);
+        moving.swap(watches_->byId);
+    }
+    for (auto& [id, watch] : moving) {
+        ::epoll_ctl(epoll_, EPOLL_CTL_DEL, watch->descriptor, nullptr);
+        try {
+            other.add(watch->descriptor, watch->events, watch);
+        } catch (const std::system_error& error) {
+            // Nothing will serve it: said, since its handler will never run.
+            std::fprintf(stderr, "IOReactor: cannot hand descriptor %d over: %s\n", watch->descriptor,
+                         error.what());
+        }
+    }
+}
+
 void IOReactor::add(int descriptor, std::uint32_t events, std::shared_ptr<Watch> watch) {
+    watch->events = events;
     std::uint64_t id = 0;
     {
         std::lock_guard lock(watches_->mutex);
@@ -305,6 +398,7 @@ bool IOReactor::serveCollect(const std::shared_ptr<Watch>& watch, int& error, Re
 }
 
 bool IOReactor::serveWrite(const std::shared_ptr<Watch>& watch, int& error, Ready& ready) {
+    const SigpipeBlocked blocked;
     while (watch->written < watch->pending.size()) {
         ssize_t n = ::write(watch->descriptor, watch->pending.data() + watch->written,
                             watch->pending.size() - watch->written);
@@ -332,60 +426,69 @@ bool IOReactor::serveWrite(const std::shared_ptr<Watch>& watch, int& error, Read
 
 void IOReactor::serve() {
     ::pthread_setname_np(::pthread_self(), "io-reactor");
+    sigpipeBlockedForGood = true;
+    for (;;) {
+        serveRound();
+    }
+}
+
+void IOReactor::serveRound() {
     epoll_event events[64];
-    Ready ready;
-    while (true) {
-        int count = ::epoll_wait(epoll_, events, 64, -1);
-        for (int i = 0; i < count; ++i) {
-            std::uint64_t id = events[i].data.u64;
-            std::shared_ptr<Watch> watch;
+    int count = ::epoll_wait(epoll_, events, 64, -1);
+    for (int i = 0; i < count; ++i) {
+        std::uint64_t id = events[i].data.u64;
+        if (id == wakeId) {
+            std::uint64_t calls = 0;
+            [[maybe_unused]] auto read = ::read(wakeDescriptor_, &calls, sizeof calls);
+            continue;
+        }
+        std::shared_ptr<Watch> watch;
+        {
+            std::lock_guard lock(watches_->mutex);
+            auto found = watches_->byId.find(id);
+            if (found == watches_->byId.end()) {
+                continue;
+            }
+            watch = found->second;
+        }
+        int error = 0;
+        bool finished = true;
+        switch (watch->kind) {
+        case Watch::Kind::readable:
+            break;
+        case Watch::Kind::read:
+            finished = serveRead(watch, error, ready_);
+            break;
+        case Watch::Kind::collect:
+            finished = serveCollect(watch, error, ready_);
+            break;
+        case Watch::Kind::write:
+            finished = serveWrite(watch, error, ready_);
+            break;
+        }
+        if (finished) {
+            ::epoll_ctl(epoll_, EPOLL_CTL_DEL, watch->descriptor, nullptr);
             {
                 std::lock_guard lock(watches_->mutex);
-                auto found = watches_->byId.find(id);
-                if (found == watches_->byId.end()) {
-                    continue;
-                }
-                watch = found->second;
+                watches_->byId.erase(id);
             }
-            int error = 0;
-            bool finished = true;
-            switch (watch->kind) {
-            case Watch::Kind::readable:
-                break;
-            case Watch::Kind::read:
-                finished = serveRead(watch, error, ready);
-                break;
-            case Watch::Kind::collect:
-                finished = serveCollect(watch, error, ready);
-                break;
-            case Watch::Kind::write:
-                finished = serveWrite(watch, error, ready);
-                break;
-            }
-            if (finished) {
-                ::epoll_ctl(epoll_, EPOLL_CTL_DEL, watch->descriptor, nullptr);
-                {
-                    std::lock_guard lock(watches_->mutex);
-                    watches_->byId.erase(id);
-                }
-                if (watch->kind == Watch::Kind::readable) {
-                    ready.emplace_back(watch->queue, std::move(watch->onReadable));
-                } else {
-                    ::close(watch->descriptor);
-                    if (watch->cleanup) {
-                        ready.emplace_back(watch->queue, std::move(watch->cleanup));
-                    }
+            if (watch->kind == Watch::Kind::readable) {
+                ready_.emplace_back(watch->queue, std::move(watch->onReadable));
+            } else {
+                ::close(watch->descriptor);
+                if (watch->cleanup) {
+                    ready_.emplace_back(watch->queue, std::move(watch->cleanup));
                 }
             }
         }
-        // Queued only now, back to back: a program's end brings its streams' ends and its exit in
-        // one round, and the thread the first wakes finds the rest queued instead of contending
-        // with the reactor for the queue.
-        for (auto& [queue, work] : ready) {
-            post(queue, std::move(work));
-        }
-        ready.clear();
     }
+    // Queued only now, back to back: a program's end brings its streams' ends and its exit in one
+    // round, and the thread the first wakes finds the rest queued instead of contending with the
+    // reactor for the queue.
+    for (auto& [queue, work] : ready_) {
+        post(queue, std::move(work));
+    }
+    ready_.clear();
 }
 
 } // namespace velmor

@@ -10,10 +10,12 @@
 
 namespace velmor {
 
-// One thread waiting (epoll) on every descriptor the library waits on: pipes to read to their end
-// or to write whole, and descriptors that become readable once (pidfds). Handlers and clean-ups run
-// on the queue given. SIGPIPE is blocked on the reactor thread, and a write that meets a pipe with
-// no reader reports EPIPE while the pending signal is taken away: none reaches the process.
+// One thread waiting (epoll) on the descriptors the library waits on: pipes to read to their end or
+// to write whole, and descriptors that become readable once (pidfds). Handlers and clean-ups run on
+// the queue given. A thread that waits for one piece of work of its own (a blocking program run)
+// may instead serve a reactor of its own for it. SIGPIPE is blocked while a reactor writes, and a
+// write that meets a pipe with no reader reports EPIPE while the pending signal is taken away: none
+// reaches the process.
 class IOReactor {
 public:
     using Bytes = std::vector<std::uint8_t>;
@@ -26,6 +28,22 @@ public:
     using WriteHandler = std::function<void(int error)>;
 
     static IOReactor& shared();
+
+    // A reactor with no thread of its own, served by the thread that made it (`serveRound`): what
+    // it watches wakes that thread directly. Whatever it still watches when it goes is handed over
+    // to the shared reactor (see `handOver`). Throws `std::system_error` when the system has no
+    // room for one.
+    static std::unique_ptr<IOReactor> makeServedByCaller();
+    ~IOReactor();
+
+    // Waits until a watched descriptor is ready or `wake` is called, serves what is ready, and
+    // queues the handlers it made ready. For a reactor served by its caller, on that thread only.
+    void serveRound();
+    // Ends the wait of a `serveRound`, or of the next one. Any thread may call it.
+    void wake();
+    // Moves everything still watched to `other`, which serves it from then on; on the serving
+    // thread, between rounds.
+    void handOver(IOReactor& other);
 
     // Each takes `descriptor` over: it is made non-blocking and closed when the channel ends, before
     // `cleanup` is queued after the last handler. Descriptors should be close-on-exec. A pipe read
@@ -51,7 +69,9 @@ public:
     struct Watch;
 
 private:
+    struct ServedByCaller {};
     IOReactor();
+    explicit IOReactor(ServedByCaller);
     // Handlers made ready while a round of events is served, queued together once it is served.
     using Ready = std::vector<std::pair<SerialQueue, std::function<void()>>>;
 
@@ -61,6 +81,9 @@ private:
     void add(int descriptor, std::uint32_t events, std::shared_ptr<Watch> watch);
     void serve();
     int epoll_ = -1;
+    // An eventfd in the epoll set, written by `wake`.
+    int wakeDescriptor_ = -1;
+    Ready ready_;
     // Owned by the reactor, which is never destroyed: its thread may still run while statics go.
     struct Watches;
     Watches* watches_;

@@ -3,10 +3,12 @@
 #include "platform/testing/Watchdog.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
@@ -100,8 +102,8 @@ TEST(IOReactor, WritesAndReadsBuffersLargerThanAPipeWhole) {
     std::vector<Bytes> sent;
     // Both kinds of read channel; the sizes fall on and beside the steps a collecting channel
     // grows by.
-    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{65536}, std::size_t{65537},
-                             std::size_t{8} << 20}) {
+    for (std::size_t size :
+         {std::size_t{0}, std::size_t{1}, std::size_t{65536}, std::size_t{65537}, std::size_t{8} << 20}) {
         for (bool collecting : {false, true}) {
             Pipe pipe;
             ASSERT_GE(pipe.read, 0);
@@ -188,6 +190,75 @@ TEST(IOReactor, ReadinessHandlerRunsOnceTheDescriptorIsReadable) {
     ASSERT_EQ(::write(event, &one, sizeof one), static_cast<ssize_t>(sizeof one));
     EXPECT_TRUE(fired.get_future().get());
     ::close(event);
+}
+
+// A reactor served by its caller does nothing until its caller serves a round, and a wake-up from
+// another thread ends a round that has nothing to serve.
+TEST(IOReactorServedByCaller, ServesOnlyWhenItsCallerServesAndAWakeUpEndsAnIdleRound) {
+    testing::Watchdog watchdog("a reactor served by its caller");
+    auto own = IOReactor::makeServedByCaller();
+    int event = ::eventfd(1, EFD_CLOEXEC);
+    ASSERT_GE(event, 0);
+    std::promise<void> fired;
+    auto firedFuture = fired.get_future();
+    own->whenReadable(event, SerialQueue("io-test-own"), [&] { fired.set_value(); });
+    EXPECT_EQ(firedFuture.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout)
+        << "served with no round served";
+    own->serveRound();
+    firedFuture.get();
+
+    std::thread waker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        own->wake();
+    });
+    own->serveRound();
+    waker.join();
+    ::close(event);
+}
+
+// What is still open when the reactor goes is served by the shared reactor, with what was read so far.
+TEST(IOReactorServedByCaller, WhatIsOpenWhenItGoesIsFinishedByTheSharedReactor) {
+    testing::Watchdog watchdog("handing a channel over");
+    Pipe pipe;
+    ASSERT_GE(pipe.read, 0);
+    std::promise<Bytes> collected;
+    {
+        auto own = IOReactor::makeServedByCaller();
+        own->collectToEnd(pipe.read, SerialQueue("io-test-own"), [&](Bytes data, int error) {
+            EXPECT_EQ(error, 0);
+            collected.set_value(std::move(data));
+        });
+        ASSERT_EQ(::write(pipe.write, "abc", 3), 3);
+        own->serveRound();
+    }
+    ASSERT_EQ(::write(pipe.write, "def", 3), 3);
+    ::close(pipe.write);
+    EXPECT_EQ(collected.get_future().get(), (Bytes{'a', 'b', 'c', 'd', 'e', 'f'}));
+}
+
+// On a thread that does not keep SIGPIPE blocked, a write to a closed pipe still only reports EPIPE,
+// and the thread's signal mask is as it was.
+TEST(IOReactorServedByCaller, AWriteToAClosedPipeOnTheCallersThreadReportsEpipeAndLeavesItsMaskAlone) {
+    testing::Watchdog watchdog("write to a closed pipe on the caller's thread");
+    sigset_t before;
+    ASSERT_EQ(::pthread_sigmask(SIG_SETMASK, nullptr, &before), 0);
+    ASSERT_FALSE(sigismember(&before, SIGPIPE));
+    Pipe pipe;
+    ::close(pipe.read);
+    std::promise<int> result;
+    auto own = IOReactor::makeServedByCaller();
+    own->writeAll(pipe.write, pattern(1 << 20), SerialQueue("io-test-own"),
+                  [&](int error) { result.set_value(error); });
+    // With no reader the first write fails, so one round ends the channel.
+    own->serveRound();
+    EXPECT_EQ(result.get_future().get(), EPIPE);
+    sigset_t after;
+    ASSERT_EQ(::pthread_sigmask(SIG_SETMASK, nullptr, &after), 0);
+    EXPECT_FALSE(sigismember(&after, SIGPIPE));
+    sigset_t pending;
+    sigemptyset(&pending);
+    ::sigpending(&pending);
+    EXPECT_FALSE(sigismember(&pending, SIGPIPE));
 }
 
 } // namespace velmor

@@ -1,6 +1,7 @@
 #include "platform/dispatch/SerialQueue.hpp"
 
 #include "platform/concurrency/MainThreadBlockCheck.hpp"
+#include "platform/dispatch/IOReactor.hpp"
 #include "platform/dispatch/ThreadPool.hpp"
 #include "platform/dispatch/TimerService.hpp"
 #include "platform/dispatch/UncaughtError.hpp"
@@ -13,6 +14,7 @@
 #include <deque>
 #include <mutex>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 namespace velmor {
@@ -39,8 +41,13 @@ struct SyncTurn {
 
 // A thread lent to a queue. It sleeps on `calls` rather than on a condition variable under the
 // queue's lock: woken, it finds its answer in `holdsQueue` and starts on the work, instead of first
-// waiting for the queue's lock that the thread which woke it may still hold.
+// waiting for the queue's lock that the thread which woke it may still hold. A thread that serves a
+// reactor of its own waits in that reactor instead, and is woken through it.
 struct SerialQueue::Loan::Lender {
+    explicit Lender(IOReactor* served) : served(served) {}
+
+    IOReactor* const served;
+    const std::thread::id thread = std::this_thread::get_id();
     // The queue was handed to this thread and its work not yet run. Set under the queue's lock by
     // the thread that hands it over; cleared only by the lent thread itself.
     std::atomic<bool> holdsQueue = false;
@@ -49,7 +56,21 @@ struct SerialQueue::Loan::Lender {
 
     void call() {
         calls.fetch_add(1);
-        calls.notify_one();
+        if (served == nullptr) {
+            calls.notify_one();
+        } else if (std::this_thread::get_id() != thread) {
+            // Work the thread queues for itself while it serves needs no wake-up.
+            served->wake();
+        }
+    }
+
+    // Until the next call, or at least one round of the reactor served.
+    void wait(std::uint32_t seen) {
+        if (served == nullptr) {
+            calls.wait(seen);
+        } else {
+            served->serveRound();
+        }
     }
 };
 
@@ -193,8 +214,8 @@ void SerialQueue::syncErased(const std::function<void()>& work) const {
     state_->release();
 }
 
-SerialQueue::Loan::Loan(const SerialQueue& queue)
-    : state_(queue.state_), lender_(std::make_unique<Lender>()) {
+SerialQueue::Loan::Loan(const SerialQueue& queue, IOReactor* served)
+    : state_(queue.state_), lender_(std::make_unique<Lender>(served)) {
     std::lock_guard lock(state_->mutex);
     if (state_->lender) {
         fatalError("a second thread lent to queue " + state_->label);
@@ -226,7 +247,7 @@ void SerialQueue::Loan::runUntil(const std::function<bool()>& finished, std::sto
             if (lender_->holdsQueue.load() || stop.stop_requested()) {
                 break;
             }
-            lender_->calls.wait(seen);
+            lender_->wait(seen);
         }
         if (!lender_->holdsQueue.exchange(false)) {
             return;

@@ -10,6 +10,8 @@
 
 namespace velmor {
 
+class IOReactor;
+
 // A queue that runs its work one item at a time, in the order it was given, on pool threads that
 // carry the queue's label as their name. Copies share one queue.
 class SerialQueue {
@@ -45,7 +47,10 @@ public:
     // loan per queue at a time.
     class Loan {
     public:
-        explicit Loan(const SerialQueue& queue);
+        // With `served`, a reactor of this thread's own whose handlers come to this queue, the
+        // thread serves that reactor while it waits for work, so that what it watches wakes the
+        // thread directly. The reactor must outlive the loan.
+        explicit Loan(const SerialQueue& queue, IOReactor* served = nullptr);
         ~Loan();
         Loan(const Loan&) = delete;
         Loan& operator=(const Loan&) = delete;

@@ -1,5 +1,6 @@
 #include "platform/dispatch/SerialQueue.hpp"
 
+#include "platform/dispatch/IOReactor.hpp"
 #include "platform/dispatch/ManualTimerService.hpp"
 #include "platform/testing/ChildTestRun.hpp"
 #include "platform/testing/ThreadLimit.hpp"
@@ -195,29 +196,32 @@ TEST(SerialQueueLoan, AStopEndsTheWaitAfterTheWorkHandedOverAndLaterWorkGoesToTh
     EXPECT_EQ(queue.sync([] { return 2; }), 2) << "the queue is free again";
 }
 
-// The lent thread sleeps between stretches of work: every hand-over and every stop must wake it,
-// whether it comes before the thread has gone to sleep or after.
+// The lent thread sleeps between stretches of work, or serves a reactor of its own: every hand-over
+// and every stop must wake it, whether it comes before the thread has gone to sleep or after.
 TEST(SerialQueueLoan, EveryHandOverAndEveryStopWakesTheLentThread) {
     testing::Watchdog watchdog("waking a lent thread");
     SerialQueue queue("com.velmor.test.loanwake");
-    for (int round = 0; round < 400; ++round) {
-        // From no pause to well after the thread has gone to sleep.
-        auto pause = std::chrono::microseconds((round % 8) * 40);
-        bool stops = round % 2 == 1;
-        std::stop_source stop;
-        std::atomic<bool> ran{false};
-        SerialQueue::Loan loan(queue);
-        std::thread other([&] {
-            std::this_thread::sleep_for(pause);
-            if (stops) {
-                stop.request_stop();
-            } else {
-                queue.async([&] { ran = true; });
-            }
-        });
-        loan.runUntil([&] { return ran.load(); }, stop.get_token());
-        other.join();
-        EXPECT_EQ(ran.load(), !stops) << "round " << round;
+    auto own = IOReactor::makeServedByCaller();
+    for (IOReactor* served : {static_cast<IOReactor*>(nullptr), own.get()}) {
+        for (int round = 0; round < 400; ++round) {
+            // From no pause to well after the thread has gone to sleep.
+            auto pause = std::chrono::microseconds((round % 8) * 40);
+            bool stops = round % 2 == 1;
+            std::stop_source stop;
+            std::atomic<bool> ran{false};
+            SerialQueue::Loan loan(queue, served);
+            std::thread other([&] {
+                std::this_thread::sleep_for(pause);
+                if (stops) {
+                    stop.request_stop();
+                } else {
+                    queue.async([&] { ran = true; });
+                }
+            });
+            loan.runUntil([&] { return ran.load(); }, stop.get_token());
+            other.join();
+            EXPECT_EQ(ran.load(), !stops) << "round " << round << (served ? ", serving a reactor" : "");
+        }
     }
 }
 

@@ -1,15 +1,15 @@
 #include "platform/process/Process.hpp"
 
 #include "platform/dispatch/IOReactor.hpp"
-#include "platform/process/ChildSpawn.hpp"
 #include "platform/error/Error.hpp"
+#include "platform/process/ChildSpawn.hpp"
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <stdexcept>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <stdexcept>
 #include <unistd.h>
 #include <utility>
 
@@ -173,10 +173,9 @@ void Process::launch() {
     }
     // The watch keeps this object alive until the program is reaped. Reaping and the handler run
     // in one step on a pool thread: no further hand-off once the program has ended.
-    IOReactor::shared().whenReadable(pidfd,
-                                     terminationQueue ? *terminationQueue
-                                                      : SerialQueue("com.velmor.process-reaper"),
-                                     [self = shared_from_this()] { self->reap(); });
+    (reactor != nullptr ? *reactor : IOReactor::shared())
+        .whenReadable(pidfd, terminationQueue ? *terminationQueue : SerialQueue("com.velmor.process-reaper"),
+                      [self = shared_from_this()] { self->reap(); });
 }
 
 void Process::reap() {

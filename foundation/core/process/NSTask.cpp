@@ -1,9 +1,9 @@
 #include "foundation/core/process/NSTask.hpp"
 
 #include "platform/concurrency/CheckedContinuation.hpp"
+#include "platform/dispatch/Alarm.hpp"
 #include "platform/dispatch/DispatchGroup.hpp"
 #include "platform/dispatch/IOReactor.hpp"
-#include "platform/dispatch/Alarm.hpp"
 #include "platform/dispatch/SerialQueue.hpp"
 #include "platform/text/UTF8.hpp"
 
@@ -19,9 +19,11 @@ constexpr const char* runQueueLabel = "com.velmor.foundation.process-support";
 
 // The state of one run of the callback form, shared by its closures.
 struct Run {
-    explicit Run(SerialQueue queue) : queue(std::move(queue)) {}
+    Run(SerialQueue queue, IOReactor& reactor) : queue(std::move(queue)), reactor(reactor) {}
 
     SerialQueue queue;
+    // Serves the run's channels and watches for the program's end.
+    IOReactor& reactor;
     DispatchGroup group;
     std::shared_ptr<Process> task = Process::make();
     std::shared_ptr<Pipe> input;
@@ -60,11 +62,11 @@ struct Run {
     void readInto(const std::shared_ptr<Run>& self, const std::shared_ptr<Pipe>& pipe,
                   NSTask::Bytes Run::*buffer) {
         openChannel([&] {
-            IOReactor::shared().collectToEnd(pipe->takeReadDescriptor(), queue,
-                                             [self, buffer](NSTask::Bytes data, int code) {
-                                                 (*self).*buffer = std::move(data);
-                                                 self->endChannel(code);
-                                             });
+            reactor.collectToEnd(pipe->takeReadDescriptor(), queue,
+                                 [self, buffer](NSTask::Bytes data, int code) {
+                                     (*self).*buffer = std::move(data);
+                                     self->endChannel(code);
+                                 });
         });
     }
 
@@ -83,8 +85,8 @@ struct Run {
         }
         if (bytes) {
             openChannel([&] {
-                IOReactor::shared().writeAll(input->takeWriteDescriptor(), std::move(*bytes), queue,
-                                             [self](int code) { self->endChannel(code); });
+                reactor.writeAll(input->takeWriteDescriptor(), std::move(*bytes), queue,
+                                 [self](int code) { self->endChannel(code); });
             });
         } else {
             // Nothing will be written: a tool that reads its input sees the end instead of waiting.
@@ -116,11 +118,11 @@ std::string NSTask::SynchronousRunResult::description() const {
 
 namespace {
 
-// The callback form on a given run queue.
-std::shared_ptr<Process> startRun(SerialQueue queue, const std::string& executablePath,
-                                  const std::vector<std::string>& arguments, std::optional<NSTask::Bytes> input,
-                                  NSTask::CompletionHandler completion) {
-    auto run = std::make_shared<Run>(std::move(queue));
+// The callback form on a given run queue, served by a given reactor.
+std::shared_ptr<Process> startRun(SerialQueue queue, IOReactor& reactor, const std::string& executablePath,
+                                  const std::vector<std::string>& arguments,
+                                  std::optional<NSTask::Bytes> input, NSTask::CompletionHandler completion) {
+    auto run = std::make_shared<Run>(std::move(queue), reactor);
     try {
         run->input = Pipe::make();
         run->output = Pipe::make();
@@ -137,6 +139,7 @@ std::shared_ptr<Process> startRun(SerialQueue queue, const std::string& executab
     // run queue, where the completion follows on the same thread.
     run->task->terminationHandler = [group = run->group](Process&) { group.leave(); };
     run->task->terminationQueue = run->queue;
+    run->task->reactor = &reactor;
 
     run->group.async([run, bytes = std::move(input)]() mutable { run->launch(run, std::move(bytes)); },
                      run->queue);
@@ -160,8 +163,8 @@ std::shared_ptr<Process> startRun(SerialQueue queue, const std::string& executab
 std::shared_ptr<Process> NSTask::run(const std::string& executablePath,
                                      const std::vector<std::string>& arguments, std::optional<Bytes> input,
                                      CompletionHandler completion) {
-    return startRun(SerialQueue(runQueueLabel), executablePath, arguments, std::move(input),
-                    std::move(completion));
+    return startRun(SerialQueue(runQueueLabel), IOReactor::shared(), executablePath, arguments,
+                    std::move(input), std::move(completion));
 }
 
 NSTask::SynchronousRunResult NSTask::run(const std::string& executablePath,
@@ -176,18 +179,28 @@ NSTask::SynchronousRunResult NSTask::run(const std::string& executablePath,
     SerialQueue queue(runQueueLabel);
     Alarm alarm(timeout);
     std::shared_ptr<Process> task;
+    // The waiting thread runs the run's own steps (the launch, the reading, the completion) and
+    // serves its pipes and its end on a reactor of its own: the program's end wakes it directly,
+    // not a reactor thread that would then wake it. What is still open after a time-out is handed
+    // to the shared reactor when this one goes, so the run goes on and its program is reaped.
+    std::unique_ptr<IOReactor> ownReactor;
+    try {
+        ownReactor = IOReactor::makeServedByCaller();
+    } catch (const std::system_error&) {
+        // No room for one: the shared reactor serves the run.
+    }
     {
-        // The waiting thread runs the run's own steps (the launch, the reading, the completion), so
-        // no pool thread has to be woken for them and then wake this one.
-        SerialQueue::Loan loan(queue);
-        task = startRun(queue, executablePath, arguments, std::move(input),
-                        [slot](Result<std::int32_t> result, Bytes out, Bytes err, std::shared_ptr<Process> process) {
-                            std::lock_guard lock(slot->mutex);
-                            if (!slot->value) {
-                                slot->value.emplace(std::move(out), std::move(err), std::move(result),
-                                                    std::move(process));
-                            }
-                        });
+        SerialQueue::Loan loan(queue, ownReactor.get());
+        task = startRun(
+            queue, ownReactor ? *ownReactor : IOReactor::shared(), executablePath, arguments,
+            std::move(input),
+            [slot](Result<std::int32_t> result, Bytes out, Bytes err, std::shared_ptr<Process> process) {
+                std::lock_guard lock(slot->mutex);
+                if (!slot->value) {
+                    slot->value.emplace(std::move(out), std::move(err), std::move(result),
+                                        std::move(process));
+                }
+            });
         loan.runUntil(
             [&] {
                 std::lock_guard lock(slot->mutex);
@@ -195,6 +208,8 @@ NSTask::SynchronousRunResult NSTask::run(const std::string& executablePath,
             },
             alarm.token());
     }
+    // The program is launched by now; the reactor it named goes with this call.
+    task->reactor = nullptr;
     std::lock_guard lock(slot->mutex);
     if (!slot->value) {
         slot->value.emplace(Bytes{}, Bytes{},
