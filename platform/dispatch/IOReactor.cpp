@@ -122,11 +122,19 @@ IOReactor& IOReactor::shared() {
     return *reactor;
 }
 
-IOReactor::IOReactor() : watches_(new Watches) {
-    epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
-    if (epoll_ < 0) {
+namespace {
+
+int makeEpoll() {
+    int epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epoll < 0) {
         throw std::system_error(errno, std::generic_category(), "epoll_create1");
     }
+    return epoll;
+}
+
+} // namespace
+
+IOReactor::IOReactor() : epoll_(makeEpoll()), watches_(std::make_unique<Watches>()) {
     // Block SIGPIPE in the new thread only: it inherits the mask that is set while it starts.
     sigset_t pipeOnly;
     sigset_t previous;
@@ -137,24 +145,21 @@ IOReactor::IOReactor() : watches_(new Watches) {
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-IOReactor::IOReactor(ServedByCaller) : watches_(new Watches) {
-    epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
-    if (epoll_ < 0) {
-        delete watches_;
-        throw std::system_error(errno, std::generic_category(), "epoll_create1");
-    }
+IOReactor::IOReactor(ServedByCaller) : epoll_(makeEpoll()), watches_(std::make_unique<Watches>()) {
     wakeDescriptor_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeDescriptor_ < 0) {
+        int error = errno;
+        ::close(epoll_);
+        throw std::system_error(error, std::generic_category(), "eventfd");
+    }
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.u64 = wakeId;
-    if (wakeDescriptor_ < 0 || ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeDescriptor_, &event) != 0) {
+    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeDescriptor_, &event) != 0) {
         int error = errno;
-        if (wakeDescriptor_ >= 0) {
-            ::close(wakeDescriptor_);
-        }
+        ::close(wakeDescriptor_);
         ::close(epoll_);
-        delete watches_;
-        throw std::system_error(error, std::generic_category(), "eventfd");
+        throw std::system_error(error, std::generic_category(), "epoll_ctl");
     }
 }
 
@@ -167,7 +172,6 @@ IOReactor::~IOReactor() {
     handOver(shared());
     ::close(wakeDescriptor_);
     ::close(epoll_);
-    delete watches_;
 }
 
 void IOReactor::wake() {

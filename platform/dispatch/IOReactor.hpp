@@ -84,9 +84,8 @@ private:
     // An eventfd in the epoll set, written by `wake`.
     int wakeDescriptor_ = -1;
     Ready ready_;
-    // Owned by the reactor, which is never destroyed: its thread may still run while statics go.
     struct Watches;
-    Watches* watches_;
+    std::unique_ptr<Watches> watches_;
 };
 
 } // namespace velmor
