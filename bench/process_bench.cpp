@@ -10,12 +10,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <future>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -58,36 +55,17 @@ void runnerLargeOutput() {
     }
 }
 
-// Spawns the same `head` with its standard output on a pipe and reads it whole into `held`, which
-// the caller has already touched, so no page is found or zeroed during the read.
+// Reads the same output whole into `held`, which the caller has already touched, so no page is
+// found or zeroed during the read. Large reads go straight into the buffer, past the stream's own.
 void bareReadIntoHeldBuffer(std::vector<char>& held) {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
-        std::perror("pipe2");
+    FILE* output = ::popen("head -c 256M /dev/zero", "r");
+    if (output == nullptr) {
+        std::perror("popen");
         std::exit(1);
     }
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
-    char* argv[] = {const_cast<char*>("head"), const_cast<char*>("-c"), const_cast<char*>("256M"),
-                    const_cast<char*>("/dev/zero"), nullptr};
-    pid_t child = 0;
-    int failed = ::posix_spawn(&child, "/usr/bin/head", &actions, nullptr, argv, environ);
-    ::posix_spawn_file_actions_destroy(&actions);
-    ::close(ends[1]);
-    if (failed != 0) {
-        std::fprintf(stderr, "posix_spawn failed: %s\n", std::strerror(failed));
-        std::exit(1);
-    }
-    std::size_t used = 0;
-    ssize_t n = 0;
-    while ((n = ::read(ends[0], held.data() + used, held.size() - used)) > 0) {
-        used += static_cast<std::size_t>(n);
-    }
-    ::close(ends[0]);
-    ::waitpid(child, nullptr, 0);
-    if (used != largeOutput) {
-        std::fprintf(stderr, "bare read cut short\n");
+    std::size_t used = std::fread(held.data(), 1, held.size(), output);
+    if (::pclose(output) != 0 || used != largeOutput) {
+        std::fprintf(stderr, "bare read failed or cut short\n");
         std::exit(1);
     }
 }
