@@ -56,7 +56,8 @@ void runnerLargeOutput() {
 }
 
 // Reads the same output whole into `held`, which the caller has already touched, so no page is
-// found or zeroed during the read. Large reads go straight into the buffer, past the stream's own.
+// found or zeroed during the read. The stream reads the pipe a page at a time into its own buffer
+// and copies from there: measured, no slower than reads straight into `held`.
 void bareReadIntoHeldBuffer(std::vector<char>& held) {
     FILE* output = ::popen("head -c 256M /dev/zero", "r");
     if (output == nullptr) {
