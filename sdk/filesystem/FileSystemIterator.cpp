@@ -3,120 +3,377 @@
 #include "sdk/filesystem/DeletePermission.hpp"
 #include "sdk/filesystem/FSIteratorError.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fts.h>
-#include <utility>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <utility>
 
 namespace sweepkit {
 
 namespace {
 
-// The fts kinds that come with a status record.
-bool carriesRecord(int info) {
-    switch (info) {
-    case FTS_D:
-    case FTS_DEFAULT:
-    case FTS_DOT:
-    case FTS_DP:
-    case FTS_F:
-    case FTS_SL:
-    case FTS_SLNONE:
-        return true;
-    default:
-        return false;
+constexpr unsigned int recordMask = STATX_BASIC_STATS | STATX_BTIME;
+constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+// Large enough that most folders are listed in one or two reads.
+constexpr std::size_t listingBufferSize = 32 * 1024;
+
+dev_t deviceOf(const struct ::statx& status) {
+    return makedev(status.stx_dev_major, status.stx_dev_minor);
+}
+
+bool outOfDescriptors(int error) {
+    return error == EMFILE || error == ENFILE;
+}
+
+bool isDotName(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// The fts kind of an entry that is no folder.
+int kindOf(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return FTS_F;
     }
+    if (S_ISLNK(mode)) {
+        return FTS_SL;
+    }
+    return FTS_DEFAULT;
 }
 
 } // namespace
 
+std::size_t FileSystemIterator::heldFolderBound(std::uint64_t limit) {
+    // A sixteenth of the limit leaves the rest to the process and to the other walks beside this one.
+    constexpr std::uint64_t most = 64;
+    return static_cast<std::size_t>(std::clamp<std::uint64_t>(limit / 16, 1, most));
+}
+
 FileSystemIterator::FileSystemIterator(const velmor::URL& url, Options options, std::uint32_t user,
                                        std::vector<std::uint32_t> groups)
-    : checkedDeletePermissionUser_(user), checkedDeletePermissionUserGroups_(std::move(groups)) {
-    std::string path = url.path();
-    if (path.empty()) {
+    : checkedDeletePermissionUser_(user),
+      checkedDeletePermissionUserGroups_(std::move(groups)) {
+    // As fts_open, a walk must say whether it follows links; a walk that says neither walks nothing.
+    if (!options.contains(Options::logical) && !options.contains(Options::physical)) {
         return;
     }
-    rootPath_ = path;
-    char* paths[] = {path.data(), nullptr};
-    // Without FTS_NOCHDIR fts moves the process's working directory from folder to folder and
-    // names entries relative to it, so two walks in one process would break each other.
-    Options walkOptions = options.union_(Options::noChangeDirectory);
-    // Without a working directory to follow, fts would look up every entry's whole path; a physical
-    // walk reads the records itself, each relative to its open folder (fts then keeps none at all).
-    readsRecords_ = options.contains(Options::physical) && !options.contains(Options::logical);
-    followsRoot_ = options.contains(Options::commandLineFollow);
+    rootPath_ = url.path();
+    follows_ = options.contains(Options::logical);
+    followsRoot_ = follows_ || options.contains(Options::commandLineFollow);
     seesDots_ = options.contains(Options::seeDot);
-    if (readsRecords_) {
-        walkOptions.formUnion(Options(FTS_NOSTAT));
-    }
-    root_ = ::fts_open(paths, walkOptions.rawValue, nullptr);
+    staysOnDevice_ = options.contains(Options::crossDevice);
+    struct ::rlimit limit {};
+    heldBound_ = heldFolderBound(::getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : 1024);
 }
 
-FileSystemIterator::~FileSystemIterator() {
-    if (root_ != nullptr) {
-        // glibc's fts_close frees the root entries only once fts_read has moved off its initial
-        // state; a walk that was never read would leak them. The first read only hands out the root.
-        if (!started_) {
-            ::fts_read(root_);
+FileSystemIterator::~FileSystemIterator() = default;
+
+void FileSystemIterator::setRecord(const struct ::statx& status, bool current) {
+    record_ = velmor::Stat::fromStatx(status);
+    lastRecordIsCurrent_ = current;
+}
+
+void FileSystemIterator::giveBackHeldDescriptors(int keep) {
+    for (std::size_t index = 0; index < depth_; ++index) {
+        if (frames_[index].descriptor.get() != keep) {
+            frames_[index].descriptor.reset();
         }
-        ::fts_close(root_);
     }
 }
 
-bool FileSystemIterator::readRecord(const FTSENT& entry, velmor::Stat& record,
-                                    velmor::Descriptor* descriptor) const {
-    // The whole path is what later steps use: one the system refuses is refused here too, although
-    // the name alone could be read from its folder.
-    if (entry.fts_pathlen >= PATH_MAX) {
-        errno = ENAMETOOLONG;
-        return false;
+int FileSystemIterator::openFolder(int parent, const char* name, bool follow) {
+    const int flags = folderFlags | (follow ? 0 : O_NOFOLLOW);
+    int fd = ::openat(parent, name, flags);
+    if (fd < 0 && outOfDescriptors(errno)) {
+        // The held folders are opened again when the walk comes back to them.
+        giveBackHeldDescriptors(parent);
+        fd = ::openat(parent, name, flags);
     }
-    const bool isRoot = entry.fts_level == FTS_ROOTLEVEL;
-    // A root given as a link is followed on request, unless it leads nowhere.
-    const bool follow = isRoot && followsRoot_ && entry.fts_info != FTS_SLNONE;
-    int folder = AT_FDCWD;
-    const char* name = entry.fts_path;
-    if (!isRoot && !parentDirectoryStack_.empty() && parentDirectoryStack_.back().item == entry.fts_parent &&
-        parentDirectoryStack_.back().descriptor) {
-        folder = parentDirectoryStack_.back().descriptor.get();
-        name = entry.fts_name;
+    return fd;
+}
+
+bool FileSystemIterator::isCycle(dev_t device, ino_t inode) const {
+    for (std::size_t index = 0; index < depth_; ++index) {
+        if (frames_[index].device == device && frames_[index].inode == inode) {
+            return true;
+        }
     }
-    struct ::statx status {};
-    constexpr unsigned int mask = STATX_BASIC_STATS | STATX_BTIME;
-    bool read = false;
-    if (descriptor != nullptr) {
-        velmor::Descriptor opened(
-            ::openat(folder, name, O_PATH | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW)));
-        if (opened) {
-            // The record of the very folder the descriptor holds, whatever happens to its name.
-            if (::statx(opened.get(), "", AT_EMPTY_PATH, mask, &status) != 0) {
-                return false;
+    return false;
+}
+
+void FileSystemIterator::pushFolder(std::size_t nameOffset, velmor::Descriptor descriptor,
+                                    const struct ::statx& status, int unreadable) {
+    if (depth_ == frames_.size()) {
+        frames_.emplace_back();
+    }
+    Frame& frame = frames_[depth_++];
+    frame.pathLength = path_.size();
+    frame.nameOffset = nameOffset;
+    frame.stat = record_;
+    frame.device = deviceOf(status);
+    frame.inode = status.stx_ino;
+    frame.writePermission = canWriteDirectory(record_, checkedDeletePermissionUser_, checkedDeletePermissionUserGroups_);
+    frame.stickyBitSet = (record_.st_mode & S_ISVTX) != 0;
+    frame.pending = true;
+    frame.skipRequested = false;
+    frame.unreadable = unreadable;
+    frame.descriptor = std::move(descriptor);
+    frame.names.clear();
+    frame.listing.clear();
+    frame.nextEntry = 0;
+    // Below the held bound a folder gives its descriptor back while the walk is deeper down.
+    if (depth_ >= 2 && depth_ - 2 >= heldBound_) {
+        frames_[depth_ - 2].descriptor.reset();
+    }
+}
+
+int FileSystemIterator::descriptorOf(std::size_t index) {
+    if (frames_[index].descriptor) {
+        return frames_[index].descriptor.get();
+    }
+    std::size_t from = index;
+    while (from > 0 && !frames_[from - 1].descriptor) {
+        --from;
+    }
+    // One step at a time from the nearest folder still held, each step checked against the folder
+    // the walk entered there: a step swapped for a link or for another folder ends the way back.
+    for (std::size_t step = from; step <= index; ++step) {
+        Frame& frame = frames_[step];
+        const int base = step == 0 ? AT_FDCWD : frames_[step - 1].descriptor.get();
+        const std::string name = step == 0 ? rootPath_
+                                           : path_.substr(frame.nameOffset, frame.pathLength - frame.nameOffset);
+        velmor::Descriptor opened(openFolder(base, name.c_str(), step == 0 ? followsRoot_ : follows_));
+        if (!opened) {
+            return -1;
+        }
+        struct ::statx status {};
+        if (::statx(opened.get(), "", AT_EMPTY_PATH, STATX_INO, &status) != 0) {
+            return -1;
+        }
+        if (deviceOf(status) != frame.device || status.stx_ino != frame.inode) {
+            errno = ESTALE;
+            return -1;
+        }
+        frame.descriptor = std::move(opened);
+        if (step > from && step - 1 >= heldBound_) {
+            frames_[step - 1].descriptor.reset();
+        }
+    }
+    return frames_[index].descriptor.get();
+}
+
+bool FileSystemIterator::readListing(Frame& frame) {
+    if (listingBuffer_.empty()) {
+        listingBuffer_.resize(listingBufferSize);
+    }
+    const int fd = frame.descriptor.get();
+    for (;;) {
+        const ssize_t read = ::getdents64(fd, listingBuffer_.data(), listingBuffer_.size());
+        if (read < 0) {
+            if (errno == EINTR) {
+                continue;
             }
-            *descriptor = std::move(opened);
-            read = true;
-        } else if (errno != EMFILE && errno != ENFILE) {
-            // No longer a folder (a link put in its place, say) or gone since fts looked at it.
             return false;
         }
+        if (read == 0) {
+            return true;
+        }
+        for (ssize_t offset = 0; offset < read;) {
+            const auto* entry = reinterpret_cast<const struct ::dirent64*>(listingBuffer_.data() + offset);
+            offset += entry->d_reclen;
+            const char* name = entry->d_name;
+            if (!seesDots_ && isDotName(name)) {
+                continue;
+            }
+            const std::size_t length = std::strlen(name);
+            frame.listing.push_back({static_cast<std::uint32_t>(frame.names.size()),
+                                     static_cast<std::uint32_t>(length), entry->d_type});
+            frame.names.append(name, length + 1);
+        }
     }
-    if (!read && ::statx(folder, name, follow ? 0 : AT_SYMLINK_NOFOLLOW, mask, &status) != 0) {
-        return false;
+}
+
+FileSystemIterator::Step FileSystemIterator::startAtRoot() {
+    path_ = rootPath_;
+    const bool follow = followsRoot_;
+    // The root has no parent in the walk: it is judged against itself.
+    bool parentWritable = false;
+    bool parentSticky = false;
+    if (auto rootStat = velmor::Stat::statPath(rootPath_)) {
+        parentWritable = canWriteDirectory(*rootStat, checkedDeletePermissionUser_, checkedDeletePermissionUserGroups_);
+        parentSticky = (rootStat->st_mode & S_ISVTX) != 0;
     }
-    // fts lists a folder it is about to enter by its path, so a folder replaced since fts looked
-    // at it would have fts walk whatever now stands there, under the old folder's name.
-    if (entry.fts_info == FTS_D &&
-        (!S_ISDIR(status.stx_mode) || status.stx_ino != entry.fts_ino ||
-         makedev(status.stx_dev_major, status.stx_dev_minor) != entry.fts_dev)) {
-        errno = S_ISDIR(status.stx_mode) ? ESTALE : ENOTDIR;
-        return false;
+    auto permission = [&] {
+        return mayDeleteEntry(parentWritable, parentSticky, checkedDeletePermissionUser_, record_.st_uid);
+    };
+    if (rootPath_.size() >= PATH_MAX) {
+        return {FTS_NS, nullptr, ENAMETOOLONG, false};
     }
-    record = velmor::Stat::fromStatx(status);
-    return true;
+    struct ::statx status {};
+    velmor::Descriptor folder(openFolder(AT_FDCWD, rootPath_.c_str(), follow));
+    int unreadable = 0;
+    if (folder) {
+        if (::statx(folder.get(), "", AT_EMPTY_PATH, recordMask, &status) != 0) {
+            return {FTS_NS, nullptr, errno, false};
+        }
+    } else {
+        const int openError = errno;
+        if (::statx(AT_FDCWD, rootPath_.c_str(), follow ? 0 : AT_SYMLINK_NOFOLLOW, recordMask, &status) != 0) {
+            const int statError = errno;
+            if (follow && statError == ENOENT &&
+                ::statx(AT_FDCWD, rootPath_.c_str(), AT_SYMLINK_NOFOLLOW, recordMask, &status) == 0) {
+                setRecord(status, false);
+                return {FTS_SLNONE, &record_, 0, permission()};
+            }
+            return {FTS_NS, nullptr, statError, false};
+        }
+        if (S_ISDIR(status.stx_mode)) {
+            unreadable = openError;
+        }
+    }
+    // A root read through a link describes the link's target, not the path's own entry.
+    setRecord(status, !follow);
+    if (!S_ISDIR(status.stx_mode)) {
+        return {kindOf(status.stx_mode), &record_, 0, permission()};
+    }
+    rootDevice_ = deviceOf(status);
+    const bool rootPermission = permission();
+    pushFolder(0, std::move(folder), status, unreadable);
+    return {FTS_D, &record_, 0, rootPermission};
+}
+
+std::optional<FileSystemIterator::Step> FileSystemIterator::listPendingFolder(Frame& frame) {
+    frame.pending = false;
+    if (frame.skipRequested || (staysOnDevice_ && frame.device != rootDevice_)) {
+        return leaveFolder();
+    }
+    int failure = frame.unreadable;
+    if (failure == 0 && !readListing(frame)) {
+        failure = errno;
+    }
+    if (failure == 0) {
+        return std::nullopt;
+    }
+    // Entered but not listed: no leaving follows.
+    path_.resize(frame.pathLength);
+    frame.descriptor.reset();
+    --depth_;
+    lastRecordIsCurrent_ = false;
+    return Step{FTS_DNR, nullptr, failure, false};
+}
+
+FileSystemIterator::Step FileSystemIterator::visitEntry(std::size_t parentIndex, const Listed& entry) {
+    Frame& parent = frames_[parentIndex];
+    const char* name = parent.names.data() + entry.nameOffset;
+    path_.resize(parent.pathLength);
+    if (path_.empty() || path_.back() != '/') {
+        path_ += '/';
+    }
+    const std::size_t nameOffset = path_.size();
+    path_.append(name, entry.nameLength);
+    lastRecordIsCurrent_ = false;
+    // The whole path is what later steps use: one the system refuses is refused here too, although
+    // the name alone could be read from its folder.
+    if (path_.size() >= PATH_MAX) {
+        return {FTS_NS, nullptr, ENAMETOOLONG, false};
+    }
+    const int folder = descriptorOf(parentIndex);
+    if (folder < 0) {
+        // The folder cannot be reached again as the one the walk entered: its remaining entries are
+        // dropped, told once under its own path.
+        const int failure = errno;
+        parent.nextEntry = parent.listing.size();
+        path_.resize(parent.pathLength);
+        return {FTS_ERR, nullptr, failure, false};
+    }
+    auto permission = [&] {
+        return mayDeleteEntry(parent.writePermission, parent.stickyBitSet, checkedDeletePermissionUser_,
+                              record_.st_uid);
+    };
+    struct ::statx status {};
+    const int statFlags = follows_ ? 0 : AT_SYMLINK_NOFOLLOW;
+    if (seesDots_ && isDotName(name)) {
+        if (::statx(folder, name, AT_SYMLINK_NOFOLLOW, recordMask, &status) != 0) {
+            return {FTS_NS, nullptr, errno, false};
+        }
+        setRecord(status, true);
+        return {FTS_DOT, &record_, 0, permission()};
+    }
+    if (entry.type != DT_DIR) {
+        if (::statx(folder, name, statFlags, recordMask, &status) != 0) {
+            const int failure = errno;
+            if (follows_ && failure == ENOENT &&
+                ::statx(folder, name, AT_SYMLINK_NOFOLLOW, recordMask, &status) == 0) {
+                setRecord(status, false);
+                return {FTS_SLNONE, &record_, 0, permission()};
+            }
+            return {FTS_NS, nullptr, failure, false};
+        }
+        if (!S_ISDIR(status.stx_mode)) {
+            setRecord(status, !follows_);
+            return {kindOf(status.stx_mode), &record_, 0, permission()};
+        }
+        // A folder after all: its listing did not tell the type, it became one since, or a followed
+        // link leads to one. It is opened as any folder is.
+    }
+    velmor::Descriptor opened(openFolder(folder, name, follows_));
+    int unreadable = 0;
+    if (opened) {
+        if (::statx(opened.get(), "", AT_EMPTY_PATH, recordMask, &status) != 0) {
+            return {FTS_NS, nullptr, errno, false};
+        }
+    } else {
+        const int failure = errno;
+        if (failure == ENOTDIR || failure == ELOOP) {
+            // No longer a folder (a link put in its place, say): neither entered nor followed.
+            return {FTS_NS, nullptr, failure, false};
+        }
+        // A folder that cannot be listed is told as entered, then as unreadable.
+        if (::statx(folder, name, statFlags, recordMask, &status) != 0) {
+            return {FTS_NS, nullptr, errno, false};
+        }
+        if (!S_ISDIR(status.stx_mode)) {
+            return {FTS_NS, nullptr, failure, false};
+        }
+        unreadable = failure;
+    }
+    setRecord(status, !follows_);
+    if (isCycle(deviceOf(status), status.stx_ino)) {
+        return {FTS_DC, &record_, 0, false};
+    }
+    const bool folderPermission = permission();
+    pushFolder(nameOffset, std::move(opened), status, unreadable);
+    return {FTS_D, &record_, 0, folderPermission};
+}
+
+FileSystemIterator::Step FileSystemIterator::leaveFolder() {
+    Frame& frame = frames_[depth_ - 1];
+    path_.resize(frame.pathLength);
+    record_ = frame.stat;
+    lastRecordIsCurrent_ = false;
+    velmor::Descriptor left = std::move(frame.descriptor);
+    --depth_;
+    if (depth_ > 0 && left) {
+        // A folder that gave its descriptor back is opened again through the one just left, when its
+        // ".." is still that folder: a step up instead of the whole way down from a held folder.
+        Frame& parent = frames_[depth_ - 1];
+        if (!parent.descriptor && parent.nextEntry < parent.listing.size()) {
+            velmor::Descriptor up(::openat(left.get(), "..", folderFlags));
+            struct ::statx status {};
+            if (up && ::statx(up.get(), "", AT_EMPTY_PATH, STATX_INO, &status) == 0 &&
+                deviceOf(status) == parent.device && status.stx_ino == parent.inode) {
+                parent.descriptor = std::move(up);
+            }
+        }
+    }
+    return {FTS_DP, &record_, 0, false};
 }
 
 std::optional<Event> FileSystemIterator::next() {
@@ -126,155 +383,51 @@ std::optional<Event> FileSystemIterator::next() {
 }
 
 bool FileSystemIterator::advance(std::optional<Event>& slot) {
-    if (root_ == nullptr || finished_) {
+    if (rootPath_.empty() || finished_) {
         return false;
     }
-    started_ = true;
-    FTSENT* entry = nullptr;
-    for (;;) {
-        errno = 0;
-        entry = ::fts_read(root_);
-        if (entry == nullptr) {
-            finished_ = true;
-            // fts gives up when it cannot get back to a folder it left (one moved during the walk, say):
-            // that walk is incomplete, which must not pass for its end.
-            if (errno != 0) {
-                slot = Event::error(rootPath_, velmor::Error::posix(errno));
-                return true;
+    Step step{};
+    if (!started_) {
+        started_ = true;
+        step = startAtRoot();
+    } else {
+        for (;;) {
+            if (depth_ == 0) {
+                finished_ = true;
+                return false;
             }
-            return false;
-        }
-        // A dropped folder comes back at once as left: it was never reported as entered.
-        if (std::exchange(droppedDirectory_, nullptr) == entry && entry->fts_info == FTS_DP) {
-            continue;
-        }
-        break;
-    }
-
-    int info = entry->fts_info;
-    int failure = entry->fts_errno;
-    lastRecordIsCurrent_ = false;
-    const velmor::Stat* record = nullptr;
-    velmor::Descriptor descriptor;
-    if (!readsRecords_) {
-        if (entry->fts_statp != nullptr && carriesRecord(info)) {
-            record_ = velmor::Stat::fromLinux(*entry->fts_statp);
-            record = &record_;
-        }
-    } else if (info == FTS_DP && !parentDirectoryStack_.empty() && parentDirectoryStack_.back().item == entry) {
-        // As fts would: the record read when the folder was entered.
-        record_ = parentDirectoryStack_.back().stat;
-        record = &record_;
-    } else if (carriesRecord(info) || info == FTS_NSOK) {
-        // Folders deeper than this are read by their whole path, so that deep trees and walks side
-        // by side do not run the process out of descriptors.
-        constexpr std::size_t deepestHeldFolder = 64;
-        const bool holdFolder = info == FTS_D && parentDirectoryStack_.size() < deepestHeldFolder;
-        if (readRecord(*entry, record_, holdFolder ? &descriptor : nullptr)) {
-            record = &record_;
-            // A root read through a link describes the link's target, not the path's own entry.
-            lastRecordIsCurrent_ = !(entry->fts_level == FTS_ROOTLEVEL && followsRoot_);
-            if (info == FTS_NSOK) {
-                // fts judged the entry by its listing's type alone, which says it is no folder.
-                if (S_ISREG(record_.st_mode)) {
-                    info = FTS_F;
-                } else if (S_ISLNK(record_.st_mode)) {
-                    info = FTS_SL;
-                } else if (S_ISDIR(record_.st_mode)) {
-                    // Replaced by a folder since the listing: fts will not enter it, so it is
-                    // reported instead of passing for a file.
-                    info = FTS_NS;
-                    failure = EISDIR;
-                    record = nullptr;
-                    lastRecordIsCurrent_ = false;
-                } else {
-                    info = FTS_DEFAULT;
+            Frame& top = frames_[depth_ - 1];
+            if (top.pending) {
+                if (auto told = listPendingFolder(top)) {
+                    step = *told;
+                    break;
                 }
+                continue;
             }
-        } else {
-            failure = errno;
-            if (info == FTS_D) {
-                // Gone or replaced since fts listed it: reported as an entry that cannot be read,
-                // and not entered.
-                ::fts_set(root_, entry, FTS_SKIP);
-                droppedDirectory_ = entry;
+            if (top.nextEntry < top.listing.size()) {
+                const Listed entry = top.listing[top.nextEntry++];
+                step = visitEntry(depth_ - 1, entry);
+                break;
             }
-            info = FTS_NS;
+            step = leaveFolder();
+            break;
         }
+    }
+    if (depth_ == 0) {
+        finished_ = true;
     }
     if (!slot) {
         slot.emplace(Event(Event::Kind::error, std::string()));
     }
-    const std::string_view path(entry->fts_path, entry->fts_pathlen);
-
-    const std::uint32_t user = checkedDeletePermissionUser_;
-    bool parentWritable = false;
-    bool parentSticky = false;
-    if (!parentDirectoryStack_.empty()) {
-        parentWritable = parentDirectoryStack_.back().writePermission;
-        parentSticky = parentDirectoryStack_.back().stickyBitSet;
-    } else if (auto rootStat = velmor::Stat::statPath(std::string(path))) {
-        // The root has no parent on the stack: it is judged against itself.
-        parentWritable = canWriteDirectory(*rootStat, user, checkedDeletePermissionUserGroups_);
-        parentSticky = rootStat->st_mode & S_ISVTX;
-    }
-    const bool hasDeletePermission =
-        mayDeleteEntry(parentWritable, parentSticky, user, record != nullptr ? record->st_uid : 0);
-
-    auto popDirectory = [&] {
-        if (!parentDirectoryStack_.empty() && parentDirectoryStack_.back().item == entry) {
-            parentDirectoryStack_.pop_back();
-        }
-        // fts frees a finished directory's entry once it moves on: never hand it to fts_set later.
-        if (currentItem_ == entry) {
-            currentItem_ = nullptr;
-        }
-    };
-
-    switch (info) {
-    case FTS_DP:
-        popDirectory();
-        // A directory that could be listed but not searched comes back with its error set and no
-        // entries: report it as unreadable instead of as an empty folder.
-        if (failure != 0) {
-            slot->assignEntry(FTS_DNR, path, nullptr, failure, false);
-            return true;
-        }
-        break;
-    case FTS_DNR:
-        // fts entered this directory before it failed to read it; no FTS_DP follows.
-        popDirectory();
-        break;
-    case FTS_D:
-        if (record == nullptr) {
-            break;
-        }
-        parentDirectoryStack_.push_back({entry, canWriteDirectory(*record, user, checkedDeletePermissionUserGroups_),
-                                         (record->st_mode & S_ISVTX) != 0, *record, std::move(descriptor)});
-        currentItem_ = entry;
-        if (readsRecords_) {
-            // fts would otherwise trust the folder's link count to tell when only files are left
-            // and stop asking the listing's types; not every file system counts links that way.
-            // It counts down from the links less the two of "." and ".." (when those are not
-            // walked): a count that starts at -1 never reaches 0.
-            entry->fts_nlink = seesDots_ ? static_cast<nlink_t>(-1) : 1;
-        }
-        break;
-    default:
-        break;
-    }
-    slot->assignEntry(info, path, record, failure, hasDeletePermission);
+    slot->assignEntry(step.info, path_, step.record, step.failure, step.permission);
     return true;
 }
 
 void FileSystemIterator::skip() {
-    if (currentItem_ == nullptr) {
+    if (depth_ == 0 || !frames_[depth_ - 1].pending || frames_[depth_ - 1].skipRequested) {
         throw velmor::TypedError<FSIteratorError>(FSIteratorError::nothingToSkip);
     }
-    if (::fts_set(root_, currentItem_, FTS_SKIP) != 0) {
-        velmor::throwPosixError(errno);
-    }
-    currentItem_ = nullptr;
+    frames_[depth_ - 1].skipRequested = true;
 }
 
 std::vector<std::uint32_t> currentUserGroups() {

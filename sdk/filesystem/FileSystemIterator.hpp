@@ -6,64 +6,121 @@
 #include "sdk/filesystem/BaseFilesIterator.hpp"
 #include "sdk/filesystem/Options.hpp"
 
+#include <cstddef>
 #include <cstdint>
-#include <fts.h>
+#include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace sweepkit {
 
-// Walks one root depth-first with fts and tells, for every entry, whether the given user may
-// delete it. The permission comes from the parent directory cached when the walk entered it, so
-// the walk costs no system call per entry beyond what fts itself does. It never changes the
-// working directory, whatever the options say, so several walks can run side by side in one process;
-// an entry whose path is longer than the system allows is reported with ENAMETOOLONG.
+// Walks one root depth-first and tells, for every entry, whether the given user may delete it. It
+// gives fts's events in fts's order (a folder, its entries in listing order, the folder again when
+// left), but walks by descriptors: every folder is entered through a descriptor opened from its
+// parent's, without following a link, and every entry's record is read relative to its folder. A
+// folder swapped for a link at any depth is therefore never entered, and no entry outside the root
+// is reported under a path inside it. The walk never changes the working directory, so several walks
+// can run side by side in one process. An entry whose path is longer than the system allows is
+// reported with ENAMETOOLONG and not entered.
 //
-// A physical walk reads each entry's record itself, relative to a descriptor of its folder, instead
-// of letting fts resolve every entry's whole path: the records then also hold the birth time.
+// Only the shallowest folders keep their descriptors while the walk is below them, a small share of
+// the process's descriptor limit; a deeper folder is opened again, one checked step at a time, when
+// the walk comes back to it. When the process runs out of descriptors the held ones are given back
+// and the open is tried again before a folder is reported unreadable.
 class FileSystemIterator : public BaseFilesIterator {
 public:
-    // Never fails: a root that cannot be opened gives a walk with no events.
+    // Never fails: a root that cannot be read gives a walk with its one error event, an empty path
+    // one with no events.
     FileSystemIterator(const velmor::URL& url, Options options, std::uint32_t user,
                        std::vector<std::uint32_t> groups);
     ~FileSystemIterator() override;
 
     std::optional<Event> next() override;
     bool advance(std::optional<Event>& event) override;
-    // Throws `FSIteratorError::nothingToSkip` when no entered directory is pending, or a POSIX error
-    // when fts refuses.
+    // Throws `FSIteratorError::nothingToSkip` when no entered directory is pending.
     void skip() override;
-    // True for the entries whose records a physical walk read itself, a root it followed excepted.
+    // True for the entries whose records were read just now without following a link.
     bool lastRecordIsCurrent() const override { return lastRecordIsCurrent_; }
 
+    // How many folder descriptors a walk keeps while it is below them, for a process whose soft
+    // descriptor limit is `limit`.
+    static std::size_t heldFolderBound(std::uint64_t limit);
+
 private:
-    struct OpenDirectory {
-        FTSENT* item;
-        bool writePermission;
-        bool stickyBitSet;
+    struct Listed {
+        std::uint32_t nameOffset;
+        std::uint32_t nameLength;
+        unsigned char type;
+    };
+    // A folder the walk is in. Frames are kept for reuse when the walk leaves them, so a walk's
+    // listings reuse the memory of the folders before them.
+    struct Frame {
+        // The folder's path is the walk's path buffer up to `pathLength`; its own name starts at
+        // `nameOffset` there.
+        std::size_t pathLength = 0;
+        std::size_t nameOffset = 0;
         velmor::Stat stat;
-        // The folder itself, for reading its entries' records; none when it could not be opened.
+        dev_t device = 0;
+        ino_t inode = 0;
+        bool writePermission = false;
+        bool stickyBitSet = false;
+        // Reported as entered; its listing is read at the next step.
+        bool pending = false;
+        bool skipRequested = false;
+        // Why the folder could not be opened for listing, reported at the next step.
+        int unreadable = 0;
         velmor::Descriptor descriptor;
+        std::string names;
+        std::vector<Listed> listing;
+        std::size_t nextEntry = 0;
     };
 
-    // Reads the record of an entry fts did not keep one for; false with errno set when it cannot.
-    // An entered folder is opened on the way, into `descriptor`.
-    bool readRecord(const FTSENT& entry, velmor::Stat& record, velmor::Descriptor* descriptor) const;
+    // What one step reports: an fts kind, the record it carries and the failure.
+    struct Step {
+        int info;
+        const velmor::Stat* record;
+        int failure;
+        bool permission;
+    };
 
-    FTS* root_ = nullptr;
-    FTSENT* currentItem_ = nullptr;
-    bool started_ = false;
-    bool finished_ = false;
-    // Whether fts leaves the records to this iterator (physical walks).
-    bool readsRecords_ = false;
+    Step startAtRoot();
+    // Reads the listing of a folder just reported as entered; what to report instead of its entries
+    // when it is skipped, left on its device or cannot be listed.
+    std::optional<Step> listPendingFolder(Frame& frame);
+    Step visitEntry(std::size_t parentIndex, const Listed& entry);
+    Step leaveFolder();
+    // Reads a folder's whole listing into its frame; false with errno set when it cannot.
+    bool readListing(Frame& frame);
+    // Opens the folder `name` of `parent` for listing, giving back held descriptors and trying again
+    // when the process has none left. -1 with errno set when it cannot.
+    int openFolder(int parent, const char* name, bool follow);
+    // The descriptor of the frame at `index`, opened again from its nearest held ancestor when it was
+    // given back; -1 with errno set when the folder is no longer the one the walk entered.
+    int descriptorOf(std::size_t index);
+    // Closes every held folder descriptor but `keep`.
+    void giveBackHeldDescriptors(int keep);
+    // Makes the frame for the folder just opened at the walk's current path.
+    void pushFolder(std::size_t nameOffset, velmor::Descriptor descriptor, const struct ::statx& status,
+                    int unreadable);
+    bool isCycle(dev_t device, ino_t inode) const;
+    void setRecord(const struct ::statx& status, bool current);
+
+    bool follows_ = false;
     bool followsRoot_ = false;
     bool seesDots_ = false;
+    bool staysOnDevice_ = false;
+    bool started_ = false;
+    bool finished_ = false;
     bool lastRecordIsCurrent_ = false;
-    // An entered folder whose record could not be read: reported, skipped, its leaving not reported.
-    FTSENT* droppedDirectory_ = nullptr;
-    velmor::Stat record_;
+    dev_t rootDevice_ = 0;
+    std::size_t heldBound_ = 0;
     std::string rootPath_;
-    std::vector<OpenDirectory> parentDirectoryStack_;
+    std::string path_;
+    velmor::Stat record_;
+    std::vector<Frame> frames_;
+    std::size_t depth_ = 0;
+    std::vector<char> listingBuffer_;
     std::uint32_t checkedDeletePermissionUser_;
     std::vector<std::uint32_t> checkedDeletePermissionUserGroups_;
 };

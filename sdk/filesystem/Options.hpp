@@ -5,7 +5,7 @@
 
 namespace sweepkit {
 
-// Walk options; the raw value goes to fts_open unchanged.
+// Walk options, with the values of the fts flags of the same meaning.
 struct Options {
     std::int32_t rawValue = 0;
 
@@ -19,7 +19,7 @@ struct Options {
 
     static const Options commandLineFollow; // FTS_COMFOLLOW: follow a symbolic link given as the root
     static const Options logical;           // FTS_LOGICAL: follow every symbolic link
-    static const Options noChangeDirectory; // FTS_NOCHDIR
+    static const Options noChangeDirectory; // FTS_NOCHDIR: the walk never changes the working directory anyway
     static const Options physical;          // FTS_PHYSICAL: report links as links
     static const Options seeDot;            // FTS_SEEDOT
     static const Options crossDevice;       // FTS_XDEV: stay on the root's device
