@@ -1,16 +1,12 @@
 #include "sdk/filesystem/FileSystemIterator.hpp"
 
+#include "platform/testing/DescriptorLimit.hpp"
+#include "platform/testing/FolderChain.hpp"
+#include "platform/testing/NameExchanger.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -19,6 +15,9 @@ namespace sweepkit {
 namespace {
 
 using velmor::URL;
+using velmor::testing::DescriptorLimit;
+using velmor::testing::makeFolderChain;
+using velmor::testing::NameExchanger;
 using velmor::testing::TemporaryDirectory;
 
 using Walked = std::vector<std::pair<Event::Kind, std::string>>;
@@ -32,40 +31,6 @@ Walked walk(const std::string& root) {
     return events;
 }
 
-// Lowers the process's soft descriptor limit for the length of a scope.
-class DescriptorLimit {
-public:
-    explicit DescriptorLimit(rlim_t soft) {
-        ::getrlimit(RLIMIT_NOFILE, &saved_);
-        struct ::rlimit lowered = saved_;
-        lowered.rlim_cur = soft;
-        applied_ = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
-    }
-    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
-    DescriptorLimit(const DescriptorLimit&) = delete;
-    DescriptorLimit& operator=(const DescriptorLimit&) = delete;
-    bool applied() const { return applied_; }
-
-private:
-    struct ::rlimit saved_ {};
-    bool applied_ = false;
-};
-
-// `levels` folders one inside the other below `top`, each holding two files, so the walk comes back
-// to every folder after the one below it. The deepest folder's path.
-std::string chain(const std::string& top, int levels) {
-    std::string path = top;
-    std::filesystem::create_directories(path);
-    for (int level = 0; level < levels; ++level) {
-        path += "/l" + std::to_string(level);
-        std::filesystem::create_directory(path);
-        for (const char* name : {"/a", "/z"}) {
-            std::fclose(std::fopen((path + name).c_str(), "w"));
-        }
-    }
-    return path;
-}
-
 // A folder at each depth is swapped with a link to a folder outside the walk, over and over, while
 // the tree is walked: the walk may see the folder under either name or not at all, but it must never
 // report what lies outside under a path inside the tree.
@@ -74,44 +39,33 @@ TEST(FileSystemIteratorEdges, AFolderSwappedForALinkIsNeverFollowedAtAnyDepth) {
         TemporaryDirectory tmp;
         tmp.writeFile("outside/outside-file");
         tmp.writeFile("outside/outside-folder/outside-deeper");
-        const std::string parent = chain(tmp / "root", depth - 1);
+        const std::string parent = makeFolderChain(tmp / "root", depth - 1);
         // Below the swapped folder the walk goes on, so deep walks open folders again through it.
-        chain(parent + "/swapped", 5);
+        makeFolderChain(parent + "/swapped", 5);
         const std::string swapped = parent + "/swapped";
         const std::string link = parent + "/swapped-link";
         ASSERT_EQ(::symlink((tmp / "outside").c_str(), link.c_str()), 0);
-        if (::renameat2(AT_FDCWD, swapped.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE) != 0) {
-            GTEST_SKIP() << "the file system of " << tmp.path() << " cannot exchange names: " << std::strerror(errno);
+        NameExchanger exchanger(swapped, link);
+        if (!exchanger.failure().empty()) {
+            GTEST_SKIP() << exchanger.failure();
         }
-
-        std::atomic<bool> stop{false};
-        std::atomic<long> swaps{0};
-        std::thread swapper([&] {
-            while (!stop.load()) {
-                if (::renameat2(AT_FDCWD, swapped.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE) == 0) {
-                    swaps.fetch_add(1);
-                }
-            }
-        });
         std::vector<std::string> outside;
-        // Shallow walks are over in a moment: they go on until the swapper has been at work.
-        for (int round = 0; round < 20 || (swaps.load() < 200 && round < 100000); ++round) {
+        // Shallow walks are over in a moment: they go on until the exchanger has been at work.
+        for (int round = 0; round < 20 || (exchanger.swaps() < 200 && round < 100000); ++round) {
             for (const auto& [kind, path] : walk(tmp / "root")) {
                 if (path.find("outside-") != std::string::npos) {
                     outside.push_back(path);
                 }
             }
         }
-        stop = true;
-        swapper.join();
-        EXPECT_GT(swaps.load(), 0) << "depth " << depth;
+        EXPECT_GT(exchanger.swaps(), 0) << "depth " << depth;
         EXPECT_EQ(outside.size(), 0u) << "depth " << depth << ", first " << (outside.empty() ? "" : outside[0]);
     }
 }
 
 TEST(FileSystemIteratorEdges, WalksUnderLowDescriptorLimitsGiveEveryEvent) {
     TemporaryDirectory tmp;
-    chain(tmp / "root", 300);
+    makeFolderChain(tmp / "root", 300);
     const Walked whole = walk(tmp / "root");
     ASSERT_EQ(whole.size(), 1 + 300 * 4 + 1u);
 
