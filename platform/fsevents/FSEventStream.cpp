@@ -143,7 +143,8 @@ struct FSEventStream::Core : InotifyHub::Listener, std::enable_shared_from_this<
         }
         bool any = false;
         if (!parent.empty()) {
-            parentWatch = InotifyHub::shared().add(parent, entryEvents, shared_from_this());
+            // Its own end or move too: the path is then no longer watched.
+            parentWatch = InotifyHub::shared().add(parent, entryEvents | selfEvents, shared_from_this());
             any = parentWatch >= 0;
         }
         if ((any || parent.empty()) && isFolder(path)) {
@@ -167,6 +168,11 @@ struct FSEventStream::Core : InotifyHub::Listener, std::enable_shared_from_this<
     void handle(const InotifyHub::Event& event) override {
         std::lock_guard lock(mutex);
         if (stopped) {
+            return;
+        }
+        if ((event.mask & selfEvents) && (event.watch == parentWatch || scope == Scope::folderEntries)) {
+            folderLost = true;
+            noteChange();
             return;
         }
         if (event.watch == parentWatch) {
@@ -213,6 +219,10 @@ struct FSEventStream::Core : InotifyHub::Listener, std::enable_shared_from_this<
 
     void watchEnded(int watch) override {
         std::lock_guard lock(mutex);
+        if (watch == parentWatch || (scope == Scope::folderEntries && folders.contains(watch))) {
+            folderLost = true;
+            noteChange();
+        }
         if (watch == parentWatch) {
             parentWatch = -1;
         }
@@ -289,6 +299,7 @@ struct FSEventStream::Core : InotifyHub::Listener, std::enable_shared_from_this<
     std::optional<TimerService::Id> timer;
     int parentWatch = -1;
     std::unordered_map<int, std::string> folders;
+    bool folderLost = false;
 };
 
 FSEventStream::FSEventStream(std::string path, double latency, Scope scope, std::function<void()> callback)
@@ -304,6 +315,11 @@ bool FSEventStream::start() {
 
 void FSEventStream::stop() {
     core_->stop();
+}
+
+bool FSEventStream::lostItsFolder() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->folderLost;
 }
 
 } // namespace velmor

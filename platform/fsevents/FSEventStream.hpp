@@ -34,6 +34,11 @@ public:
     // for; called from inside the callback, it returns at once and the callback runs to its end.
     void stop();
 
+    // Whether the folder the watch rests on (the parent for `Scope::path`, the folder itself for
+    // `Scope::folderEntries`) went away or moved since the start; that was reported as a change. The
+    // stream sees nothing more at its path then: a new one has to be started.
+    bool lostItsFolder() const;
+
     struct Core;
 
 private:

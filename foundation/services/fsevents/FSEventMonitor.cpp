@@ -79,23 +79,27 @@ struct FSEventMonitor::State : std::enable_shared_from_this<State> {
         URL observed;
         std::function<void()> currentObserver;
         double currentLatency = 0;
+        // The watched folder went away (or moved): the watch sees nothing more, even once a folder
+        // of that name is made again, so it starts anew from the nearest folder there is.
+        bool folderLost = false;
         {
             std::lock_guard guard(lock);
             observed = observedURL;
             currentObserver = observer;
             currentLatency = latency;
+            folderLost = handle && handle->lostItsFolder();
         }
         if (observed == urlToObserve) {
             if (currentObserver) {
                 currentObserver();
             }
-            return;
-        }
-        if (nearestReachableURL(urlToObserve) == observed) {
+            if (!folderLost) {
+                return;
+            }
+        } else if (!folderLost && nearestReachableURL(urlToObserve) == observed) {
             // A change in the watched folder that brought the target no closer.
             return;
-        }
-        if (isReachable(urlToObserve) && currentObserver) {
+        } else if (isReachable(urlToObserve) && currentObserver) {
             currentObserver();
         }
         if (!currentObserver) {

@@ -71,6 +71,48 @@ TEST_F(FSEventMonitorTest, AMissingTargetIsFollowedDownFromItsNearestFolder) {
     EXPECT_EQ(calls.load(), 3);
 }
 
+TEST_F(FSEventMonitorTest, TheTargetsFolderRemovedAndMadeAgainIsFollowedDownAgain) {
+    struct Case {
+        const char* what;
+        bool madeAgainAtOnce;
+        // As a preference table does: written beside, then renamed over the target.
+        bool writtenByRename;
+    };
+    for (const Case& c : {Case{"made again at once, written in place", true, false},
+                          Case{"made again folder by folder, written by rename", false, true}}) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(root / "pending");
+        root.writeFile("pending/a/b/file", "0");
+        calls = 0;
+        FSEventMonitor monitor(url("pending/a/b/file"));
+        monitor.startMonitoring(1, counter());
+
+        std::filesystem::remove_all(root / "pending/a/b");
+        if (c.madeAgainAtOnce) {
+            root.makeDirectory("pending/a/b");
+        } else {
+            ASSERT_TRUE(deliver([&] { return monitor.observedURL() == url("pending/a"); }));
+            root.makeDirectory("pending/a/b");
+        }
+        ASSERT_TRUE(deliver([&] { return monitor.observedURL() == url("pending/a/b"); }));
+        EXPECT_EQ(calls.load(), 1) << "the removal is a change, the empty folder is none";
+
+        auto write = [&](const std::string& contents) {
+            if (c.writtenByRename) {
+                root.writeFile("pending/a/b/.file.tmp", contents);
+                std::filesystem::rename(root / "pending/a/b/.file.tmp", root / "pending/a/b/file");
+            } else {
+                root.writeFile("pending/a/b/file", contents);
+            }
+        };
+        write("again");
+        ASSERT_TRUE(deliver([&] { return monitor.observedURL() == url("pending/a/b/file"); }));
+        ASSERT_TRUE(waitUntil([&] { return calls.load() == 2; }));
+        write("later");
+        ASSERT_TRUE(deliver([&] { return calls.load() == 3; }));
+    }
+}
+
 TEST_F(FSEventMonitorTest, AFileReplacedByRenameStaysWatched) {
     std::string target = root.writeFile("table.plist", "0");
     FSEventMonitor monitor(URL::fileURL(target));
