@@ -36,6 +36,10 @@ public:
     // Whether a watch is running (false when none could be set up).
     bool isWatching() const;
 
+    // A test seam: called with the folder found, between its look-up and its watch, under the
+    // monitor's lock (so it must not call the monitor).
+    void setAfterLookUpForTesting(std::function<void(const URL&)> pause);
+
     struct State;
 
 private:

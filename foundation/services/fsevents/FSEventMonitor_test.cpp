@@ -113,6 +113,21 @@ TEST_F(FSEventMonitorTest, TheTargetsFolderRemovedAndMadeAgainIsFollowedDownAgai
     }
 }
 
+TEST_F(FSEventMonitorTest, AFolderMadeBetweenTheLookUpAndTheWatchIsFollowed) {
+    FSEventMonitor monitor(url("a/b/file"));
+    monitor.setAfterLookUpForTesting([&](const URL& found) {
+        if (found == URL::fileURL(root.path()) && !std::filesystem::exists(root / "a")) {
+            root.makeDirectory("a");
+        }
+    });
+    monitor.startMonitoring(1, counter());
+    EXPECT_EQ(monitor.observedURL().path(), url("a").path());
+    root.makeDirectory("a/b");
+    root.writeFile("a/b/file");
+    ASSERT_TRUE(deliver([&] { return monitor.observedURL() == url("a/b/file"); }));
+    ASSERT_TRUE(waitUntil([&] { return calls.load() == 1; }));
+}
+
 TEST_F(FSEventMonitorTest, AFileReplacedByRenameStaysWatched) {
     std::string target = root.writeFile("table.plist", "0");
     FSEventMonitor monitor(URL::fileURL(target));
