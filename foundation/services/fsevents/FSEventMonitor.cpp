@@ -67,7 +67,8 @@ struct FSEventMonitor::State : std::enable_shared_from_this<State> {
                         if (auto state = weak.lock()) {
                             state->changed();
                         }
-                    });
+                    },
+                    shortfallLog);
                 if (!stream->start()) {
                     stream.reset();
                 }
@@ -137,6 +138,8 @@ struct FSEventMonitor::State : std::enable_shared_from_this<State> {
     std::function<void()> observer;
     double latency = 0;
     std::function<void(const URL&)> afterLookUp;
+    // Shared by the streams of one monitor: a shortfall is logged once, however often it moves.
+    const std::shared_ptr<std::once_flag> shortfallLog = std::make_shared<std::once_flag>();
 };
 
 FSEventMonitor::FSEventMonitor(URL url) : state_(std::make_shared<State>(std::move(url))) {}
@@ -173,7 +176,7 @@ double FSEventMonitor::latency() const {
 
 bool FSEventMonitor::isWatching() const {
     std::lock_guard guard(state_->lock);
-    return state_->handle != nullptr;
+    return state_->handle != nullptr && state_->handle->isComplete();
 }
 
 void FSEventMonitor::setAfterLookUpForTesting(std::function<void(const URL&)> pause) {
