@@ -4,10 +4,13 @@
 #include "platform/dispatch/TimerService.hpp"
 #include "platform/fs/Descriptor.hpp"
 #include "platform/fsevents/InotifyHub.hpp"
+#include "platform/log/OSLog.hpp"
 
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
@@ -71,9 +74,10 @@ std::vector<std::string> subfolders(const std::string& path) {
 } // namespace
 
 struct FSEventStream::Core : InotifyHub::Listener, std::enable_shared_from_this<Core> {
-    Core(std::string path, double latency, Scope scope, std::function<void()> callback)
+    Core(std::string path, double latency, Scope scope, std::function<void()> callback,
+         std::shared_ptr<std::once_flag> shortfallLog)
         : path(std::move(path)), latency(std::fabs(latency)), scope(scope), callback(std::move(callback)),
-          timerService(TimerService::current()) {
+          timerService(TimerService::current()), shortfallLog(std::move(shortfallLog)) {
         if (this->path.size() > 1 && this->path.back() == '/') {
             this->path.pop_back();
         }
@@ -85,15 +89,53 @@ struct FSEventStream::Core : InotifyHub::Listener, std::enable_shared_from_this<
     }
 
     // Everything below is guarded by `mutex`.
+
+    // Adds a watch of `folder`, noting a folder that could not be watched; -1 then.
+    int watch(const std::string& folder, std::uint32_t mask) {
+        int watch = InotifyHub::shared().add(folder, mask, shared_from_this());
+        int error = errno;
+        // Gone or replaced by a file since it was found: nothing is missed there.
+        if (watch < 0 && error != ENOENT && error != ENOTDIR) {
+            noteShortfall(folder, error);
+        }
+        errno = error;
+        return watch;
+    }
+
+    void noteShortfall(const std::string& folder, int error) {
+        complete = false;
+        std::call_once(*shortfallLog, [&] {
+            std::string message = "Cannot watch " + folder + " for changes: " + std::strerror(error) + ".";
+            if (error == ENOSPC) {
+                message += " The user's inotify watch limit (/proc/sys/fs/inotify/max_user_watches) is "
+                           "reached: changes at " +
+                           path + " are not all reported.";
+            } else {
+                message += " Changes in it are not reported.";
+            }
+            log::OSLog("com.velmor.generic", "FSEventStream").write(log::LogType::error, message);
+        });
+    }
+
     bool watchTree(const std::string& root) {
+        if (treeGivenUp) {
+            return false;
+        }
         bool any = false;
         std::vector<std::string> pending{root};
         while (!pending.empty()) {
             std::string folder = std::move(pending.back());
             pending.pop_back();
             // Watched before it is listed: a folder made in between is either listed or reported.
-            int watch = InotifyHub::shared().add(folder, entryEvents | selfEvents, shared_from_this());
+            int watch = this->watch(folder, entryEvents | selfEvents);
             if (watch < 0) {
+                if (errno == ENOSPC) {
+                    // A tree watched in part would hold watches every other watch of this user
+                    // needs, for changes that are missed anyway.
+                    treeGivenUp = true;
+                    unwatchTree(path);
+                    return false;
+                }
                 continue;
             }
             any = true;
@@ -135,7 +177,7 @@ struct FSEventStream::Core : InotifyHub::Listener, std::enable_shared_from_this<
             return false;
         }
         if (scope == Scope::folderEntries) {
-            int watch = InotifyHub::shared().add(path, entryEvents | selfEvents, shared_from_this());
+            int watch = this->watch(path, entryEvents | selfEvents);
             if (watch >= 0) {
                 folders[watch] = path;
             }
@@ -143,7 +185,8 @@ struct FSEventStream::Core : InotifyHub::Listener, std::enable_shared_from_this<
         }
         bool any = false;
         if (!parent.empty()) {
-            parentWatch = InotifyHub::shared().add(parent, entryEvents, shared_from_this());
+            // Its own end or move too: the path is then no longer watched.
+            parentWatch = watch(parent, entryEvents | selfEvents);
             any = parentWatch >= 0;
         }
         if ((any || parent.empty()) && isFolder(path)) {
@@ -167,6 +210,11 @@ struct FSEventStream::Core : InotifyHub::Listener, std::enable_shared_from_this<
     void handle(const InotifyHub::Event& event) override {
         std::lock_guard lock(mutex);
         if (stopped) {
+            return;
+        }
+        if ((event.mask & selfEvents) && (event.watch == parentWatch || scope == Scope::folderEntries)) {
+            folderLost = true;
+            noteChange();
             return;
         }
         if (event.watch == parentWatch) {
@@ -213,6 +261,10 @@ struct FSEventStream::Core : InotifyHub::Listener, std::enable_shared_from_this<
 
     void watchEnded(int watch) override {
         std::lock_guard lock(mutex);
+        if (watch == parentWatch || (scope == Scope::folderEntries && folders.contains(watch))) {
+            folderLost = true;
+            noteChange();
+        }
         if (watch == parentWatch) {
             parentWatch = -1;
         }
@@ -279,6 +331,7 @@ struct FSEventStream::Core : InotifyHub::Listener, std::enable_shared_from_this<
     const Scope scope;
     const std::function<void()> callback;
     const std::shared_ptr<TimerService> timerService;
+    const std::shared_ptr<std::once_flag> shortfallLog;
 
     std::mutex mutex;
     std::condition_variable deliveryEnded;
@@ -289,10 +342,14 @@ struct FSEventStream::Core : InotifyHub::Listener, std::enable_shared_from_this<
     std::optional<TimerService::Id> timer;
     int parentWatch = -1;
     std::unordered_map<int, std::string> folders;
+    bool folderLost = false;
+    bool complete = true;
+    bool treeGivenUp = false;
 };
 
-FSEventStream::FSEventStream(std::string path, double latency, Scope scope, std::function<void()> callback)
-    : core_(std::make_shared<Core>(std::move(path), latency, scope, std::move(callback))) {}
+FSEventStream::FSEventStream(std::string path, double latency, Scope scope, std::function<void()> callback,
+                             std::shared_ptr<std::once_flag> shortfallLog)
+    : core_(std::make_shared<Core>(std::move(path), latency, scope, std::move(callback), std::move(shortfallLog))) {}
 
 FSEventStream::~FSEventStream() {
     stop();
@@ -304,6 +361,16 @@ bool FSEventStream::start() {
 
 void FSEventStream::stop() {
     core_->stop();
+}
+
+bool FSEventStream::lostItsFolder() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->folderLost;
+}
+
+bool FSEventStream::isComplete() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->complete;
 }
 
 } // namespace velmor

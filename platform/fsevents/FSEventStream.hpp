@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace velmor {
@@ -17,12 +18,16 @@ namespace velmor {
 //   every folder below it, with watches added as folders appear.
 // - `Scope::folderEntries`: the folder's own entries and its own deletion or move, nothing deeper.
 //
-// A folder that cannot be watched (past the user's inotify watch limit) is left out.
+// A folder that cannot be watched is left out, and the first one is logged with its cause. Past the
+// user's inotify watch limit the stream gives back the watches below the path, so that one large
+// tree does not leave the other watches of the process without any to add.
 class FSEventStream {
 public:
     enum class Scope { path, folderEntries };
 
-    FSEventStream(std::string path, double latency, Scope scope, std::function<void()> callback);
+    // Streams that share `shortfallLog` log only the first folder any of them could not watch.
+    FSEventStream(std::string path, double latency, Scope scope, std::function<void()> callback,
+                  std::shared_ptr<std::once_flag> shortfallLog = std::make_shared<std::once_flag>());
     ~FSEventStream();
     FSEventStream(const FSEventStream&) = delete;
     FSEventStream& operator=(const FSEventStream&) = delete;
@@ -33,6 +38,13 @@ public:
     // No batch is delivered once this returns. A batch being delivered on another thread is waited
     // for; called from inside the callback, it returns at once and the callback runs to its end.
     void stop();
+
+    // Whether the folder the watch rests on (the parent for `Scope::path`, the folder itself for
+    // `Scope::folderEntries`) went away or moved since the start; that was reported as a change. The
+    // stream sees nothing more at its path then: a new one has to be started.
+    bool lostItsFolder() const;
+    // False once a folder could not be watched; what is still watched keeps being reported.
+    bool isComplete() const;
 
     struct Core;
 

@@ -33,8 +33,13 @@ public:
     // The target when it is reachable, else its nearest reachable ancestor ("/" at worst).
     URL observedURL() const;
     double latency() const;
-    // Whether a watch is running (false when none could be set up).
+    // Whether a watch is running that sees every change (false when none could be set up, or when a
+    // folder below the target could not be watched, which is logged; the rest is still reported).
     bool isWatching() const;
+
+    // A test seam: called with the folder found, between its look-up and its watch, under the
+    // monitor's lock (so it must not call the monitor).
+    void setAfterLookUpForTesting(std::function<void(const URL&)> pause);
 
     struct State;
 
