@@ -48,15 +48,15 @@ protected:
         }
     }
 
-    // The program's own settings, trusting the server's certificate and nothing else besides the
-    // system's authorities.
+    // The program's own settings, trusting the server's certificate instead of the system's
+    // authorities.
     UpdateFeedChecker::Settings settings(std::optional<QString> address, bool trusted = true) {
         UpdateFeedChecker::Settings settings;
         settings.feedAddress = [address] { return address; };
         settings.runningVersion = "1.2";
         settings.runningDisplayVersion = "1.2";
         if (trusted) {
-            settings.tls.addCaCertificate(server.certificate());
+            settings.trustedCertificates = {server.certificate()};
         }
         return settings;
     }
@@ -273,6 +273,33 @@ TEST_F(UpdateChecks, DownloadOpensTheReleaseAddressAndLogsWhenNothingOpensIt) {
     ASSERT_EQ(logger->lines().size(), 1U);
     EXPECT_EQ(logger->lines().front(), "error: Updater failed downloading item 4.1 (autumn): No program opened the "
                                        "release's address https://downloads.example/Marrowdale.tar.gz");
+}
+
+TEST_F(UpdateChecks, EndlessHeadersAndBodiesEndTheCheckAtTheirLimits) {
+    struct Case {
+        const char* name;
+        Answer::Endless endless;
+        QString detail;
+    };
+    const std::vector<Case> cases = {
+        {"endless headers", Answer::Endless::headers, "response headers are larger than 65536 bytes"},
+        {"endless body", Answer::Endless::body, "larger than 1048576 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int ended = server.endlessEnded();
+        server.answer("/endless", {200, {}, {}, false, c.endless});
+        make(settings(server.address("/endless")));
+        QMessageBox* box = check();
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), "The check for updates failed.");
+        EXPECT_TRUE(box->informativeText().contains(c.detail)) << box->informativeText().toStdString();
+        // The client left long before the server would have stopped.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server.endlessEnded() > ended; }, 20'000));
+        EXPECT_LT(server.endlessSent(), testing::FeedServer::endlessLimit);
+        box->close();
+        manager.reset();
+    }
 }
 
 } // namespace
