@@ -127,6 +127,9 @@ TEST_F(UpdateChecks, EachFeedGivesOneOutcomeItsTextAndItsLogLines) {
         {"newer, plain http download", "/feed",
          {200, feed(item("2", {}, "http://downloads.example/Marrowdale.tar.gz")), {}, false},
          Kind::updateFound, "Version 2 is available.", "You have version 1.2.", {"Close"}, {}},
+        {"newer, https download without a host", "/feed",
+         {200, feed(item("2", {}, "https:///etc/passwd")), {}, false},
+         Kind::updateFound, "Version 2 is available.", "You have version 1.2.", {"Close"}, {}},
         {"version as an element, display from an element", "/feed",
          {200,
           feed("<item><sparkle:version>7.0</sparkle:version><sparkle:shortVersionString>7 Final"
@@ -273,6 +276,13 @@ TEST_F(UpdateChecks, DownloadOpensTheReleaseAddressAndLogsWhenNothingOpensIt) {
     ASSERT_EQ(logger->lines().size(), 1U);
     EXPECT_EQ(logger->lines().front(), "error: Updater failed downloading item 4.1 (autumn): No program opened the "
                                        "release's address https://downloads.example/Marrowdale.tar.gz");
+
+    // An address with nothing to reach never gets to the opener, whoever calls.
+    manager->download(UpdateItem{"5", "5", QUrl("https:///etc/passwd", QUrl::StrictMode)});
+    EXPECT_EQ(opened.size(), 1U);
+    ASSERT_EQ(logger->lines().size(), 2U);
+    EXPECT_EQ(logger->lines().back(),
+              "error: Updater failed downloading item 5: The release's address is not an https address: https:///etc/passwd");
 }
 
 TEST_F(UpdateChecks, EndlessHeadersAndBodiesEndTheCheckAtTheirLimits) {
