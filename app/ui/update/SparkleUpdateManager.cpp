@@ -2,6 +2,7 @@
 
 #include "app/ui/text/InfoText.hpp"
 #include "app/ui/text/Localized.hpp"
+#include "app/ui/update/SecureAddress.hpp"
 #include "platform/bundle/Bundle.hpp"
 #include "platform/concurrency/MainActor.hpp"
 
@@ -85,7 +86,7 @@ void SparkleUpdateManager::updaterFailedToDownloadUpdate(const UpdateItem& item,
 }
 
 void SparkleUpdateManager::download(const UpdateItem& item) {
-    if (item.address.scheme() != u"https") {
+    if (!isSecureAddress(item.address)) {
         updaterFailedToDownloadUpdate(item, QStringLiteral("The release's address is not an https address: %1")
                                                 .arg(item.address.toString()));
         return;
@@ -109,7 +110,7 @@ void SparkleUpdateManager::present(const UpdateOutcome& outcome) {
         box->setIcon(QMessageBox::Information);
         box->setText(localized("Update.Found %@", outcome.item.displayVersion.toStdString()));
         box->setInformativeText(localized("Update.Running %@", settings_.runningDisplayVersion.toStdString()));
-        if (outcome.item.address.scheme() == u"https") {
+        if (isSecureAddress(outcome.item.address)) {
             QPushButton* downloadButton = box->addButton(localized("Update.Download"), QMessageBox::AcceptRole);
             const UpdateItem item = outcome.item;
             QObject::connect(downloadButton, &QPushButton::clicked, box, [this, item] { download(item); });

@@ -48,15 +48,15 @@ protected:
         }
     }
 
-    // The program's own settings, trusting the server's certificate and nothing else besides the
-    // system's authorities.
+    // The program's own settings, trusting the server's certificate instead of the system's
+    // authorities.
     UpdateFeedChecker::Settings settings(std::optional<QString> address, bool trusted = true) {
         UpdateFeedChecker::Settings settings;
         settings.feedAddress = [address] { return address; };
         settings.runningVersion = "1.2";
         settings.runningDisplayVersion = "1.2";
         if (trusted) {
-            settings.tls.addCaCertificate(server.certificate());
+            settings.trustedCertificates = {server.certificate()};
         }
         return settings;
     }
@@ -126,6 +126,9 @@ TEST_F(UpdateChecks, EachFeedGivesOneOutcomeItsTextAndItsLogLines) {
          Kind::updateFound, "Version 1.10 (spring) is available.", "You have version 1.2.", {"Download", "Close"}, {}},
         {"newer, plain http download", "/feed",
          {200, feed(item("2", {}, "http://downloads.example/Marrowdale.tar.gz")), {}, false},
+         Kind::updateFound, "Version 2 is available.", "You have version 1.2.", {"Close"}, {}},
+        {"newer, https download without a host", "/feed",
+         {200, feed(item("2", {}, "https:///etc/passwd")), {}, false},
          Kind::updateFound, "Version 2 is available.", "You have version 1.2.", {"Close"}, {}},
         {"version as an element, display from an element", "/feed",
          {200,
@@ -273,6 +276,40 @@ TEST_F(UpdateChecks, DownloadOpensTheReleaseAddressAndLogsWhenNothingOpensIt) {
     ASSERT_EQ(logger->lines().size(), 1U);
     EXPECT_EQ(logger->lines().front(), "error: Updater failed downloading item 4.1 (autumn): No program opened the "
                                        "release's address https://downloads.example/Marrowdale.tar.gz");
+
+    // An address with nothing to reach never gets to the opener, whoever calls.
+    manager->download(UpdateItem{"5", "5", QUrl("https:///etc/passwd", QUrl::StrictMode)});
+    EXPECT_EQ(opened.size(), 1U);
+    ASSERT_EQ(logger->lines().size(), 2U);
+    EXPECT_EQ(logger->lines().back(),
+              "error: Updater failed downloading item 5: The release's address is not an https address: https:///etc/passwd");
+}
+
+TEST_F(UpdateChecks, EndlessHeadersAndBodiesEndTheCheckAtTheirLimits) {
+    struct Case {
+        const char* name;
+        Answer::Endless endless;
+        QString detail;
+    };
+    const std::vector<Case> cases = {
+        {"endless headers", Answer::Endless::headers, "response headers are larger than 65536 bytes"},
+        {"endless body", Answer::Endless::body, "larger than 1048576 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int ended = server.endlessEnded();
+        server.answer("/endless", {200, {}, {}, false, c.endless});
+        make(settings(server.address("/endless")));
+        QMessageBox* box = check();
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), "The check for updates failed.");
+        EXPECT_TRUE(box->informativeText().contains(c.detail)) << box->informativeText().toStdString();
+        // The client left long before the server would have stopped.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server.endlessEnded() > ended; }, 20'000));
+        EXPECT_LT(server.endlessSent(), testing::FeedServer::endlessLimit);
+        box->close();
+        manager.reset();
+    }
 }
 
 } // namespace

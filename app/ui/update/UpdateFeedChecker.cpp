@@ -1,26 +1,46 @@
 #include "app/ui/update/UpdateFeedChecker.hpp"
 
 #include "app/ui/text/InfoText.hpp"
+#include "app/ui/update/SecureAddress.hpp"
 #include "platform/bundle/Bundle.hpp"
 
-#include <QNetworkAccessManager>
+#include <QMetaObject>
 #include <QNetworkProxyFactory>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 
 namespace marrowdale {
 namespace {
 
-// The proxies the desktop is set to, asked per request without changing the process-wide factory.
-class SystemProxyFactory : public QNetworkProxyFactory {
-public:
-    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override {
-        return systemProxyForQuery(query);
+// The proxy the desktop is set to for `address`, as libcurl takes it; "" for none.
+QString proxyFor(const QUrl& address) {
+    for (const QNetworkProxy& proxy : QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(address))) {
+        QUrl url;
+        switch (proxy.type()) {
+        case QNetworkProxy::NoProxy:
+            return {};
+        case QNetworkProxy::HttpProxy:
+            url.setScheme(QStringLiteral("http"));
+            break;
+        case QNetworkProxy::Socks5Proxy:
+            url.setScheme(QStringLiteral("socks5h"));
+            break;
+        default:
+            continue;
+        }
+        url.setHost(proxy.hostName());
+        url.setPort(proxy.port());
+        url.setUserName(proxy.user());
+        url.setPassword(proxy.password());
+        return url.toString(QUrl::FullyEncoded);
     }
-};
+    return {};
+}
 
-bool isSecure(const QUrl& address) {
-    return address.isValid() && address.scheme() == u"https" && !address.host().isEmpty();
+QByteArray pem(const QList<QSslCertificate>& certificates) {
+    QByteArray text;
+    for (const QSslCertificate& certificate : certificates) {
+        text += certificate.toPem();
+    }
+    return text;
 }
 
 } // namespace
@@ -36,16 +56,11 @@ UpdateFeedChecker::Settings UpdateFeedChecker::Settings::forRunningBundle(const 
 }
 
 UpdateFeedChecker::UpdateFeedChecker(Settings settings, std::function<void(const UpdateOutcome&)> finished)
-    : settings_(std::move(settings)), finished_(std::move(finished)) {
-    deadline_.setSingleShot(true);
-    connect(&deadline_, &QTimer::timeout, this, [this] {
-        end(UpdateOutcome::failed(QStringLiteral("The update feed did not answer within %1 seconds.")
-                                      .arg(settings_.transferLimit.count() / 1000.0)));
-    });
-}
+    : settings_(std::move(settings)), finished_(std::move(finished)) {}
 
 UpdateFeedChecker::~UpdateFeedChecker() {
-    release(true);
+    // Before the object goes: once the transfer's thread has ended, nothing more is posted to it.
+    transfer_.reset();
 }
 
 void UpdateFeedChecker::checkForUpdates() {
@@ -58,101 +73,34 @@ void UpdateFeedChecker::checkForUpdates() {
         return;
     }
     const QUrl address(feed->trimmed(), QUrl::StrictMode);
-    if (!isSecure(address)) {
+    if (!isSecureAddress(address)) {
         end(UpdateOutcome::failed(
             QStringLiteral("The update feed address is not an https address: %1").arg(*feed)));
         return;
     }
-
-    redirects_ = 0;
-    network_ = std::make_unique<QNetworkAccessManager>();
-    network_->setProxyFactory(new SystemProxyFactory);
-    network_->setAutoDeleteReplies(false);
-    request(address);
-    deadline_.start(settings_.transferLimit);
+    FeedTransferRules rules{pem(settings_.trustedCertificates), proxyFor(address), settings_.transferLimit,
+                            settings_.bodyLimit,  settings_.headerLimit,           settings_.redirectLimit};
+    transfer_ = std::make_unique<FeedTransfer>(address, std::move(rules), [this](FeedResponse response) {
+        // Posted to this object: dropped with it, should it go first.
+        QMetaObject::invokeMethod(
+            this, [this, response = std::move(response)]() mutable { transferFinished(std::move(response)); },
+            Qt::QueuedConnection);
+    });
 }
 
-void UpdateFeedChecker::request(const QUrl& address) {
-    body_.clear();
-    QNetworkRequest request(address);
-    request.setSslConfiguration(settings_.tls);
-    // Redirects are followed here, where each target is checked before anything is sent to it.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    reply_ = network_->get(request);
-    connect(reply_, &QNetworkReply::readyRead, this, &UpdateFeedChecker::readAvailable);
-    connect(reply_, &QNetworkReply::finished, this, &UpdateFeedChecker::replyFinished);
+void UpdateFeedChecker::transferFinished(FeedResponse response) {
+    // Its thread has handed the response over and ends now.
+    transfer_.reset();
+    end(response.received ? outcomeOfBody(response.body) : UpdateOutcome::failed(response.failure));
 }
 
-void UpdateFeedChecker::followRedirect(const QUrl& target) {
-    if (!isSecure(target)) {
-        end(UpdateOutcome::failed(
-            QStringLiteral("The update feed redirected to an address that is not https: %1").arg(target.toString())));
-        return;
-    }
-    if (++redirects_ > settings_.redirectLimit) {
-        end(UpdateOutcome::failed(
-            QStringLiteral("The update feed redirected more than %1 times.").arg(settings_.redirectLimit)));
-        return;
-    }
-    QNetworkReply* previous = reply_;
-    previous->disconnect(this);
-    previous->deleteLater();
-    request(target);
-}
-
-void UpdateFeedChecker::readAvailable() {
-    const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    // A redirect's own body and an error page are not the feed.
-    if (status.toInt() != 200) {
-        reply_->skip(reply_->bytesAvailable());
-        return;
-    }
-    const QVariant announced = reply_->header(QNetworkRequest::ContentLengthHeader);
-    if (body_.size() + reply_->bytesAvailable() > settings_.bodyLimit ||
-        (announced.isValid() && announced.toLongLong() > settings_.bodyLimit)) {
-        end(UpdateOutcome::failed(
-            QStringLiteral("The update feed is larger than %1 bytes.").arg(settings_.bodyLimit)));
-        return;
-    }
-    body_ += reply_->readAll();
-}
-
-void UpdateFeedChecker::replyFinished() {
-    const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const QVariant location = reply_->attribute(QNetworkRequest::RedirectionTargetAttribute);
-    if (location.isValid() && status.toInt() >= 300 && status.toInt() < 400) {
-        followRedirect(reply_->url().resolved(location.toUrl()));
-        return;
-    }
-    if (status.isValid() && status.toInt() != 200) {
-        end(UpdateOutcome::failed(QStringLiteral("The update feed answered with HTTP status %1 %2.")
-                                      .arg(status.toInt())
-                                      .arg(reply_->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString())
-                                      .trimmed()));
-        return;
-    }
-    if (reply_->error() != QNetworkReply::NoError) {
-        end(UpdateOutcome::failed(QStringLiteral("The update feed could not be fetched: %1").arg(reply_->errorString())));
-        return;
-    }
-    if (!status.isValid()) {
-        end(UpdateOutcome::failed(QStringLiteral("The update feed gave no HTTP status.")));
-        return;
-    }
-    readAvailable();
-    if (!isChecking()) {
-        return;
-    }
-    end(outcomeOfBody());
-}
-
-UpdateOutcome UpdateFeedChecker::outcomeOfBody() const {
+UpdateOutcome UpdateFeedChecker::outcomeOfBody(const QByteArray& body) const {
     const std::optional<UpdateVersion> running = UpdateVersion::parse(settings_.runningVersion.toStdString());
     if (!running) {
         return UpdateOutcome::failed(
             QStringLiteral("The program's own version is not dot-separated numbers: \"%1\"").arg(settings_.runningVersion));
     }
-    UpdateFeedReading reading = readUpdateFeed(body_, *running);
+    UpdateFeedReading reading = readUpdateFeed(body, *running);
     UpdateOutcome outcome;
     switch (reading.kind) {
     case UpdateFeedReading::Kind::newer:
@@ -171,31 +119,8 @@ UpdateOutcome UpdateFeedChecker::outcomeOfBody() const {
 }
 
 void UpdateFeedChecker::end(const UpdateOutcome& outcome) {
-    release(false);
     if (finished_) {
         finished_(outcome);
-    }
-}
-
-void UpdateFeedChecker::release(bool now) {
-    deadline_.stop();
-    if (reply_) {
-        reply_->disconnect(this);
-        reply_->abort();
-    }
-    QNetworkReply* reply = reply_;
-    reply_ = nullptr;
-    QNetworkAccessManager* network = network_.release();
-    if (now) {
-        delete reply;
-        delete network;
-        return;
-    }
-    if (reply != nullptr) {
-        reply->deleteLater();
-    }
-    if (network != nullptr) {
-        network->deleteLater();
     }
 }
 

@@ -1,21 +1,17 @@
 #pragma once
 
+#include "app/ui/update/FeedTransfer.hpp"
 #include "app/ui/update/UpdateOutcome.hpp"
 
 #include <QByteArray>
-#include <QNetworkReply>
+#include <QList>
 #include <QObject>
-#include <QPointer>
-#include <QSslConfiguration>
-#include <QTimer>
+#include <QSslCertificate>
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
-
-class QNetworkAccessManager;
-
 
 namespace velmor {
 class Bundle;
@@ -24,8 +20,9 @@ class Bundle;
 namespace marrowdale {
 
 // Fetches the update feed over HTTPS and compares its newest release with the running version.
-// One check at a time; each check has a network manager of its own, so that nothing one check
-// trusted (a TLS session) carries over to the next. On the main thread only.
+// One check at a time; each check is a transfer of its own, so that nothing one check trusted (a
+// TLS session) carries over to the next. On the main thread only; the transfer runs off it and its
+// outcome comes back to it.
 class UpdateFeedChecker : public QObject {
 public:
     struct Settings {
@@ -34,11 +31,13 @@ public:
         // The running build version ("CFBundleVersion") and what the user knows it as.
         QString runningVersion;
         QString runningDisplayVersion;
-        // The TLS settings of every request: the system's unless a caller trusts otherwise.
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        // Trusted instead of the system's authorities when given.
+        QList<QSslCertificate> trustedCertificates;
         // The whole transfer, redirects included, must end within this.
         std::chrono::milliseconds transferLimit{30'000};
         qint64 bodyLimit = 1 << 20;
+        // All response headers of one check together.
+        qint64 headerLimit = 64 << 10;
         int redirectLimit = 5;
 
         // The running versions from `bundle`'s information dictionary; no feed address.
@@ -51,28 +50,17 @@ public:
 
     // Starts a check, unless one is running: then this one is left out.
     void checkForUpdates();
-    bool isChecking() const { return reply_ != nullptr; }
+    bool isChecking() const { return transfer_ != nullptr; }
     const Settings& settings() const { return settings_; }
 
 private:
-    void readAvailable();
-    void replyFinished();
-    // Sends the check's request to `address`, redirects included.
-    void request(const QUrl& address);
-    void followRedirect(const QUrl& target);
+    void transferFinished(FeedResponse response);
     void end(const UpdateOutcome& outcome);
-    // Drops the network objects of the check; `now` deletes them at once, else once control is
-    // back in the event loop (from inside one of their own signals).
-    void release(bool now);
-    UpdateOutcome outcomeOfBody() const;
+    UpdateOutcome outcomeOfBody(const QByteArray& body) const;
 
     Settings settings_;
     std::function<void(const UpdateOutcome&)> finished_;
-    std::unique_ptr<QNetworkAccessManager> network_;
-    QPointer<QNetworkReply> reply_;
-    QByteArray body_;
-    int redirects_ = 0;
-    QTimer deadline_;
+    std::unique_ptr<FeedTransfer> transfer_;
 };
 
 } // namespace marrowdale

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <set>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -101,22 +102,38 @@ velmor::Error fileWriteError(int posixCode, const URL& url) {
 struct Evaluation {
     LocalSync sync;
     std::vector<std::string> removed;
+    // Stored draws outside 1...100 that were drawn again.
+    bool redrawn = false;
 };
 
-// A feature keeps its draw while it stays in the remote file; a new or returning one draws anew.
-Evaluation evaluate(const FeatureSet& remote, const std::map<std::string, std::int64_t>& rates) {
+bool isDraw(std::int64_t value) {
+    return value >= 1 && value <= 100;
+}
+
+// A feature keeps its draw while it stays in the remote file; a new or returning one draws anew,
+// as does one whose stored draw no draw could have given. Whatever the old sync knew of that is not
+// in the remote file has left it, also a feature with an activation but no draw.
+Evaluation evaluate(const FeatureSet& remote, const LocalSync& old) {
     Evaluation result;
-    for (const auto& [feature, draw] : rates) {
-        if (!remote.contains(feature)) {
-            result.removed.push_back(feature);
-        }
-    }
     for (const auto& [feature, percentage] : remote) {
-        auto stored = rates.find(feature);
-        std::int64_t draw = stored != rates.end() ? stored->second : ABTestingEngine::draw();
+        auto stored = old.rates.find(feature);
+        const bool kept = stored != old.rates.end() && isDraw(stored->second);
+        result.redrawn = result.redrawn || (stored != old.rates.end() && !kept);
+        std::int64_t draw = kept ? stored->second : ABTestingEngine::draw();
         result.sync.rates[feature] = draw;
         result.sync.activation[feature] = percentage >= draw;
     }
+    std::set<std::string> left;
+    auto noteLeft = [&](const auto& known) {
+        for (const auto& entry : known) {
+            if (!remote.contains(entry.first)) {
+                left.insert(entry.first);
+            }
+        }
+    };
+    noteLeft(old.rates);
+    noteLeft(old.activation);
+    result.removed.assign(left.begin(), left.end());
     return result;
 }
 
@@ -202,6 +219,14 @@ ABTestingEngine::UpdateResult ABTestingEngine::updateFeatures() {
     try {
         logger_->info([&] { return "Reading remote feature set at " + locations_.remoteURL; });
         FeatureSet remote = provider_->fetchFeatureSet(locations_.remoteURL);
+        // Every feature may become a flag file of root's: a file of thousands is no test plan.
+        if (remote.size() > maximumFeatureCount) {
+            logger_->error([&] {
+                return "Remote feature set has " + std::to_string(remote.size()) + " features; only the first " +
+                       std::to_string(maximumFeatureCount) + " are taken";
+            });
+            remote.erase(std::next(remote.begin(), maximumFeatureCount), remote.end());
+        }
 
         logger_->info([&] { return "Reading local sync at " + localSyncFileURL_.absoluteString(); });
         // Held from reading the draws to storing them, so two updaters never draw for one feature.
@@ -211,8 +236,12 @@ ABTestingEngine::UpdateResult ABTestingEngine::updateFeatures() {
             }
         }
         LocalSync old = readLocalSync(folder.get());
-        Evaluation evaluation = evaluate(remote, old.rates);
+        Evaluation evaluation = evaluate(remote, old);
         if (evaluation.sync.activation == old.activation) {
+            // A draw taken again is kept, so the feature does not change sides at the next update.
+            if (evaluation.redrawn) {
+                writeLocalSync(folder.get(), evaluation.sync);
+            }
             logger_->info([&] { return "Features unchanged: " + describe(old.activation); });
             return {UpdateResult::Kind::unchanged, old.activation};
         }

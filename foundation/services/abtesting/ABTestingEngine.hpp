@@ -31,6 +31,9 @@ public:
 
     enum class Error { remoteFeatureFileUnavailable, wrongRemoteFileFormat, wrongLocalFileFormat };
 
+    // Features taken from one remote file, the first ones by name; the rest are left out.
+    static constexpr std::size_t maximumFeatureCount = 1000;
+
     struct UpdateResult {
         enum class Kind { unchanged, updated };
         Kind kind;

@@ -12,9 +12,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -244,6 +246,98 @@ TEST_F(ABTestingEngineTest, FailuresChangeNothing) {
     EXPECT_EQ(logger->lines().back(),
               "error: Failed to update features: " +
                   TypedError<E>(E::remoteFeatureFileUnavailable).toError().description());
+}
+
+TEST_F(ABTestingEngineTest, ADownloadPastTheCapIsUnavailableAndChangesNothing) {
+    auto engine = makeEngine();
+    serve(R"({"a": 100})");
+    ASSERT_EQ(engine->updateFeatures().kind, Kind::updated);
+    const auto stored = readFile(syncFile());
+    using E = ABTestingEngine::Error;
+
+    // A valid feature file, only too large: refused by its announced length.
+    serve(R"({"a": 0)" + std::string(JSONFeatureSetProvider::maximumFileSize, ' ') + "}");
+    EXPECT_EQ(errorOf<E>([&] { engine->updateFeatures(); }), E::remoteFeatureFileUnavailable);
+    EXPECT_EQ(readFile(syncFile()), stored);
+    EXPECT_TRUE(exists(flag("a")));
+
+    // No length at all: the transfer stops once past the cap, long before the server would.
+    const int answered = server->endlessAnswers();
+    server->answer(path, {200, "", false, true});
+    EXPECT_EQ(errorOf<E>([&] { engine->updateFeatures(); }), E::remoteFeatureFileUnavailable);
+    ASSERT_TRUE(testing::waitUntil([&] { return server->endlessAnswers() > answered; }, 60));
+    EXPECT_LT(server->endlessSent(), testing::TestHTTPSServer::endlessLimit);
+    EXPECT_EQ(readFile(syncFile()), stored);
+    EXPECT_TRUE(exists(flag("a")));
+}
+
+TEST_F(ABTestingEngineTest, OnlySoManyFeaturesAreTakenFromOneFile) {
+    const std::size_t offered = ABTestingEngine::maximumFeatureCount + 500;
+    nlohmann::json remote = nlohmann::json::object();
+    for (std::size_t i = 0; i < offered; ++i) {
+        remote["f" + std::to_string(100000 + i)] = 100;
+    }
+    serve(remote.dump());
+    auto result = makeEngine()->updateFeatures();
+    ASSERT_EQ(result.activation.size(), ABTestingEngine::maximumFeatureCount);
+    // The first ones by name, the same whichever order the file gives them in.
+    EXPECT_TRUE(result.activation.contains("f100000"));
+    EXPECT_FALSE(result.activation.contains("f" + std::to_string(100000 + offered - 1)));
+    EXPECT_EQ(storedRates().size(), ABTestingEngine::maximumFeatureCount);
+    std::size_t flags = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir->path())) {
+        flags += entry.path().filename().string().starts_with(".ab_testing_T_") ? 1 : 0;
+    }
+    EXPECT_EQ(flags, ABTestingEngine::maximumFeatureCount);
+    const std::string note = "error: Remote feature set has " + std::to_string(offered) +
+                             " features; only the first " +
+                             std::to_string(ABTestingEngine::maximumFeatureCount) + " are taken";
+    auto lines = logger->lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), note), 1);
+}
+
+TEST_F(ABTestingEngineTest, AStoredDrawNoDrawCouldGiveIsDrawnAgain) {
+    struct Case {
+        std::int64_t stored;
+        std::int64_t percentage;
+        Kind kind;
+        bool active;
+    };
+    // What the stored draw gave is what a draw of it would give; the fresh draw decides now.
+    const std::vector<Case> cases{
+        {0, 0, Kind::updated, false},     // 0 would turn on a feature set to 0 %
+        {-7, 0, Kind::updated, false},
+        {101, 100, Kind::updated, true},  // 101 would keep off a feature set to 100 %
+        {0, 100, Kind::unchanged, true},  // the same side, but the new draw is kept
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        dir = std::make_unique<testing::TemporaryDirectory>();
+        dir->writeFile("features_T.json",
+                       nlohmann::json{{"activation", {{"a", c.percentage >= c.stored}}}, {"rates", {{"a", c.stored}}}}
+                           .dump());
+        serve(R"({"a": )" + std::to_string(c.percentage) + "}");
+        auto engine = makeEngine();
+        EXPECT_EQ(engine->updateFeatures(), (ABTestingEngine::UpdateResult{c.kind, {{"a", c.active}}}));
+        const auto draw = storedRates()["a"];
+        EXPECT_GE(draw, 1);
+        EXPECT_LE(draw, 100);
+        EXPECT_EQ(engine->updateFeatures().kind, Kind::unchanged);
+        EXPECT_EQ(storedRates()["a"], draw);
+    }
+}
+
+TEST_F(ABTestingEngineTest, AFeatureThatLeftTheFileLosesItsFlagFileAsWhenSwitchedOff) {
+    // "gone" has an activation but no draw: it has left the file all the same.
+    dir->writeFile("features_T.json", R"({"activation": {"gone": true, "kept": true}, "rates": {"kept": 5}})");
+    dir->writeFile(".ab_testing_T_gone", "");
+    dir->writeFile(".ab_testing_T_kept", "");
+    serve(R"({"kept": 100})");
+    auto engine = makeEngine();
+    EXPECT_EQ(engine->updateFeatures(), (ABTestingEngine::UpdateResult{Kind::updated, {{"kept", true}}}));
+    EXPECT_FALSE(exists(flag("gone")));
+    EXPECT_TRUE(exists(flag("kept")));
+    EXPECT_EQ(engine->activation(), (Activation{{"kept", true}}));
 }
 
 TEST_F(ABTestingEngineTest, ALocalSyncWithoutRatesIsWrong) {

@@ -14,9 +14,15 @@ namespace {
 
 using EngineError = TypedError<ABTestingEngine::Error>;
 
+// Stops the transfer past the cap: a body without a length may go on for ever.
 size_t append(char* data, size_t size, size_t count, void* body) {
-    static_cast<std::string*>(body)->append(data, size * count);
-    return size * count;
+    auto* text = static_cast<std::string*>(body);
+    const size_t bytes = size * count;
+    if (text->size() + bytes > JSONFeatureSetProvider::maximumFileSize) {
+        return 0;
+    }
+    text->append(data, bytes);
+    return bytes;
 }
 
 } // namespace
@@ -39,6 +45,7 @@ FeatureSet JSONFeatureSetProvider::fetchFeatureSet(const std::string& url) const
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maximumFileSize));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, append);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
     curl_blob roots{};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -25,6 +26,9 @@ public:
 
 class JSONFeatureSetProvider : public FeatureFilesHandler {
 public:
+    // A feature file is a few kilobytes; a larger download is refused as unavailable.
+    static constexpr std::size_t maximumFileSize = 4 << 20;
+
     explicit JSONFeatureSetProvider(URLSessionConfiguration session) : session(std::move(session)) {}
     FeatureSet fetchFeatureSet(const std::string& url) const override;
 

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -27,7 +29,10 @@ public:
         int status = 200;
         std::string body;
         bool stall = false;
+        // A body with no length that goes on until the client leaves (at most `endlessLimit`).
+        bool endless = false;
     };
+    static constexpr std::size_t endlessLimit = 64 << 20;
 
     TestHTTPSServer() {
         if (!makeCertificate()) {
@@ -73,6 +78,9 @@ public:
         std::lock_guard lock(mutex_);
         answers_[path] = std::move(answer);
     }
+    // Endless answers ended so far, and the body bytes the last one sent before the client left.
+    int endlessAnswers() const { return endlessAnswers_; }
+    std::size_t endlessSent() const { return endlessSent_; }
 
 private:
     bool makeCertificate() {
@@ -117,6 +125,12 @@ private:
     }
 
     void serve() {
+        // A client that leaves mid-answer must not end the test process; the signal stays pending
+        // on this thread only.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         while (!stopping_) {
             pollfd ready{listener_, POLLIN, 0};
             if (::poll(&ready, 1, 100) != 1) {
@@ -160,6 +174,19 @@ private:
                 pollfd closed{connection, POLLIN, 0};
                 while (!stopping_ && ::poll(&closed, 1, 100) == 0) {
                 }
+            } else if (answer.endless) {
+                std::string response = "HTTP/1.1 200 Canned\r\nContent-Type: application/json\r\n"
+                                       "Connection: close\r\n\r\n{";
+                SSL_write(ssl, response.data(), static_cast<int>(response.size()));
+                const std::string spaces(64 << 10, ' ');
+                std::size_t sent = 0;
+                while (!stopping_ && sent < endlessLimit &&
+                       SSL_write(ssl, spaces.data(), static_cast<int>(spaces.size())) > 0) {
+                    sent += spaces.size();
+                }
+                endlessSent_ = sent;
+                ++endlessAnswers_;
+                SSL_shutdown(ssl);
             } else {
                 std::string response = "HTTP/1.1 " + std::to_string(answer.status) +
                                        " Canned\r\nContent-Type: application/json\r\nContent-Length: " +
@@ -180,6 +207,8 @@ private:
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
+    std::atomic<std::size_t> endlessSent_{0};
+    std::atomic<int> endlessAnswers_{0};
     std::thread thread_;
     std::mutex mutex_;
     std::map<std::string, Answer> answers_;

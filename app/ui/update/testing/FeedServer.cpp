@@ -87,6 +87,10 @@ void FeedServer::serve(QSslSocket* socket) {
         if (answer.silent) {
             return;
         }
+        if (answer.endless != Answer::Endless::no) {
+            stream(socket, answer.endless);
+            return;
+        }
         QByteArray reply = "HTTP/1.1 " + QByteArray::number(answer.status) + " " + reasonPhrase(answer.status) +
                            "\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
                            QByteArray::number(answer.body.size()) + "\r\n";
@@ -97,6 +101,39 @@ void FeedServer::serve(QSslSocket* socket) {
         // The connection stays open for the client's next request, as a real server keeps it.
         socket->write(reply);
     });
+}
+
+void FeedServer::stream(QSslSocket* socket, Answer::Endless endless) {
+    QByteArray chunk;
+    if (endless == Answer::Endless::headers) {
+        const QByteArray line = "X-Filler: " + QByteArray(1000, 'h') + "\r\n";
+        for (int i = 0; i < 64; ++i) {
+            chunk += line;
+        }
+    } else {
+        chunk = QByteArray(64 << 10, 'b');
+    }
+    auto sent = std::make_shared<qint64>(0);
+    auto more = [this, socket, chunk, sent] {
+        // A few chunks ahead of the network, no more: the client sets the pace.
+        while (socket->bytesToWrite() + socket->encryptedBytesToWrite() < 4 * chunk.size()) {
+            if (*sent >= endlessLimit) {
+                socket->disconnectFromHost();
+                return;
+            }
+            socket->write(chunk);
+            *sent += chunk.size();
+        }
+    };
+    QObject::connect(socket, &QSslSocket::encryptedBytesWritten, socket, more);
+    QObject::connect(socket, &QSslSocket::disconnected, socket, [this, sent] {
+        endlessSent_ = *sent;
+        ++endlessEnded_;
+    });
+    socket->write(endless == Answer::Endless::headers
+                      ? QByteArray("HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\n")
+                      : QByteArray("HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\nConnection: close\r\n\r\n"));
+    more();
 }
 
 } // namespace marrowdale::testing
