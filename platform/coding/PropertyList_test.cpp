@@ -124,6 +124,35 @@ TEST(PropertyList, NestingPastTheLimitIsAnError) {
     }
 }
 
+TEST(PropertyList, LargeDictionariesLoadWhole) {
+    constexpr std::size_t count = 20000;
+    std::string xml;
+    Object expected;
+    for (std::size_t position = 0; position < count; ++position) {
+        const std::string key = "key-" + std::to_string(position);
+        xml += "<key>" + key + "</key><integer>" + std::to_string(position) + "</integer>";
+        expected.set(key, static_cast<std::int64_t>(position));
+    }
+    // A key given twice keeps its first place and takes the later value.
+    xml += "<key>key-7</key><string>again</string>";
+    expected.set("key-7", "again");
+    const Value fromXML = fromPropertyList(plistHolding("<dict>" + xml + "</dict>"));
+    ASSERT_EQ(fromXML, Value(expected));
+    EXPECT_EQ(fromXML.get<Object>()->entries()[7].first, "key-7");
+    const Value fromBinary = fromPropertyList(toBinaryPropertyList(expected));
+    ASSERT_EQ(fromBinary, Value(expected));
+
+    const Decoder decoder(fromBinary);
+    for (std::size_t position = 0; position < count; position += 997) {
+        if (position != 7) {
+            EXPECT_EQ(decoder.decode<std::int64_t>("key-" + std::to_string(position)),
+                      static_cast<std::int64_t>(position));
+        }
+    }
+    EXPECT_EQ(decoder.decode<std::string>("key-7"), "again");
+    EXPECT_FALSE(decoder.ifPresent("key-20000"));
+}
+
 TEST(PropertyList, BinaryWritingKeepsEveryKindAndItsOrder) {
     Value value = Object{{"zeta", "text"},
                          {"alpha", Array{std::int64_t{-5}, std::int64_t{42}, 2.5, true, false}},
