@@ -104,6 +104,25 @@ TEST(PropertyList, RealsAreReadWhole) {
     EXPECT_THROW(fromPropertyList(plistHolding("<real></real>")), DecodingError);
 }
 
+std::string nestedArrays(std::size_t depth) {
+    std::string body;
+    for (std::size_t level = 0; level < depth; ++level) {
+        body += "<array>";
+    }
+    for (std::size_t level = 0; level < depth; ++level) {
+        body += "</array>";
+    }
+    return plistHolding(body);
+}
+
+TEST(PropertyList, NestingUpToTheLimitIsRead) {
+    Value expected = Array{};
+    for (std::size_t level = 1; level < maximumNestingDepth; ++level) {
+        expected = Array{expected};
+    }
+    EXPECT_EQ(fromPropertyList(nestedArrays(maximumNestingDepth)), expected);
+}
+
 TEST(PropertyList, NestingPastTheLimitIsAnError) {
     for (std::size_t depth : {maximumNestingDepth + 1, std::size_t{50000}}) {
         std::string body;
@@ -120,6 +139,35 @@ TEST(PropertyList, NestingPastTheLimitIsAnError) {
             EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted);
             EXPECT_EQ(error.debugDescription(), "The data is nested more than 512 levels deep.");
             EXPECT_EQ(error.codingPath().size(), maximumNestingDepth);
+        }
+    }
+}
+
+TEST(PropertyList, OnlyThePredefinedEntitiesAndCharacterReferencesAreRead) {
+    EXPECT_EQ(fromPropertyList(plistHolding("<string>&amp;&lt;&gt;&quot;&apos;&#65;&#x42;</string>")),
+              Value("&<>\"'AB"));
+    const std::string publicType = "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                                   "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
+    const std::string cases[] = {
+        // Declared in the document.
+        "<!DOCTYPE plist [<!ENTITY a9 \"copyright\">]><plist><string>x&a9;y</string></plist>",
+        // Declared, if anywhere, in an outside document type that is never fetched.
+        publicType + "<plist><string>&a9;</string></plist>",
+        // An outside file.
+        "<!DOCTYPE plist [<!ENTITY outside SYSTEM \"file:///etc/hostname\">]>"
+        "<plist><dict><key>k</key><string>&outside;</string></dict></plist>",
+        // Between the elements and in a key.
+        "<!DOCTYPE plist [<!ENTITY a9 \"x\">]><plist><array>&a9;</array></plist>",
+        "<!DOCTYPE plist [<!ENTITY a9 \"x\">]><plist><dict><key>&a9;</key><true/></dict></plist>",
+        // Not declared at all.
+        "<plist><string>&a9;</string></plist>",
+    };
+    for (const std::string& xml : cases) {
+        try {
+            const Value value = fromPropertyList(xml);
+            ADD_FAILURE() << xml << " read as " << (value.get<std::string>() ? *value.get<std::string>() : "");
+        } catch (const DecodingError& error) {
+            EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted) << xml;
         }
     }
 }
