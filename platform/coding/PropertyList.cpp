@@ -1,5 +1,6 @@
 #include "platform/coding/PropertyList.hpp"
 
+#include "platform/coding/BinaryPropertyListCheck.hpp"
 #include "platform/coding/Decoding.hpp"
 #include "platform/coding/XMLPropertyList.hpp"
 
@@ -167,9 +168,11 @@ Value fromPropertyList(std::string_view bytes) {
     if (!bytes.starts_with("bplist")) {
         return fromXMLPropertyList(bytes);
     }
+    // libplist's binary reader recurses: only a document of checked shape may reach it.
+    checkBinaryPropertyList(bytes);
     plist_t root = nullptr;
-    if (!bytes.empty() && bytes.size() <= std::numeric_limits<std::uint32_t>::max()) {
-        ::plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
+    if (bytes.size() <= std::numeric_limits<std::uint32_t>::max()) {
+        ::plist_from_bin(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
     }
     if (root == nullptr) {
         throw DecodingError(DecodingError::Kind::dataCorrupted, {},

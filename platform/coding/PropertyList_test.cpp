@@ -1,6 +1,7 @@
 #include "platform/coding/PropertyList.hpp"
 
 #include "platform/coding/Decoding.hpp"
+#include "platform/testing/HostilePropertyLists.hpp"
 
 #include <gtest/gtest.h>
 
@@ -199,6 +200,64 @@ TEST(PropertyList, LargeDictionariesLoadWhole) {
     }
     EXPECT_EQ(decoder.decode<std::string>("key-7"), "again");
     EXPECT_FALSE(decoder.ifPresent("key-20000"));
+}
+
+TEST(PropertyList, BinaryNestingUpToTheLimitIsReadAndPastItRefused) {
+    Value arrays = Array{};
+    Value dictionaries = Object{};
+    for (std::size_t level = 1; level < maximumNestingDepth; ++level) {
+        arrays = Array{arrays};
+        dictionaries = Object{{"k", dictionaries}};
+    }
+    EXPECT_EQ(fromPropertyList(testing::nestedBinaryArrays(maximumNestingDepth)), arrays);
+    EXPECT_EQ(fromPropertyList(testing::nestedBinaryDictionaries(maximumNestingDepth)), dictionaries);
+    for (const std::string& bytes : {testing::nestedBinaryArrays(maximumNestingDepth + 1),
+                                     testing::nestedBinaryDictionaries(maximumNestingDepth + 1)}) {
+        try {
+            fromPropertyList(bytes);
+            ADD_FAILURE();
+        } catch (const DecodingError& error) {
+            EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted);
+            EXPECT_EQ(error.debugDescription(), nestedTooDeeply());
+        }
+    }
+}
+
+TEST(PropertyList, HostileBinaryDocumentsAreRefused) {
+    for (const auto& hostile : testing::hostileBinaryPropertyLists()) {
+        try {
+            fromPropertyList(hostile.bytes);
+            ADD_FAILURE() << hostile.what;
+        } catch (const DecodingError& error) {
+            EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted) << hostile.what;
+            EXPECT_EQ(error.debugDescription() == nestedTooDeeply(), hostile.nestsTooDeeply)
+                << hostile.what << ": " << error.debugDescription();
+        }
+    }
+}
+
+TEST(PropertyList, BinaryDocumentsWithBrokenTablesAreRefused) {
+    const std::string good = toBinaryPropertyList(Object{{"a", Array{1, "two"}}});
+    ASSERT_EQ(fromPropertyList(good), Value(Object{{"a", Array{1, "two"}}}));
+    const std::size_t trailer = good.size() - 32;
+    auto changed = [&](std::size_t at, char byte) {
+        std::string bytes = good;
+        bytes[at] = byte;
+        return bytes;
+    };
+    const std::string cases[] = {
+        good.substr(0, good.size() - 1),      // cut short
+        "bplist00",                           // no trailer
+        changed(trailer + 6, 0),              // offsets of no width
+        changed(trailer + 7, 9),              // references wider than 8 bytes
+        changed(trailer + 15, 100),           // more objects than the table holds
+        changed(trailer + 31, 0),             // the table over the header
+        changed(trailer + 31, static_cast<char>(good.size())), // the table past the end
+        changed(good.find("bplist00") + 7, '1'), // another version
+    };
+    for (const std::string& bytes : cases) {
+        EXPECT_THROW(fromPropertyList(bytes), DecodingError);
+    }
 }
 
 TEST(PropertyList, BinaryWritingKeepsEveryKindAndItsOrder) {
