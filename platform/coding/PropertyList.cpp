@@ -147,19 +147,29 @@ plist_t toNode(const Value& value, std::size_t depth) {
         value.storage());
 }
 
-} // namespace
-
-std::string toBinaryPropertyList(const Value& value) {
+// `value` in the form one of libplist's writers gives.
+template <typename Write, typename Release>
+std::string written(const Value& value, Write write, Release release, const char* form) {
     std::unique_ptr<void, PlistDeleter> root(toNode(value, 1));
     char* bytes = nullptr;
     std::uint32_t length = 0;
-    ::plist_to_bin(static_cast<plist_t>(root.get()), &bytes, &length);
+    write(static_cast<plist_t>(root.get()), &bytes, &length);
     if (bytes == nullptr) {
-        throw EncodingError("The value could not be written as a binary property list.");
+        throw EncodingError(std::string("The value could not be written as ") + form + " property list.");
     }
     std::string result(bytes, length);
-    ::plist_to_bin_free(bytes);
+    release(bytes);
     return result;
+}
+
+} // namespace
+
+std::string toBinaryPropertyList(const Value& value) {
+    return written(value, ::plist_to_bin, ::plist_to_bin_free, "a binary");
+}
+
+std::string toXMLPropertyList(const Value& value) {
+    return written(value, ::plist_to_xml, ::plist_to_xml_free, "an XML");
 }
 
 Value fromPropertyList(std::string_view bytes) {

@@ -5,12 +5,14 @@
 #include "platform/error/Error.hpp"
 #include "platform/testing/ChildProcess.hpp"
 #include "platform/testing/FileSnapshot.hpp"
+#include "platform/testing/HostilePropertyLists.hpp"
 #include "platform/testing/InfoPlist.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -92,6 +94,33 @@ TEST_F(UserDefaultsTest, AFileThatIsNoDictionaryIsAnErrorAndIsLeftAsItIs) {
     EXPECT_THROW(defaults.set(bytes("x"), "token"), ErrorException);
     EXPECT_THROW(defaults.removeObject("token"), ErrorException);
     EXPECT_EQ(contentsOf(file_), garbage);
+}
+
+TEST_F(UserDefaultsTest, AHostileFileIsAnErrorNamingItAndIsLeftAsItIs) {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (auto& hostile : velmor::testing::hostileBinaryPropertyLists()) {
+        files.emplace_back(hostile.what, std::move(hostile.bytes));
+    }
+    files.emplace_back("an entity reference",
+                       "<!DOCTYPE plist [<!ENTITY a9 \"x\">]><plist><dict><key>token</key><data>&a9;</data>"
+                       "</dict></plist>");
+    for (const auto& [what, contents] : files) {
+        SCOPED_TRACE(what);
+        dir_.writeFile("config/Velmor/Preferences/com.example.suite.plist", contents);
+        UserDefaults defaults("com.example.suite");
+        for (const auto& attempt : std::vector<std::function<void()>>{
+                 [&] { defaults.data("token"); }, [&] { defaults.set(bytes("x"), "token"); },
+                 [&] { defaults.removeObject("token"); }}) {
+            try {
+                attempt();
+                ADD_FAILURE() << "no error";
+            } catch (const ErrorException& error) {
+                EXPECT_NE(error.error().description().find(file_), std::string::npos)
+                    << error.error().description();
+            }
+        }
+        EXPECT_EQ(contentsOf(file_), contents);
+    }
 }
 
 constexpr int writers = 4;
