@@ -15,7 +15,8 @@ constexpr std::string_view magic = "bplist00";
 constexpr std::size_t trailerSize = 32;
 
 [[noreturn]] void corrupted() {
-    throw DecodingError(DecodingError::Kind::dataCorrupted, {}, "The given data was not a valid property list.");
+    throw DecodingError(DecodingError::Kind::dataCorrupted, {},
+                        "The given data was not a valid property list.");
 }
 
 [[noreturn]] void tooDeep() {
@@ -48,7 +49,8 @@ public:
 
     // Where `object` starts; objects lie between the header and the offset table.
     std::size_t offset(std::size_t object) const {
-        const std::uint64_t at = number(static_cast<std::size_t>(tableOffset_) + object * offsetSize_, offsetSize_);
+        const std::uint64_t at =
+            number(static_cast<std::size_t>(tableOffset_) + object * offsetSize_, offsetSize_);
         if (at < magic.size() || at >= tableOffset_) {
             corrupted();
         }

@@ -166,7 +166,8 @@ TEST(PropertyList, OnlyThePredefinedEntitiesAndCharacterReferencesAreRead) {
     for (const std::string& xml : cases) {
         try {
             const Value value = fromPropertyList(xml);
-            ADD_FAILURE() << xml << " read as " << (value.get<std::string>() ? *value.get<std::string>() : "");
+            ADD_FAILURE() << xml << " read as "
+                          << (value.get<std::string>() ? *value.get<std::string>() : "");
         } catch (const DecodingError& error) {
             EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted) << xml;
         }
@@ -246,14 +247,14 @@ TEST(PropertyList, BinaryDocumentsWithBrokenTablesAreRefused) {
         return bytes;
     };
     const std::string cases[] = {
-        good.substr(0, good.size() - 1),      // cut short
-        "bplist00",                           // no trailer
-        changed(trailer + 6, 0),              // offsets of no width
-        changed(trailer + 7, 9),              // references wider than 8 bytes
-        changed(trailer + 15, 100),           // more objects than the table holds
-        changed(trailer + 31, 0),             // the table over the header
+        good.substr(0, good.size() - 1),                       // cut short
+        "bplist00",                                            // no trailer
+        changed(trailer + 6, 0),                               // offsets of no width
+        changed(trailer + 7, 9),                               // references wider than 8 bytes
+        changed(trailer + 15, 100),                            // more objects than the table holds
+        changed(trailer + 31, 0),                              // the table over the header
         changed(trailer + 31, static_cast<char>(good.size())), // the table past the end
-        changed(good.find("bplist00") + 7, '1'), // another version
+        changed(good.find("bplist00") + 7, '1'),               // another version
     };
     for (const std::string& bytes : cases) {
         EXPECT_THROW(fromPropertyList(bytes), DecodingError);

@@ -29,8 +29,8 @@ void expectInOrder(const Object& object, std::size_t count, std::int64_t offset 
 
 TEST(Object, KeepsInsertionOrderAndFindsEveryKeyAtAnySize) {
     // Sizes on both sides of the point where the keys get an index.
-    for (std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{15}, std::size_t{16}, std::size_t{17},
-                              std::size_t{20000}}) {
+    for (std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{15}, std::size_t{16},
+                              std::size_t{17}, std::size_t{20000}}) {
         SCOPED_TRACE(count);
         Object object;
         for (std::size_t position = 0; position < count; ++position) {

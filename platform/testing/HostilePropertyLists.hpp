@@ -115,7 +115,8 @@ inline std::vector<HostilePropertyList> hostileBinaryPropertyLists() {
     std::vector<HostilePropertyList> lists;
     for (std::size_t depth : {std::size_t{100000}, std::size_t{200000}}) {
         lists.push_back({std::to_string(depth) + " arrays deep", nestedBinaryArrays(depth), true});
-        lists.push_back({std::to_string(depth) + " dictionaries deep", nestedBinaryDictionaries(depth), true});
+        lists.push_back(
+            {std::to_string(depth) + " dictionaries deep", nestedBinaryDictionaries(depth), true});
     }
     {
         BinaryPropertyListWriter writer;
