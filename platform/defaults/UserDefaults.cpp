@@ -5,8 +5,8 @@
 #include "platform/coding/PropertyList.hpp"
 #include "platform/error/Error.hpp"
 #include "platform/fs/AtomicFile.hpp"
-#include "platform/fs/FileContents.hpp"
 #include "platform/fs/Descriptor.hpp"
+#include "platform/fs/FileContents.hpp"
 #include "platform/fs/FileName.hpp"
 #include "platform/fs/UserDirectories.hpp"
 
@@ -24,6 +24,8 @@ namespace {
 
 // Preferences hold what the user chose: readable by them alone.
 constexpr mode_t preferencesFileMode = 0600;
+// A suite holds settings and small tokens; a file past this is refused unread.
+constexpr std::size_t suiteSizeLimit = 4 << 20;
 
 std::string standardSuiteName() {
     if (auto identifier = Bundle::main().bundleIdentifier(); identifier && isPlainFileName(*identifier)) {
@@ -50,7 +52,7 @@ void checkKey(const std::string& key) {
 
 // The suite's dictionary; an empty one when the file does not exist or is empty.
 coding::Object readDictionary(const std::string& path) {
-    auto contents = readFileIfPresent(path);
+    auto contents = readFileIfPresent(path, suiteSizeLimit);
     if (!contents || contents->empty()) {
         return {};
     }
@@ -66,9 +68,9 @@ coding::Object readDictionary(const std::string& path) {
     }
     static constexpr std::int64_t fileReadCorruptFile = 259;
     throw ErrorException(Error(Error::cocoaDomain, fileReadCorruptFile,
-                               {{Error::localizedDescriptionKey,
-                                 "The user defaults file " + path + " is not a property-list dictionary (" +
-                                     reason + "); it is left as it is."},
+                               {{Error::localizedDescriptionKey, "The user defaults file " + path +
+                                                                     " is not a property-list dictionary (" +
+                                                                     reason + "); it is left as it is."},
                                 {Error::filePathKey, path}}));
 }
 
@@ -96,11 +98,11 @@ void modify(const URL& file, const std::function<void(coding::Object&)>& change)
     } catch (const coding::EncodingError& error) {
         // An entry it did not write may have no property-list form (a string holding NUL).
         static constexpr std::int64_t fileWriteUnknown = 512;
-        throw ErrorException(Error(Error::cocoaDomain, fileWriteUnknown,
-                                   {{Error::localizedDescriptionKey,
-                                     "The user defaults file " + file.path() + " cannot be written: " +
-                                         error.what()},
-                                    {Error::filePathKey, file.path()}}));
+        throw ErrorException(
+            Error(Error::cocoaDomain, fileWriteUnknown,
+                  {{Error::localizedDescriptionKey,
+                    "The user defaults file " + file.path() + " cannot be written: " + error.what()},
+                   {Error::filePathKey, file.path()}}));
     }
     replaceFileAtomically(folder.get(), folderPath, file.lastPathComponent(), xml, preferencesFileMode);
 }

@@ -5,13 +5,15 @@
 #include "platform/error/Error.hpp"
 #include "platform/testing/ChildProcess.hpp"
 #include "platform/testing/FileSnapshot.hpp"
-#include "platform/testing/HostilePropertyLists.hpp"
+#include "platform/testing/HostileFiles.hpp"
 #include "platform/testing/InfoPlist.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
+#include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -97,16 +99,14 @@ TEST_F(UserDefaultsTest, AFileThatIsNoDictionaryIsAnErrorAndIsLeftAsItIs) {
 }
 
 TEST_F(UserDefaultsTest, AHostileFileIsAnErrorNamingItAndIsLeftAsItIs) {
-    std::vector<std::pair<std::string, std::string>> files;
-    for (auto& hostile : velmor::testing::hostileBinaryPropertyLists()) {
-        files.emplace_back(hostile.what, std::move(hostile.bytes));
-    }
-    files.emplace_back("an entity reference",
-                       "<!DOCTYPE plist [<!ENTITY a9 \"x\">]><plist><dict><key>token</key><data>&a9;</data>"
-                       "</dict></plist>");
-    for (const auto& [what, contents] : files) {
-        SCOPED_TRACE(what);
-        dir_.writeFile("config/Velmor/Preferences/com.example.suite.plist", contents);
+    velmor::testing::Watchdog watchdog("user defaults on hostile files", 60);
+    std::filesystem::create_directories(std::filesystem::path(file_).parent_path());
+    for (const auto& hostile : velmor::testing::hostileFiles(4 << 20, "<key>token</key><data>eA==</data>")) {
+        SCOPED_TRACE(hostile.what);
+        hostile.plant(file_);
+        struct ::stat before {};
+        ASSERT_EQ(::lstat(file_.c_str(), &before), 0);
+        const std::string contents = S_ISREG(before.st_mode) ? contentsOf(file_) : "";
         UserDefaults defaults("com.example.suite");
         for (const auto& attempt : std::vector<std::function<void()>>{
                  [&] { defaults.data("token"); }, [&] { defaults.set(bytes("x"), "token"); },
@@ -119,7 +119,12 @@ TEST_F(UserDefaultsTest, AHostileFileIsAnErrorNamingItAndIsLeftAsItIs) {
                     << error.error().description();
             }
         }
-        EXPECT_EQ(contentsOf(file_), contents);
+        struct ::stat after {};
+        ASSERT_EQ(::lstat(file_.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        if (S_ISREG(before.st_mode)) {
+            EXPECT_EQ(contentsOf(file_), contents);
+        }
     }
 }
 
