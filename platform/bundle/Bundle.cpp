@@ -4,11 +4,11 @@
 
 #include "platform/coding/Decoding.hpp"
 #include "platform/coding/PropertyList.hpp"
+#include "platform/fs/FileContents.hpp"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,39 +18,17 @@ namespace {
 
 // An information dictionary or string table is small; anything larger, or anything but a regular
 // file, is none.
-constexpr off_t maxPropertyListSize = 1 << 20;
+constexpr std::size_t maxPropertyListSize = 1 << 20;
 
-// The bytes of the property list at `path`, read without waiting on a pipe or device that stands
-// there. Nothing when it is absent or unfit; `missing` tells absence apart.
+// The bytes of the property list at `path`. Nothing when it is absent or unfit; `missing` tells
+// absence apart.
 std::optional<std::string> readPropertyListFile(const std::string& path, bool& missing) {
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    missing = descriptor < 0 && (errno == ENOENT || errno == ENOTDIR);
-    if (descriptor < 0) {
+    WholeFile read = readWholeFile(path, maxPropertyListSize);
+    missing = read.error == ENOENT || read.error == ENOTDIR;
+    if (read.error != 0) {
         return std::nullopt;
     }
-    std::optional<std::string> bytes;
-    struct ::stat record {};
-    if (::fstat(descriptor, &record) == 0 && S_ISREG(record.st_mode) &&
-        record.st_size <= maxPropertyListSize) {
-        bytes.emplace();
-        char buffer[65536];
-        for (;;) {
-            const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
-            if (count < 0 && errno == EINTR) {
-                continue;
-            }
-            if (count < 0 || bytes->size() + static_cast<std::size_t>(count) > maxPropertyListSize) {
-                bytes.reset();
-                break;
-            }
-            if (count == 0) {
-                break;
-            }
-            bytes->append(buffer, static_cast<std::size_t>(count));
-        }
-    }
-    ::close(descriptor);
-    return bytes;
+    return std::move(read.contents);
 }
 
 // The top-level dictionary of a property list; nothing when it holds no readable dictionary.

@@ -1,7 +1,9 @@
 #include "platform/bundle/Bundle.hpp"
 #include "platform/bundle/PreferredLanguages.hpp"
 
+#include "platform/testing/HostileFiles.hpp"
 #include "platform/testing/InfoPlist.hpp"
+#include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
 
@@ -108,6 +110,16 @@ TEST(Bundle, PrefersAContentsFolderAndReadsOnlySmallRegularFiles) {
         c.make(dir);
         Bundle bundle(URL::fileURL(dir.path()));
         EXPECT_EQ(bundle.bundleIdentifier(), c.identifier) << c.name;
+    }
+}
+
+TEST(Bundle, AHostileInformationDictionaryIsNone) {
+    velmor::testing::Watchdog watchdog("bundles with hostile files", 60);
+    for (const auto& hostile :
+         velmor::testing::hostileFiles(1 << 20, "<key>CFBundleIdentifier</key><string>hostile</string>")) {
+        velmor::testing::TemporaryDirectory dir;
+        hostile.plant(dir / "Info.plist");
+        EXPECT_EQ(Bundle(URL::fileURL(dir.path())).bundleIdentifier(), std::nullopt) << hostile.what;
     }
 }
 

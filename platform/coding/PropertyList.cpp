@@ -1,5 +1,6 @@
 #include "platform/coding/PropertyList.hpp"
 
+#include "platform/coding/BinaryPropertyListCheck.hpp"
 #include "platform/coding/Decoding.hpp"
 #include "platform/coding/XMLPropertyList.hpp"
 
@@ -146,19 +147,29 @@ plist_t toNode(const Value& value, std::size_t depth) {
         value.storage());
 }
 
-} // namespace
-
-std::string toBinaryPropertyList(const Value& value) {
+// `value` in the form one of libplist's writers gives.
+template <typename Write, typename Release>
+std::string written(const Value& value, Write write, Release release, const char* form) {
     std::unique_ptr<void, PlistDeleter> root(toNode(value, 1));
     char* bytes = nullptr;
     std::uint32_t length = 0;
-    ::plist_to_bin(static_cast<plist_t>(root.get()), &bytes, &length);
+    write(static_cast<plist_t>(root.get()), &bytes, &length);
     if (bytes == nullptr) {
-        throw EncodingError("The value could not be written as a binary property list.");
+        throw EncodingError(std::string("The value could not be written as ") + form + " property list.");
     }
     std::string result(bytes, length);
-    ::plist_to_bin_free(bytes);
+    release(bytes);
     return result;
+}
+
+} // namespace
+
+std::string toBinaryPropertyList(const Value& value) {
+    return written(value, ::plist_to_bin, ::plist_to_bin_free, "a binary");
+}
+
+std::string toXMLPropertyList(const Value& value) {
+    return written(value, ::plist_to_xml, ::plist_to_xml_free, "an XML");
 }
 
 Value fromPropertyList(std::string_view bytes) {
@@ -167,9 +178,11 @@ Value fromPropertyList(std::string_view bytes) {
     if (!bytes.starts_with("bplist")) {
         return fromXMLPropertyList(bytes);
     }
+    // libplist's binary reader recurses: only a document of checked shape may reach it.
+    checkBinaryPropertyList(bytes);
     plist_t root = nullptr;
-    if (!bytes.empty() && bytes.size() <= std::numeric_limits<std::uint32_t>::max()) {
-        ::plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
+    if (bytes.size() <= std::numeric_limits<std::uint32_t>::max()) {
+        ::plist_from_bin(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
     }
     if (root == nullptr) {
         throw DecodingError(DecodingError::Kind::dataCorrupted, {},

@@ -17,5 +17,7 @@ Value fromPropertyList(std::string_view bytes);
 // The binary property-list form of `value`. Null values have no property-list form: they are an
 // `EncodingError`, as are dates past the form's range.
 std::string toBinaryPropertyList(const Value& value);
+// The XML property-list form of `value`, under the same rules.
+std::string toXMLPropertyList(const Value& value);
 
 } // namespace velmor::coding

@@ -1,6 +1,7 @@
 #include "platform/coding/PropertyList.hpp"
 
 #include "platform/coding/Decoding.hpp"
+#include "platform/testing/HostilePropertyLists.hpp"
 
 #include <gtest/gtest.h>
 
@@ -104,6 +105,25 @@ TEST(PropertyList, RealsAreReadWhole) {
     EXPECT_THROW(fromPropertyList(plistHolding("<real></real>")), DecodingError);
 }
 
+std::string nestedArrays(std::size_t depth) {
+    std::string body;
+    for (std::size_t level = 0; level < depth; ++level) {
+        body += "<array>";
+    }
+    for (std::size_t level = 0; level < depth; ++level) {
+        body += "</array>";
+    }
+    return plistHolding(body);
+}
+
+TEST(PropertyList, NestingUpToTheLimitIsRead) {
+    Value expected = Array{};
+    for (std::size_t level = 1; level < maximumNestingDepth; ++level) {
+        expected = Array{expected};
+    }
+    EXPECT_EQ(fromPropertyList(nestedArrays(maximumNestingDepth)), expected);
+}
+
 TEST(PropertyList, NestingPastTheLimitIsAnError) {
     for (std::size_t depth : {maximumNestingDepth + 1, std::size_t{50000}}) {
         std::string body;
@@ -121,6 +141,123 @@ TEST(PropertyList, NestingPastTheLimitIsAnError) {
             EXPECT_EQ(error.debugDescription(), "The data is nested more than 512 levels deep.");
             EXPECT_EQ(error.codingPath().size(), maximumNestingDepth);
         }
+    }
+}
+
+TEST(PropertyList, OnlyThePredefinedEntitiesAndCharacterReferencesAreRead) {
+    EXPECT_EQ(fromPropertyList(plistHolding("<string>&amp;&lt;&gt;&quot;&apos;&#65;&#x42;</string>")),
+              Value("&<>\"'AB"));
+    const std::string publicType = "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                                   "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
+    const std::string cases[] = {
+        // Declared in the document.
+        "<!DOCTYPE plist [<!ENTITY a9 \"copyright\">]><plist><string>x&a9;y</string></plist>",
+        // Declared, if anywhere, in an outside document type that is never fetched.
+        publicType + "<plist><string>&a9;</string></plist>",
+        // An outside file.
+        "<!DOCTYPE plist [<!ENTITY outside SYSTEM \"file:///etc/hostname\">]>"
+        "<plist><dict><key>k</key><string>&outside;</string></dict></plist>",
+        // Between the elements and in a key.
+        "<!DOCTYPE plist [<!ENTITY a9 \"x\">]><plist><array>&a9;</array></plist>",
+        "<!DOCTYPE plist [<!ENTITY a9 \"x\">]><plist><dict><key>&a9;</key><true/></dict></plist>",
+        // Not declared at all.
+        "<plist><string>&a9;</string></plist>",
+    };
+    for (const std::string& xml : cases) {
+        try {
+            const Value value = fromPropertyList(xml);
+            ADD_FAILURE() << xml << " read as "
+                          << (value.get<std::string>() ? *value.get<std::string>() : "");
+        } catch (const DecodingError& error) {
+            EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted) << xml;
+        }
+    }
+}
+
+TEST(PropertyList, LargeDictionariesLoadWhole) {
+    constexpr std::size_t count = 20000;
+    std::string xml;
+    Object expected;
+    for (std::size_t position = 0; position < count; ++position) {
+        const std::string key = "key-" + std::to_string(position);
+        xml += "<key>" + key + "</key><integer>" + std::to_string(position) + "</integer>";
+        expected.set(key, static_cast<std::int64_t>(position));
+    }
+    // A key given twice keeps its first place and takes the later value.
+    xml += "<key>key-7</key><string>again</string>";
+    expected.set("key-7", "again");
+    const Value fromXML = fromPropertyList(plistHolding("<dict>" + xml + "</dict>"));
+    ASSERT_EQ(fromXML, Value(expected));
+    EXPECT_EQ(fromXML.get<Object>()->entries()[7].first, "key-7");
+    const Value fromBinary = fromPropertyList(toBinaryPropertyList(expected));
+    ASSERT_EQ(fromBinary, Value(expected));
+
+    const Decoder decoder(fromBinary);
+    for (std::size_t position = 0; position < count; position += 997) {
+        if (position != 7) {
+            EXPECT_EQ(decoder.decode<std::int64_t>("key-" + std::to_string(position)),
+                      static_cast<std::int64_t>(position));
+        }
+    }
+    EXPECT_EQ(decoder.decode<std::string>("key-7"), "again");
+    EXPECT_FALSE(decoder.ifPresent("key-20000"));
+}
+
+TEST(PropertyList, BinaryNestingUpToTheLimitIsReadAndPastItRefused) {
+    Value arrays = Array{};
+    Value dictionaries = Object{};
+    for (std::size_t level = 1; level < maximumNestingDepth; ++level) {
+        arrays = Array{arrays};
+        dictionaries = Object{{"k", dictionaries}};
+    }
+    EXPECT_EQ(fromPropertyList(testing::nestedBinaryArrays(maximumNestingDepth)), arrays);
+    EXPECT_EQ(fromPropertyList(testing::nestedBinaryDictionaries(maximumNestingDepth)), dictionaries);
+    for (const std::string& bytes : {testing::nestedBinaryArrays(maximumNestingDepth + 1),
+                                     testing::nestedBinaryDictionaries(maximumNestingDepth + 1)}) {
+        try {
+            fromPropertyList(bytes);
+            ADD_FAILURE();
+        } catch (const DecodingError& error) {
+            EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted);
+            EXPECT_EQ(error.debugDescription(), nestedTooDeeply());
+        }
+    }
+}
+
+TEST(PropertyList, HostileBinaryDocumentsAreRefused) {
+    for (const auto& hostile : testing::hostileBinaryPropertyLists()) {
+        try {
+            fromPropertyList(hostile.bytes);
+            ADD_FAILURE() << hostile.what;
+        } catch (const DecodingError& error) {
+            EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted) << hostile.what;
+            EXPECT_EQ(error.debugDescription() == nestedTooDeeply(), hostile.nestsTooDeeply)
+                << hostile.what << ": " << error.debugDescription();
+        }
+    }
+}
+
+TEST(PropertyList, BinaryDocumentsWithBrokenTablesAreRefused) {
+    const std::string good = toBinaryPropertyList(Object{{"a", Array{1, "two"}}});
+    ASSERT_EQ(fromPropertyList(good), Value(Object{{"a", Array{1, "two"}}}));
+    const std::size_t trailer = good.size() - 32;
+    auto changed = [&](std::size_t at, char byte) {
+        std::string bytes = good;
+        bytes[at] = byte;
+        return bytes;
+    };
+    const std::string cases[] = {
+        good.substr(0, good.size() - 1),                       // cut short
+        "bplist00",                                            // no trailer
+        changed(trailer + 6, 0),                               // offsets of no width
+        changed(trailer + 7, 9),                               // references wider than 8 bytes
+        changed(trailer + 15, 100),                            // more objects than the table holds
+        changed(trailer + 31, 0),                              // the table over the header
+        changed(trailer + 31, static_cast<char>(good.size())), // the table past the end
+        changed(good.find("bplist00") + 7, '1'),               // another version
+    };
+    for (const std::string& bytes : cases) {
+        EXPECT_THROW(fromPropertyList(bytes), DecodingError);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -54,7 +55,8 @@ struct Date {
 using Array = std::vector<Value>;
 
 // A dictionary that keeps its keys in insertion order, so encoded records list their fields in the
-// order they are declared.
+// order they are declared. Larger ones keep an index of their keys, so that filling one from a
+// document and looking its keys up take time in step with its size.
 class Object {
 public:
     using Entry = std::pair<std::string, Value>;
@@ -64,6 +66,8 @@ public:
 
     // Replaces the value of an existing key in place, else appends.
     void set(std::string key, Value value);
+    // Removes the entry of `key`, if any; the others keep their order.
+    void erase(const std::string& key);
     const Value* find(const std::string& key) const;
     bool contains(const std::string& key) const { return find(key) != nullptr; }
     std::size_t size() const { return entries_.size(); }
@@ -75,7 +79,16 @@ public:
     friend bool operator==(const Object&, const Object&);
 
 private:
+    // Below this size a scan is cheaper than the index, and most records are this small.
+    static constexpr std::size_t indexedSize = 16;
+
+    // The position of `key` in `entries_`, or `entries_.size()`.
+    std::size_t position(const std::string& key) const;
+
     std::vector<Entry> entries_;
+    // Key to position in `entries_`, kept in step with it once it has grown to `indexedSize`
+    // entries; while empty, look-ups scan.
+    std::unordered_map<std::string, std::size_t> index_;
 };
 
 // One node of the value tree that every encodable record passes through on its way to JSON or to a

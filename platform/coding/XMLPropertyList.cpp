@@ -2,13 +2,16 @@
 
 #include "platform/coding/Decoding.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <ctime>
+#include <libxml/parserInternals.h>
 #include <libxml/xmlreader.h>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace velmor::coding {
@@ -132,14 +135,12 @@ Value dataValue(std::string_view text, const CodingPath& path) {
 class Reader {
 public:
     explicit Reader(std::string_view bytes)
-        // libxml2 would stop at 256 levels with no word of why: our own limit, with its message,
-        // comes first.
-        : initialized_((::xmlInitParser(), true)),
+        : initialized_(initializeParser()),
+          // No XML_PARSE_HUGE: it would lift libxml2's bounds on entity expansion and text size.
           reader_(bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())
                       ? nullptr
                       : ::xmlReaderForMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr,
-                                             XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
-                                                 XML_PARSE_HUGE)) {}
+                                             XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING)) {}
 
     Value read() {
         if (!reader_) {
@@ -194,16 +195,35 @@ public:
     }
 
 private:
+    static bool initializeParser() {
+        static std::once_flag once;
+        std::call_once(once, [] {
+            ::xmlInitParser();
+            // libxml2 stops at 256 levels with no word of why: our own limit, with its message, comes
+            // first. The parser reads some way ahead of the reader, hence the margin.
+            ::xmlParserMaxDepth = std::max<unsigned>(::xmlParserMaxDepth, 4 * maximumNestingDepth);
+        });
+        return true;
+    }
+
     [[noreturn]] void corrupted() const {
         throw DecodingError(DecodingError::Kind::dataCorrupted, {}, notAPropertyList);
     }
 
+    // Advances to the next node. An entity reference left in the document (anything but the five
+    // predefined entities and character references, which the parser replaces) would read as
+    // nothing, so it is refused.
     bool next() {
         const int status = ::xmlTextReaderRead(reader_.get());
         if (status < 0) {
             corrupted();
         }
         finished_ = status == 0;
+        if (status == 1 && ::xmlTextReaderNodeType(reader_.get()) == XML_READER_TYPE_ENTITY_REFERENCE) {
+            throw DecodingError(DecodingError::Kind::dataCorrupted, path(),
+                                "The data refers to the entity \"" + name() +
+                                    "\"; only the predefined entities are read.");
+        }
         return status == 1;
     }
 

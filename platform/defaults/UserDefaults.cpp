@@ -1,21 +1,19 @@
 #include "platform/defaults/UserDefaults.hpp"
 
 #include "platform/bundle/Bundle.hpp"
+#include "platform/coding/Decoding.hpp"
+#include "platform/coding/PropertyList.hpp"
 #include "platform/error/Error.hpp"
 #include "platform/fs/AtomicFile.hpp"
-#include "platform/fs/FileContents.hpp"
 #include "platform/fs/Descriptor.hpp"
+#include "platform/fs/FileContents.hpp"
 #include "platform/fs/FileName.hpp"
 #include "platform/fs/UserDirectories.hpp"
 
 #include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
-#include <limits>
-#include <memory>
-#include <plist/plist.h>
 #include <stdexcept>
 #include <sys/file.h>
 #include <unistd.h>
@@ -24,13 +22,10 @@ namespace velmor {
 
 namespace {
 
-struct PlistDeleter {
-    void operator()(void* node) const { ::plist_free(static_cast<plist_t>(node)); }
-};
-using PlistPointer = std::unique_ptr<void, PlistDeleter>;
-
 // Preferences hold what the user chose: readable by them alone.
 constexpr mode_t preferencesFileMode = 0600;
+// A suite holds settings and small tokens; a file past this is refused unread.
+constexpr std::size_t suiteSizeLimit = 4 << 20;
 
 std::string standardSuiteName() {
     if (auto identifier = Bundle::main().bundleIdentifier(); identifier && isPlainFileName(*identifier)) {
@@ -40,7 +35,7 @@ std::string standardSuiteName() {
     return program_invocation_short_name;
 }
 
-// A key is handed to libplist as C text, so a NUL would silently cut it short.
+// A property-list key cannot hold a NUL.
 void checkKey(const std::string& key) {
     if (key.find('\0') != std::string::npos) {
         throw std::invalid_argument("Invalid user defaults key: it holds a NUL character.");
@@ -56,29 +51,31 @@ void checkKey(const std::string& key) {
 }
 
 // The suite's dictionary; an empty one when the file does not exist or is empty.
-PlistPointer readDictionary(const std::string& path) {
-    auto contents = readFileIfPresent(path);
+coding::Object readDictionary(const std::string& path) {
+    auto contents = readFileIfPresent(path, suiteSizeLimit);
     if (!contents || contents->empty()) {
-        return PlistPointer(::plist_new_dict());
+        return {};
     }
-    plist_t root = nullptr;
-    if (contents->size() <= std::numeric_limits<std::uint32_t>::max()) {
-        ::plist_from_memory(contents->data(), static_cast<std::uint32_t>(contents->size()), &root);
+    std::string reason;
+    try {
+        coding::Value root = coding::fromPropertyList(*contents);
+        if (auto dictionary = root.get<coding::Object>()) {
+            return std::move(*dictionary);
+        }
+        reason = std::string("it holds ") + root.kindDescription();
+    } catch (const coding::DecodingError& error) {
+        reason = error.what();
     }
-    PlistPointer owner(root);
-    if (root == nullptr || ::plist_get_node_type(root) != PLIST_DICT) {
-        static constexpr std::int64_t fileReadCorruptFile = 259;
-        throw ErrorException(Error(
-            Error::cocoaDomain, fileReadCorruptFile,
-            {{Error::localizedDescriptionKey,
-              "The user defaults file " + path + " is not a property-list dictionary; it is left as it is."},
-             {Error::filePathKey, path}}));
-    }
-    return owner;
+    static constexpr std::int64_t fileReadCorruptFile = 259;
+    throw ErrorException(Error(Error::cocoaDomain, fileReadCorruptFile,
+                               {{Error::localizedDescriptionKey, "The user defaults file " + path +
+                                                                     " is not a property-list dictionary (" +
+                                                                     reason + "); it is left as it is."},
+                                {Error::filePathKey, path}}));
 }
 
 // Applies `change` to the suite's dictionary under the folder's lock and writes the result back.
-void modify(const URL& file, const std::function<void(plist_t)>& change) {
+void modify(const URL& file, const std::function<void(coding::Object&)>& change) {
     const std::string folderPath = file.deletingLastPathComponent().path();
     std::error_code ignored; // a folder that cannot be made shows up as the open's error below
     std::filesystem::create_directories(folderPath, ignored);
@@ -93,17 +90,21 @@ void modify(const URL& file, const std::function<void(plist_t)>& change) {
             throw ErrorException(Error::posixForPath(errno, folderPath));
         }
     }
-    PlistPointer root = readDictionary(file.path());
-    change(static_cast<plist_t>(root.get()));
-    char* xml = nullptr;
-    std::uint32_t length = 0;
-    ::plist_to_xml(static_cast<plist_t>(root.get()), &xml, &length);
-    if (xml == nullptr) {
-        throw ErrorException(Error::posixForPath(ENOMEM, file.path()));
+    coding::Object root = readDictionary(file.path());
+    change(root);
+    std::string xml;
+    try {
+        xml = coding::toXMLPropertyList(root);
+    } catch (const coding::EncodingError& error) {
+        // An entry it did not write may have no property-list form (a string holding NUL).
+        static constexpr std::int64_t fileWriteUnknown = 512;
+        throw ErrorException(
+            Error(Error::cocoaDomain, fileWriteUnknown,
+                  {{Error::localizedDescriptionKey,
+                    "The user defaults file " + file.path() + " cannot be written: " + error.what()},
+                   {Error::filePathKey, file.path()}}));
     }
-    std::unique_ptr<char, void (*)(char*)> text(xml, ::plist_to_xml_free);
-    replaceFileAtomically(folder.get(), folderPath, file.lastPathComponent(), std::string_view(xml, length),
-                          preferencesFileMode);
+    replaceFileAtomically(folder.get(), folderPath, file.lastPathComponent(), xml, preferencesFileMode);
 }
 
 } // namespace
@@ -130,17 +131,13 @@ std::optional<std::vector<std::uint8_t>> UserDefaults::data(const std::string& k
     if (!fileURL_) {
         throwNoConfigurationFolder();
     }
-    PlistPointer root = readDictionary(fileURL_->path());
-    plist_t entry = ::plist_dict_get_item(static_cast<plist_t>(root.get()), key.c_str());
-    if (entry == nullptr || ::plist_get_node_type(entry) != PLIST_DATA) {
+    const coding::Object root = readDictionary(fileURL_->path());
+    const coding::Value* entry = root.find(key);
+    const coding::Data* data = entry ? entry->get<coding::Data>() : nullptr;
+    if (data == nullptr) {
         return std::nullopt;
     }
-    char* bytes = nullptr;
-    std::uint64_t length = 0;
-    ::plist_get_data_val(entry, &bytes, &length);
-    std::unique_ptr<char, void (*)(void*)> owner(bytes, std::free);
-    auto first = reinterpret_cast<const std::uint8_t*>(bytes);
-    return std::vector<std::uint8_t>(first, first + length);
+    return data->bytes;
 }
 
 void UserDefaults::set(const std::vector<std::uint8_t>& data, const std::string& key) {
@@ -148,10 +145,7 @@ void UserDefaults::set(const std::vector<std::uint8_t>& data, const std::string&
     if (!fileURL_) {
         throwNoConfigurationFolder();
     }
-    modify(*fileURL_, [&](plist_t root) {
-        ::plist_dict_set_item(root, key.c_str(),
-                              ::plist_new_data(reinterpret_cast<const char*>(data.data()), data.size()));
-    });
+    modify(*fileURL_, [&](coding::Object& root) { root.set(key, coding::Data{data}); });
 }
 
 void UserDefaults::removeObject(const std::string& key) {
@@ -159,7 +153,7 @@ void UserDefaults::removeObject(const std::string& key) {
     if (!fileURL_) {
         throwNoConfigurationFolder();
     }
-    modify(*fileURL_, [&](plist_t root) { ::plist_dict_remove_item(root, key.c_str()); });
+    modify(*fileURL_, [&](coding::Object& root) { root.erase(key); });
 }
 
 } // namespace velmor

@@ -5,12 +5,16 @@
 #include "platform/error/Error.hpp"
 #include "platform/testing/ChildProcess.hpp"
 #include "platform/testing/FileSnapshot.hpp"
+#include "platform/testing/HostileFiles.hpp"
 #include "platform/testing/InfoPlist.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
+#include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -92,6 +96,36 @@ TEST_F(UserDefaultsTest, AFileThatIsNoDictionaryIsAnErrorAndIsLeftAsItIs) {
     EXPECT_THROW(defaults.set(bytes("x"), "token"), ErrorException);
     EXPECT_THROW(defaults.removeObject("token"), ErrorException);
     EXPECT_EQ(contentsOf(file_), garbage);
+}
+
+TEST_F(UserDefaultsTest, AHostileFileIsAnErrorNamingItAndIsLeftAsItIs) {
+    velmor::testing::Watchdog watchdog("user defaults on hostile files", 60);
+    std::filesystem::create_directories(std::filesystem::path(file_).parent_path());
+    for (const auto& hostile : velmor::testing::hostileFiles(4 << 20, "<key>token</key><data>eA==</data>")) {
+        SCOPED_TRACE(hostile.what);
+        hostile.plant(file_);
+        struct ::stat before {};
+        ASSERT_EQ(::lstat(file_.c_str(), &before), 0);
+        const std::string contents = S_ISREG(before.st_mode) ? contentsOf(file_) : "";
+        UserDefaults defaults("com.example.suite");
+        for (const auto& attempt : std::vector<std::function<void()>>{
+                 [&] { defaults.data("token"); }, [&] { defaults.set(bytes("x"), "token"); },
+                 [&] { defaults.removeObject("token"); }}) {
+            try {
+                attempt();
+                ADD_FAILURE() << "no error";
+            } catch (const ErrorException& error) {
+                EXPECT_NE(error.error().description().find(file_), std::string::npos)
+                    << error.error().description();
+            }
+        }
+        struct ::stat after {};
+        ASSERT_EQ(::lstat(file_.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        if (S_ISREG(before.st_mode)) {
+            EXPECT_EQ(contentsOf(file_), contents);
+        }
+    }
 }
 
 constexpr int writers = 4;

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,52 +13,104 @@ namespace velmor {
 
 namespace {
 
-[[noreturn]] void throwReadError(int posixCode, const URL& url) {
-    std::int64_t code = fileReadUnknownCode;
-    if (posixCode == ENOENT || posixCode == ENOTDIR) {
-        code = fileReadNoSuchFileCode;
-    } else if (posixCode == EACCES || posixCode == EPERM) {
-        code = fileReadNoPermissionCode;
+WholeFile failure(int code, std::string cause = {}) {
+    return WholeFile{{}, code, cause.empty() ? ::strerrordesc_np(code) : std::move(cause)};
+}
+
+const char* kindOfEntry(mode_t mode) {
+    switch (mode & S_IFMT) {
+    case S_IFIFO:
+        return "a FIFO";
+    case S_IFSOCK:
+        return "a socket";
+    case S_IFCHR:
+        return "a character device";
+    case S_IFBLK:
+        return "a block device";
+    default:
+        return "no regular file";
     }
-    const Error cause = Error::posix(posixCode, EIO);
+}
+
+WholeFile tooLarge(std::size_t maximumSize) {
+    return failure(EFBIG,
+                   "File too large: it is over the limit of " + std::to_string(maximumSize) + " bytes");
+}
+
+[[noreturn]] void throwReadError(const WholeFile& read, const URL& url) {
+    std::int64_t code = fileReadUnknownCode;
+    if (read.error == ENOENT || read.error == ENOTDIR) {
+        code = fileReadNoSuchFileCode;
+    } else if (read.error == EACCES || read.error == EPERM) {
+        code = fileReadNoPermissionCode;
+    } else if (read.error == EFBIG) {
+        code = fileReadTooLargeCode;
+    }
+    const Error cause = Error::posix(read.error, EIO);
     throw ErrorException(
         Error(Error::cocoaDomain, code,
-              {{Error::localizedDescriptionKey, "The file \"" + url.lastPathComponent() +
-                                                    "\" could not be read: " + cause.description() + "."},
+              {{Error::localizedDescriptionKey,
+                "The file \"" + url.lastPathComponent() + "\" could not be read: " + read.cause + "."},
                {Error::underlyingErrorKey, std::make_shared<const Error>(cause)},
                {Error::filePathKey, url.path()}}));
 }
 
 } // namespace
 
-std::string contentsOfFile(const URL& url) {
-    const int fd = ::open(url.path().c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        throwReadError(errno, url);
+WholeFile readWholeFile(const std::string& path, std::size_t maximumSize, FinalLink finalLink, int folder) {
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (finalLink == FinalLink::refuse ? O_NOFOLLOW : 0);
+    Descriptor file(::openat(folder, path.c_str(), flags));
+    if (!file) {
+        if (errno == ELOOP && finalLink == FinalLink::refuse) {
+            return failure(ELOOP, "It is a symbolic link, which is not followed here");
+        }
+        return failure(errno);
     }
-    std::string contents;
+    struct ::stat record {};
+    if (::fstat(file.get(), &record) != 0) {
+        return failure(errno);
+    }
+    if (S_ISDIR(record.st_mode)) {
+        return failure(EISDIR);
+    }
+    if (!S_ISREG(record.st_mode)) {
+        return failure(EINVAL, std::string("It is ") + kindOfEntry(record.st_mode) + ", not a regular file");
+    }
+    if (static_cast<std::uint64_t>(record.st_size) > maximumSize) {
+        return tooLarge(maximumSize);
+    }
+    WholeFile read;
+    read.contents.reserve(static_cast<std::size_t>(record.st_size));
     char buffer[65536];
     for (;;) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
         if (count < 0) {
-            const int code = errno;
-            ::close(fd);
-            throwReadError(code, url);
+            if (errno == EINTR) {
+                continue;
+            }
+            return failure(errno);
         }
         if (count == 0) {
-            break;
+            return read;
         }
-        contents.append(buffer, static_cast<std::size_t>(count));
+        // The file may have grown since it was measured.
+        if (static_cast<std::size_t>(count) > maximumSize - read.contents.size()) {
+            return tooLarge(maximumSize);
+        }
+        read.contents.append(buffer, static_cast<std::size_t>(count));
     }
-    ::close(fd);
-    return contents;
 }
 
-std::string utf8ContentsOfFile(const URL& url) {
-    std::string contents = contentsOfFile(url);
+std::string contentsOfFile(const URL& url, std::size_t maximumSize) {
+    WholeFile read = readWholeFile(url.path(), maximumSize);
+    if (read.error != 0) {
+        throwReadError(read, url);
+    }
+    return std::move(read.contents);
+}
+
+std::string utf8ContentsOfFile(const URL& url, std::size_t maximumSize) {
+    std::string contents = contentsOfFile(url, maximumSize);
     if (!isValidUTF8(contents)) {
         throw ErrorException(Error(Error::cocoaDomain, fileReadInapplicableStringEncodingCode,
                                    {{Error::localizedDescriptionKey,
@@ -69,33 +120,19 @@ std::string utf8ContentsOfFile(const URL& url) {
     return contents;
 }
 
-std::optional<std::string> readFileIfPresent(const std::string& path) {
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file) {
-        if (errno == ENOENT) {
-            return std::nullopt;
-        }
-        throw ErrorException(Error::posixForPath(errno, path));
+std::optional<std::string> readFileIfPresent(const std::string& path, std::size_t maximumSize,
+                                             FinalLink finalLink, int folder) {
+    WholeFile read = readWholeFile(path, maximumSize, finalLink, folder);
+    if (read.error == ENOENT) {
+        return std::nullopt;
     }
-    std::string contents;
-    struct ::stat record {};
-    if (::fstat(file.get(), &record) == 0 && S_ISREG(record.st_mode) && record.st_size > 0) {
-        contents.reserve(static_cast<std::size_t>(record.st_size));
+    if (read.error != 0) {
+        throw ErrorException(Error(
+            Error::posixDomain, Error::posix(read.error, EIO).code(),
+            {{Error::localizedDescriptionKey, "The file " + path + " could not be read: " + read.cause + "."},
+             {Error::filePathKey, path}}));
     }
-    char buffer[65536];
-    while (true) {
-        ssize_t count = ::read(file.get(), buffer, sizeof buffer);
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw ErrorException(Error::posixForPath(errno, path));
-        }
-        if (count == 0) {
-            return contents;
-        }
-        contents.append(buffer, static_cast<std::size_t>(count));
-    }
+    return std::move(read.contents);
 }
 
 } // namespace velmor

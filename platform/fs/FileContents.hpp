@@ -3,6 +3,8 @@
 #include "platform/error/Error.hpp"
 #include "platform/fs/URL.hpp"
 
+#include <cstddef>
+#include <fcntl.h>
 #include <optional>
 #include <string>
 
@@ -13,18 +15,38 @@ inline constexpr std::int64_t fileReadUnknownCode = 256;
 inline constexpr std::int64_t fileReadNoPermissionCode = 257;
 inline constexpr std::int64_t fileReadNoSuchFileCode = 260;
 inline constexpr std::int64_t fileReadInapplicableStringEncodingCode = 261;
+inline constexpr std::int64_t fileReadTooLargeCode = 263;
 
-// The whole contents of the file at `url`. A failure throws an `ErrorException` whose error names
-// the file and carries the POSIX cause underneath.
-std::string contentsOfFile(const URL& url);
+// Whether a whole-file read follows a symbolic link at the last step of its path. Names that come
+// from data are read with `refuse`.
+enum class FinalLink { follow, refuse };
+
+// What reading a whole file gave: its bytes, or the POSIX code of the failure and its cause in words.
+struct WholeFile {
+    std::string contents;
+    int error = 0;
+    std::string cause;
+};
+
+// The one reader of whole files. It opens without waiting, so a FIFO or device planted at the path
+// cannot hold it, takes only a regular file, and reads at most `maximumSize` bytes: a larger file
+// is a failure (EFBIG), never a part of it. A relative `path` is taken from the open folder
+// `folder`.
+WholeFile readWholeFile(const std::string& path, std::size_t maximumSize,
+                        FinalLink finalLink = FinalLink::follow, int folder = AT_FDCWD);
+
+// The whole contents of the file at `url`, read by `readWholeFile`. A failure throws an
+// `ErrorException` whose error names the file and its cause and carries the POSIX cause underneath.
+std::string contentsOfFile(const URL& url, std::size_t maximumSize);
 
 // The same for a file that must hold UTF-8 text; other bytes are a failure too.
-std::string utf8ContentsOfFile(const URL& url);
+std::string utf8ContentsOfFile(const URL& url, std::size_t maximumSize);
 
-// The whole content of the file at `path`, read through one open descriptor. Nothing when there is no
-// entry at the path, so callers need no separate existence test that could race with the read. Any
-// other failure (a folder, a file that cannot be read) throws `ErrorException` with a POSIX error
-// carrying the path.
-std::optional<std::string> readFileIfPresent(const std::string& path);
+// The whole content of the file at `path`, read by `readWholeFile`. Nothing when there is no entry at
+// the path, so callers need no separate existence test that could race with the read. Any other
+// failure (a folder, a FIFO, a file too large or that cannot be read) throws `ErrorException` with a
+// POSIX error whose description names the path and the cause.
+std::optional<std::string> readFileIfPresent(const std::string& path, std::size_t maximumSize,
+                                             FinalLink finalLink = FinalLink::follow, int folder = AT_FDCWD);
 
 } // namespace velmor

@@ -1,12 +1,16 @@
 #include "app/model/definitions/CategoryDefinitions.hpp"
 
 #include "platform/coding/PropertyList.hpp"
-
-#include <cerrno>
-#include <fstream>
-#include <iterator>
+#include "platform/fs/FileContents.hpp"
 
 namespace marrowdale {
+
+namespace {
+
+// The shipped definitions take a few KiB; a file past this is refused unread.
+constexpr std::size_t definitionsSizeLimit = 4 << 20;
+
+} // namespace
 
 std::vector<FileFinderCategory> decodeCategoryDefinitions(std::string_view propertyList) {
     using namespace velmor::coding;
@@ -32,12 +36,11 @@ std::vector<FileFinderCategory> loadFileFinderCategories(const velmor::Bundle& b
     if (!url) {
         throw velmor::TypedError<CleanerError>(CleanerError::missingCategoryFile);
     }
-    std::ifstream file(url->path(), std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (!file && !file.eof()) {
-        throw velmor::ErrorException(velmor::Error::posixForPath(errno != 0 ? errno : EIO, url->path()));
+    auto bytes = velmor::readFileIfPresent(url->path(), definitionsSizeLimit);
+    if (!bytes) {
+        throw velmor::TypedError<CleanerError>(CleanerError::missingCategoryFile); // gone since it was found
     }
-    return decodeCategoryDefinitions(bytes);
+    return decodeCategoryDefinitions(*bytes);
 }
 
 } // namespace marrowdale

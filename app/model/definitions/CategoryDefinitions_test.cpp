@@ -1,10 +1,13 @@
 #include "app/model/definitions/CategoryDefinitions.hpp"
 
 #include "platform/coding/Decoding.hpp"
+#include "platform/testing/HostileFiles.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
+#include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -83,6 +86,27 @@ TEST(CategoryDefinitions, LoadsFromTheBundlesResource) {
     auto categories = loadFileFinderCategories(bundle);
     ASSERT_EQ(categories.size(), 1u);
     EXPECT_EQ(categories[0].id, "logs");
+}
+
+TEST(CategoryDefinitions, AHostileResourceFailsWithoutCrashingOrHanging) {
+    velmor::testing::Watchdog watchdog("definitions from hostile files", 60);
+    for (const auto& hostile :
+         velmor::testing::hostileFiles(4 << 20, "<key>categories</key><array>" + definition + "</array>")) {
+        velmor::testing::TemporaryDirectory bundleFolder;
+        std::filesystem::create_directories(bundleFolder / "Resources");
+        hostile.plant(bundleFolder / "Resources/parameters-categories.plist");
+        velmor::Bundle bundle(velmor::URL::fileURL(bundleFolder.path()));
+        try {
+            auto categories = loadFileFinderCategories(bundle);
+            ADD_FAILURE() << hostile.what << ": " << categories.size() << " categories";
+        } catch (const velmor::coding::DecodingError&) {
+        } catch (const velmor::TypedError<CleanerError>& error) {
+            EXPECT_EQ(error.value(), CleanerError::missingCategoryFile) << hostile.what;
+        } catch (const velmor::ErrorException& error) {
+            EXPECT_NE(error.error().description().find("parameters-categories.plist"), std::string::npos)
+                << hostile.what << ": " << error.error().description();
+        }
+    }
 }
 
 // The definitions the application ships: every one asks for deletability, and each category's ids

@@ -17,6 +17,9 @@ namespace {
 using LogLevel = ConfigurableLogger::LogLevel;
 using ConfigurationParsingError = ConfigurableLoggerFactory::ConfigurationParsingError;
 
+// A level file has a line per category; a file past this is refused unread.
+constexpr std::size_t configurationSizeLimit = 1 << 20;
+
 // The level names are ASCII, so lowering ASCII letters is enough to compare them.
 LogLevel parseLevel(std::string_view written) {
     std::string lowered(written);
@@ -91,7 +94,7 @@ ConfigurableLoggerFactory::ConfigurableLoggerFactory(const URL& configurationLoc
         return;
     }
     try {
-        configuration_ = parse(utf8ContentsOfFile(configurationLocation));
+        configuration_ = parse(utf8ContentsOfFile(configurationLocation, configurationSizeLimit));
     } catch (...) {
         // A parsing error describes itself as its case, a read failure as its error.
         OSLogLogger::makeHandle("ConfigurableLoggerFactory")

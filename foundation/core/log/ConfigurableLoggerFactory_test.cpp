@@ -2,8 +2,11 @@
 
 #include "foundation/core/log/LoggerTestSupport.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
+#include "platform/testing/Watchdog.hpp"
 
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <variant>
 
 namespace velmor {
@@ -81,6 +84,22 @@ TEST_F(ConfigurableLoggerFactoryTest, AMissingFileIsSilentAndAnUnreadableOneIsRe
     EXPECT_EQ(ConfigurableLoggerFactory(location()).configuration(), (Configuration{{}, Level::debug}));
     EXPECT_EQ(messages(), std::vector<std::string>{
                               failureLine("The file \"logging.conf\" could not be read: Is a directory.")});
+}
+
+TEST_F(ConfigurableLoggerFactoryTest, AFIFOOrAFileOverTheLimitIsReportedUnread) {
+    velmor::testing::Watchdog watchdog("reading a hostile level file", 60);
+    ASSERT_EQ(::mkfifo(location().path().c_str(), 0600), 0);
+    EXPECT_EQ(ConfigurableLoggerFactory(location()).configuration(), (Configuration{{}, Level::debug}));
+    ASSERT_EQ(::unlink(location().path().c_str()), 0);
+    // Read whole, it would set every level to error.
+    folder_.writeFile("logging.conf", "* = error\n" + std::string(1 << 20, '\n'));
+    EXPECT_EQ(ConfigurableLoggerFactory(location()).configuration(), (Configuration{{}, Level::debug}));
+    EXPECT_EQ(
+        messages(),
+        (std::vector<std::string>{
+            failureLine("The file \"logging.conf\" could not be read: It is a FIFO, not a regular file."),
+            failureLine("The file \"logging.conf\" could not be read: File too large: it is over the "
+                        "limit of 1048576 bytes.")}));
 }
 
 TEST_F(ConfigurableLoggerFactoryTest, MakesLoggersByExactCategoryAndStandsForALoggerFactory) {

@@ -23,6 +23,9 @@ concept ProductParameters = requires(T& parameters, const T& overrides, const co
 
 namespace parameters_detail {
 
+// Parameters are settings written by hand; a file past this is refused unread.
+inline constexpr std::size_t fileSizeLimit = 4 << 20;
+
 // "parameters", or "parameters-" + name.
 std::string resourceName(const std::optional<std::string>& name);
 // <configuration folder>/Velmor/<bundle identifier>/<resource name>.plist; nothing without a
@@ -53,7 +56,7 @@ std::optional<T> loadProductParameters(const Bundle& bundle, const std::optional
     }
     std::optional<T> parameters;
     try {
-        auto bytes = readFileIfPresent(baseURL->path());
+        auto bytes = readFileIfPresent(baseURL->path(), parameters_detail::fileSizeLimit);
         if (!bytes) {
             return std::nullopt; // gone since the bundle was asked
         }
@@ -75,7 +78,7 @@ std::optional<T> loadProductParameters(const Bundle& bundle, const std::optional
     }
     std::optional<std::string> overrideBytes;
     try {
-        overrideBytes = readFileIfPresent(overrideURL->path());
+        overrideBytes = readFileIfPresent(overrideURL->path(), parameters_detail::fileSizeLimit);
     } catch (...) {
         // An unreadable user file is treated like a missing one.
     }

@@ -1,11 +1,15 @@
 #include "foundation/core/parameters/ProductParameters.hpp"
 
 #include "foundation/core/log/RecordingLogger.hpp"
+#include "platform/testing/HostileFiles.hpp"
 #include "platform/testing/InfoPlist.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
+#include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 namespace velmor {
 namespace {
@@ -92,6 +96,19 @@ TEST_F(ProductParametersTest, AnUnusableBaseFileGivesNothingAndOneErrorLine) {
             "error: Cannot load parameters for bundle NSBundle <" + bundleDir_.path() + ">: ";
         EXPECT_EQ(logger.lines()[0].rfind(prefix, 0), 0u) << logger.lines()[0];
         EXPECT_GT(logger.lines()[0].size(), prefix.size()) << "the error follows";
+    }
+}
+
+TEST_F(ProductParametersTest, AHostileUserFileLeavesTheBaseAndAHostileBaseGivesNothing) {
+    velmor::testing::Watchdog watchdog("parameters from hostile files", 60);
+    std::filesystem::create_directories(config_ / "Velmor/com.example.product");
+    for (const auto& hostile :
+         velmor::testing::hostileFiles(4 << 20, "<key>batchSize</key><integer>99</integer>")) {
+        SCOPED_TRACE(hostile.what);
+        hostile.plant(config_ / userFile());
+        EXPECT_EQ(load(std::nullopt, true), (Tuning{10, "base"}));
+        hostile.plant(bundleDir_ / "Resources/parameters-hostile.plist");
+        EXPECT_EQ(load("hostile", false), std::nullopt);
     }
 }
 

@@ -14,6 +14,13 @@
 
 namespace velmor {
 
+namespace {
+
+// A stored value is a cached record, not bulk data; a file past this is refused unread.
+constexpr std::size_t storedFileSizeLimit = 16 << 20;
+
+} // namespace
+
 DiskStore::DiskStore(std::shared_ptr<const StoreEncoder> encoder, std::shared_ptr<const StoreDecoder> decoder,
                      URL baseURL)
     : encoder_(std::move(encoder)), decoder_(std::move(decoder)), baseURL_(std::move(baseURL)) {}
@@ -34,7 +41,8 @@ std::string DiskStore::fileName(const std::string& name) const {
 }
 
 std::optional<std::vector<std::uint8_t>> DiskStore::data(const std::string& name) const {
-    auto contents = readFileIfPresent(baseURL_.appendingPathComponent(fileName(name)).path());
+    auto contents =
+        readFileIfPresent(baseURL_.appendingPathComponent(fileName(name)).path(), storedFileSizeLimit);
     if (!contents) {
         return std::nullopt;
     }

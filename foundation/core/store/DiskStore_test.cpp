@@ -8,10 +8,13 @@
 #include "platform/testing/FileSnapshot.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
+#include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
+#include <functional>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -102,6 +105,35 @@ TEST(DiskStore, RefusesNamesThatLeaveItsFolderBeforeTouchingAnything) {
         expectRefused([&] { store.clear(name); });
     }
     EXPECT_EQ(snapshot(dir.path()), before);
+}
+
+TEST(DiskStore, AStoredFileThatIsNoSmallRegularFileIsAnErrorNamingIt) {
+    velmor::testing::Watchdog watchdog("reading hostile stored files", 60);
+    TemporaryDirectory dir;
+    const std::string path = dir / "name.json";
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        int code;
+    };
+    const Case cases[] = {
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, EINVAL},
+        {"a folder", [&] { ASSERT_EQ(::mkdir(path.c_str(), 0700), 0); }, EISDIR},
+        {"over the size limit", [&] { dir.writeFile("name.json", std::string((16 << 20) + 1, ' ')); }, EFBIG},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(path);
+        c.plant();
+        try {
+            storeAt(dir.path()).data("name");
+            ADD_FAILURE() << "read";
+        } catch (const ErrorException& exception) {
+            EXPECT_EQ(exception.error().code(), c.code);
+            EXPECT_NE(exception.error().description().find(path), std::string::npos)
+                << exception.error().description();
+        }
+    }
 }
 
 TEST(DiskStore, ClearRemovesFilesOnlyAndNeverAFolderWithItsContents) {

@@ -1,6 +1,7 @@
 #include "foundation/services/abtesting/ABTestingEngine.hpp"
 
 #include "platform/fs/Descriptor.hpp"
+#include "platform/fs/FileContents.hpp"
 #include "platform/notification/DistributedNotificationCenter.hpp"
 
 #include <nlohmann/json.hpp>
@@ -25,27 +26,15 @@ int openFolder(const URL& folder) {
     return ::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
+// The local sync holds a draw and a flag per feature.
+constexpr std::size_t localSyncSizeLimit = 4 << 20;
+
 // The whole file, or nothing when it cannot be read.
 std::string readAll(int folder, const URL& file) {
-    int fd = folder >= 0
-                 ? ::openat(folder, file.lastPathComponent().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)
-                 : ::open(file.path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    Descriptor descriptor(fd);
-    std::string contents;
-    if (fd < 0) {
-        return contents;
-    }
-    char buffer[8192];
-    for (;;) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return count == 0 ? contents : std::string();
-        }
-        contents.append(buffer, static_cast<size_t>(count));
-    }
+    WholeFile read =
+        folder >= 0 ? readWholeFile(file.lastPathComponent(), localSyncSizeLimit, FinalLink::refuse, folder)
+                    : readWholeFile(file.path(), localSyncSizeLimit, FinalLink::refuse);
+    return read.error == 0 ? std::move(read.contents) : std::string();
 }
 
 LocalSync decodeLocalSync(const std::string& text) {

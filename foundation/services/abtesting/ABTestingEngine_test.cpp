@@ -8,6 +8,7 @@
 #include "platform/testing/PrivateBus.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "platform/testing/WaitUntil.hpp"
+#include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -349,6 +351,32 @@ TEST_F(ABTestingEngineTest, ALocalSyncWithoutRatesIsWrong) {
     EXPECT_FALSE(exists(flag("a")));
     EXPECT_TRUE(engine->activation().empty());
     EXPECT_EQ(logger->lines().back().rfind("error: Failed to list enabled feature flags: ", 0), 0u);
+}
+
+TEST_F(ABTestingEngineTest, ALocalSyncThatIsNoSmallRegularFileCountsAsNone) {
+    testing::Watchdog watchdog("reading hostile local syncs", 60);
+    const std::string good = R"({"activation": {"a": true}, "rates": {"a": 1}})";
+    dir->writeFile("elsewhere.json", good);
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+    };
+    const Case cases[] = {
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(syncFile().c_str(), 0644), 0); }},
+        {"a link", [&] { ASSERT_EQ(::symlink((*dir / "elsewhere.json").c_str(), syncFile().c_str()), 0); }},
+        {"over the size limit", [&] { dir->writeFile("features_T.json", good + std::string(4 << 20, ' ')); }},
+    };
+    serve(R"({"a": 100})");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(syncFile());
+        c.plant();
+        auto engine = makeEngine();
+        EXPECT_TRUE(engine->activation().empty());
+        // Counted as none, it is replaced by a file of this update's draws.
+        EXPECT_EQ(engine->updateFeatures().kind, Kind::updated);
+        EXPECT_EQ(engine->activation(), (Activation{{"a", true}}));
+    }
 }
 
 TEST_F(ABTestingEngineTest, FlagFilesNeverFollowLinksNorLeaveTheFolder) {

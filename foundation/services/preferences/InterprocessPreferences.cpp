@@ -22,6 +22,8 @@ namespace {
 // the writer's umask.
 constexpr mode_t tableFileMode = 0644;
 constexpr mode_t tableFolderMode = 0755;
+// A table holds flags and short texts; a file past this is refused unread.
+constexpr std::size_t tableSizeLimit = 4 << 20;
 
 using PrefValue = InterprocessPreferences::PrefValue;
 using Values = std::map<std::string, PrefValue>;
@@ -87,7 +89,7 @@ struct InterprocessPreferences::Table {
         }
         std::string bytes;
         try {
-            bytes = contentsOfFile(storagePath);
+            bytes = contentsOfFile(storagePath, tableSizeLimit);
             std::lock_guard lock(valuesLock);
             values = decodeTable(bytes);
         } catch (...) {

@@ -6,6 +6,7 @@
 #include "platform/fs/AtomicFile.hpp"
 #include "platform/testing/ChildProcess.hpp"
 #include "platform/testing/FileEventBarrier.hpp"
+#include "platform/testing/HostileFiles.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "platform/testing/WaitUntil.hpp"
@@ -223,6 +224,41 @@ TEST_F(InterprocessPreferencesTest, ATableReloadsOnChangesAndKeepsItsValuesWhenT
     timers->advance(1);
     ASSERT_TRUE(waitUntil([&] { return !prefs->get(label).has_value(); }));
     EXPECT_EQ(reloads.load(), 3);
+}
+
+TEST_F(InterprocessPreferencesTest, AHostileFileIsRefusedAtLoadAndReloadAndTheValuesBeforeStay) {
+    std::filesystem::create_directories(folder);
+    const std::string path = folder + "/shared.plist";
+    // What the file over the size limit would give if it were read.
+    const std::string overwriting =
+        "<key>label</key><dict><key>string</key><dict><key>_0</key><string>after</string></dict></dict>";
+    for (const auto& hostile : testing::hostileFiles(4 << 20, overwriting)) {
+        SCOPED_TRACE(hostile.what);
+        hostile.plant(path);
+        std::size_t errorsBefore = errors().size();
+        EXPECT_EQ(fileTable(path)->get(label), std::nullopt);
+        ASSERT_EQ(errors().size(), errorsBefore + 1);
+        EXPECT_TRUE(errors().back().starts_with("Failed to read preferences from disk: ")) << errors().back();
+
+        std::filesystem::remove_all(path);
+        writeTable(path, Object{{"label", entry("string", "before")}});
+        auto prefs = table();
+        ASSERT_EQ(prefs->get(label), "before");
+        std::atomic<int> reloads{0};
+        prefs->observe([&] { ++reloads; });
+        errorsBefore = errors().size();
+        hostile.plant(path);
+        ASSERT_TRUE(barrier.wait());
+        timers->advance(1);
+        ASSERT_TRUE(waitUntil([&] { return reloads.load() >= 1; }));
+        EXPECT_EQ(prefs->get(label), "before");
+        ASSERT_GT(errors().size(), errorsBefore);
+        if (hostile.what == "a FIFO" || hostile.what == "a folder" ||
+            hostile.what.find("size") != std::string::npos) {
+            EXPECT_NE(errors().back().find("\"shared.plist\" could not be read"), std::string::npos)
+                << errors().back();
+        }
+    }
 }
 
 TEST_F(InterprocessPreferencesTest, APathBasedTableNeverWatches) {
