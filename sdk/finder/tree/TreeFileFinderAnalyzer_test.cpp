@@ -3,6 +3,7 @@
 #include "platform/concurrency/Task.hpp"
 #include "platform/fs/FileRemover.hpp"
 #include "platform/testing/ChildProcess.hpp"
+#include "platform/testing/ChildTestRun.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "sdk/filesystem/FileSystemIterator.hpp"
@@ -262,6 +263,10 @@ TEST(TreeFileFinderAnalyzer, AnUnreadableDirectoryIsOneErrorWithItsPath) {
     if (::getuid() != 0) {
         GTEST_SKIP() << "needs root to walk as another user";
     }
+    // Forked from a process where no earlier test started threads.
+    if (!velmor::testing::continuesInFreshProcess()) {
+        return;
+    }
     TemporaryDirectory dir;
     dir.writeFile("open/hit.log", "x");
     dir.writeFile("closed/hidden.log", "x");
@@ -316,6 +321,9 @@ std::string mountPrivateTmpfs(const std::string& path) {
 }
 
 TEST(TreeFileFinderAnalyzer, SizesOfSparseFilesNearTheLargestCountStopThereAndNeverTurnNegative) {
+    if (!velmor::testing::continuesInFreshProcess()) {
+        return;
+    }
     TemporaryDirectory dir;
     const int code = velmor::testing::runInChildProcess([&] {
         // A tmpfs takes files of nearly 2^63 bytes that occupy nothing.
