@@ -404,7 +404,13 @@ FileRemover::FolderStep FileRemover::removeFolderIfOnlyHiddenFiles(const Anchore
         }
         hiddenFiles.emplace_back(entry, entryRecord);
     }
-    for (const auto& [entry, entryRecord] : hiddenFiles) {
+    for (auto& [entry, entryRecord] : hiddenFiles) {
+        // Read again just before it goes: another name of the same file among them may have gone
+        // since the listing, which changes what this one frees.
+        struct ::statx now {};
+        if (statAt(folder.get(), entry.c_str(), now) == 0) {
+            entryRecord = now;
+        }
         if (::unlinkat(folder.get(), entry.c_str(), 0) != 0) {
             if (errno == ENOENT) {
                 continue;

@@ -20,8 +20,9 @@ namespace velmor {
 // walk is iterative and keeps a bounded number of descriptors open, so any depth is handled.
 class FileRemover {
 public:
-    // Called after each entry is removed, with its path and the status record it had, so callers
-    // count only what was really freed.
+    // Called after each entry is removed, with its path and the status record read just before its
+    // removal (its link count then tells whether it was the file's last name), so callers count only
+    // what was really freed.
     using DidRemove = std::function<void(const std::string& path, const Stat& stat)>;
 
     // File-operation error codes (in `Error::cocoaDomain`).

@@ -80,6 +80,19 @@ inline int runCurrentTestInChild(double seconds = 60) {
     return waitForChildTest(startCurrentTestInChild(), seconds);
 }
 
+// For a test that forks after threads may have started: the child of such a fork has the
+// bookkeeping of the parent's threads (a pool's idle workers, a service's running thread) but not
+// the threads, so work it hands them never runs. In the parent run, runs the test again in a fresh
+// process, where no other test ran before it, expects that run to pass and gives false: the test
+// ends there. In the fresh run gives true: the test goes on.
+inline bool continuesInFreshProcess(double seconds = 60) {
+    if (isChildTestRun()) {
+        return true;
+    }
+    EXPECT_EQ(runCurrentTestInChild(seconds), 0) << "the run of this test in a fresh process failed or hung";
+    return false;
+}
+
 // For the parent run of a test whose child needs root (to change its limits): runs the child and
 // expects it to pass, or skips the test when not root.
 inline void expectChildRunAsRootPasses() {

@@ -14,7 +14,9 @@ inline constexpr uid_t userWithoutPasswordEntry = 54321;
 
 // Runs `body` in a forked child as the unprivileged user (or `user`, with the same group id; no
 // supplementary groups) and gives its exit code: `body`'s own result, or 125 when privileges could
-// not be dropped. Needs root.
+// not be dropped. Needs root. `body` may rely on no thread of the parent: a test whose body starts
+// tasks or scans after other work may have started threads runs itself in a fresh process first
+// (`continuesInFreshProcess`).
 inline int runAsUnprivilegedUser(const std::function<int()>& body, uid_t user = unprivilegedUser) {
     return runInChildProcess([&] {
         if (::setgroups(0, nullptr) != 0 || ::setresgid(user, user, user) != 0 ||

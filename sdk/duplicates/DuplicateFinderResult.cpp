@@ -1,22 +1,30 @@
 #include "sdk/duplicates/DuplicateFinderResult.hpp"
 
 #include "platform/uuid/UUIDCoding.hpp"
+#include "sdk/finder/records/SaturatingSum.hpp"
+
+#include <iterator>
 
 namespace sweepkit {
 
 namespace {
 
 // Items of both group forms carry their status record as `metadata`.
-template <typename Items> std::int64_t sizeOfItems(const Items& items) {
+template <typename Iterator> std::int64_t sizeOfItems(Iterator begin, Iterator end) {
     std::int64_t total = 0;
-    for (const auto& item : items) {
-        total += item.metadata.st_size;
+    for (auto item = begin; item != end; ++item) {
+        total = saturatingAdd(total, item->metadata.st_size);
     }
     return total;
 }
 
+template <typename Items> std::int64_t sizeOfItems(const Items& items) {
+    return sizeOfItems(items.begin(), items.end());
+}
+
+// All but the first: a sum that stopped at the largest count cannot be taken apart again.
 template <typename Items> std::int64_t reclaimableSizeOfItems(const Items& items) {
-    return items.empty() ? 0 : sizeOfItems(items) - items.begin()->metadata.st_size;
+    return items.empty() ? 0 : sizeOfItems(std::next(items.begin()), items.end());
 }
 
 } // namespace
@@ -58,7 +66,7 @@ std::vector<DuplicateFinderGroup> DuplicateFinderResult::groups() const {
 std::int64_t DuplicateFinderResult::totalSize() const {
     std::int64_t total = 0;
     for (const auto& [id, group] : duplicatesByHash) {
-        total += sizeOfItems(group.items);
+        total = saturatingAdd(total, sizeOfItems(group.items));
     }
     return total;
 }
@@ -66,7 +74,7 @@ std::int64_t DuplicateFinderResult::totalSize() const {
 std::int64_t DuplicateFinderResult::reclaimableSize() const {
     std::int64_t total = 0;
     for (const auto& [id, group] : duplicatesByHash) {
-        total += reclaimableSizeOfItems(group.items);
+        total = saturatingAdd(total, reclaimableSizeOfItems(group.items));
     }
     return total;
 }

@@ -1,7 +1,10 @@
 #include "sdk/duplicates/DuplicateFinderResult.hpp"
 #include "sdk/duplicates/DuplicateFinderSettings.hpp"
+#include "sdk/finder/records/SaturatingSum.hpp"
 
 #include <gtest/gtest.h>
+
+#include <limits>
 
 namespace sweepkit {
 namespace {
@@ -38,6 +41,8 @@ TEST(DuplicateFinderResult, TotalsCountEveryMemberAndFreeAllButTheFirst) {
         std::int64_t totalSize;
         std::int64_t reclaimableSize;
     };
+    constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t quarter = std::int64_t{1} << 62;
     const Case cases[] = {
         {"empty", {}, 0, 0},
         {"three files of 10 bytes", {{10, 10, 10}}, 30, 20},
@@ -45,6 +50,9 @@ TEST(DuplicateFinderResult, TotalsCountEveryMemberAndFreeAllButTheFirst) {
         // A folder counts by its own entry's size, not by what it holds.
         {"a folder group", {{4096, 4096}}, 8192, 4096},
         {"an empty group", {{}, {3, 3}}, 6, 3},
+        // Sparse copies may claim nearly 2^63 bytes each: sums stop at the largest count.
+        {"sparse copies", {{largest - 1, largest - 1, largest - 1}}, largest, largest},
+        {"two groups of sparse copies", {{quarter, quarter}, {quarter, quarter}}, largest, largest},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -54,8 +62,8 @@ TEST(DuplicateFinderResult, TotalsCountEveryMemberAndFreeAllButTheFirst) {
         std::int64_t total = 0;
         std::int64_t reclaimable = 0;
         for (const auto& group : result.groups()) {
-            total += group.totalSize();
-            reclaimable += group.reclaimableSize();
+            total = saturatingAdd(total, group.totalSize());
+            reclaimable = saturatingAdd(reclaimable, group.reclaimableSize());
         }
         EXPECT_EQ(total, c.totalSize);
         EXPECT_EQ(reclaimable, c.reclaimableSize);

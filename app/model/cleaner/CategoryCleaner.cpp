@@ -5,6 +5,7 @@
 #include "platform/concurrency/MainActor.hpp"
 #include "platform/fs/FileRemover.hpp"
 #include "sdk/finder/records/RoundedSize.hpp"
+#include "sdk/finder/records/SaturatingSum.hpp"
 
 #include <algorithm>
 
@@ -29,8 +30,9 @@ velmor::Error shownError(const sweepkit::ProcessingError& failure) {
 std::int64_t sizeBelow(const std::vector<FileSystemNode>& nodes) {
     std::int64_t size = 0;
     for (const auto& node : nodes) {
-        size +=
-            node.asFolder() ? node.asFolder()->contentSize : sweepkit::roundedSize(node.asItem()->metadata);
+        size =
+            sweepkit::saturatingAdd(size, node.asFolder() ? node.asFolder()->contentSize
+                                                          : sweepkit::roundedSize(node.asItem()->metadata));
     }
     return size;
 }

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <thread>
@@ -125,6 +126,30 @@ TEST_F(CategoryCleanerTest, AReplacedFileIsKeptAndItsFailureShownUnderTheSelecte
     auto error = store->error(*left[0]);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->description(), "The file changed since the scan, so it was not deleted.");
+}
+
+TEST_F(CategoryCleanerTest, SizesLeftAfterACleanStopAtTheLargestCount) {
+    // Sparse files may claim nearly 2^63 bytes: what is left of their folders must not wrap round.
+    constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
+    auto huge = [&](const std::string& relative) {
+        FileSystemItem scanned = item(relative);
+        scanned.metadata.st_size = largest - 100;
+        return FileSystemNode::item(scanned);
+    };
+    auto sub = FileSystemNode::folder(URL::fileURL(tmp.makeDirectory("top/sub")), largest,
+                                      {huge("top/sub/a"), huge("top/sub/b"), file("top/sub/gone")});
+    auto top = FileSystemNode::folder(URL::fileURL(tmp.path() + "/top"), largest, {huge("top/kept"), sub});
+    CleanableNodes nodes = {CleanableNode::node(top)};
+    replace("top/sub/a");
+    replace("top/sub/b");
+
+    auto result = clean(nodes, {tmp / "top/sub"});
+    EXPECT_FALSE(exists(tmp / "top/sub/gone"));
+    const auto& left = std::get<CleanableNodes>(result);
+    ASSERT_EQ(left.size(), 1u);
+    ASSERT_EQ(ids(*left[0]->children()), (std::vector<std::string>{tmp / "top/kept", tmp / "top/sub"}));
+    EXPECT_EQ(left[0]->children()->at(1)->size(), largest) << "the two files kept in the cleaned folder";
+    EXPECT_EQ(left[0]->size(), largest) << "the folder above it";
 }
 
 TEST_F(CategoryCleanerTest, AFileThatOnlyGrewIsStillDeleted) {

@@ -4,6 +4,7 @@
 #include "app/model/nodes/Selection.hpp"
 #include "foundation/core/log/RecordingLogger.hpp"
 #include "platform/concurrency/RunLoop.hpp"
+#include "platform/testing/ChildTestRun.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
@@ -161,6 +162,9 @@ TEST_F(CleanerTest, ADeletionTheUserMayNotMakeShowsUnderItsSelectedRow) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root to fork a child that drops to an unprivileged user";
     }
+    if (!velmor::testing::continuesInFreshProcess()) {
+        return;
+    }
     // The unprivileged user may read the fixture but not write any folder of it.
     ::chmod(tmp.path().c_str(), 0755);
     ::chmod(bundle.path().c_str(), 0755);
@@ -201,6 +205,9 @@ TEST_F(CleanerTest, ADeletionTheUserMayNotMakeShowsUnderItsSelectedRow) {
 TEST_F(CleanerTest, ACategoryWithoutSearchRootsIsLoggedWhenCleaned) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root to fork a child that runs as a user without a home";
+    }
+    if (!velmor::testing::continuesInFreshProcess()) {
+        return;
     }
     ::chmod(bundle.path().c_str(), 0755);
     // A user the password database does not know has no home, so no search root can be worked out.

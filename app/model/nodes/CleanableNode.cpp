@@ -1,9 +1,8 @@
 #include "app/model/nodes/CleanableNode.hpp"
 
-#include "app/model/nodes/SaturatingSum.hpp"
-
 #include "platform/fs/ResourceValues.hpp"
 #include "platform/fs/Volume.hpp"
+#include "sdk/finder/records/SaturatingSum.hpp"
 
 #include <sys/stat.h>
 
@@ -81,7 +80,7 @@ std::int64_t CleanableNode::size() {
         } else {
             std::int64_t sum = 0;
             for (const auto& found : std::get<NonBrowsableResult>(payload_).result.flattenedItems()) {
-                sum = saturatingAdd(sum, found.metadata.st_size);
+                sum = sweepkit::saturatingAdd(sum, found.metadata.st_size);
             }
             size_ = sum;
         }

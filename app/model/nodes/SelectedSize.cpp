@@ -1,6 +1,6 @@
 #include "app/model/nodes/SelectedSize.hpp"
 
-#include "app/model/nodes/SaturatingSum.hpp"
+#include "sdk/finder/records/SaturatingSum.hpp"
 
 #include <algorithm>
 #include <string_view>
@@ -64,7 +64,7 @@ std::int64_t selectedSize(const CleanableNodes& selected) {
             continue;
         }
         counted.insert(entry.path);
-        total = saturatingAdd(total, entry.size);
+        total = sweepkit::saturatingAdd(total, entry.size);
     }
     return total;
 }

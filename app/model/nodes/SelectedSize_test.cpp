@@ -1,7 +1,7 @@
 #include "app/model/nodes/SelectedSize.hpp"
 
-#include "app/model/nodes/SaturatingSum.hpp"
 #include "app/model/nodes/Selection.hpp"
+#include "sdk/finder/records/SaturatingSum.hpp"
 
 #include <gtest/gtest.h>
 
@@ -81,9 +81,9 @@ TEST(SelectedSize, EachEntryCountsOnceThoughCategoriesOverlap) {
 
 TEST(SelectedSize, SumsSaturateAtTheLargestCount) {
     // Sparse files may claim nearly 2^63 bytes each.
-    EXPECT_EQ(saturatingAdd(largest, largest), largest);
-    EXPECT_EQ(saturatingAdd(largest - 1, 1), largest);
-    EXPECT_EQ(saturatingAdd(5, -7), -2);
+    EXPECT_EQ(sweepkit::saturatingAdd(largest, largest), largest);
+    EXPECT_EQ(sweepkit::saturatingAdd(largest - 1, 1), largest);
+    EXPECT_EQ(sweepkit::saturatingAdd(5, -7), -2);
 
     auto sparseA = CleanableNode::item(item("/h/a.img", largest));
     auto sparseB = CleanableNode::item(item("/h/b.img", largest));

@@ -1,6 +1,6 @@
 #include "app/model/nodes/Selection.hpp"
 
-#include "app/model/nodes/SaturatingSum.hpp"
+#include "sdk/finder/records/SaturatingSum.hpp"
 
 #include <algorithm>
 #include <unordered_map>
@@ -46,7 +46,7 @@ bool pruneLevel(const Replacements& replacements, std::size_t& left, CleanableNo
             changed = true;
             std::int64_t remaining = 0;
             for (const auto& child : *children) {
-                remaining += child->size();
+                remaining = sweepkit::saturatingAdd(remaining, child->size());
             }
             node->setSize(remaining);
             // A folder goes when nothing is left below it. (A folder that still holds entries of
@@ -90,7 +90,7 @@ bool pruneCleanedNodes(const std::string& id, const CleanableNodePtr& replacemen
         }
         std::int64_t remaining = 0;
         for (const auto& child : *children) {
-            remaining = saturatingAdd(remaining, child->size());
+            remaining = sweepkit::saturatingAdd(remaining, child->size());
         }
         node->setSize(remaining);
         // A folder goes when nothing is left below it. (A folder that still holds entries of zero

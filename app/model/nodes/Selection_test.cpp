@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace marrowdale {
 namespace {
 
@@ -126,6 +128,21 @@ TEST(Selection, PruningManyRowsInOneWalkEndsAsPruningThemOneByOne) {
         EXPECT_EQ(shape(batched), shape(oneByOne))
             << cleaned.size() << " rows, remainder of " << c.remainderOf;
     }
+}
+
+TEST(Selection, SizesLeftAfterPruningStopAtTheLargestCount) {
+    // Sparse files may claim nearly 2^63 bytes: two of them left in a folder must not wrap round.
+    constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
+    const auto hugeForest = [] {
+        return CleanableNodes{CleanableNode::node(
+            folder("/r", largest, {file("/r/a", largest - 1), file("/r/b", largest - 1), file("/r/c", 1)}))};
+    };
+    auto oneByOne = hugeForest();
+    EXPECT_TRUE(pruneCleanedNodes("/r/c", nullptr, oneByOne));
+    EXPECT_EQ(oneByOne[0]->size(), largest) << "one row";
+    auto batched = hugeForest();
+    pruneCleanedNodes({{selectedNodes({"/r/c"}, batched).at(0), nullptr}}, batched);
+    EXPECT_EQ(batched[0]->size(), largest) << "a batch of rows";
 }
 
 TEST(Selection, RowsSharingAnIdentifierArePrunedEachWhereItStands) {

@@ -1,6 +1,6 @@
 #include "app/ui/home/CategorySizes.hpp"
 
-#include "app/model/nodes/SaturatingSum.hpp"
+#include "sdk/finder/records/SaturatingSum.hpp"
 
 #include <algorithm>
 #include <variant>
@@ -21,7 +21,7 @@ std::optional<SizesByCategory> categorySizes(const Cleaner::State& state) {
         std::int64_t sum = 0;
         if (const auto* nodes = std::get_if<CleanableNodes>(&result)) {
             for (const auto& node : *nodes) {
-                sum = saturatingAdd(sum, node->size());
+                sum = sweepkit::saturatingAdd(sum, node->size());
             }
         }
         sizes[category] = sum;
@@ -32,7 +32,7 @@ std::optional<SizesByCategory> categorySizes(const Cleaner::State& state) {
 std::int64_t totalSize(const SizesByCategory& sizes) {
     std::int64_t total = 0;
     for (const auto& [category, size] : sizes) {
-        total = saturatingAdd(total, size);
+        total = sweepkit::saturatingAdd(total, size);
     }
     return total;
 }

@@ -5,6 +5,8 @@
 #include "platform/fs/URL.hpp"
 
 #include <algorithm>
+#include <limits>
+#include <sys/stat.h>
 
 namespace sweepkit {
 
@@ -45,8 +47,17 @@ std::string parentOf(const std::string& path) {
 } // namespace
 
 void Cleaner::DeletedSizeAccumulator::didRemove(const std::string&, const velmor::Stat& stat) {
-    // The allocated size: what the file system gives back.
-    reclaimedBytes_ += static_cast<std::uint64_t>(std::max<std::int64_t>(stat.st_blocks, 0)) * 512;
+    // The allocated size: what the file system gives back. A file with another name left keeps its
+    // blocks; the record is read just before the unlink, so the last name removed counts them.
+    if (!S_ISDIR(stat.st_mode) && stat.st_nlink != 1) {
+        return;
+    }
+    std::uint64_t bytes = 0;
+    if (__builtin_mul_overflow(static_cast<std::uint64_t>(std::max<std::int64_t>(stat.st_blocks, 0)),
+                               std::uint64_t{512}, &bytes) ||
+        __builtin_add_overflow(reclaimedBytes_, bytes, &reclaimedBytes_)) {
+        reclaimedBytes_ = std::numeric_limits<std::uint64_t>::max();
+    }
 }
 
 CleaningResult Cleaner::removeItems(const std::vector<URL>& entries, const std::vector<URL>& roots,

@@ -15,7 +15,8 @@ namespace sweepkit {
 // The deletion routine behind `FileCleaner`, and what it counts with. (Unrelated to the
 // application's cleaner.)
 struct Cleaner {
-    // Adds up the allocated size of every entry removed, everything inside a removed folder included.
+    // Adds up the allocated size of every entry removed, everything inside a removed folder included,
+    // counting a file only with its last name and stopping at the largest count.
     class DeletedSizeAccumulator {
     public:
         void didRemove(const std::string& path, const velmor::Stat& stat);

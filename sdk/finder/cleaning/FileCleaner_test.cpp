@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <future>
+#include <limits>
 #include <set>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -79,6 +80,74 @@ TEST(FileCleaner, ReclaimsTheAllocatedSizeOfEverythingRemoved) {
     EXPECT_EQ(run.progress->completedUnitCount(), 3);
     EXPECT_FALSE(exists(small));
     EXPECT_FALSE(exists(tmp / "folder"));
+}
+
+TEST(FileCleaner, AHardLinkedFileIsReclaimedOnlyWithItsLastName) {
+    struct Case {
+        const char* name;
+        std::string file;               // a file of 1 MiB
+        std::vector<std::string> links; // further names of it
+        std::vector<std::string> entries;
+        std::vector<std::string> reclaimed; // whose allocated size the run gives back
+        bool emptied = false;
+    };
+    const Case cases[] = {
+        {"one of two names", "r/data", {"r/other"}, {"r/data"}, {}},
+        {"both names in one run", "r/data", {"r/other"}, {"r/data", "r/other"}, {"r/data"}},
+        {"both names inside a removed folder", "r/f/one", {"r/f/two"}, {"r/f"}, {"r/f/one", "r/f"}},
+        {"a name inside a removed folder, another outside", "r/data", {"r/f/one"}, {"r/f"}, {"r/f"}},
+        {"a name inside a removed folder, another removed after it",
+         "r/data",
+         {"r/f/one"},
+         {"r/f", "r/data"},
+         {"r/f", "r/data"}},
+        {"both names hidden in a folder the clean empties",
+         "r/d/.one",
+         {"r/d/.two"},
+         {"r/d/entry"},
+         {"r/d/.one", "r/d/entry", "r/d"},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TemporaryDirectory tmp;
+        tmp.writeFile(c.file, std::string(1 << 20, 'x'));
+        tmp.writeFile("r/d/entry", "x");
+        tmp.makeDirectory("r/f");
+        for (const auto& name : c.links) {
+            ASSERT_EQ(::link((tmp / c.file).c_str(), (tmp / name).c_str()), 0) << name;
+        }
+        std::uint64_t expected = 0;
+        for (const auto& path : c.reclaimed) {
+            expected += static_cast<std::uint64_t>(allocated(tmp / path));
+        }
+        std::vector<URL> entries;
+        for (const auto& path : c.entries) {
+            entries.push_back(URL::fileURL(tmp / path));
+        }
+        auto run = clean(FileCleaner(), entries, urls({tmp / "r"}), c.emptied);
+        EXPECT_TRUE(run.result.errors.empty());
+        EXPECT_EQ(run.result.reclaimedBytes, expected);
+        if (c.emptied) {
+            EXPECT_FALSE(exists(tmp / "r/d")) << "the pass took the emptied folder";
+        }
+    }
+}
+
+TEST(FileCleaner, TheReclaimedCountStopsAtTheLargestCount) {
+    velmor::Stat huge;
+    huge.st_mode = S_IFREG | 0644;
+    huge.st_nlink = 1;
+    huge.st_blocks = std::numeric_limits<std::int64_t>::max();
+    Cleaner::DeletedSizeAccumulator accumulator;
+    accumulator.didRemove("/huge", huge);
+    EXPECT_EQ(accumulator.reclaimedBytes(), std::numeric_limits<std::uint64_t>::max()) << "one entry";
+    huge.st_blocks = std::int64_t{1} << 54;
+    Cleaner::DeletedSizeAccumulator sum;
+    for (int i = 0; i < 3; ++i) {
+        sum.didRemove("/huge", huge);
+    }
+    EXPECT_EQ(sum.reclaimedBytes(), std::numeric_limits<std::uint64_t>::max()) << "three entries";
 }
 
 TEST(FileCleaner, LinksAreRemovedAsLinks) {

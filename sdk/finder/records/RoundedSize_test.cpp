@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace sweepkit {
 
 TEST(RoundedSize, RoundsUpToWholeBlocksOfTheEntrysBlockSize) {
+    constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
     struct Case {
         std::int64_t size;
         std::int32_t blockSize;
@@ -22,6 +25,13 @@ TEST(RoundedSize, RoundsUpToWholeBlocksOfTheEntrysBlockSize) {
         {3, 2, 4},
         {8193, 512, 8704},
         {(1ll << 53) + 1, 4096, (1ll << 53) + 4096},
+        // A sparse file may claim nearly the largest count: whole blocks stop there.
+        {largest - 4095, 4096, largest - 4095},
+        {largest - 4096, 4096, largest - 4095},
+        {largest - 4094, 4096, largest},
+        {largest, 4096, largest},
+        {largest, 1, largest},
+        {largest, 3, largest},
     };
     for (const auto& c : cases) {
         velmor::Stat stat;

@@ -5,6 +5,7 @@
 #include "sdk/finder/criteria/IsDeletableMatchingCriterion.hpp"
 #include "sdk/finder/criteria/NotMatchingCriterion.hpp"
 #include "sdk/finder/records/RoundedSize.hpp"
+#include "sdk/finder/records/SaturatingSum.hpp"
 #include "sdk/finder/records/URLDeletePermission.hpp"
 
 #include <algorithm>
@@ -91,7 +92,7 @@ void SpotlightResultHierarchy::attach(const FileSystemItem& item, FileSystemNode
         }
     }
     // Sizes are added on the way back up, after the item has found its place.
-    folder->contentSize += roundedSize(item.metadata);
+    folder->contentSize = saturatingAdd(folder->contentSize, roundedSize(item.metadata));
 }
 
 SpotlightResultHierarchy SpotlightResultHierarchy::build(const std::vector<FileSystemItem>& found,

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace sweepkit {
 namespace {
 
@@ -61,6 +63,16 @@ TEST(SpotlightResultHierarchy, MakesTheFoldersOnTheWayAndSumsRoundedSizes) {
     Hierarchy::attachToRoots(found("/r/a/f"), slashed);
     EXPECT_EQ(slashed[0].asFolder()->contentSize, 2 * block);
     EXPECT_EQ(slashed[0].asFolder()->children.size(), 2u);
+}
+
+TEST(SpotlightResultHierarchy, SumsOfSparseFilesStopAtTheLargestCount) {
+    constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
+    std::vector<FileSystemNode> roots = {folder("/r", 0, {})};
+    Hierarchy::attachToRoots(found("/r/a/f", largest - 1), roots);
+    Hierarchy::attachToRoots(found("/r/a/g", std::int64_t{1} << 62), roots);
+    Hierarchy::attachToRoots(found("/r/h", 1), roots);
+    EXPECT_EQ(roots[0].asFolder()->contentSize, largest);
+    EXPECT_EQ(roots[0].asFolder()->children.at(0).asFolder()->contentSize, largest);
 }
 
 TEST(SpotlightResultHierarchy, TheFirstRootHoldingThePathInWholeComponentsTakesTheItem) {

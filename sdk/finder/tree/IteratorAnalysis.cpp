@@ -41,7 +41,7 @@ void IteratorAnalysis::handle(const Event& event) {
         if (bundleHandler.currentBundle) {
             // Inside a package: its contents only add to its size.
             if (!currentFolderNodeStack.empty()) {
-                currentFolderNodeStack.back().currentSize += roundedSize(*event.stat());
+                currentFolderNodeStack.back().add(roundedSize(*event.stat()));
             }
         } else {
             candidate_.url.setFileURL(event.path());
@@ -115,7 +115,7 @@ void IteratorAnalysis::leaveDirectory() {
     }
     // What a folder holds counts for its parent even when nothing in it is kept.
     if (!currentFolderNodeStack.empty()) {
-        currentFolderNodeStack.back().currentSize += folder.currentSize;
+        currentFolderNodeStack.back().add(folder.currentSize);
     }
     if (!folder.nodes.empty()) {
         addNode(FileSystemNode::folder(std::move(folder.directoryURL), folder.currentSize,
@@ -156,7 +156,7 @@ void IteratorAnalysis::judge(const FileSystemItem& item) {
         const std::int64_t size = roundedSize(found.metadata);
         addNode(FileSystemNode::item(std::move(found)));
         if (!currentFolderNodeStack.empty()) {
-            currentFolderNodeStack.back().currentSize += size;
+            currentFolderNodeStack.back().add(size);
         }
     }
     if (processedItemCallback_) {

@@ -2,6 +2,7 @@
 
 #include "sdk/filesystem/BaseFilesIterator.hpp"
 #include "sdk/finder/FileFinderAnalyzer.hpp"
+#include "sdk/finder/records/SaturatingSum.hpp"
 #include "sdk/finder/tree/BundleHandler.hpp"
 
 #include <vector>
@@ -22,6 +23,8 @@ struct FolderNode {
     velmor::URL directoryURL;
     std::vector<FileSystemNode> nodes;
     std::int64_t currentSize = 0;
+
+    void add(std::int64_t bytes) { currentSize = saturatingAdd(currentSize, bytes); }
 };
 
 // The walk of one root: turns the iterator's events into matching items and the folders on the way

@@ -2,6 +2,8 @@
 
 #include "platform/concurrency/Task.hpp"
 #include "platform/fs/FileRemover.hpp"
+#include "platform/testing/ChildProcess.hpp"
+#include "platform/testing/ChildTestRun.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "sdk/filesystem/FileSystemIterator.hpp"
@@ -16,10 +18,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <latch>
+#include <limits>
 #include <map>
+#include <sched.h>
 #include <set>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -255,6 +263,10 @@ TEST(TreeFileFinderAnalyzer, AnUnreadableDirectoryIsOneErrorWithItsPath) {
     if (::getuid() != 0) {
         GTEST_SKIP() << "needs root to walk as another user";
     }
+    // Forked from a process where no earlier test started threads.
+    if (!velmor::testing::continuesInFreshProcess()) {
+        return;
+    }
     TemporaryDirectory dir;
     dir.writeFile("open/hit.log", "x");
     dir.writeFile("closed/hidden.log", "x");
@@ -293,6 +305,72 @@ TEST(TreeFileFinderAnalyzer, AnUnreadableDirectoryIsOneErrorWithItsPath) {
         return lockedSize == 0 ? 0 : 4; // an unreadable package is judged with nothing counted
     });
     EXPECT_EQ(outcome, 0);
+}
+
+// Makes `path` the mount point of a small tmpfs that only this process sees; gives the reason when
+// it cannot. For a forked child: the other threads of a process would not see the mount.
+std::string mountPrivateTmpfs(const std::string& path) {
+    if (::unshare(CLONE_NEWNS) != 0) {
+        return std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
+    }
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", path.c_str(), "tmpfs", 0, "size=1m") != 0) {
+        return std::string("mount: ") + std::strerror(errno);
+    }
+    return "";
+}
+
+TEST(TreeFileFinderAnalyzer, SizesOfSparseFilesNearTheLargestCountStopThereAndNeverTurnNegative) {
+    if (!velmor::testing::continuesInFreshProcess()) {
+        return;
+    }
+    TemporaryDirectory dir;
+    const int code = velmor::testing::runInChildProcess([&] {
+        // A tmpfs takes files of nearly 2^63 bytes that occupy nothing.
+        constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
+        constexpr std::int64_t quarter = std::int64_t{1} << 62;
+        if (auto failure = mountPrivateTmpfs(dir.path()); !failure.empty()) {
+            std::fprintf(stderr, "no private tmpfs: %s\n", failure.c_str());
+            return 125;
+        }
+        const std::pair<const char*, std::int64_t> files[] = {
+            {"a.img", largest - 100}, // rounding up to whole blocks passes the largest count
+            {"deeper/b.img", quarter}, {"deeper/c.img", quarter}, // so does their folder's sum
+            {"Huge.app/one", quarter}, {"Huge.app/two", quarter}, // and the package's
+        };
+        for (const auto& [name, size] : files) {
+            const std::string path = dir.writeFile(name, "");
+            if (::truncate(path.c_str(), size) != 0) {
+                std::fprintf(stderr, "truncate %s: %s\n", path.c_str(), std::strerror(errno));
+                return 1;
+            }
+        }
+        auto s = search({dir.path()}, OrMatchingCriterion({named("*.img"), named("*.app")}));
+        if (!s.result.errors.empty() || s.result.nodes.size() != 1 || !s.result.nodes[0].asFolder()) {
+            return 2;
+        }
+        const auto& root = *s.result.nodes[0].asFolder();
+        if (root.contentSize != largest) {
+            return 3;
+        }
+        int seen = 0;
+        for (const auto& child : root.children) {
+            const std::string name = child.url().lastPathComponent();
+            if (name == "deeper") {
+                seen += child.asFolder() && child.asFolder()->contentSize == largest ? 1 : 0;
+            } else if (name == "a.img") {
+                seen += roundedSize(child.asItem()->metadata) == largest ? 1 : 0;
+            } else if (name == "Huge.app") {
+                seen += child.asItem()->metadata.st_size == largest ? 1 : 0;
+            }
+        }
+        return seen == 3 ? 0 : 4;
+    });
+    if (code == 125) {
+        GTEST_SKIP() << "could not mount a tmpfs of its own (the reason is printed above)";
+    }
+    EXPECT_EQ(code, 0) << "1: no sparse file, 2: errors or no root folder, 3: the root's sum, 4: the "
+                          "file's, the folder's or the package's size is not the largest count";
 }
 
 TEST(TreeFileFinderAnalyzer, ACancelledSearchKeepsTheRootsFinishedBeforeIt) {

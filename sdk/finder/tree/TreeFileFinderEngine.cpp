@@ -4,11 +4,13 @@
 #include "platform/concurrency/Task.hpp"
 #include "platform/dispatch/ThreadPool.hpp"
 
+#include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 
 namespace sweepkit {
 
@@ -20,6 +22,9 @@ thread_local bool onWalkThread = false;
 // search at a time, for a caller that waits.
 class WalkThread {
 public:
+    // The process this thread serves: a forked child has a copy of this state but not the thread.
+    const pid_t process = ::getpid();
+
     bool run(const std::function<void()>& work) {
         std::unique_lock lock(mutex_);
         if (!started_) {
@@ -88,8 +93,18 @@ private:
 };
 
 WalkThread& walkThread() {
-    // Never destroyed: its thread may still wait on it while the process exits.
-    static WalkThread* thread = new WalkThread;
+    // Never destroyed: its thread may still wait on it while the process exits. A forked child
+    // makes one of its own: the copy it inherited says a thread runs that the child does not have,
+    // and its lock may have been held by a thread of the parent.
+    static std::atomic<WalkThread*> current{nullptr};
+    WalkThread* thread = current.load(std::memory_order_acquire);
+    while (thread == nullptr || thread->process != ::getpid()) {
+        auto* fresh = new WalkThread;
+        if (current.compare_exchange_strong(thread, fresh, std::memory_order_acq_rel)) {
+            return *fresh;
+        }
+        delete fresh;
+    }
     return *thread;
 }
 

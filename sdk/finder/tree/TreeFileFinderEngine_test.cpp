@@ -6,6 +6,7 @@
 #include "platform/concurrency/MainActor.hpp"
 #include "platform/concurrency/RunLoop.hpp"
 #include "platform/concurrency/Task.hpp"
+#include "platform/testing/ChildProcess.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "platform/testing/Watchdog.hpp"
 #include "sdk/finder/criteria/FileNameCriterion.hpp"
@@ -13,8 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <stdexcept>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace sweepkit {
@@ -117,6 +120,20 @@ TEST_F(TreeFileFinderEngineTest, SearchesOfTasksSideBySideEachGetTheirWholeResul
     for (std::size_t i = 0; i < tasks.size(); ++i) {
         EXPECT_EQ(tasks[i].value().size(), i % 2 == 0 ? 20u : 1u) << "search " << i;
     }
+}
+
+TEST_F(TreeFileFinderEngineTest, ASearchInAForkedChildRunsToItsEnd) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the thread sanitizer refuses to start a thread after a fork of a threaded process";
+#endif
+    // Outside the main thread and any actor, so both searches are handed to the engine's thread:
+    // the parent's is running when the child is forked.
+    ASSERT_EQ(foundBelow(dir / "outer"), std::vector<std::string>{dir / "outer/a.log"});
+    const int code = velmor::testing::runInChildProcess([&] {
+        ::alarm(30); // a child that waits for ever ends by the alarm signal
+        return foundBelow(dir / "inner") == std::vector<std::string>{dir / "inner/b.log"} ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0) << "1: wrong items, " << 128 + SIGALRM << ": the search never ended";
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <limits>
 
-namespace marrowdale {
+namespace sweepkit {
 
 // Adds byte counts without wrapping round: a sparse file may claim nearly 2^63 bytes, and two of
 // them must not add up to a negative size. The sum stops at the largest (or smallest) count.
@@ -16,4 +16,4 @@ inline std::int64_t saturatingAdd(std::int64_t sum, std::int64_t bytes) {
     return result;
 }
 
-} // namespace marrowdale
+} // namespace sweepkit
