@@ -7,6 +7,7 @@
 #include "platform/fs/Descriptor.hpp"
 #include "platform/fs/FileName.hpp"
 #include "platform/fs/UserDirectories.hpp"
+#include "platform/log/OSLog.hpp"
 
 #include <cerrno>
 #include <cstdlib>
@@ -15,9 +16,12 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <plist/plist.h>
 #include <stdexcept>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmor {
@@ -55,11 +59,28 @@ void checkKey(const std::string& key) {
                                              "home folder.")}}));
 }
 
-// The suite's dictionary; an empty one when the file does not exist or is empty.
-PlistPointer readDictionary(const std::string& path) {
-    auto contents = readFileIfPresent(path);
+// A suite's dictionary as read from its file, and why the file could not be used when it could not.
+struct Reading {
+    PlistPointer root;
+    std::optional<std::string> failure;
+    // The process, not the file, was short of something: a later attempt may read the file whole.
+    std::optional<Error> shortage;
+};
+
+// The suite's dictionary; an empty one when the file does not exist, is empty, or cannot be used.
+Reading readDictionary(const std::string& path) {
+    std::optional<std::string> contents;
+    try {
+        contents = readFileIfPresent(path);
+    } catch (const ErrorException& exception) {
+        const Error& error = exception.error();
+        bool shortage = error.domain() == Error::posixDomain &&
+                        (error.code() == EMFILE || error.code() == ENFILE || error.code() == ENOMEM);
+        return {PlistPointer(::plist_new_dict()), error.description(),
+                shortage ? std::optional<Error>(error) : std::nullopt};
+    }
     if (!contents || contents->empty()) {
-        return PlistPointer(::plist_new_dict());
+        return {PlistPointer(::plist_new_dict()), std::nullopt, std::nullopt};
     }
     plist_t root = nullptr;
     if (contents->size() <= std::numeric_limits<std::uint32_t>::max()) {
@@ -67,17 +88,38 @@ PlistPointer readDictionary(const std::string& path) {
     }
     PlistPointer owner(root);
     if (root == nullptr || ::plist_get_node_type(root) != PLIST_DICT) {
-        static constexpr std::int64_t fileReadCorruptFile = 259;
-        throw ErrorException(Error(
-            Error::cocoaDomain, fileReadCorruptFile,
-            {{Error::localizedDescriptionKey,
-              "The user defaults file " + path + " is not a property-list dictionary; it is left as it is."},
-             {Error::filePathKey, path}}));
+        return {PlistPointer(::plist_new_dict()), "it is not a property-list dictionary", std::nullopt};
     }
-    return owner;
+    return {std::move(owner), std::nullopt, std::nullopt};
 }
 
-// Applies `change` to the suite's dictionary under the folder's lock and writes the result back.
+void logError(const std::string& message) {
+    log::OSLog("com.velmor.platform", "UserDefaults").write(log::LogType::error, message);
+}
+
+// Logs that the file at `path` reads as empty, once for each state of the file (its identity, size
+// and time of change), so a suite read again and again does not repeat the line.
+void logUnusableRead(const std::string& path, const std::string& failure) {
+    struct ::stat record {};
+    std::string state = path;
+    if (::lstat(path.c_str(), &record) == 0) {
+        state += "|" + std::to_string(record.st_dev) + ":" + std::to_string(record.st_ino) + ":" +
+                 std::to_string(record.st_size) + ":" + std::to_string(record.st_mtim.tv_sec) + "." +
+                 std::to_string(record.st_mtim.tv_nsec);
+    }
+    static std::mutex lock;
+    static std::set<std::string> logged;
+    {
+        std::lock_guard guard(lock);
+        if (!logged.insert(state).second) {
+            return;
+        }
+    }
+    logError("Cannot read the user defaults file " + path + ": " + failure + "; it reads as empty.");
+}
+
+// Applies `change` to the suite's dictionary under the folder's lock and writes the result back. A
+// file that could not be read is first kept beside as "<file>.corrupt", so nothing is lost unseen.
 void modify(const URL& file, const std::function<void(plist_t)>& change) {
     const std::string folderPath = file.deletingLastPathComponent().path();
     std::error_code ignored; // a folder that cannot be made shows up as the open's error below
@@ -93,11 +135,22 @@ void modify(const URL& file, const std::function<void(plist_t)>& change) {
             throw ErrorException(Error::posixForPath(errno, folderPath));
         }
     }
-    PlistPointer root = readDictionary(file.path());
-    change(static_cast<plist_t>(root.get()));
+    Reading reading = readDictionary(file.path());
+    if (reading.shortage) {
+        throw ErrorException(*reading.shortage);
+    }
+    if (reading.failure) {
+        const std::string kept = file.lastPathComponent() + ".corrupt";
+        if (::renameat(folder.get(), file.lastPathComponent().c_str(), folder.get(), kept.c_str()) != 0) {
+            throw ErrorException(Error::posixForPath(errno, folderPath + "/" + kept));
+        }
+        logError("Cannot read the user defaults file " + file.path() + ": " + *reading.failure +
+                 "; it is kept as " + folderPath + "/" + kept + " and a new one is written.");
+    }
+    change(static_cast<plist_t>(reading.root.get()));
     char* xml = nullptr;
     std::uint32_t length = 0;
-    ::plist_to_xml(static_cast<plist_t>(root.get()), &xml, &length);
+    ::plist_to_xml(static_cast<plist_t>(reading.root.get()), &xml, &length);
     if (xml == nullptr) {
         throw ErrorException(Error::posixForPath(ENOMEM, file.path()));
     }
@@ -130,8 +183,11 @@ std::optional<std::vector<std::uint8_t>> UserDefaults::data(const std::string& k
     if (!fileURL_) {
         throwNoConfigurationFolder();
     }
-    PlistPointer root = readDictionary(fileURL_->path());
-    plist_t entry = ::plist_dict_get_item(static_cast<plist_t>(root.get()), key.c_str());
+    Reading reading = readDictionary(fileURL_->path());
+    if (reading.failure) {
+        logUnusableRead(fileURL_->path(), *reading.failure);
+    }
+    plist_t entry = ::plist_dict_get_item(static_cast<plist_t>(reading.root.get()), key.c_str());
     if (entry == nullptr || ::plist_get_node_type(entry) != PLIST_DATA) {
         return std::nullopt;
     }
