@@ -9,13 +9,19 @@
 #include "platform/fs/FileContents.hpp"
 #include "platform/fs/FileName.hpp"
 #include "platform/fs/UserDirectories.hpp"
+#include "platform/log/OSLog.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <stdexcept>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmor {
@@ -50,31 +56,67 @@ void checkKey(const std::string& key) {
                                              "home folder.")}}));
 }
 
-// The suite's dictionary; an empty one when the file does not exist or is empty.
-coding::Object readDictionary(const std::string& path) {
-    auto contents = readFileIfPresent(path, suiteSizeLimit);
-    if (!contents || contents->empty()) {
+// A suite's dictionary as read from its file, and why the file could not be used when it could not.
+struct Reading {
+    coding::Object root;
+    std::optional<std::string> failure;
+    // The process, not the file, was short of something: a later attempt may read the file whole.
+    std::optional<Error> shortage;
+};
+
+// The suite's dictionary; an empty one when the file does not exist, is empty, or cannot be used.
+Reading readDictionary(const std::string& path) {
+    WholeFile read = readWholeFile(path, suiteSizeLimit);
+    if (read.error == ENOENT) {
+        return {};
+    }
+    if (read.error != 0) {
+        const bool shortage = read.error == EMFILE || read.error == ENFILE || read.error == ENOMEM;
+        return {{}, read.cause, shortage ? std::optional<Error>(Error::posixForPath(read.error, path)) : std::nullopt};
+    }
+    if (read.contents.empty()) {
         return {};
     }
     std::string reason;
     try {
-        coding::Value root = coding::fromPropertyList(*contents);
+        coding::Value root = coding::fromPropertyList(read.contents);
         if (auto dictionary = root.get<coding::Object>()) {
-            return std::move(*dictionary);
+            return {std::move(*dictionary), std::nullopt, std::nullopt};
         }
         reason = std::string("it holds ") + root.kindDescription();
     } catch (const coding::DecodingError& error) {
         reason = error.what();
     }
-    static constexpr std::int64_t fileReadCorruptFile = 259;
-    throw ErrorException(Error(Error::cocoaDomain, fileReadCorruptFile,
-                               {{Error::localizedDescriptionKey, "The user defaults file " + path +
-                                                                     " is not a property-list dictionary (" +
-                                                                     reason + "); it is left as it is."},
-                                {Error::filePathKey, path}}));
+    return {{}, "it is not a property-list dictionary (" + reason + ")", std::nullopt};
 }
 
-// Applies `change` to the suite's dictionary under the folder's lock and writes the result back.
+void logError(const std::string& message) {
+    log::OSLog("com.velmor.platform", "UserDefaults").write(log::LogType::error, message);
+}
+
+// Logs that the file at `path` reads as empty, once for each state of the file (its identity, size
+// and time of change), so a suite read again and again does not repeat the line.
+void logUnusableRead(const std::string& path, const std::string& failure) {
+    struct ::stat record {};
+    std::string state = path;
+    if (::lstat(path.c_str(), &record) == 0) {
+        state += "|" + std::to_string(record.st_dev) + ":" + std::to_string(record.st_ino) + ":" +
+                 std::to_string(record.st_size) + ":" + std::to_string(record.st_mtim.tv_sec) + "." +
+                 std::to_string(record.st_mtim.tv_nsec);
+    }
+    static std::mutex lock;
+    static std::set<std::string> logged;
+    {
+        std::lock_guard guard(lock);
+        if (!logged.insert(state).second) {
+            return;
+        }
+    }
+    logError("Cannot read the user defaults file " + path + ": " + failure + "; it reads as empty.");
+}
+
+// Applies `change` to the suite's dictionary under the folder's lock and writes the result back. A
+// file that could not be read is first kept beside as "<file>.corrupt", so nothing is lost unseen.
 void modify(const URL& file, const std::function<void(coding::Object&)>& change) {
     const std::string folderPath = file.deletingLastPathComponent().path();
     std::error_code ignored; // a folder that cannot be made shows up as the open's error below
@@ -90,7 +132,19 @@ void modify(const URL& file, const std::function<void(coding::Object&)>& change)
             throw ErrorException(Error::posixForPath(errno, folderPath));
         }
     }
-    coding::Object root = readDictionary(file.path());
+    Reading reading = readDictionary(file.path());
+    if (reading.shortage) {
+        throw ErrorException(*reading.shortage);
+    }
+    if (reading.failure) {
+        const std::string kept = file.lastPathComponent() + ".corrupt";
+        if (::renameat(folder.get(), file.lastPathComponent().c_str(), folder.get(), kept.c_str()) != 0) {
+            throw ErrorException(Error::posixForPath(errno, folderPath + "/" + kept));
+        }
+        logError("Cannot read the user defaults file " + file.path() + ": " + *reading.failure +
+                 "; it is kept as " + folderPath + "/" + kept + " and a new one is written.");
+    }
+    coding::Object& root = reading.root;
     change(root);
     std::string xml;
     try {
@@ -131,8 +185,11 @@ std::optional<std::vector<std::uint8_t>> UserDefaults::data(const std::string& k
     if (!fileURL_) {
         throwNoConfigurationFolder();
     }
-    const coding::Object root = readDictionary(fileURL_->path());
-    const coding::Value* entry = root.find(key);
+    const Reading reading = readDictionary(fileURL_->path());
+    if (reading.failure) {
+        logUnusableRead(fileURL_->path(), *reading.failure);
+    }
+    const coding::Value* entry = reading.root.find(key);
     const coding::Data* data = entry ? entry->get<coding::Data>() : nullptr;
     if (data == nullptr) {
         return std::nullopt;

@@ -30,11 +30,14 @@ public:
 
     // A key holding NUL throws `std::invalid_argument`.
 
-    // The data stored under `key`; nothing when the entry is missing or holds no data. Throws
-    // `ErrorException` when the file exists but cannot be read or is no property-list dictionary.
+    // A file that exists but cannot be read, or is no property-list dictionary, reads as empty, with
+    // one error line naming the file and the cause; the write that replaces it first keeps it beside
+    // as "<suite>.plist.corrupt", so nothing in it is lost unseen.
+
+    // The data stored under `key`; nothing when the entry is missing or holds no data.
     std::optional<std::vector<std::uint8_t>> data(const std::string& key) const;
     // Stores `data` under `key`, replacing the entry. Throws `ErrorException` when the file cannot be
-    // written, or exists but cannot be read back (it is then left as it is, so nothing in it is lost).
+    // written, or cannot be kept aside when it could not be read.
     void set(const std::vector<std::uint8_t>& data, const std::string& key);
     // Removes the entry under `key`; no error when there is none. Fails like `set`.
     void removeObject(const std::string& key);

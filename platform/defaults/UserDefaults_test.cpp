@@ -3,16 +3,19 @@
 #include "platform/bundle/Bundle.hpp"
 #include "platform/coding/PropertyList.hpp"
 #include "platform/error/Error.hpp"
+#include "platform/log/CaptureSink.hpp"
 #include "platform/testing/ChildProcess.hpp"
 #include "platform/testing/FileSnapshot.hpp"
 #include "platform/testing/HostileFiles.hpp"
 #include "platform/testing/InfoPlist.hpp"
+#include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -88,42 +91,126 @@ TEST_F(UserDefaultsTest, KeepsEntriesItDidNotWriteAndReadsOnlyData) {
     EXPECT_EQ(*object->find("added"), coding::Value(coding::Data{bytes("x")}));
 }
 
-TEST_F(UserDefaultsTest, AFileThatIsNoDictionaryIsAnErrorAndIsLeftAsItIs) {
-    const std::string garbage = "not a property list";
-    dir_.writeFile("config/Velmor/Preferences/com.example.suite.plist", garbage);
-    UserDefaults defaults("com.example.suite");
-    EXPECT_THROW(defaults.data("token"), ErrorException);
-    EXPECT_THROW(defaults.set(bytes("x"), "token"), ErrorException);
-    EXPECT_THROW(defaults.removeObject("token"), ErrorException);
-    EXPECT_EQ(contentsOf(file_), garbage);
+// Whether a log line begins with `start` and ends with `end`: the cause between may say more.
+bool tells(const std::string& line, const std::string& start, const std::string& end) {
+    return line.size() >= start.size() + end.size() && line.compare(0, start.size(), start) == 0 &&
+           line.compare(line.size() - end.size(), end.size(), end) == 0;
 }
 
-TEST_F(UserDefaultsTest, AHostileFileIsAnErrorNamingItAndIsLeftAsItIs) {
+// Reads twice, then writes, a suite whose file cannot be used, in the process that meets the file:
+// "" when all went as it should, else what did not.
+std::string readAndWriteUnusableSuite(const std::string& file, const std::string& cause) {
+    auto sink = std::make_shared<log::CaptureSink>();
+    auto previous = log::LogSink::install(sink);
+    auto errorLines = [&] {
+        std::vector<std::string> lines;
+        for (const auto& entry : sink->entries()) {
+            if (entry.type == log::LogType::error) {
+                lines.push_back(entry.message);
+            }
+        }
+        return lines;
+    };
+    const std::string failure = "Cannot read the user defaults file " + file + ": " + cause;
+    std::string problems;
+    try {
+        UserDefaults defaults("com.example.suite");
+        if (defaults.data("token") || defaults.data("token")) {
+            problems += "a read gave data; ";
+        }
+        auto lines = errorLines();
+        if (lines.size() != 1 || !tells(lines[0], failure, "; it reads as empty.")) {
+            problems += "not one error line for the reads; ";
+        }
+        defaults.set(bytes("new"), "token");
+        if (defaults.data("token") != bytes("new")) {
+            problems += "the write is not read back; ";
+        }
+        lines = errorLines();
+        if (lines.size() != 2 || !tells(lines[1], failure, "; it is kept as " + file + ".corrupt and a new one is written.")) {
+            problems += "no error line for the kept file; ";
+        }
+    } catch (const std::exception& exception) {
+        problems += std::string("threw ") + exception.what();
+    }
+    log::LogSink::install(previous);
+    return problems;
+}
+
+TEST_F(UserDefaultsTest, AFileThatCannotBeUsedReadsAsEmptyAndIsKeptBesideWhenReplaced) {
+    struct Case {
+        const char* what;
+        std::string contents;
+        const char* cause;
+        bool unreadable;
+    };
+    const Case cases[] = {
+        {"no property list", "not a property list", "it is not a property-list dictionary", false},
+        {"no dictionary", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>",
+         "it is not a property-list dictionary", false},
+        {"a file its user cannot read", velmor::testing::infoPlistText("<key>token</key><data>b2xk</data>"),
+         "Permission denied", true},
+    };
+    const std::string folder = dir_ / "config/Velmor/Preferences";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(folder);
+        dir_.writeFile("config/Velmor/Preferences/com.example.suite.plist", c.contents);
+        if (!c.unreadable) {
+            EXPECT_EQ(readAndWriteUnusableSuite(file_, c.cause), "");
+        } else if (::getuid() != 0) {
+            std::printf("Skipped \"%s\": needs root to make a file its user cannot read\n", c.what);
+            continue;
+        } else {
+            // The user may reach and change the folder but not read the file.
+            for (const std::string& path : {dir_.path(), dir_ / "config", dir_ / "config/Velmor"}) {
+                ::chmod(path.c_str(), 0755);
+            }
+            ASSERT_EQ(::chown(folder.c_str(), velmor::testing::unprivilegedUser, velmor::testing::unprivilegedUser), 0);
+            ASSERT_EQ(::chown(file_.c_str(), velmor::testing::unprivilegedUser, velmor::testing::unprivilegedUser), 0);
+            ::chmod(file_.c_str(), 0);
+            int result = velmor::testing::runAsUnprivilegedUser([&] {
+                std::string problems = readAndWriteUnusableSuite(file_, c.cause);
+                std::fprintf(stderr, "%s", problems.c_str());
+                return problems.empty() ? 0 : 1;
+            });
+            EXPECT_EQ(result, 0);
+        }
+        EXPECT_EQ(contentsOf(file_ + ".corrupt"), c.contents);
+        EXPECT_EQ(coding::fromPropertyList(contentsOf(file_)),
+                  coding::Value(coding::Object{{"token", coding::Data{bytes("new")}}}));
+    }
+}
+
+// A hostile file reads as empty with an error line naming it, and a write keeps it beside, untouched,
+// before it writes the suite anew.
+TEST_F(UserDefaultsTest, AHostileFileReadsAsEmptyNamingItAndIsKeptBesideUntouched) {
     velmor::testing::Watchdog watchdog("user defaults on hostile files", 60);
     std::filesystem::create_directories(std::filesystem::path(file_).parent_path());
     for (const auto& hostile : velmor::testing::hostileFiles(4 << 20, "<key>token</key><data>eA==</data>")) {
         SCOPED_TRACE(hostile.what);
+        std::filesystem::remove_all(file_ + ".corrupt");
         hostile.plant(file_);
         struct ::stat before {};
         ASSERT_EQ(::lstat(file_.c_str(), &before), 0);
         const std::string contents = S_ISREG(before.st_mode) ? contentsOf(file_) : "";
+        auto sink = std::make_shared<log::CaptureSink>();
+        auto previous = log::LogSink::install(sink);
         UserDefaults defaults("com.example.suite");
-        for (const auto& attempt : std::vector<std::function<void()>>{
-                 [&] { defaults.data("token"); }, [&] { defaults.set(bytes("x"), "token"); },
-                 [&] { defaults.removeObject("token"); }}) {
-            try {
-                attempt();
-                ADD_FAILURE() << "no error";
-            } catch (const ErrorException& error) {
-                EXPECT_NE(error.error().description().find(file_), std::string::npos)
-                    << error.error().description();
-            }
+        EXPECT_EQ(defaults.data("token"), std::nullopt);
+        EXPECT_NO_THROW(defaults.set(bytes("x"), "token"));
+        EXPECT_EQ(defaults.data("token"), bytes("x"));
+        log::LogSink::install(previous);
+        std::size_t naming = 0;
+        for (const auto& entry : sink->entries()) {
+            naming += entry.type == log::LogType::error && entry.message.find(file_) != std::string::npos;
         }
-        struct ::stat after {};
-        ASSERT_EQ(::lstat(file_.c_str(), &after), 0);
-        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(naming, 2u);
+        struct ::stat kept {};
+        ASSERT_EQ(::lstat((file_ + ".corrupt").c_str(), &kept), 0);
+        EXPECT_EQ(kept.st_ino, before.st_ino);
         if (S_ISREG(before.st_mode)) {
-            EXPECT_EQ(contentsOf(file_), contents);
+            EXPECT_EQ(contentsOf(file_ + ".corrupt"), contents);
         }
     }
 }

@@ -3,9 +3,13 @@
 #include "platform/error/Error.hpp"
 #include "platform/fs/Descriptor.hpp"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,27 +17,113 @@ namespace velmor {
 
 namespace {
 
+std::atomic<bool> unnamedTemporariesAllowed{true};
+
+constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr std::size_t randomLength = 8;
+
+// "." + the target's name + "." + a random word: hidden, and never taken for a stored file. The name
+// is cut (at a UTF-8 character's start) so the temporary's name fits wherever the target's does.
 std::string temporaryName(const std::string& name) {
-    static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    constexpr std::size_t room = NAME_MAX - 2 - randomLength;
+    std::size_t length = name.size();
+    if (length > room) {
+        length = room;
+        while (length > 0 && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80) {
+            --length;
+        }
+        if (length == 0) {
+            length = room;
+        }
+    }
     thread_local std::mt19937_64 generator{std::random_device{}()};
     std::uniform_int_distribution<std::size_t> pick(0, sizeof alphabet - 2);
-    // Hidden and ending in a random word, so it is never taken for a stored file.
-    std::string result = "." + name + ".";
-    for (int i = 0; i < 8; ++i) {
+    std::string result = "." + name.substr(0, length) + ".";
+    for (std::size_t i = 0; i < randomLength; ++i) {
         result += alphabet[pick(generator)];
     }
     return result;
 }
 
-// A temporary file created with O_EXCL, so the umask and default ACLs apply as for a plain write
-// (mkstemp would force 0600).
-Descriptor createTemporary(int folder, const std::string& name, mode_t mode, std::string& temporary) {
+bool isTemporaryName(std::string_view entry) {
+    if (entry.size() < 3 + randomLength || entry.front() != '.' || entry[entry.size() - randomLength - 1] != '.') {
+        return false;
+    }
+    for (char c : entry.substr(entry.size() - randomLength)) {
+        if (std::string_view(alphabet).find(c) == std::string_view::npos) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool lockExclusively(int descriptor) {
+    while (::flock(descriptor, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool sameFile(const struct ::stat& a, const struct ::stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// A writer holds its temporary locked until the temporary is renamed, so one nobody holds was left
+// by a writer that died. Best effort: what cannot be examined is left alone.
+void removeStaleTemporaries(int folder) {
+    int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0) {
+        return;
+    }
+    DIR* entries = ::fdopendir(listing);
+    if (entries == nullptr) {
+        ::close(listing);
+        return;
+    }
+    while (const struct ::dirent* entry = ::readdir(entries)) {
+        if ((entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) || !isTemporaryName(entry->d_name)) {
+            continue;
+        }
+        Descriptor candidate(::openat(folder, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct ::stat opened {};
+        struct ::stat named {};
+        if (!candidate || ::fstat(candidate.get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
+            ::flock(candidate.get(), LOCK_EX | LOCK_NB) != 0) {
+            continue;
+        }
+        if (::fstatat(folder, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(opened, named)) {
+            ::unlinkat(folder, entry->d_name, 0);
+        }
+    }
+    ::closedir(entries);
+}
+
+// A named temporary file, created with O_EXCL so the umask and default ACLs apply as for a plain
+// write (mkstemp would force 0600), and locked before anything is written to it.
+Descriptor createNamedTemporary(int folder, const std::string& name, mode_t mode, std::string& temporary) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporary = temporaryName(name);
-        int descriptor =
-            ::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (descriptor >= 0 || errno != EEXIST) {
-            return Descriptor(descriptor);
+        Descriptor file(
+            ::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        if (!file) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return file;
+        }
+        struct ::stat opened {};
+        struct ::stat named {};
+        if (!lockExclusively(file.get()) || ::fstat(file.get(), &opened) != 0) {
+            int code = errno;
+            ::unlinkat(folder, temporary.c_str(), 0);
+            errno = code;
+            return Descriptor();
+        }
+        // Another writer's clean-up may have taken it between its creation and the lock.
+        if (::fstatat(folder, temporary.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(opened, named)) {
+            return file;
         }
     }
     errno = EEXIST;
@@ -54,13 +144,72 @@ bool writeAll(int descriptor, std::string_view contents) {
     return true;
 }
 
-} // namespace
+// Sets the mode, writes the contents and flushes them to disk; errno tells what failed.
+bool fill(int file, std::string_view contents, mode_t mode, ModeRule rule) {
+    return (rule != ModeRule::exact || ::fchmod(file, mode) == 0) && writeAll(file, contents) &&
+           ::fsync(file) == 0;
+}
 
-void replaceFileAtomically(int folder, const std::string& folderPath, const std::string& name,
-                           std::string_view contents, mode_t mode, ModeRule rule) {
-    const std::string target = folderPath + "/" + name;
+// close reports late write-back errors on some file systems (NFS), so the file is closed before it
+// replaces the target; `holder`, a second descriptor of it, keeps the lock until then.
+bool closeKeepingLock(Descriptor& file, Descriptor& holder) {
+    holder.reset(::fcntl(file.get(), F_DUPFD_CLOEXEC, 0));
+    return holder && ::close(file.release()) == 0;
+}
+
+// Gives the unnamed file `file` a temporary name in the folder. False with errno set when it cannot.
+bool linkUnnamed(int folder, int file, const std::string& name, std::string& temporary) {
+    const std::string self = "/proc/self/fd/" + std::to_string(file);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = temporaryName(name);
+        // Through /proc the link needs no privilege; without /proc, AT_EMPTY_PATH may still do.
+        if (::linkat(AT_FDCWD, self.c_str(), folder, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+            (errno == ENOENT && ::linkat(file, "", folder, temporary.c_str(), AT_EMPTY_PATH) == 0)) {
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    errno = EEXIST;
+    return false;
+}
+
+enum class Outcome { done, unsupported };
+
+// The write through a file that has no name until it is complete, so a writer killed midway leaves
+// nothing behind. `unsupported` when the folder's file system cannot do it.
+Outcome replaceThroughUnnamedFile(int folder, const std::string& target, const std::string& name,
+                                  std::string_view contents, mode_t mode, ModeRule rule) {
+    Descriptor file(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    if (!file) {
+        // Kernels without O_TMPFILE open the folder itself and refuse writing it.
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
+            return Outcome::unsupported;
+        }
+        throw ErrorException(Error::posixForPath(errno, target));
+    }
+    // Locked while it has its temporary name, so no clean-up takes it for a dead writer's.
+    if (!lockExclusively(file.get()) || !fill(file.get(), contents, mode, rule)) {
+        throw ErrorException(Error::posixForPath(errno, target));
+    }
     std::string temporary;
-    Descriptor file = createTemporary(folder, name, mode, temporary);
+    if (!linkUnnamed(folder, file.get(), name, temporary)) {
+        return Outcome::unsupported;
+    }
+    Descriptor holder;
+    if (!closeKeepingLock(file, holder) || ::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
+        int code = errno;
+        ::unlinkat(folder, temporary.c_str(), 0);
+        throw ErrorException(Error::posixForPath(code, target));
+    }
+    return Outcome::done;
+}
+
+void replaceThroughNamedFile(int folder, const std::string& target, const std::string& name,
+                             std::string_view contents, mode_t mode, ModeRule rule) {
+    std::string temporary;
+    Descriptor file = createNamedTemporary(folder, name, mode, temporary);
     if (!file) {
         throw ErrorException(Error::posixForPath(errno, target));
     }
@@ -68,18 +217,26 @@ void replaceFileAtomically(int folder, const std::string& folderPath, const std:
         ::unlinkat(folder, temporary.c_str(), 0);
         throw ErrorException(Error::posixForPath(code, target));
     };
-    if (rule == ModeRule::exact && ::fchmod(file.get(), mode) != 0) {
+    Descriptor holder;
+    if (!fill(file.get(), contents, mode, rule) || !closeKeepingLock(file, holder) ||
+        ::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
         fail(errno);
     }
-    if (!writeAll(file.get(), contents) || ::fsync(file.get()) != 0) {
-        fail(errno);
-    }
-    // close reports late write-back errors on some file systems (NFS).
-    if (::close(file.release()) != 0) {
-        fail(errno);
-    }
-    if (::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
-        fail(errno);
+}
+
+} // namespace
+
+void allowUnnamedTemporaryFiles(bool allowed) {
+    unnamedTemporariesAllowed = allowed;
+}
+
+void replaceFileAtomically(int folder, const std::string& folderPath, const std::string& name,
+                           std::string_view contents, mode_t mode, ModeRule rule) {
+    const std::string target = folderPath + "/" + name;
+    removeStaleTemporaries(folder);
+    if (!unnamedTemporariesAllowed ||
+        replaceThroughUnnamedFile(folder, target, name, contents, mode, rule) == Outcome::unsupported) {
+        replaceThroughNamedFile(folder, target, name, contents, mode, rule);
     }
     if (::fsync(folder) != 0 && errno != EINVAL) {
         // The new content is in place; only its durability across a crash is in doubt.

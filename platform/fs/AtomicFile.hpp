@@ -9,8 +9,13 @@ namespace velmor {
 // Replaces the file `name` in a folder with `contents` so that readers, and the file after a crash
 // or a full disk, see either the old content whole or the new content whole: the bytes go to a new
 // temporary file in the same folder, which is flushed to disk and renamed over the target, and the
-// folder is flushed so the rename lasts. The new file is created with `mode` less the umask (and any
-// default ACL), as a plain write would create it. A symbolic link at `name` is replaced, not followed.
+// folder is flushed so the rename lasts. The temporary is written without a name where the file
+// system allows (O_TMPFILE) and named only just before the rename, so a writer killed midway leaves
+// nothing behind; each write also removes temporaries that writers which died left in the folder.
+// The temporary's name fits wherever `name` does.
+//
+// The new file is created with `mode` less the umask (and any default ACL), as a plain write would
+// create it. A symbolic link at `name` is replaced, not followed.
 //
 // With `ModeRule::exact` the file gets `mode` as given, whatever the umask: for files that other
 // users must be able to read.
@@ -26,5 +31,9 @@ void replaceFileAtomically(const std::string& folderPath, const std::string& nam
 // names it in errors.
 void replaceFileAtomically(int folderDescriptor, const std::string& folderPath, const std::string& name,
                            std::string_view contents, mode_t mode = 0666, ModeRule rule = ModeRule::lessUmask);
+
+// For tests: whether writes may use unnamed temporary files where the file system has them (the
+// default), or must take the path for file systems without them.
+void allowUnnamedTemporaryFiles(bool allowed);
 
 } // namespace velmor

@@ -1,12 +1,23 @@
 #include "platform/fs/AtomicFile.hpp"
 
 #include "platform/error/Error.hpp"
+#include "platform/fs/Descriptor.hpp"
+#include "platform/testing/ChildTestRun.hpp"
 #include "platform/testing/FileSnapshot.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
+#include "platform/testing/WaitUntil.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace velmor {
@@ -56,6 +67,157 @@ TEST(AtomicFile, AMissingFolderIsAnErrorCarryingTheTargetPath) {
     }
     EXPECT_FALSE(velmor::testing::exists(dir / "missing"));
 }
+
+// Writes take the path for file systems without unnamed temporary files while it lives.
+struct NamedTemporariesOnly {
+    explicit NamedTemporariesOnly(bool active = true) { allowUnnamedTemporaryFiles(!active); }
+    ~NamedTemporariesOnly() { allowUnnamedTemporaryFiles(true); }
+};
+
+std::vector<std::string> entryNames(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+const char* pathName(bool namedOnly) {
+    return namedOnly ? "through a named temporary" : "through an unnamed temporary";
+}
+
+TEST(AtomicFile, ANameAsLongAsAFolderEntryCanHoldIsWritten) {
+    // 127 two-byte characters and one more byte: 255 bytes, the most an entry's name may have.
+    std::string name;
+    for (int i = 0; i < 127; ++i) {
+        name += "\xc3\xa9";
+    }
+    name += "x";
+    for (bool namedOnly : {false, true}) {
+        SCOPED_TRACE(pathName(namedOnly));
+        NamedTemporariesOnly mode(namedOnly);
+        TemporaryDirectory dir;
+        replaceFileAtomically(dir.path(), name, "first");
+        replaceFileAtomically(dir.path(), name, "second");
+        EXPECT_EQ(contentsOf(dir / name), "second");
+        EXPECT_EQ(entryNames(dir.path()), std::vector<std::string>{name});
+    }
+}
+
+TEST(AtomicFile, AWriteRemovesTheTemporariesOfWritersThatDiedAndNothingElse) {
+    for (bool namedOnly : {false, true}) {
+        SCOPED_TRACE(pathName(namedOnly));
+        NamedTemporariesOnly mode(namedOnly);
+        TemporaryDirectory dir;
+        dir.writeFile("value", "old");
+        const std::vector<std::string> stale{".value.AbCd1234", ".other.json.Zz9yX8w7"};
+        for (const auto& name : stale) {
+            dir.writeFile(name, "half a val");
+        }
+        // A writer still at work holds its temporary locked.
+        const std::string live = dir.writeFile(".value.Live0000", "in progress");
+        Descriptor held(::open(live.c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+        // Names outside the pattern, and entries that are no regular file.
+        const std::vector<std::string> others{".value.tmp", ".value.Abc-1234", "notes.Abcd1234", "..Abcd1234"};
+        for (const auto& name : others) {
+            dir.writeFile(name, "someone else's");
+        }
+        dir.makeDirectory(".folder.Abcd1234");
+        const std::string outside = dir.writeFile("outside", "kept");
+        ASSERT_EQ(::symlink(outside.c_str(), (dir / ".link.Abcd1234").c_str()), 0);
+
+        replaceFileAtomically(dir.path(), "value", "new");
+
+        EXPECT_EQ(contentsOf(dir / "value"), "new");
+        for (const auto& name : stale) {
+            EXPECT_FALSE(velmor::testing::exists(dir / name)) << name;
+        }
+        for (const auto& name : others) {
+            EXPECT_EQ(contentsOf(dir / name), "someone else's") << name;
+        }
+        EXPECT_EQ(contentsOf(live), "in progress");
+        EXPECT_TRUE(velmor::testing::exists(dir / ".folder.Abcd1234"));
+        EXPECT_TRUE(velmor::testing::exists(dir / ".link.Abcd1234"));
+        EXPECT_EQ(contentsOf(outside), "kept");
+    }
+}
+
+constexpr const char* writerFolderVariable = "VELMOR_TEST_WRITER_FOLDER";
+constexpr const char* namedOnlyVariable = "VELMOR_TEST_NAMED_TEMPORARIES_ONLY";
+constexpr std::size_t killedValueSize = 4 << 20;
+
+// One byte repeated: a torn value shows as a short file or mixed bytes.
+std::string valueOfRound(unsigned round) {
+    return std::string(killedValueSize, static_cast<char>('a' + round % 26));
+}
+
+bool isWholeValue(const std::string& contents) {
+    return contents.size() == killedValueSize &&
+           std::all_of(contents.begin(), contents.end(), [&](char c) { return c == contents.front(); });
+}
+
+class AtomicFileKilledWriters : public ::testing::TestWithParam<bool> {};
+
+TEST_P(AtomicFileKilledWriters, LeaveNoTornValueAndNoTemporary) {
+    if (velmor::testing::isChildTestRun()) {
+        // A writer: replaces the value until it is killed, saying once that it is under way.
+        const std::string folder = std::getenv(writerFolderVariable);
+        NamedTemporariesOnly mode(std::string(std::getenv(namedOnlyVariable)) == "1");
+        for (unsigned round = 0;; ++round) {
+            replaceFileAtomically(folder + "/store", "value", valueOfRound(round));
+            if (round == 0) {
+                std::ofstream(folder + "/started/" + std::to_string(::getpid()));
+            }
+        }
+    }
+    const bool namedOnly = GetParam();
+    NamedTemporariesOnly mode(namedOnly);
+    TemporaryDirectory dir;
+    dir.makeDirectory("store");
+    dir.makeDirectory("started");
+    const std::vector<std::string> variables{std::string(writerFolderVariable) + "=" + dir.path(),
+                                             std::string(namedOnlyVariable) + "=" + (namedOnly ? "1" : "0")};
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> pause(0, 100);
+    constexpr int rounds = 3;
+    constexpr int writersPerRound = 6;
+    for (int round = 0; round < rounds; ++round) {
+        std::vector<pid_t> writers;
+        for (int i = 0; i < writersPerRound; ++i) {
+            writers.push_back(velmor::testing::startCurrentTestInChild(variables));
+            ASSERT_GT(writers.back(), 0);
+        }
+        for (pid_t writer : writers) {
+            EXPECT_TRUE(velmor::testing::waitUntil(
+                [&] { return velmor::testing::exists(dir / "started/" + std::to_string(writer)); }));
+            std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+            ::kill(writer, SIGKILL);
+            EXPECT_EQ(velmor::testing::waitForChildTest(writer), 128 + SIGKILL);
+        }
+    }
+
+    EXPECT_TRUE(isWholeValue(contentsOf(dir / "store/value")));
+    // Without a name until it is whole, a temporary can only be left by a writer killed between
+    // naming it and renaming it, and then it holds a whole value.
+    for (const auto& name : entryNames(dir / "store")) {
+        if (name != "value" && !namedOnly) {
+            EXPECT_TRUE(isWholeValue(contentsOf(dir / "store/" + name))) << name;
+        }
+    }
+    // What is left, the next write removes.
+    replaceFileAtomically(dir / "store", "value", "last");
+    EXPECT_EQ(entryNames(dir / "store"), std::vector<std::string>{"value"});
+    EXPECT_EQ(contentsOf(dir / "store/value"), "last");
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, AtomicFileKilledWriters, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "ThroughANamedTemporary" : "ThroughAnUnnamedTemporary";
+                         });
 
 } // namespace
 } // namespace velmor

@@ -53,6 +53,36 @@ std::optional<KeychainStatus> invalidQuery(const KeychainItemQuery& query) {
     return std::nullopt;
 }
 
+// Whether the Secret Service holds an item matching `query` in a locked collection: a lookup gives
+// nothing for it, without an error. The service's own search says so directly, whatever libsecret
+// keeps cached about the collections.
+bool matchesLockedItem(const KeychainItemQuery& query) {
+    GError* error = nullptr;
+    SecretService* service = ::secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
+    if (service == nullptr) {
+        std::unique_ptr<GError, ErrorDeleter> owner(error);
+        return false;
+    }
+    GVariantBuilder attributes;
+    ::g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
+    ::g_variant_builder_add(&attributes, "{ss}", "xdg:schema", itemSchema()->name);
+    ::g_variant_builder_add(&attributes, "{ss}", "class", query.securityClass.c_str());
+    ::g_variant_builder_add(&attributes, "{ss}", "service", query.service.c_str());
+    GVariant* reply = ::g_dbus_proxy_call_sync(G_DBUS_PROXY(service), "SearchItems",
+                                               ::g_variant_new("(a{ss})", &attributes), G_DBUS_CALL_FLAGS_NONE,
+                                               -1, nullptr, &error);
+    ::g_object_unref(service);
+    if (reply == nullptr) {
+        std::unique_ptr<GError, ErrorDeleter> owner(error);
+        return false;
+    }
+    GVariant* locked = ::g_variant_get_child_value(reply, 1);
+    bool found = ::g_variant_n_children(locked) > 0;
+    ::g_variant_unref(locked);
+    ::g_variant_unref(reply);
+    return found;
+}
+
 } // namespace
 
 Keychain::Lookup Keychain::copyMatching(const KeychainItemQuery& query) {
@@ -70,6 +100,10 @@ Keychain::Lookup Keychain::copyMatching(const KeychainItemQuery& query) {
         return {failure(error), std::nullopt};
     }
     if (value == nullptr) {
+        if (matchesLockedItem(query)) {
+            return {{errSecInteractionNotAllowed, "The item is in a locked keyring, so its value cannot be read."},
+                    std::nullopt};
+        }
         return {{errSecItemNotFound, ""}, std::nullopt};
     }
     gsize length = 0;

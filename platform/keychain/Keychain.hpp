@@ -16,6 +16,8 @@ inline constexpr OSStatus errSecItemNotFound = -25300;
 inline constexpr OSStatus errSecParam = -50;
 // Any failure of the Secret Service (no session bus, no service, a locked collection ...).
 inline constexpr OSStatus errSecIO = -36;
+// The item is there but locked away, and the session could not unlock it.
+inline constexpr OSStatus errSecInteractionNotAllowed = -25308;
 
 inline constexpr const char* kSecClassGenericPassword = "genp";
 inline constexpr const char* kSecClassInternetPassword = "inet";
@@ -39,7 +41,8 @@ public:
         std::optional<std::string> data;
     };
 
-    // Nothing found is errSecItemNotFound, not an error.
+    // Nothing found is errSecItemNotFound, not an error; an item that is there but in a locked
+    // collection is errSecInteractionNotAllowed.
     static Lookup copyMatching(const KeychainItemQuery& query);
     // Adds the item or replaces the value of the item with the same class and service, in one call.
     static KeychainStatus store(const KeychainItemQuery& query, const std::string& data);

@@ -28,11 +28,31 @@ inline bool isChildTestRun() {
 // `isChildTestRun()` true there and each "NAME=value" of `variables` added to its environment) and
 // gives its pid, or -1. A fresh process rather than a bare fork: a fork of a threaded process copies
 // locks that other threads held, and a child that then allocates can wait on them for ever.
-inline pid_t startCurrentTestInChild(const std::vector<std::string>& variables = {}) {
+//
+// With a `launcher` (a program and its first arguments), the child is that program, given this
+// executable and its arguments after them: for a child that needs a fixture of its own.
+inline pid_t startCurrentTestInChild(const std::vector<std::string>& variables = {},
+                                     const std::vector<std::string>& launcher = {}) {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
     std::string marker = std::string(childTestVariable) + "=1";
-    std::vector<char*> arguments{const_cast<char*>("/proc/self/exe"), filter.data(), nullptr};
+    // A launcher would see its own executable at /proc/self/exe.
+    std::string executable = "/proc/self/exe";
+    if (!launcher.empty()) {
+        char path[4096];
+        ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
+        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path) {
+            return -1;
+        }
+        executable.assign(path, static_cast<std::size_t>(length));
+    }
+    std::vector<char*> arguments;
+    for (const auto& argument : launcher) {
+        arguments.push_back(const_cast<char*>(argument.c_str()));
+    }
+    arguments.push_back(executable.data());
+    arguments.push_back(filter.data());
+    arguments.push_back(nullptr);
     std::vector<char*> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         environment.push_back(*entry);
@@ -46,7 +66,7 @@ inline pid_t startCurrentTestInChild(const std::vector<std::string>& variables =
     // Everything is made before the fork: the child only replaces itself.
     pid_t child = ::fork();
     if (child == 0) {
-        ::execve("/proc/self/exe", arguments.data(), environment.data());
+        ::execve(arguments[0], arguments.data(), environment.data());
         ::_exit(127);
     }
     return child < 0 ? -1 : child;

@@ -17,6 +17,9 @@ mkdir -m 700 "$root/home" "$root/data" "$root/config" "$root/cache" "$root/runti
 export HOME="$root/home" XDG_DATA_HOME="$root/data" XDG_CONFIG_HOME="$root/config" \
     XDG_CACHE_HOME="$root/cache" XDG_RUNTIME_DIR="$root/runtime"
 unset DBUS_SESSION_BUS_ADDRESS GNOME_KEYRING_CONTROL VELMOR_TEST_KEYRING VELMOR_TEST_KEYRING_UNAVAILABLE
+# A test that changes its keyring for good (locks it, say) runs itself again through this script.
+VELMOR_TEST_KEYRING_RUNNER=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
+export VELMOR_TEST_KEYRING_RUNNER
 
 without_keyring() {
     VELMOR_TEST_KEYRING_UNAVAILABLE="$1"

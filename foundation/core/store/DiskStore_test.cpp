@@ -153,6 +153,17 @@ TEST(DiskStore, ClearRemovesFilesOnlyAndNeverAFolderWithItsContents) {
     EXPECT_EQ(contentsOf(dir / "store/folder.json/precious"), "data");
 }
 
+TEST(DiskStore, KeepsANameWhoseFileNameIsNearlyAsLongAsAFolderEntryCanHold) {
+    TemporaryDirectory dir;
+    DiskStore store = storeAt(dir / "store");
+    const std::string name(245, 'k'); // 250 bytes with ".json", of the 255 an entry's name may have
+    store.set({'v'}, name);
+    EXPECT_EQ(store.data(name), (std::vector<std::uint8_t>{'v'}));
+    store.clear(name);
+    EXPECT_EQ(store.data(name), std::nullopt);
+    EXPECT_EQ(snapshot(dir / "store"), std::vector<std::string>{});
+}
+
 TEST(DiskStore, AWriteThatFailsMidwayLeavesTheOldValueWholeAndNoTemporaryFile) {
     TemporaryDirectory dir;
     DiskStore store = storeAt(dir / "store");

@@ -2,8 +2,10 @@
 
 #include "foundation/core/log/RecordingLogger.hpp"
 #include "foundation/core/store/StoreContract.hpp"
+#include "platform/testing/ChildTestRun.hpp"
 
 #include <gtest/gtest.h>
+#include <libsecret/secret.h>
 
 #include <cstdlib>
 #include <string_view>
@@ -113,6 +115,52 @@ TEST_F(KeychainStoreTest, NothingForAMissingItemIsNoError) {
     EXPECT_EQ(store.wrappedValue(), std::nullopt);
     store.setWrappedValue(std::nullopt);
     EXPECT_EQ(logger_->lines(), std::vector<std::string>{});
+}
+
+// Locks the default collection of the keyring this process talks to; only a prompt could undo that.
+bool lockDefaultKeyring() {
+    GError* error = nullptr;
+    SecretService* service = ::secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
+    SecretCollection* collection =
+        service == nullptr ? nullptr
+                           : ::secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT,
+                                                                SECRET_COLLECTION_NONE, nullptr, &error);
+    gint locked = 0;
+    if (collection != nullptr) {
+        GList* objects = ::g_list_append(nullptr, collection);
+        locked = ::secret_service_lock_sync(service, objects, nullptr, nullptr, &error);
+        ::g_list_free(objects);
+        ::g_object_unref(collection);
+    }
+    if (service != nullptr) {
+        ::g_object_unref(service);
+    }
+    if (error != nullptr) {
+        ADD_FAILURE() << "cannot lock the keyring: " << error->message;
+        ::g_clear_error(&error);
+    }
+    return locked == 1;
+}
+
+TEST_F(KeychainStoreTest, AnItemInALockedKeyringIsAnErrorNotNothing) {
+    if (!velmor::testing::isChildTestRun()) {
+        // The lock holds for good, so the test runs again on a keyring of its own.
+        const char* runner = std::getenv("VELMOR_TEST_KEYRING_RUNNER");
+        ASSERT_NE(runner, nullptr) << "run through platform/testing/run-with-private-keyring.sh";
+        EXPECT_EQ(velmor::testing::waitForChildTest(velmor::testing::startCurrentTestInChild({}, {runner})), 0);
+        return;
+    }
+    KeychainStore("locked", kSecClassGenericPassword).setWrappedValue("secret");
+    ASSERT_TRUE(lockDefaultKeyring());
+
+    KeychainStore store("locked", kSecClassGenericPassword, logger_);
+    EXPECT_EQ(store.wrappedValue(), std::nullopt);
+    EXPECT_EQ(logger_->lines(), std::vector<std::string>{"error: Error while loading keychain item for service "
+                                                         "locked: The item is in a locked keyring, so its value "
+                                                         "cannot be read."});
+    // An item that is not there at all is still nothing, not an error.
+    EXPECT_EQ(KeychainStore("absent", kSecClassGenericPassword, logger_).wrappedValue(), std::nullopt);
+    EXPECT_EQ(logger_->lines().size(), 1u);
 }
 
 } // namespace

@@ -4,13 +4,16 @@
 #include "platform/coding/PropertyList.hpp"
 #include "platform/error/Error.hpp"
 #include "platform/fs/AtomicFile.hpp"
+#include "platform/fs/Descriptor.hpp"
 #include "platform/fs/FileContents.hpp"
 #include "platform/fs/FileName.hpp"
 
 #include <atomic>
 #include <cerrno>
+#include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -110,21 +113,66 @@ struct InterprocessPreferences::Table {
         }
     }
 
-    void write() {
-        // One write at a time, so that the snapshot taken last is the one that lands last.
+    // Stores one change under the table's lock: the file is read again, changed and replaced, and
+    // the values become what the file now holds, so no writer's change is lost to another's.
+    void store(const std::string& key, std::optional<PrefValue> value) {
         std::lock_guard writing(writeLock);
+        auto apply = [&](Values& into) {
+            if (value) {
+                into[key] = *value;
+            } else {
+                into.erase(key);
+            }
+        };
         try {
             std::string folder = storagePath.deletingLastPathComponent().path();
             createFolders(folder);
-            std::string bytes;
-            {
-                std::lock_guard lock(valuesLock);
-                bytes = encodeTable(values);
-            }
-            replaceFileAtomically(folder, storagePath.lastPathComponent(), bytes, tableFileMode, ModeRule::exact);
+            Descriptor lock = lockTable();
+            Values merged = valuesOnDisk();
+            apply(merged);
+            replaceFileAtomically(folder, storagePath.lastPathComponent(), encodeTable(merged), tableFileMode,
+                                  ModeRule::exact);
+            std::lock_guard lockValues(valuesLock);
+            values = std::move(merged);
         } catch (...) {
             std::string description = errorFromException(std::current_exception()).description();
             logger->error([description] { return "Failed to write preferences to disk: " + description; });
+            // The change still holds in this process, as it would had the file been written.
+            std::lock_guard lockValues(valuesLock);
+            apply(values);
+        }
+    }
+
+    // The lock is on a file beside the table, not the table: the table is replaced by renaming, so
+    // a lock on it would stay with the old file.
+    Descriptor lockTable() const {
+        const std::string path = storagePath.path() + ".lock";
+        Descriptor lock(::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, tableFileMode));
+        if (!lock) {
+            throw ErrorException(Error::posixForPath(errno, path));
+        }
+        while (::flock(lock.get(), LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                throw ErrorException(Error::posixForPath(errno, path));
+            }
+        }
+        return lock;
+    }
+
+    // What the file holds now; nothing for a missing file. A file that cannot be read or is no
+    // valid table is logged and stands replaced by the values last read, rather than lose them all.
+    Values valuesOnDisk() {
+        try {
+            auto bytes = readFileIfPresent(storagePath.path(), tableSizeLimit);
+            if (!bytes) {
+                return {};
+            }
+            return decodeTable(*bytes);
+        } catch (...) {
+            std::string description = errorFromException(std::current_exception()).description();
+            logger->error([description] { return "Failed to read preferences from disk: " + description; });
+            std::lock_guard lock(valuesLock);
+            return values;
         }
     }
 
@@ -195,15 +243,7 @@ void InterprocessPreferences::store(const std::string& key, std::optional<PrefVa
     if (!table_->usable) {
         return;
     }
-    {
-        std::lock_guard lock(table_->valuesLock);
-        if (value) {
-            table_->values[key] = std::move(*value);
-        } else {
-            table_->values.erase(key);
-        }
-    }
-    table_->write();
+    table_->store(key, std::move(value));
 }
 
 void InterprocessPreferences::observe(std::function<void()> observer) {

@@ -30,8 +30,10 @@ concept PreferenceValueConvertible = IsPreferenceValueConvertible<T>::value && r
 
 // A small typed key-value table that the processes of one machine share through one binary
 // property-list file. Root processes write it; any process reads it. Each object keeps the whole
-// table in memory, serves reads from it, writes the whole table after each accepted change and
-// reloads when the file changes on disk. Nothing here throws: failures are logged and a safe
+// table in memory, serves reads from it and reloads when the file changes on disk. Each accepted
+// change is stored under an exclusive lock on the table (a lock file beside it): the file is read
+// again, changed in that one entry and replaced, and the object takes what the file then holds, so
+// writers in several processes lose nothing of each other's. Nothing here throws: failures are logged and a safe
 // default stands.
 class InterprocessPreferences {
 public:

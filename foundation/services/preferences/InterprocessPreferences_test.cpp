@@ -5,6 +5,7 @@
 #include "platform/dispatch/ManualTimerService.hpp"
 #include "platform/fs/AtomicFile.hpp"
 #include "platform/testing/ChildProcess.hpp"
+#include "platform/testing/ChildTestRun.hpp"
 #include "platform/testing/FileEventBarrier.hpp"
 #include "platform/testing/HostileFiles.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
@@ -138,17 +139,22 @@ TEST_F(InterprocessPreferencesTest, ReadsGiveTheStoredKindOrNothing) {
     EXPECT_EQ(prefs->get(label), "x");
 }
 
-TEST_F(InterprocessPreferencesTest, SettingNothingRemovesTheKeyAndRewritesTheFile) {
+TEST_F(InterprocessPreferencesTest, ASetChangesItsOneEntryInWhatTheFileHoldsAndTakesTheResult) {
     std::string path = root / "table.plist";
     auto prefs = fileTable(path);
     prefs->set(enabled, true);
-    // Someone else's content: the next accepted set puts the table's own snapshot back.
+    // Another writer's table, which this one has not read: a set changes its one entry in it.
     writeTable(path, Object{{"foreign", entry("bool", false)}});
+    prefs->set(label, std::string("mine"));
+    EXPECT_EQ(coding::fromPropertyList(readAll(path)),
+              Value(Object{{"foreign", entry("bool", false)}, {"label", entry("string", "mine")}}));
+    EXPECT_EQ(prefs->get(Prefs::PrefName<bool>{"foreign"}), false);
+    EXPECT_EQ(prefs->get(enabled), std::nullopt) << "the other writer removed it";
+    // Setting nothing removes the key and still rewrites the file.
     prefs->set(label, std::nullopt);
-    EXPECT_EQ(coding::fromPropertyList(readAll(path)), Value(Object{{"enabled", entry("bool", true)}}));
     prefs->set(enabled, std::nullopt);
-    EXPECT_EQ(prefs->get(enabled), std::nullopt);
-    EXPECT_EQ(coding::fromPropertyList(readAll(path)), Value(Object{}));
+    EXPECT_EQ(prefs->get(label), std::nullopt);
+    EXPECT_EQ(coding::fromPropertyList(readAll(path)), Value(Object{{"foreign", entry("bool", false)}}));
 }
 
 TEST_F(InterprocessPreferencesTest, AFileThatIsNotAValidTableIsRejectedWhole) {
@@ -319,6 +325,59 @@ TEST_F(InterprocessPreferencesTest, ConcurrentSetsLeaveTheLastSnapshotInTheFile)
     for (int writer = 0; writer < 4; ++writer) {
         EXPECT_EQ(reread->get(Prefs::PrefName<std::string>{"key" + std::to_string(writer)}), "19");
     }
+}
+
+constexpr const char* writerFolderVariable = "VELMOR_TEST_TABLE_FOLDER";
+constexpr const char* writerVariable = "VELMOR_TEST_TABLE_WRITER";
+constexpr int keysPerWriter = 300;
+
+Prefs::PrefName<std::string> writerKey(int writer, int index) {
+    return {std::to_string(writer) + "-" + std::to_string(index)};
+}
+
+int keysPresent(const Prefs& prefs) {
+    int present = 0;
+    for (int writer = 0; writer < 2; ++writer) {
+        for (int index = 0; index < keysPerWriter; ++index) {
+            present += prefs.get(writerKey(writer, index)) == std::to_string(index) ? 1 : 0;
+        }
+    }
+    return present;
+}
+
+// Two processes storing into one table at once, each a fresh run of this test: each one's keys reach
+// the file and the other's table. No manual timers here: the writers' tables reload on their own.
+TEST(InterprocessPreferencesWriters, TwoProcessesStoringIntoOneTableLoseNothing) {
+    testing::Watchdog watchdog{"two table writers", 120};
+    auto logger = std::make_shared<testing::RecordingLogger>();
+    LoggerFactory loggers = [logger](const std::string&) { return logger; };
+    if (testing::isChildTestRun()) {
+        const std::string folder = std::getenv(writerFolderVariable);
+        const int writer = std::stoi(std::getenv(writerVariable));
+        Prefs prefs(Prefs::TableName{"shared"}, loggers, URL::fileURL(folder + "/Preferences"));
+        prefs.setRunnningForTests(true);
+        for (int index = 0; index < keysPerWriter; ++index) {
+            prefs.set(writerKey(writer, index), std::to_string(index));
+        }
+        std::ofstream(folder + "/done-" + std::to_string(writer));
+        ASSERT_TRUE(waitUntil([&] {
+            return std::filesystem::exists(folder + "/done-0") && std::filesystem::exists(folder + "/done-1");
+        }, 60));
+        EXPECT_TRUE(waitUntil([&] { return keysPresent(prefs) == 2 * keysPerWriter; }, 60))
+            << "writer " << writer << " sees " << keysPresent(prefs) << " keys";
+        return;
+    }
+    testing::TemporaryDirectory root;
+    std::vector<pid_t> writers;
+    for (int writer = 0; writer < 2; ++writer) {
+        writers.push_back(testing::startCurrentTestInChild({std::string(writerFolderVariable) + "=" + root.path(),
+                                                            std::string(writerVariable) + "=" + std::to_string(writer)}));
+    }
+    for (pid_t writer : writers) {
+        EXPECT_EQ(testing::waitForChildTest(writer, 100), 0);
+    }
+    Prefs reread(URL::fileURL(root / "Preferences/shared.plist"), loggers);
+    EXPECT_EQ(keysPresent(reread), 2 * keysPerWriter);
 }
 
 class InterprocessPreferencesAcrossProcessesTest : public InterprocessPreferencesTest {
