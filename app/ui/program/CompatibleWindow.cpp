@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QStatusBar>
 
 #include <utility>
 
@@ -58,8 +59,8 @@ void CompatibleWindow::showAbout() {
 }
 
 void CompatibleWindow::bringToFront() {
-    if (closing_) {
-        return;
+    if (closing_ && !isFinishing()) {
+        return; // gone, and the program is ending
     }
     if (isMinimized()) {
         showNormal();
@@ -71,19 +72,27 @@ void CompatibleWindow::bringToFront() {
 }
 
 void CompatibleWindow::closeEvent(QCloseEvent* event) {
-    // The window only goes out of sight: it and the model stay until the run has ended.
+    // The window and the model stay until the run has ended: a window gone from sight would hide
+    // a program still deleting, and a second start would find nothing to show.
     event->ignore();
     if (closing_) {
         return;
     }
     closing_ = true;
-    hide();
     if (const velmor::AnyTask& run = context_.cleaner->currentRun(); run && !run.isFinished()) {
         run.cancel();
+        showFinishing();
         runEndCheck_.start();
         return;
     }
     quitOnceRunEnded();
+}
+
+void CompatibleWindow::showFinishing() {
+    // Nothing new may start; what runs shows its progress under the line that tells why.
+    content_->setEnabled(false);
+    quitAction_->setEnabled(false);
+    statusBar()->showMessage(localized("Window.Finishing"));
 }
 
 void CompatibleWindow::quitOnceRunEnded() {
@@ -91,6 +100,8 @@ void CompatibleWindow::quitOnceRunEnded() {
         return;
     }
     runEndCheck_.stop();
+    ended_ = true;
+    hide();
     if (auto handler = std::exchange(quitHandler_, nullptr)) {
         handler();
     }
