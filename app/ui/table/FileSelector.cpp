@@ -11,6 +11,7 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -88,12 +89,32 @@ void FileSelector::configureView() {
         view_->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(view_, &QWidget::customContextMenuRequested, this, &FileSelector::showContextMenu);
     }
+    // The right button only opens the menu: were it to select, what will be deleted would change
+    // under the user's hand, unseen behind the menu.
+    view_->viewport()->installEventFilter(this);
     connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &FileSelector::viewSelectionChanged);
     // Rows made when a folder opens show whether the ids hold them.
     connect(view_, &QTreeView::expanded, this,
             [this](const QModelIndex& index) { showSelection(index, false); });
     updateBackground();
+}
+
+bool FileSelector::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_->viewport()) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+            if (static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+                return true; // the context menu event still follows
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void FileSelector::updateBackground() {
@@ -213,7 +234,7 @@ std::unique_ptr<QMenu> FileSelector::makeContextMenu(const std::unordered_set<st
     if (nodes.size() == 1) {
         if (auto url = nodes.front()->url()) {
             menu->addAction(localized("FileSelector.ContextMenu.RevealInFinder"), this,
-                            [url = *url] { revealInFinder(url); });
+                            [this, url = *url] { revealInFinder(url, this); });
         }
     }
     return menu;
@@ -230,8 +251,8 @@ void FileSelector::showContextMenu(const QPoint& position) {
     }
 }
 
-void FileSelector::revealInFinder(const velmor::URL& url) {
-    revealInFileManager(url);
+void FileSelector::revealInFinder(const velmor::URL& url, QWidget* alertParent) {
+    revealInFileManager(url, QDBusConnection::sessionBus(), alertParent);
 }
 
 } // namespace marrowdale

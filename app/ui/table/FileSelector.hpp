@@ -54,13 +54,17 @@ public:
     std::unordered_set<std::string> contextMenuIds(const QModelIndex& clicked) const;
     // The menu for those rows: the reveal item when they come down to one entry with a location.
     std::unique_ptr<QMenu> makeContextMenu(const std::unordered_set<std::string>& ids);
-    static void revealInFinder(const velmor::URL& url);
+    // A failure is told in a message box over `alertParent`.
+    static void revealInFinder(const velmor::URL& url, QWidget* alertParent = nullptr);
 
     Presentation presentation() const { return presentation_; }
     QTreeView& view() const { return *view_; }
     FileTableModel& model() const { return *model_; }
     // Only in the outline presentation.
     LegacyOutlineView* outline() const { return outline_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void configureView();

@@ -206,6 +206,34 @@ TEST_F(FileSelectorTest, TheContextMenuRevealsOneEntryOnly) {
     EXPECT_EQ(selector.contextMenuIds(definitionRow), Ids{"downloads"});
 }
 
+TEST_F(FileSelectorTest, ARightClickLeavesTheSelectionAsItWasAndTheMenuIsForTheClickedRow) {
+    for (auto presentation : {FileSelector::Presentation::table, FileSelector::Presentation::outline}) {
+        cleaner->setSelectedIds(Category::oldFiles, {tmp / "Downloads/old"});
+        auto selector = makeSelector(presentation);
+        auto& view = selector->view();
+        view.expand(rowOf(*selector, tmp / "Downloads"));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(selector.get()));
+        const QModelIndex keep = rowOf(*selector, tmp / "Downloads/keep.pdf");
+        ASSERT_TRUE(keep.isValid());
+        const QPoint where = view.visualRect(keep).center();
+        const int before = writes;
+        QTest::mousePress(view.viewport(), Qt::RightButton, {}, where);
+        QTest::mouseRelease(view.viewport(), Qt::RightButton, {}, where);
+        if (presentation == FileSelector::Presentation::table) {
+            testing::saveScreenshot(*selector, QStringLiteral("file-table-after-right-click"));
+        }
+        EXPECT_EQ(binding().get(), Ids{tmp / "Downloads/old"});
+        EXPECT_EQ(writes, before);
+        EXPECT_FALSE(view.selectionModel()->isSelected(keep));
+        EXPECT_TRUE(view.selectionModel()->isSelected(rowOf(*selector, tmp / "Downloads/old")));
+        EXPECT_EQ(selector->contextMenuIds(view.indexAt(where)), Ids{tmp / "Downloads/keep.pdf"});
+
+        // The left button still selects.
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, where);
+        EXPECT_EQ(binding().get(), Ids{tmp / "Downloads/keep.pdf"});
+    }
+}
+
 TEST_F(FileSelectorTest, AFailedDeletionBadgesItsErrorRootOnly) {
     cleaner->setSelectedIds(Category::oldFiles, {tmp / "Downloads/old"});
     // b.zip is replaced after the scan, so the clean keeps it and records why under "old".
