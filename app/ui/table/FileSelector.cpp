@@ -126,19 +126,28 @@ void FileSelector::updateBackground() {
     view_->viewport()->setAutoFillBackground(!dark);
 }
 
-void FileSelector::setResult(CleanableNodes result) {
-    std::unordered_set<std::string> openIds;
+std::unordered_set<std::string> FileSelector::openIds() const {
+    std::unordered_set<std::string> ids;
     model_->forEachBuiltRow([&](const QModelIndex& index, CleanableNode& node) {
         if (view_->isExpanded(index)) {
-            openIds.insert(node.id());
+            ids.insert(node.id());
         }
     });
+    return ids;
+}
+
+void FileSelector::open(const std::unordered_set<std::string>& ids) {
+    if (!ids.empty()) {
+        reopen(ids, {});
+    }
+}
+
+void FileSelector::setResult(CleanableNodes result) {
+    const std::unordered_set<std::string> wasOpen = openIds();
     showingSelection_ = true;
     model_->setResult(std::move(result));
     showingSelection_ = false;
-    if (!openIds.empty()) {
-        reopen(openIds, {});
-    }
+    open(wasOpen);
     showSelection({}, true);
 }
 
@@ -195,6 +204,10 @@ const FileRowSortOrder& FileSelector::sortOrder() const {
 void FileSelector::applyHeaderSort(const FileRowComparator& clicked) {
     auto order = model_->sortOrder();
     marrowdale::applyHeaderSort(order, clicked);
+    setSortOrder(std::move(order));
+}
+
+void FileSelector::setSortOrder(FileRowSortOrder order) {
     // Kept ranges would point at the rows' old positions: drop them, sort, and select the ids again.
     showingSelection_ = true;
     view_->selectionModel()->clearSelection();

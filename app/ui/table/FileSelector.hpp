@@ -47,6 +47,12 @@ public:
     void refreshSelection();
 
     const FileRowSortOrder& sortOrder() const;
+    // Sorts by `order`, as if the header had been clicked to it.
+    void setSortOrder(FileRowSortOrder order);
+    // The ids of the open folder rows.
+    std::unordered_set<std::string> openIds() const;
+    // Opens the folder rows of `ids` that are shown, level by level.
+    void open(const std::unordered_set<std::string>& ids);
     // The header's rule: the first column flips its direction, another sorts ascending.
     void applyHeaderSort(const FileRowComparator& clicked);
 
