@@ -1,11 +1,13 @@
 #include "app/ui/home/Footer.hpp"
 
 #include "app/model/testing/DefinitionsBundle.hpp"
+#include "app/ui/assets/Assets.hpp"
 #include "app/ui/home/DiskSpaceGraph.hpp"
 #include "app/ui/home/FooterPresentation.hpp"
 #include "app/ui/testing/Screenshots.hpp"
 #include "foundation/core/log/RecordingLogger.hpp"
 
+#include <QImage>
 #include <QLabel>
 #include <QLayout>
 #include <QTest>
@@ -150,6 +152,20 @@ TEST_F(FooterTest, DrawsEachCaseOfFigures) {
             EXPECT_NEAR(widths.used + widths.free, footer->graph().width() - 4, 1e-6) << c.picture;
         }
     }
+}
+
+TEST(DiskSpaceGraphTest, TheFreePartEndsRoundedAtTheGraphsEdge) {
+    DiskSpaceGraph graph(1000, 400, 4, 150);
+    graph.resize(600, 46);
+    const QImage image = testing::drawnOnTransparent(graph);
+    testing::saveScreenshot(graph, "disk-space-graph-free-end");
+    const int right = image.width() - 1;
+    // The last column is the free part's straight edge, and its corners are rounded away.
+    EXPECT_EQ(qAlpha(image.pixel(right, image.height() / 2)), qAlpha(assets::diskSegmentedViewFree.color().rgba()));
+    EXPECT_EQ(qAlpha(image.pixel(right, 0)), 0) << "the top right corner is cut square";
+    EXPECT_EQ(qAlpha(image.pixel(right, image.height() - 1)), 0) << "the bottom right corner is cut square";
+    // So are the used part's, on the left.
+    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
 }
 
 TEST(DiskSpaceGraphTest, ANarrowGraphKeepsTheUsedPartWhole) {
