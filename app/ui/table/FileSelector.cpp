@@ -6,6 +6,7 @@
 #include "app/ui/table/FileTableModel.hpp"
 #include "app/ui/table/LegacyOutlineView.hpp"
 #include "app/ui/table/NameCellDelegate.hpp"
+#include "app/ui/table/SortArrowStyle.hpp"
 #include "app/ui/text/Localized.hpp"
 
 #include <QEvent>
@@ -61,7 +62,14 @@ FileSelector::FileSelector(CleanableNodes result, std::shared_ptr<ErrorStore> er
     }
 }
 
-FileSelector::~FileSelector() = default;
+// The view goes before the header style it is drawn with.
+FileSelector::~FileSelector() {
+    if (outline_) {
+        delete outline_;
+    } else {
+        delete view_;
+    }
+}
 
 void FileSelector::configureView() {
     view_->setUniformRowHeights(true);
@@ -74,6 +82,8 @@ void FileSelector::configureView() {
 
     if (presentation_ == Presentation::table) {
         auto* header = view_->header();
+        headerStyle_ = std::make_unique<SortArrowStyle>();
+        header->setStyle(headerStyle_.get());
         header->setSectionsClickable(true);
         header->setSortIndicatorShown(true);
         header->setSectionsMovable(false);

@@ -21,6 +21,7 @@ namespace marrowdale {
 class FileTableModel;
 class LegacyOutlineView;
 class ObservationBridge;
+class SortArrowStyle;
 
 // Where the ids of the selected rows live: read once when the view is made and when the owner says
 // they changed, written each time the user changes the selection.
@@ -91,6 +92,8 @@ private:
     QTreeView* view_ = nullptr;
     LegacyOutlineView* outline_ = nullptr;
     std::unique_ptr<ObservationBridge> errorBridge_;
+    // The table header's; outlives the view, which the destructor deletes first.
+    std::unique_ptr<SortArrowStyle> headerStyle_;
     // Set while the view's selection is changed from the ids, so it is not written back.
     bool showingSelection_ = false;
 };
