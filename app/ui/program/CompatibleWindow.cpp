@@ -1,5 +1,6 @@
 #include "app/ui/program/CompatibleWindow.hpp"
 
+#include "app/ui/assets/Assets.hpp"
 #include "app/ui/home/ContentView.hpp"
 #include "app/ui/text/Localized.hpp"
 #include "app/ui/update/UpdateManager.hpp"
@@ -8,6 +9,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QIcon>
+#include <QPixmap>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
@@ -15,12 +18,28 @@
 #include <utility>
 
 namespace marrowdale {
+namespace {
+
+// The brand logo's mark, the square at its left, without the name beside it.
+QIcon applicationIcon() {
+    QIcon icon;
+    for (const qreal scale : {1.0, 2.0, 4.0}) {
+        const QImage logo = assets::brandLogo.image(scale);
+        if (!logo.isNull()) {
+            icon.addPixmap(QPixmap::fromImage(logo.copy(0, 0, logo.height(), logo.height())));
+        }
+    }
+    return icon;
+}
+
+} // namespace
 
 CompatibleWindow::CompatibleWindow(const Context& context, QWidget* parent)
     : QMainWindow(parent), context_(context), content_(new ContentView(context_)) {
     velmor::MainActor::assertIsolated();
     setObjectName(identifier);
     setWindowTitle(QString());
+    setWindowIcon(applicationIcon());
     setCentralWidget(content_);
     buildMenus();
     runEndCheck_.setInterval(10);
@@ -53,7 +72,7 @@ void CompatibleWindow::showAbout() {
     box->setTextFormat(Qt::PlainText);
     box->setWindowTitle(localized("About.Title"));
     box->setText(localized("About.Version %@", QCoreApplication::applicationVersion().toStdString()));
-    box->setIconPixmap(QApplication::windowIcon().pixmap(64));
+    box->setIconPixmap(windowIcon().pixmap(64));
     box->addButton(QMessageBox::Ok);
     box->open();
 }

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QImage>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTest>
@@ -103,6 +104,11 @@ TEST_F(WindowTest, OneUntitledWindowWithQuitAndAboutAndTheUpdateCommandWhenThere
     window->helpMenu().actions().front()->trigger();
     auto* about = window->findChild<QMessageBox*>();
     ASSERT_NE(about, nullptr);
+    // Both carry the program's mark.
+    EXPECT_FALSE(window->windowIcon().isNull());
+    const QImage mark = window->windowIcon().pixmap(64).toImage();
+    EXPECT_EQ(mark.width(), mark.height());
+    EXPECT_FALSE(about->iconPixmap().isNull());
     testing::saveScreenshot(*about, "window-about");
     about->close();
 }
