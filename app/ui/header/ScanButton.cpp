@@ -24,7 +24,7 @@ void ScanButton::flush() {
 void ScanButton::refresh() {
     // The button needs no size: the status line below it shows that.
     const HeaderPresentation presentation =
-        presentHeader(cleaner_->state().kind, !cleaner_->allSelectedIds().empty(), 0);
+        presentHeader(cleaner_->state().kind, cleaner_->hasSelection(), 0);
     setText(localized(presentation.titleKey));
     setEnabled(presentation.enabled);
     if (presentation.action != action_) {
