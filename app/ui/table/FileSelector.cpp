@@ -102,6 +102,7 @@ void FileSelector::configureView() {
     // The right button only opens the menu: were it to select, what will be deleted would change
     // under the user's hand, unseen behind the menu.
     view_->viewport()->installEventFilter(this);
+    viewport_ = view_->viewport();
     connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &FileSelector::viewSelectionChanged);
     // Rows made when a folder opens show whether the ids hold them.
@@ -111,7 +112,8 @@ void FileSelector::configureView() {
 }
 
 bool FileSelector::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == view_->viewport()) {
+    // Compared by address only: the view may be going, and calls on it would find half an object.
+    if (watched == viewport_) {
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:

@@ -90,6 +90,8 @@ private:
     std::shared_ptr<ErrorStore> errorStore_;
     FileTableModel* model_;
     QTreeView* view_ = nullptr;
+    // The view's viewport, whose right-button presses are held back.
+    const QObject* viewport_ = nullptr;
     LegacyOutlineView* outline_ = nullptr;
     std::unique_ptr<ObservationBridge> errorBridge_;
     // The table header's; outlives the view, which the destructor deletes first.
