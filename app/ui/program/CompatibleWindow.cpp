@@ -10,10 +10,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QIcon>
+#include <QLabel>
 #include <QPixmap>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QStatusBar>
 
 #include <utility>
 
@@ -108,10 +108,32 @@ void CompatibleWindow::closeEvent(QCloseEvent* event) {
 }
 
 void CompatibleWindow::showFinishing() {
-    // Nothing new may start; what runs shows its progress under the line that tells why.
+    // Nothing new may start; a line across the window's foot says why it stays.
     content_->setEnabled(false);
     quitAction_->setEnabled(false);
-    statusBar()->showMessage(localized("Window.Finishing"));
+    finishing_ = new QLabel(localized("Window.Finishing"), this);
+    finishing_->setTextFormat(Qt::PlainText);
+    finishing_->setAlignment(Qt::AlignCenter);
+    finishing_->setAutoFillBackground(true);
+    QPalette colors = finishing_->palette();
+    colors.setColor(QPalette::Window, palette().color(QPalette::Highlight));
+    colors.setColor(QPalette::WindowText, palette().color(QPalette::HighlightedText));
+    finishing_->setPalette(colors);
+    placeFinishing();
+    finishing_->show();
+    finishing_->raise();
+}
+
+void CompatibleWindow::placeFinishing() {
+    if (finishing_) {
+        const int height = finishing_->sizeHint().height() + 12;
+        finishing_->setGeometry(0, this->height() - height, width(), height);
+    }
+}
+
+void CompatibleWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    placeFinishing();
 }
 
 void CompatibleWindow::quitOnceRunEnded() {

@@ -8,6 +8,7 @@
 #include <functional>
 
 class QAction;
+class QLabel;
 class QMenu;
 
 namespace marrowdale {
@@ -42,15 +43,19 @@ public:
     bool isClosing() const { return closing_; }
     // Closing, with a run still to end.
     bool isFinishing() const { return closing_ && !ended_; }
+    // The line that says why the window stays while finishing; none before.
+    const QLabel* finishingNotice() const { return finishing_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void buildMenus();
     void showAbout();
     void quitOnceRunEnded();
     void showFinishing();
+    void placeFinishing();
 
     Context context_;
     ContentView* content_;
@@ -60,6 +65,7 @@ private:
     QAction* checkForUpdatesAction_ = nullptr;
     std::function<void()> quitHandler_;
     bool closing_ = false;
+    QLabel* finishing_ = nullptr;
     // Closed, and the run it waited for has ended: the window is gone.
     bool ended_ = false;
     // A task tells nobody when it has ended; while closing, the window looks at short intervals.

@@ -14,7 +14,7 @@
 #include <QMenuBar>
 #include <QImage>
 #include <QMessageBox>
-#include <QStatusBar>
+#include <QLabel>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -175,7 +175,9 @@ TEST_F(WindowTest, ClosingDuringACleanWaitsForItAndTouchesNothingOutsideTheSelec
     window->close();
     EXPECT_TRUE(window->isVisible()) << "the window went while the clean goes on";
     EXPECT_TRUE(window->isFinishing());
-    EXPECT_EQ(window->statusBar()->currentMessage(),
+    ASSERT_NE(window->finishingNotice(), nullptr);
+    EXPECT_TRUE(window->finishingNotice()->isVisible());
+    EXPECT_EQ(window->finishingNotice()->text(),
               "Finishing: Marrowdale quits as soon as the running scan or clean has stopped.");
     EXPECT_FALSE(window->contentView().isEnabled());
     EXPECT_FALSE(window->quitAction().isEnabled());
