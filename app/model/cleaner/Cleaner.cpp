@@ -7,6 +7,8 @@
 #include "platform/concurrency/TaskGroup.hpp"
 #include "platform/fs/Volume.hpp"
 
+#include <algorithm>
+
 namespace marrowdale {
 
 using velmor::MainActor;
@@ -37,13 +39,52 @@ std::shared_ptr<Cleaner> Cleaner::make(const velmor::LoggerFactory& loggerFactor
 
 void Cleaner::setState(State state) {
     state_ = std::move(state);
+    CleanableNodes forest;
+    if (state_.kind == State::Kind::scanned) {
+        for (const auto& [category, result] : state_.results) {
+            if (auto nodes = std::get_if<CleanableNodes>(&result)) {
+                forest.insert(forest.end(), nodes->begin(), nodes->end());
+            }
+        }
+    }
+    selectedSize_.reset(forest);
+    if (state_.kind == State::Kind::scanned) {
+        for (const auto& [category, ids] : selectedIds_) {
+            for (const auto& id : ids) {
+                selectedSize_.add(id);
+            }
+        }
+    }
     publishChange();
 }
 
 void Cleaner::setSelectedIds(Category category, std::unordered_set<std::string> ids) {
     MainActor::assertIsolated();
-    selectedIds_[category] = std::move(ids);
+    auto& shown = selectedIds_[category];
+    if (state_.kind == State::Kind::scanned) {
+        // Only what changed is looked up: a click costs the rows it changed, not the whole result.
+        for (const auto& id : shown) {
+            if (!ids.contains(id)) {
+                selectedSize_.remove(id);
+            }
+        }
+        for (const auto& id : ids) {
+            if (!shown.contains(id)) {
+                selectedSize_.add(id);
+            }
+        }
+    }
+    shown = std::move(ids);
     publishChange();
+}
+
+bool Cleaner::hasSelection() const {
+    return std::any_of(selectedIds_.begin(), selectedIds_.end(),
+                       [](const auto& entry) { return !entry.second.empty(); });
+}
+
+std::int64_t Cleaner::selectedSize() const {
+    return state_.kind == State::Kind::scanned ? selectedSize_.total() : 0;
 }
 
 void Cleaner::updateVolumeInfo() {

@@ -4,6 +4,7 @@
 #include "app/model/cleaner/CategoryResult.hpp"
 #include "app/model/cleaner/ErrorStore.hpp"
 #include "app/model/definitions/CategoryDefinitions.hpp"
+#include "app/model/nodes/SelectedSizeTracker.hpp"
 #include "app/model/observation/ObservableObject.hpp"
 #include "foundation/core/log/Logger.hpp"
 #include "platform/bundle/Bundle.hpp"
@@ -70,6 +71,12 @@ public:
     void clean();
 
     std::unordered_set<std::string> allSelectedIds() const;
+    // Whether any category has a row selected.
+    bool hasSelection() const;
+    // The bytes that cleaning the selection would free, as `selectedSize(allSelectedNodes())`
+    // gives them, kept up to date with each change of the selection at the cost of that change;
+    // 0 unless scanned.
+    std::int64_t selectedSize() const;
     // The selected rows of every category that scanned well, each taken whole; none unless scanned.
     CleanableNodes allSelectedNodes() const;
     void updateVolumeInfo();
@@ -91,6 +98,8 @@ private:
     std::optional<std::int64_t> volumeAvailableCapacityForImportantUsage_;
     std::optional<std::int64_t> volumeTotalCapacity_;
     std::map<Category, std::unordered_set<std::string>> selectedIds_;
+    // Follows the selection over the results while scanned.
+    SelectedSizeTracker selectedSize_;
     std::vector<FileFinderCategory> fileFinderCategories_;
     std::shared_ptr<const velmor::Logger> logger_;
     std::shared_ptr<ErrorStore> errorStore_;

@@ -1,11 +1,14 @@
 #include "app/model/nodes/SelectedSize.hpp"
 
+#include "app/model/nodes/SelectedSizeTracker.hpp"
 #include "app/model/nodes/Selection.hpp"
 #include "sdk/finder/records/SaturatingSum.hpp"
 
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <set>
+#include <unordered_set>
 
 namespace marrowdale {
 namespace {
@@ -77,6 +80,74 @@ TEST(SelectedSize, EachEntryCountsOnceThoughCategoriesOverlap) {
     for (const auto& c : cases) {
         EXPECT_EQ(selectedSize(c.selected), c.size) << c.name;
     }
+}
+
+TEST(SelectedSizeTracker, EachChangeGivesTheSizeOfAWalkOverTheWholeSelection) {
+    Rows rows;
+    CleanableNodePtr deep = CleanableNode::node(
+        folder("/h/deep", 7, {folder("/h/deep/x", 7, {FileSystemNode::item(item("/h/deep/x/y", 7))})}));
+    const CleanableNodes forest{rows.bigCache, rows.bigDownload, rows.caches, rows.downloads,
+                                rows.downloadsLookalike, deep};
+    SelectedSizeTracker tracker;
+    tracker.reset(forest);
+    // Selected once per category that selects them.
+    std::multiset<std::string> selected;
+    struct Step {
+        bool add;
+        std::string id;
+    };
+    const Step steps[] = {
+        {true, "/h/Downloads/a"},    // below a folder row, found by opening it
+        {true, "/h/deep/x/y"},       // two levels down
+        {true, "/h/Downloads"},      // holds the first
+        {true, "/h/Downloads2"},     // only starts like it
+        {true, "/h/.cache/big"},     //
+        {true, "caches"},            // a whole definition holding the big file
+        {true, "/h/Downloads/old.iso"},
+        {true, "/h/none"},           // nothing shown
+        {true, "/h/Downloads"},      // in a second category
+        {false, "/h/Downloads"},     // still in one
+        {false, "/h/Downloads"},     // in none: what it held counts again
+        {true, "/h/deep"},
+        {false, "caches"},
+        {false, "/h/deep/x/y"},
+        {false, "/h/deep"},
+        {false, "/h/none"},
+        {false, "/h/never-selected"},
+        {false, "/h/.cache/big"},
+        {false, "/h/Downloads/a"},
+        {false, "/h/Downloads2"},
+        {false, "/h/Downloads/old.iso"},
+    };
+    for (const auto& step : steps) {
+        if (step.add) {
+            selected.insert(step.id);
+            tracker.add(step.id);
+        } else {
+            if (auto one = selected.find(step.id); one != selected.end()) {
+                selected.erase(one);
+            }
+            tracker.remove(step.id);
+        }
+        const std::unordered_set<std::string> ids(selected.begin(), selected.end());
+        EXPECT_EQ(tracker.total(), selectedSize(selectedNodes(ids, forest)))
+            << (step.add ? "adding " : "removing ") << step.id;
+    }
+    EXPECT_EQ(tracker.total(), 0);
+
+    // Sums beyond the largest count read as the largest, and come back exactly when rows go.
+    SelectedSizeTracker sparse;
+    const CleanableNodes images{CleanableNode::item(item("/h/a.img", largest)),
+                                CleanableNode::item(item("/h/b.img", largest)),
+                                CleanableNode::item(item("/h/c", 1))};
+    sparse.reset(images);
+    for (const char* id : {"/h/a.img", "/h/b.img", "/h/c"}) {
+        sparse.add(id);
+    }
+    EXPECT_EQ(sparse.total(), largest);
+    sparse.remove("/h/a.img");
+    sparse.remove("/h/b.img");
+    EXPECT_EQ(sparse.total(), 1);
 }
 
 TEST(SelectedSize, SumsSaturateAtTheLargestCount) {

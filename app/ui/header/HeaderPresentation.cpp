@@ -1,6 +1,5 @@
 #include "app/ui/header/HeaderPresentation.hpp"
 
-#include "app/model/nodes/SelectedSize.hpp"
 #include "app/ui/text/Localized.hpp"
 #include "platform/format/ByteCountFormatter.hpp"
 
@@ -35,8 +34,7 @@ HeaderPresentation presentHeader(Kind kind, bool anythingSelected, std::int64_t 
 
 HeaderPresentation presentHeader(const Cleaner& cleaner) {
     // The selected rows exist only while results are on show; during a clean the size reads zero.
-    return presentHeader(cleaner.state().kind, !cleaner.allSelectedIds().empty(),
-                         selectedSize(cleaner.allSelectedNodes()));
+    return presentHeader(cleaner.state().kind, cleaner.hasSelection(), cleaner.selectedSize());
 }
 
 void perform(ScanButtonAction action, Cleaner& cleaner) {

@@ -3,6 +3,7 @@
 #include "app/model/testing/DefinitionsBundle.hpp"
 #include "app/ui/header/HeaderPresentation.hpp"
 #include "app/ui/header/ScanButton.hpp"
+#include "app/ui/testing/DoubleClickInterval.hpp"
 #include "app/ui/testing/Screenshots.hpp"
 #include "app/ui/text/Localized.hpp"
 #include "foundation/core/log/RecordingLogger.hpp"
@@ -11,6 +12,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace marrowdale {
 namespace {
@@ -100,6 +103,8 @@ protected:
     velmor::testing::TemporaryDirectory bundle;
     std::shared_ptr<velmor::testing::RecordingLogger> logger =
         std::make_shared<velmor::testing::RecordingLogger>();
+    // Presses here are separate presses, however quickly they follow a change of the button.
+    std::optional<testing::DoubleClickInterval> doubleClickInterval{std::in_place, 0};
     std::shared_ptr<Cleaner> cleaner;
     std::unique_ptr<Header> header;
 };
@@ -149,6 +154,28 @@ TEST_F(HeaderTest, StopCancelsTheRunAndTheScanEndsStoppedByItself) {
     EXPECT_EQ(cleaner->state().kind, Kind::scanning) << "stopping only cancels the run";
     waitFor(Kind::stopped);
     expectShown("Scan Home Folder", true, hint, "header-stopped-after-stop");
+}
+
+TEST_F(HeaderTest, ADoubleClickOnScanStartsTheScanAndDoesNotStopIt) {
+    // The two clicks of a double click; the scan's end needs the event loop, so it is still going.
+    doubleClickInterval.emplace(60'000);
+    QTest::mouseClick(&header->scanButton(), Qt::LeftButton);
+    const velmor::AnyTask run = cleaner->currentRun();
+    ASSERT_TRUE(run);
+    QTest::mouseClick(&header->scanButton(), Qt::LeftButton);
+    header->flush();
+    expectShown("Stop", true, hint, "header-after-double-click-on-scan");
+    EXPECT_FALSE(run.wasCancelled()) << "the second click of the double click landed on Stop";
+    waitFor(Kind::scanned);
+    EXPECT_EQ(cleaner->currentRun(), run);
+
+    // Once the interval has passed, a press on the changed button is a press of its own.
+    cleaner->scan();
+    header->flush();
+    doubleClickInterval.emplace(0);
+    const velmor::AnyTask second = cleaner->currentRun();
+    QTest::mouseClick(&header->scanButton(), Qt::LeftButton);
+    EXPECT_TRUE(second.wasCancelled());
 }
 
 TEST_F(HeaderTest, StoppingWithNoRunDoesNothing) {

@@ -8,6 +8,7 @@
 #include "foundation/core/log/RecordingLogger.hpp"
 #include "platform/error/Error.hpp"
 
+#include <QImage>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -96,7 +97,9 @@ TEST(CategoryViewTest, DrawsEachCaseOfSizes) {
     };
     for (const auto& c : cases) {
         CategoryView tile(Category::largeFiles);
-        tile.resize(300, tile.sizeHint().height());
+        // 300 points for the contents, as the bar widths above assume.
+        const QMargins margins = CategoryView::shadowMargins();
+        tile.resize(300 + margins.left() + margins.right(), tile.sizeHint().height());
         tile.setValues(c.size, c.total, c.selected);
         tile.show();
         EXPECT_EQ(tile.nameText(), "Large Files") << c.picture;
@@ -105,6 +108,31 @@ TEST(CategoryViewTest, DrawsEachCaseOfSizes) {
         EXPECT_EQ(tile.isHighlighted(), c.highlighted) << c.picture;
         testing::saveScreenshot(tile, c.picture);
     }
+}
+
+TEST(CategoryViewTest, TheBarsShadowFitsInTheTileAndKeyboardFocusShows) {
+    CategoryView tile(Category::oldFiles);
+    tile.resize(300, tile.sizeHint().height());
+    tile.setValues(200, 200, false); // a bar across the whole tile
+    tile.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&tile));
+    tile.clearFocus(); // a window shown alone gives its one widget the focus
+    const QImage image = testing::drawnOnTransparent(tile);
+    testing::saveScreenshot(tile, "tile-full-bar-shadow");
+    // Nothing is drawn on the tile's outermost pixels: the shadow fades out inside it.
+    for (int x = 0; x < image.width(); ++x) {
+        ASSERT_EQ(qAlpha(image.pixel(x, image.height() - 1)), 0) << "shadow cut at the bottom, x " << x;
+    }
+    for (int y = 0; y < image.height(); ++y) {
+        ASSERT_EQ(qAlpha(image.pixel(0, y)), 0) << "shadow cut on the left, y " << y;
+        ASSERT_EQ(qAlpha(image.pixel(image.width() - 1, y)), 0) << "shadow cut on the right, y " << y;
+    }
+
+    tile.setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(tile.hasFocus());
+    const QImage focused = testing::drawnOnTransparent(tile);
+    testing::saveScreenshot(tile, "tile-keyboard-focus");
+    EXPECT_NE(focused, image) << "keyboard focus on the tile does not show";
 }
 
 // A cleaner with no definitions: its scan finds nothing in any category, quickly.

@@ -24,6 +24,7 @@ constexpr double highlightRadius = 8;
 constexpr double shadowOpacity = 0.55;
 constexpr double shadowBlur = 10;
 constexpr double shadowOffset = 3;
+constexpr double focusRingWidth = 2;
 
 const char* nameKey(Category category) {
     switch (category) {
@@ -62,7 +63,15 @@ CategoryView::CategoryView(Category category, QWidget* parent)
     : QAbstractButton(parent), category_(category) {
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setContentsMargins(shadowMargins());
     setText(nameText());
+}
+
+QMargins CategoryView::shadowMargins() {
+    // The widest layer spreads half the blur on every side, and the shadow lies lower by its offset;
+    // one more pixel takes the smoothing of its edge.
+    const int spread = static_cast<int>(std::ceil(shadowBlur / 2)) + 1;
+    return {spread, 0, spread, spread + static_cast<int>(std::ceil(shadowOffset))};
 }
 
 void CategoryView::setValues(std::optional<std::int64_t> size, std::optional<std::int64_t> totalSize,
@@ -89,7 +98,7 @@ std::optional<double> CategoryView::barWidth() const {
     if (!size_ || !totalSize_) {
         return std::nullopt;
     }
-    return categoryBarWidth(width(), *size_, *totalSize_);
+    return categoryBarWidth(contentsRect().width(), *size_, *totalSize_);
 }
 
 QRectF CategoryView::nameGroupRect() const {
@@ -97,15 +106,18 @@ QRectF CategoryView::nameGroupRect() const {
     const QFontMetricsF metrics(font());
     const double contentHeight = std::max<double>(image.height(), metrics.height());
     const double contentWidth = image.width() + nameSpacing + metrics.horizontalAdvance(nameText());
-    return {0, 0, contentWidth + 2 * nameHorizontalPadding, contentHeight + 2 * nameVerticalPadding};
+    const QRect contents = contentsRect();
+    return {static_cast<double>(contents.left()), static_cast<double>(contents.top()),
+            contentWidth + 2 * nameHorizontalPadding, contentHeight + 2 * nameVerticalPadding};
 }
 
 QSize CategoryView::sizeHint() const {
     const QRectF name = nameGroupRect();
     const QFontMetricsF metrics(font());
     const double sizeWidth = metrics.horizontalAdvance(QStringLiteral("999.9 MB"));
-    return {static_cast<int>(std::ceil(name.width() + rowSpacing + sizeWidth)),
-            static_cast<int>(std::ceil(name.height() + rowSpacing + barHeight))};
+    const QMargins margins = shadowMargins();
+    return {static_cast<int>(std::ceil(name.width() + rowSpacing + sizeWidth)) + margins.left() + margins.right(),
+            static_cast<int>(std::ceil(name.height() + rowSpacing + barHeight)) + margins.top() + margins.bottom()};
 }
 
 QSize CategoryView::minimumSizeHint() const {
@@ -118,7 +130,8 @@ void CategoryView::paintEvent(QPaintEvent*) {
     const QRectF name = nameGroupRect();
 
     // The bar goes first, so that it and its shadow lie beneath the label row.
-    const QRectF barRow(0, name.height() + rowSpacing, width(), barHeight);
+    const QRectF contents = contentsRect();
+    const QRectF barRow(contents.left(), name.bottom() + rowSpacing, contents.width(), barHeight);
     if (const auto w = barWidth()) {
         const QColor color = assets::color(category_).color();
         const QRectF bar(barRow.left(), barRow.top(), *w, barHeight);
@@ -131,6 +144,14 @@ void CategoryView::paintEvent(QPaintEvent*) {
     if (isHighlighted()) {
         fillRoundedRect(painter, name, highlightRadius, assets::categorySizeSelectionRectangle.color());
     }
+    if (hasFocus()) {
+        // Where the keyboard is: a ring in the accent colour around the name.
+        QPainterPath ring;
+        const QRectF around = name.adjusted(focusRingWidth / 2, focusRingWidth / 2, -focusRingWidth / 2,
+                                            -focusRingWidth / 2);
+        ring.addRoundedRect(around, highlightRadius, highlightRadius);
+        painter.strokePath(ring, QPen(assets::accentColor.color(), focusRingWidth));
+    }
     const QSize imageSize = assets::image(category_).naturalSize();
     const QImage image = assets::image(category_).image(devicePixelRatioF());
     const QRectF content = name.adjusted(nameHorizontalPadding, nameVerticalPadding, -nameHorizontalPadding,
@@ -139,10 +160,11 @@ void CategoryView::paintEvent(QPaintEvent*) {
                            imageSize.height());
     painter.drawImage(imageRect, image);
     painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(QRectF(imageRect.right() + nameSpacing, content.top(), width(), content.height()),
+    painter.drawText(QRectF(imageRect.right() + nameSpacing, content.top(), contents.right() - imageRect.right(),
+                            content.height()),
                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, nameText());
     if (size_) {
-        painter.drawText(QRectF(0, name.top(), width(), name.height()),
+        painter.drawText(QRectF(contents.left(), name.top(), contents.width(), name.height()),
                          Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, sizeText());
     }
 }

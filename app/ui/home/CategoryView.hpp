@@ -25,6 +25,9 @@ public:
     bool isHighlighted() const { return isSelected_ && totalSize_.has_value(); }
     // The coloured bar's width, or none while the bar is drawn disabled across the whole tile.
     std::optional<double> barWidth() const;
+    // The room the tile leaves around its contents for the bar's shadow, which would be cut off at
+    // the tile's edges otherwise.
+    static QMargins shadowMargins();
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

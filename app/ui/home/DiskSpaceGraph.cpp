@@ -84,7 +84,10 @@ void DiskSpaceGraph::paintEvent(QPaintEvent*) {
         painter.restore();
     };
     drawPart(0, parts.used, assets::diskSegmentedViewUsed, assets::diskSegmentedViewUsedText, usedText());
-    drawPart(parts.used + partSpacing, parts.free, assets::diskSegmentedViewFree,
+    // The widths leave the smaller bubble spacing between the parts: the free part gives up the
+    // difference at its end, so that it ends, rounded, at the widget's edge instead of past it.
+    const double freeStart = parts.used + partSpacing;
+    drawPart(freeStart, std::min(parts.free, width() - freeStart), assets::diskSegmentedViewFree,
              assets::diskSegmentedViewFreeText, freeText());
 }
 

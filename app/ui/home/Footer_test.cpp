@@ -1,11 +1,13 @@
 #include "app/ui/home/Footer.hpp"
 
 #include "app/model/testing/DefinitionsBundle.hpp"
+#include "app/ui/assets/Assets.hpp"
 #include "app/ui/home/DiskSpaceGraph.hpp"
 #include "app/ui/home/FooterPresentation.hpp"
 #include "app/ui/testing/Screenshots.hpp"
 #include "foundation/core/log/RecordingLogger.hpp"
 
+#include <QImage>
 #include <QLabel>
 #include <QLayout>
 #include <QTest>
@@ -149,6 +151,22 @@ TEST_F(FooterTest, DrawsEachCaseOfFigures) {
             EXPECT_GE(widths.free, 150) << c.picture;
             EXPECT_NEAR(widths.used + widths.free, footer->graph().width() - 4, 1e-6) << c.picture;
         }
+    }
+}
+
+TEST(DiskSpaceGraphTest, TheFreePartEndsRoundedAtTheGraphsEdge) {
+    DiskSpaceGraph graph(1000, 400, 4, 150);
+    graph.resize(600, 46);
+    const QImage image = testing::drawnOnTransparent(graph);
+    testing::saveScreenshot(graph, "disk-space-graph-free-end");
+    const int right = image.width() - 1;
+    // The free part ends at the graph's last column, with corners as round as the used part's
+    // at the first: column for column, the two ends are mirror images.
+    EXPECT_EQ(qAlpha(image.pixel(right, image.height() / 2)), qAlpha(assets::diskSegmentedViewFree.color().rgba()));
+    for (int y = 0; y < image.height(); ++y) {
+        EXPECT_NEAR(qAlpha(image.pixel(right, y)) / double(qAlpha(assets::diskSegmentedViewFree.color().rgba())),
+                    qAlpha(image.pixel(0, y)) / double(qAlpha(assets::diskSegmentedViewUsed.color().rgba())), 0.05)
+            << "row " << y << ": the free part's end is not rounded as the used part's start";
     }
 }
 

@@ -11,6 +11,7 @@
 #include "app/ui/table/FileSelector.hpp"
 #include "app/ui/table/FileTableModel.hpp"
 #include "app/ui/testing/CleanerRuns.hpp"
+#include "app/ui/testing/DoubleClickInterval.hpp"
 #include "app/ui/testing/Screenshots.hpp"
 #include "foundation/core/log/RecordingLogger.hpp"
 
@@ -140,6 +141,8 @@ protected:
     velmor::testing::TemporaryDirectory bundle;
     std::shared_ptr<velmor::testing::RecordingLogger> logger =
         std::make_shared<velmor::testing::RecordingLogger>();
+    // The clicks here are separate presses, however soon one follows a change of the scan button.
+    testing::DoubleClickInterval doubleClickInterval{0};
     Context context;
     std::unique_ptr<ContentView> content;
 };

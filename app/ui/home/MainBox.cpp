@@ -113,6 +113,12 @@ MainBox::Content MainBox::contentFor(const Cleaner::State& state, Category categ
 
 void MainBox::refresh() {
     const Cleaner::State& state = cleaner_->state();
+    if (state.kind == Kind::scanning) {
+        // A new scan finds new folders; the order the user chose stays.
+        for (auto& [category, view] : tableViews_) {
+            view.openIds.clear();
+        }
+    }
     const Content content = contentFor(state, displayedCategory_);
     if (content == Content::table) {
         showTable(std::get<CleanableNodes>(state.results.at(displayedCategory_)),
@@ -150,6 +156,12 @@ void MainBox::showTable(const CleanableNodes& nodes, bool cleaning) {
         fileSelector_->setSizePolicy(policy);
         static_cast<QGridLayout*>(tablePage_->layout())->addWidget(fileSelector_, 0, 0);
         cleaningProgress_->raise();
+        if (const auto view = tableViews_.find(category); view != tableViews_.end()) {
+            if (view->second.sortOrder != fileSelector_->sortOrder()) {
+                fileSelector_->setSortOrder(view->second.sortOrder);
+            }
+            fileSelector_->open(view->second.openIds);
+        }
         tableKey_ = std::move(key);
     } else {
         fileSelector_->refreshSelection();
@@ -161,6 +173,9 @@ void MainBox::showTable(const CleanableNodes& nodes, bool cleaning) {
 }
 
 void MainBox::dropTable() {
+    if (fileSelector_ && tableKey_) {
+        tableViews_[tableKey_->category] = {fileSelector_->sortOrder(), fileSelector_->openIds()};
+    }
     delete fileSelector_;
     fileSelector_ = nullptr;
     tableKey_.reset();

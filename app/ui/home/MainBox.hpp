@@ -1,11 +1,15 @@
 #pragma once
 
 #include "app/model/cleaner/Cleaner.hpp"
+#include "app/ui/table/FileTableColumn.hpp"
 
 #include <QWidget>
 
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 class QGroupBox;
@@ -55,6 +59,13 @@ private:
         bool operator==(const TableKey&) const = default;
     };
 
+    // How the user left a category's table: its next table, after a switch or a clean, shows the
+    // same order and opens the same folders.
+    struct TableView {
+        FileRowSortOrder sortOrder = initialFileSortOrder();
+        std::unordered_set<std::string> openIds;
+    };
+
     void refresh();
     void showTable(const CleanableNodes& nodes, bool cleaning);
     void dropTable();
@@ -71,6 +82,7 @@ private:
     QProgressBar* cleaningProgress_;
     FileSelector* fileSelector_ = nullptr;
     std::optional<TableKey> tableKey_;
+    std::map<Category, TableView> tableViews_;
     ObservationBridge* bridge_;
 };
 

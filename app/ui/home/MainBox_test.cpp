@@ -8,6 +8,7 @@
 #include "foundation/core/log/RecordingLogger.hpp"
 #include "platform/error/Error.hpp"
 
+#include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTest>
@@ -145,6 +146,55 @@ TEST_F(MainBoxTest, FollowsTheCleanerThroughEveryState) {
     EXPECT_FALSE(exists(doomed));
     EXPECT_EQ(exists(home / "big-one.bin") + exists(home / "big-two.bin"), 1);
     testing::saveScreenshot(*box, "main-box-after-clean");
+}
+
+// The row of `id` among the rows the table has made.
+QModelIndex rowOf(const FileSelector& table, const std::string& id) {
+    QModelIndex found;
+    table.model().forEachBuiltRow([&](const QModelIndex& index, CleanableNode& node) {
+        if (node.id() == id) {
+            found = index;
+        }
+    });
+    return found;
+}
+
+TEST_F(MainBoxTest, EachCategoryKeepsItsOrderAndOpenFoldersAcrossASwitchAndAClean) {
+    home.writeFile("Downloads/sub/inner.txt", "i");
+    cleaner->scan();
+    waitFor(Kind::scanned);
+    const FileRowSortOrder byName{columnComparator(FileTableColumn::name)};
+    const FileRowSortOrder bySizeAscending{columnComparator(FileTableColumn::size)};
+
+    box->setDisplayedCategory(Category::oldFiles);
+    FileSelector* old = box->fileSelector();
+    old->view().expand(rowOf(*old, home / "Downloads"));
+    old->view().expand(rowOf(*old, home / "Downloads/sub"));
+    old->applyHeaderSort(columnComparator(FileTableColumn::name));
+    box->setDisplayedCategory(Category::largeFiles);
+    EXPECT_EQ(box->fileSelector()->sortOrder(), initialFileSortOrder()) << "each category has its own";
+    box->fileSelector()->applyHeaderSort(columnComparator(FileTableColumn::size));
+    ASSERT_EQ(box->fileSelector()->sortOrder(), bySizeAscending);
+
+    const auto expectOldFilesAsLeft = [&](const char* picture) {
+        box->setDisplayedCategory(Category::oldFiles);
+        FileSelector* table = box->fileSelector();
+        EXPECT_EQ(table->sortOrder(), byName) << picture;
+        EXPECT_EQ(table->view().header()->sortIndicatorSection(), static_cast<int>(FileTableColumn::name));
+        EXPECT_TRUE(table->view().isExpanded(rowOf(*table, home / "Downloads"))) << picture;
+        EXPECT_TRUE(table->view().isExpanded(rowOf(*table, home / "Downloads/sub"))) << picture;
+        testing::saveScreenshot(*box, picture);
+    };
+    expectOldFilesAsLeft("main-box-old-files-after-switch");
+
+    // A clean of a large file makes every table anew.
+    cleaner->setSelectedIds(Category::largeFiles, {home / "big-one.bin"});
+    cleaner->clean();
+    waitFor(Kind::scanned);
+    ASSERT_FALSE(exists(home / "big-one.bin"));
+    expectOldFilesAsLeft("main-box-old-files-after-clean");
+    box->setDisplayedCategory(Category::largeFiles);
+    EXPECT_EQ(box->fileSelector()->sortOrder(), bySizeAscending);
 }
 
 } // namespace

@@ -45,8 +45,8 @@ int CleanerApp::main(int argc, char** argv) {
     application.setApplicationName(name);
     application.setApplicationDisplayName(infoTextOr(bundle, "CFBundleDisplayName", name));
     application.setApplicationVersion(infoTextOr(bundle, "CFBundleShortVersionString", {}));
+    // No desktop file is named: the program installs none, and the window carries its own icon.
     const QString identifier = infoTextOr(bundle, "CFBundleIdentifier", QStringLiteral("com.velmor.Marrowdale"));
-    application.setDesktopFileName(identifier);
     applyDarkLook(application);
     // The window decides when the program ends: not before a running scan or clean has stopped.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -65,6 +65,7 @@ int CleanerApp::main(int argc, char** argv) {
         Context::makeForApplication(std::make_shared<SparkleUpdatingSystem>(updateManager));
 
     auto window = std::make_unique<CompatibleWindow>(*context);
+    QApplication::setWindowIcon(window->windowIcon());
     updateManager->setAlertParent(window.get());
     instance.setActivationHandler([&window] { window->bringToFront(); });
     TerminationSignals termination([&window] { window->close(); });

@@ -1,5 +1,6 @@
 #include "app/ui/program/CompatibleWindow.hpp"
 
+#include "app/ui/assets/Assets.hpp"
 #include "app/ui/home/ContentView.hpp"
 #include "app/ui/text/Localized.hpp"
 #include "app/ui/update/UpdateManager.hpp"
@@ -8,18 +9,37 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QIcon>
+#include <QLabel>
+#include <QPixmap>
 #include <QMenuBar>
 #include <QMessageBox>
 
 #include <utility>
 
 namespace marrowdale {
+namespace {
+
+// The brand logo's mark, the square at its left, without the name beside it.
+QIcon applicationIcon() {
+    QIcon icon;
+    for (const qreal scale : {1.0, 2.0, 4.0}) {
+        const QImage logo = assets::brandLogo.image(scale);
+        if (!logo.isNull()) {
+            icon.addPixmap(QPixmap::fromImage(logo.copy(0, 0, logo.height(), logo.height())));
+        }
+    }
+    return icon;
+}
+
+} // namespace
 
 CompatibleWindow::CompatibleWindow(const Context& context, QWidget* parent)
     : QMainWindow(parent), context_(context), content_(new ContentView(context_)) {
     velmor::MainActor::assertIsolated();
     setObjectName(identifier);
     setWindowTitle(QString());
+    setWindowIcon(applicationIcon());
     setCentralWidget(content_);
     buildMenus();
     runEndCheck_.setInterval(10);
@@ -52,14 +72,14 @@ void CompatibleWindow::showAbout() {
     box->setTextFormat(Qt::PlainText);
     box->setWindowTitle(localized("About.Title"));
     box->setText(localized("About.Version %@", QCoreApplication::applicationVersion().toStdString()));
-    box->setIconPixmap(QApplication::windowIcon().pixmap(64));
+    box->setIconPixmap(windowIcon().pixmap(64));
     box->addButton(QMessageBox::Ok);
     box->open();
 }
 
 void CompatibleWindow::bringToFront() {
-    if (closing_) {
-        return;
+    if (closing_ && !isFinishing()) {
+        return; // gone, and the program is ending
     }
     if (isMinimized()) {
         showNormal();
@@ -71,19 +91,49 @@ void CompatibleWindow::bringToFront() {
 }
 
 void CompatibleWindow::closeEvent(QCloseEvent* event) {
-    // The window only goes out of sight: it and the model stay until the run has ended.
+    // The window and the model stay until the run has ended: a window gone from sight would hide
+    // a program still deleting, and a second start would find nothing to show.
     event->ignore();
     if (closing_) {
         return;
     }
     closing_ = true;
-    hide();
     if (const velmor::AnyTask& run = context_.cleaner->currentRun(); run && !run.isFinished()) {
         run.cancel();
+        showFinishing();
         runEndCheck_.start();
         return;
     }
     quitOnceRunEnded();
+}
+
+void CompatibleWindow::showFinishing() {
+    // Nothing new may start; a line across the window's foot says why it stays.
+    content_->setEnabled(false);
+    quitAction_->setEnabled(false);
+    finishing_ = new QLabel(localized("Window.Finishing"), this);
+    finishing_->setTextFormat(Qt::PlainText);
+    finishing_->setAlignment(Qt::AlignCenter);
+    finishing_->setAutoFillBackground(true);
+    QPalette colors = finishing_->palette();
+    colors.setColor(QPalette::Window, palette().color(QPalette::Highlight));
+    colors.setColor(QPalette::WindowText, palette().color(QPalette::HighlightedText));
+    finishing_->setPalette(colors);
+    placeFinishing();
+    finishing_->show();
+    finishing_->raise();
+}
+
+void CompatibleWindow::placeFinishing() {
+    if (finishing_) {
+        const int height = finishing_->sizeHint().height() + 12;
+        finishing_->setGeometry(0, this->height() - height, width(), height);
+    }
+}
+
+void CompatibleWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    placeFinishing();
 }
 
 void CompatibleWindow::quitOnceRunEnded() {
@@ -91,6 +141,8 @@ void CompatibleWindow::quitOnceRunEnded() {
         return;
     }
     runEndCheck_.stop();
+    ended_ = true;
+    hide();
     if (auto handler = std::exchange(quitHandler_, nullptr)) {
         handler();
     }

@@ -4,7 +4,11 @@
 #include "app/ui/text/Localized.hpp"
 #include "platform/bundle/Bundle.hpp"
 #include "platform/format/ByteCountFormatter.hpp"
-#include "platform/format/DateFormatter.hpp"
+
+#include <QDateTime>
+#include <QLocale>
+
+#include <chrono>
 
 namespace marrowdale {
 
@@ -18,7 +22,10 @@ QString sizeCellText(CleanableNode& node) {
 
 QString dateCellText(const CleanableNode& node) {
     if (auto date = node.lastAccessDate()) {
-        return QString::fromStdString(velmor::DateFormatter().string(*date));
+        // The locale's own short date and time, so a 12-hour locale reads a 12-hour time.
+        const auto milliseconds =
+            std::chrono::duration_cast<std::chrono::milliseconds>(date->time_since_epoch()).count();
+        return QLocale().toString(QDateTime::fromMSecsSinceEpoch(milliseconds), QLocale::ShortFormat);
     }
     return localized("--");
 }

@@ -4,11 +4,15 @@
 
 #include <QDBusConnection>
 
+class QWidget;
+
 namespace marrowdale {
 
 // Shows the entry at `url` selected in the desktop's file manager, through the session bus, without
 // waiting for it. When no file manager answers there, the parent folder is opened with xdg-open;
-// when that fails too, the failure is logged.
-void revealInFileManager(const velmor::URL& url, QDBusConnection bus = QDBusConnection::sessionBus());
+// when that fails too, the failure is logged and the user told in a message box over
+// `alertParent` (when it is still there by then).
+void revealInFileManager(const velmor::URL& url, QDBusConnection bus = QDBusConnection::sessionBus(),
+                         QWidget* alertParent = nullptr);
 
 } // namespace marrowdale

@@ -1,10 +1,12 @@
 #include "app/ui/table/FileManagerReveal.hpp"
 
+#include "app/ui/testing/Screenshots.hpp"
 #include "platform/log/CaptureSink.hpp"
 #include "platform/testing/PrivateBus.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
 #include <QDBusConnectionInterface>
+#include <QMessageBox>
 #include <QObject>
 #include <QStringList>
 
@@ -93,13 +95,16 @@ TEST_F(FileManagerRevealTest, WithoutAFileManagerTheParentFolderIsOpened) {
     EXPECT_EQ(text.str(), "file://" + tmp.path() + "/dir%20with%20space/");
 }
 
-TEST_F(FileManagerRevealTest, WhenNothingCanShowTheEntryTheFailureIsLogged) {
+TEST_F(FileManagerRevealTest, WhenNothingCanShowTheEntryTheFailureIsLoggedAndTold) {
     auto sink = std::make_shared<velmor::log::CaptureSink>();
     auto original = velmor::log::LogSink::install(sink);
     const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
     ::setenv("PATH", tmp.makeDirectory("empty").c_str(), 1); // no xdg-open anywhere
 
-    revealInFileManager(velmor::URL::fileURL(tmp / "lost.txt"), client);
+    QWidget window;
+    window.resize(500, 300);
+    window.show();
+    revealInFileManager(velmor::URL::fileURL(tmp / "lost\x1b.txt"), client, &window);
     const bool logged = QTest::qWaitFor([&] { return !sink->entries().empty(); }, 10'000);
     ::setenv("PATH", path.c_str(), 1);
     velmor::log::LogSink::install(original);
@@ -107,7 +112,18 @@ TEST_F(FileManagerRevealTest, WhenNothingCanShowTheEntryTheFailureIsLogged) {
     const auto entry = sink->entries().front();
     EXPECT_EQ(entry.category, "FileSelector");
     EXPECT_EQ(entry.type, velmor::log::LogType::error);
-    EXPECT_NE(entry.message.find(tmp / "lost.txt"), std::string::npos) << entry.message;
+    EXPECT_NE(entry.message.find(tmp / "lost\x1b.txt"), std::string::npos) << entry.message;
+
+    // The user sees it too, with the entry's path as it is drawn.
+    auto* box = window.findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr) << "nothing visible happened";
+    EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    EXPECT_EQ(box->text(), "No file manager could show the item.");
+    EXPECT_TRUE(box->informativeText().endsWith(QString::fromStdString(tmp / "lost") + QChar::ReplacementCharacter +
+                                                ".txt"))
+        << box->informativeText().toStdString();
+    testing::saveScreenshot(*box, "file-manager-reveal-failed");
+    box->close();
 }
 
 } // namespace

@@ -6,11 +6,13 @@
 #include "app/ui/table/FileTableModel.hpp"
 #include "app/ui/table/LegacyOutlineView.hpp"
 #include "app/ui/table/NameCellDelegate.hpp"
+#include "app/ui/table/SortArrowStyle.hpp"
 #include "app/ui/text/Localized.hpp"
 
 #include <QEvent>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -60,7 +62,14 @@ FileSelector::FileSelector(CleanableNodes result, std::shared_ptr<ErrorStore> er
     }
 }
 
-FileSelector::~FileSelector() = default;
+// The view goes before the header style it is drawn with.
+FileSelector::~FileSelector() {
+    if (outline_) {
+        delete outline_;
+    } else {
+        delete view_;
+    }
+}
 
 void FileSelector::configureView() {
     view_->setUniformRowHeights(true);
@@ -73,6 +82,8 @@ void FileSelector::configureView() {
 
     if (presentation_ == Presentation::table) {
         auto* header = view_->header();
+        headerStyle_ = std::make_unique<SortArrowStyle>();
+        header->setStyle(headerStyle_.get());
         header->setSectionsClickable(true);
         header->setSortIndicatorShown(true);
         header->setSectionsMovable(false);
@@ -88,12 +99,34 @@ void FileSelector::configureView() {
         view_->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(view_, &QWidget::customContextMenuRequested, this, &FileSelector::showContextMenu);
     }
+    // The right button only opens the menu: were it to select, what will be deleted would change
+    // under the user's hand, unseen behind the menu.
+    view_->viewport()->installEventFilter(this);
+    viewport_ = view_->viewport();
     connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &FileSelector::viewSelectionChanged);
     // Rows made when a folder opens show whether the ids hold them.
     connect(view_, &QTreeView::expanded, this,
             [this](const QModelIndex& index) { showSelection(index, false); });
     updateBackground();
+}
+
+bool FileSelector::eventFilter(QObject* watched, QEvent* event) {
+    // Compared by address only: the view may be going, and calls on it would find half an object.
+    if (watched == viewport_) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+            if (static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+                return true; // the context menu event still follows
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void FileSelector::updateBackground() {
@@ -105,19 +138,28 @@ void FileSelector::updateBackground() {
     view_->viewport()->setAutoFillBackground(!dark);
 }
 
-void FileSelector::setResult(CleanableNodes result) {
-    std::unordered_set<std::string> openIds;
+std::unordered_set<std::string> FileSelector::openIds() const {
+    std::unordered_set<std::string> ids;
     model_->forEachBuiltRow([&](const QModelIndex& index, CleanableNode& node) {
         if (view_->isExpanded(index)) {
-            openIds.insert(node.id());
+            ids.insert(node.id());
         }
     });
+    return ids;
+}
+
+void FileSelector::open(const std::unordered_set<std::string>& ids) {
+    if (!ids.empty()) {
+        reopen(ids, {});
+    }
+}
+
+void FileSelector::setResult(CleanableNodes result) {
+    const std::unordered_set<std::string> wasOpen = openIds();
     showingSelection_ = true;
     model_->setResult(std::move(result));
     showingSelection_ = false;
-    if (!openIds.empty()) {
-        reopen(openIds, {});
-    }
+    open(wasOpen);
     showSelection({}, true);
 }
 
@@ -174,6 +216,10 @@ const FileRowSortOrder& FileSelector::sortOrder() const {
 void FileSelector::applyHeaderSort(const FileRowComparator& clicked) {
     auto order = model_->sortOrder();
     marrowdale::applyHeaderSort(order, clicked);
+    setSortOrder(std::move(order));
+}
+
+void FileSelector::setSortOrder(FileRowSortOrder order) {
     // Kept ranges would point at the rows' old positions: drop them, sort, and select the ids again.
     showingSelection_ = true;
     view_->selectionModel()->clearSelection();
@@ -213,7 +259,7 @@ std::unique_ptr<QMenu> FileSelector::makeContextMenu(const std::unordered_set<st
     if (nodes.size() == 1) {
         if (auto url = nodes.front()->url()) {
             menu->addAction(localized("FileSelector.ContextMenu.RevealInFinder"), this,
-                            [url = *url] { revealInFinder(url); });
+                            [this, url = *url] { revealInFinder(url, this); });
         }
     }
     return menu;
@@ -230,8 +276,8 @@ void FileSelector::showContextMenu(const QPoint& position) {
     }
 }
 
-void FileSelector::revealInFinder(const velmor::URL& url) {
-    revealInFileManager(url);
+void FileSelector::revealInFinder(const velmor::URL& url, QWidget* alertParent) {
+    revealInFileManager(url, QDBusConnection::sessionBus(), alertParent);
 }
 
 } // namespace marrowdale

@@ -21,6 +21,7 @@ namespace marrowdale {
 class FileTableModel;
 class LegacyOutlineView;
 class ObservationBridge;
+class SortArrowStyle;
 
 // Where the ids of the selected rows live: read once when the view is made and when the owner says
 // they changed, written each time the user changes the selection.
@@ -47,6 +48,12 @@ public:
     void refreshSelection();
 
     const FileRowSortOrder& sortOrder() const;
+    // Sorts by `order`, as if the header had been clicked to it.
+    void setSortOrder(FileRowSortOrder order);
+    // The ids of the open folder rows.
+    std::unordered_set<std::string> openIds() const;
+    // Opens the folder rows of `ids` that are shown, level by level.
+    void open(const std::unordered_set<std::string>& ids);
     // The header's rule: the first column flips its direction, another sorts ascending.
     void applyHeaderSort(const FileRowComparator& clicked);
 
@@ -54,13 +61,17 @@ public:
     std::unordered_set<std::string> contextMenuIds(const QModelIndex& clicked) const;
     // The menu for those rows: the reveal item when they come down to one entry with a location.
     std::unique_ptr<QMenu> makeContextMenu(const std::unordered_set<std::string>& ids);
-    static void revealInFinder(const velmor::URL& url);
+    // A failure is told in a message box over `alertParent`.
+    static void revealInFinder(const velmor::URL& url, QWidget* alertParent = nullptr);
 
     Presentation presentation() const { return presentation_; }
     QTreeView& view() const { return *view_; }
     FileTableModel& model() const { return *model_; }
     // Only in the outline presentation.
     LegacyOutlineView* outline() const { return outline_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void configureView();
@@ -79,8 +90,12 @@ private:
     std::shared_ptr<ErrorStore> errorStore_;
     FileTableModel* model_;
     QTreeView* view_ = nullptr;
+    // The view's viewport, whose right-button presses are held back.
+    const QObject* viewport_ = nullptr;
     LegacyOutlineView* outline_ = nullptr;
     std::unique_ptr<ObservationBridge> errorBridge_;
+    // The table header's; outlives the view, which the destructor deletes first.
+    std::unique_ptr<SortArrowStyle> headerStyle_;
     // Set while the view's selection is changed from the ids, so it is not written back.
     bool showingSelection_ = false;
 };

@@ -3,12 +3,17 @@
 #include "app/model/cleaner/Cleaner.hpp"
 #include "app/model/testing/DefinitionsBundle.hpp"
 #include "app/ui/table/FileTableModel.hpp"
+#include "app/ui/table/LegacyOutlineView.hpp"
 #include "app/ui/testing/CleanerRuns.hpp"
 #include "app/ui/testing/Screenshots.hpp"
 #include "foundation/core/log/RecordingLogger.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionHeader>
 #include <QMenu>
 #include <QTreeView>
 
@@ -169,6 +174,38 @@ TEST_F(FileSelectorTest, HeaderClicksSortAndShowTheFirstColumn) {
     }
 }
 
+// The sort arrow `style` draws for `indicator`.
+QImage sortArrow(const QStyle& style, QStyleOptionHeader::SortIndicator indicator) {
+    QImage image(16, 16, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QStyleOptionHeader option;
+    option.rect = image.rect();
+    option.sortIndicator = indicator;
+    option.palette = QApplication::palette();
+    QPainter painter(&image);
+    style.drawPrimitive(QStyle::PE_IndicatorHeaderArrow, &option, &painter);
+    return image;
+}
+
+TEST_F(FileSelectorTest, TheHeadersArrowPointsTheWayTheRowsRunAsTheOutlinesDoes) {
+    auto selector = makeSelector();
+    auto* header = selector->view().header();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(selector.get()));
+    testing::saveScreenshot(*selector, QStringLiteral("file-table-largest-first"));
+    // Largest first: Qt asks for the "up" indicator of a descending order; the table draws the
+    // arrow that points down, as the outline's button does for the same order.
+    ASSERT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    const QStyle& plain = *QApplication::style();
+    const QImage down = sortArrow(plain, QStyleOptionHeader::SortDown);
+    ASSERT_NE(down, sortArrow(plain, QStyleOptionHeader::SortUp)) << "the style draws both arrows alike";
+    EXPECT_EQ(sortArrow(*header->style(), QStyleOptionHeader::SortUp), down);
+    EXPECT_EQ(sortArrow(*header->style(), QStyleOptionHeader::SortDown), sortArrow(plain, QStyleOptionHeader::SortUp));
+
+    auto outline = makeSelector(FileSelector::Presentation::outline);
+    EXPECT_EQ(outline->outline()->sortDirectionShown(FileTableColumn::size), "down");
+    testing::saveScreenshot(*outline, QStringLiteral("file-outline-largest-first"));
+}
+
 TEST_F(FileSelectorTest, TheContextMenuRevealsOneEntryOnly) {
     // A whole definition's result is one more row, with no location.
     FileFinderCategory downloads;
@@ -204,6 +241,34 @@ TEST_F(FileSelectorTest, TheContextMenuRevealsOneEntryOnly) {
     selector.refreshSelection();
     EXPECT_EQ(selector.contextMenuIds(downloadsRow), (Ids{tmp / "Downloads", tmp / "Downloads/keep.pdf"}));
     EXPECT_EQ(selector.contextMenuIds(definitionRow), Ids{"downloads"});
+}
+
+TEST_F(FileSelectorTest, ARightClickLeavesTheSelectionAsItWasAndTheMenuIsForTheClickedRow) {
+    for (auto presentation : {FileSelector::Presentation::table, FileSelector::Presentation::outline}) {
+        cleaner->setSelectedIds(Category::oldFiles, {tmp / "Downloads/old"});
+        auto selector = makeSelector(presentation);
+        auto& view = selector->view();
+        view.expand(rowOf(*selector, tmp / "Downloads"));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(selector.get()));
+        const QModelIndex keep = rowOf(*selector, tmp / "Downloads/keep.pdf");
+        ASSERT_TRUE(keep.isValid());
+        const QPoint where = view.visualRect(keep).center();
+        const int before = writes;
+        QTest::mousePress(view.viewport(), Qt::RightButton, {}, where);
+        QTest::mouseRelease(view.viewport(), Qt::RightButton, {}, where);
+        if (presentation == FileSelector::Presentation::table) {
+            testing::saveScreenshot(*selector, QStringLiteral("file-table-after-right-click"));
+        }
+        EXPECT_EQ(binding().get(), Ids{tmp / "Downloads/old"});
+        EXPECT_EQ(writes, before);
+        EXPECT_FALSE(view.selectionModel()->isSelected(keep));
+        EXPECT_TRUE(view.selectionModel()->isSelected(rowOf(*selector, tmp / "Downloads/old")));
+        EXPECT_EQ(selector->contextMenuIds(view.indexAt(where)), Ids{tmp / "Downloads/keep.pdf"});
+
+        // The left button still selects.
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, where);
+        EXPECT_EQ(binding().get(), Ids{tmp / "Downloads/keep.pdf"});
+    }
 }
 
 TEST_F(FileSelectorTest, AFailedDeletionBadgesItsErrorRootOnly) {

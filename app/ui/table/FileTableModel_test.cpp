@@ -150,6 +150,31 @@ TEST_F(FileTableModelTest, CellsShowTheHelpersTextAndIdsKeepTheirBytes) {
     EXPECT_EQ(model.data(model.index(1, 0)).toString(), QStringLiteral("line\uFFFDbreak"));
 }
 
+TEST_F(FileTableModelTest, DatesReadInTheLocalesShortDateAndTime) {
+    // 2001-09-09 13:46:40 in the tests' time zone (UTC).
+    const std::string path = tmp.writeFile("afternoon", "x");
+    struct timespec times[2] = {{1000000000 + 12 * 3600, 0}, {0, UTIME_OMIT}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    model.setResult({CleanableNode::item(fileItem(path, 1))});
+    struct Case {
+        QLocale locale;
+        QString shown;
+    };
+    const Case cases[] = {
+        {QLocale(QLocale::English, QLocale::UnitedStates), "9/9/01 1:46 PM"},
+        {QLocale(QLocale::German, QLocale::Germany), "09.09.01 13:46"},
+        {QLocale(QLocale::English, QLocale::UnitedKingdom), "09/09/2001 13:46"},
+    };
+    const QLocale before;
+    for (const auto& c : cases) {
+        QLocale::setDefault(c.locale);
+        QString shown = model.data(model.index(0, 2)).toString();
+        shown.replace(QChar(0x202F), ' '); // some locale tables put a narrow space before "PM"
+        EXPECT_EQ(shown, c.shown) << c.locale.name().toStdString();
+    }
+    QLocale::setDefault(before);
+}
+
 TEST_F(FileTableModelTest, SelectionOfIdsComesAsRangesOfAdjacentRows) {
     model.setResult(level); // Zed, café, café, apple, b
     model.rowCount();

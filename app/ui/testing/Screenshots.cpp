@@ -26,4 +26,11 @@ QString saveScreenshot(QWidget& widget, const QString& name) {
     return path;
 }
 
+QImage drawnOnTransparent(QWidget& widget) {
+    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    widget.render(&image, {}, {}, QWidget::DrawChildren);
+    return image;
+}
+
 } // namespace marrowdale::testing

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QString>
 
 class QWidget;
@@ -13,5 +14,9 @@ QString screenshotsFolder();
 // `<name>.png` in the screenshots folder. Returns the file's path; fails the running test when the
 // picture cannot be written.
 QString saveScreenshot(QWidget& widget, const QString& name);
+
+// What `widget` draws at its current size on a transparent ground, its children included: for
+// checking what lies where, pixel by pixel.
+QImage drawnOnTransparent(QWidget& widget);
 
 } // namespace marrowdale::testing

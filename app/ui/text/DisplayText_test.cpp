@@ -35,6 +35,26 @@ TEST(DisplayText, IllFormedBytesAndControlCharactersBecomeReplacementCharacters)
     }
 }
 
+TEST(DisplayText, DirectionMarksAreShownAsReplacementCharactersSoANameReadsAsItIsStored) {
+    const std::string overrideName = "\xe2\x80\xae" "RTL-override-txt.exe"; // U+202E
+    EXPECT_EQ(displayText(overrideName), replacement + "RTL-override-txt.exe");
+    // Each embedding, override, isolate and direction mark; the characters just past them stay.
+    const char16_t marks[] = {0x202A, 0x202B, 0x202C, 0x202D, 0x202E, 0x2066,
+                              0x2067, 0x2068, 0x2069, 0x200E, 0x200F};
+    for (char16_t mark : marks) {
+        const std::string bytes = "a" + QString(QChar(mark)).toStdString() + "b";
+        EXPECT_EQ(displayText(bytes), "a" + replacement + "b") << std::hex << int(mark);
+    }
+    // Their neighbours, and the joiner that emoji need, are left alone.
+    for (char16_t kept : {u'\u202F', u'\u2065', u'\u206A', u'\u200D', u'\u2010'}) {
+        const QString text = "a" + QString(QChar(kept)) + "b";
+        EXPECT_EQ(displayText(text.toStdString()), text) << std::hex << int(kept);
+    }
+    QLabel label;
+    setDisplayText(label, overrideName);
+    testing::saveScreenshot(label, "display-text-direction-override");
+}
+
 TEST(DisplayText, NamesThatLookLikeMarkupAreShownAsTheyStand) {
     const std::string name = "<b>a</b>.txt";
     QLabel label;

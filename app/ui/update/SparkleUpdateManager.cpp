@@ -70,6 +70,8 @@ void SparkleUpdateManager::updaterDidFinish(const UpdateOutcome& outcome) {
         logger_->error([description] { return "Updater failed checking for updates: " + description.toStdString(); });
         break;
     }
+    case UpdateOutcome::Kind::noFeed:
+        break;
     }
     present(outcome);
 }
@@ -79,7 +81,8 @@ void SparkleUpdateManager::updaterDidNotFindUpdate(const QString& description) {
 }
 
 void SparkleUpdateManager::updaterFailedToDownloadUpdate(const UpdateItem& item, const QString& description) {
-    const QString version = item.displayVersion;
+    // The build version: the one the feed and the log's reader compare.
+    const QString version = item.version;
     logger_->error([version, description] {
         return "Updater failed downloading item " + version.toStdString() + ": " + description.toStdString();
     });
@@ -125,6 +128,7 @@ void SparkleUpdateManager::present(const UpdateOutcome& outcome) {
         box->addButton(QMessageBox::Ok);
         break;
     case UpdateOutcome::Kind::failed:
+    case UpdateOutcome::Kind::noFeed:
         box->setIcon(QMessageBox::Warning);
         box->setText(localized("Update.Failed"));
         box->setInformativeText(outcome.description);

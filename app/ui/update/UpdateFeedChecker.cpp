@@ -69,7 +69,7 @@ void UpdateFeedChecker::checkForUpdates() {
     }
     const std::optional<QString> feed = settings_.feedAddress ? settings_.feedAddress() : std::nullopt;
     if (!feed || feed->trimmed().isEmpty()) {
-        end(UpdateOutcome::failed(QStringLiteral("The program has no update feed address.")));
+        end(UpdateOutcome::noFeed(QStringLiteral("The program has no update feed address.")));
         return;
     }
     const QUrl address(feed->trimmed(), QUrl::StrictMode);
