@@ -2,11 +2,11 @@
 
 #include "platform/dispatch/IOReactor.hpp"
 #include "platform/error/Error.hpp"
-#include "platform/process/ChildSpawn.hpp"
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <spawn.h>
 #include <stdexcept>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -31,6 +31,39 @@ namespace {
         Error(Error::cocoaDomain, code,
               {{Error::underlyingErrorKey, std::make_shared<const Error>(Error::posix(posixCode))},
                {Error::filePathKey, path}}));
+}
+
+struct FileActions {
+    posix_spawn_file_actions_t actions;
+    FileActions() { ::posix_spawn_file_actions_init(&actions); }
+    ~FileActions() { ::posix_spawn_file_actions_destroy(&actions); }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+};
+
+struct SpawnAttributes {
+    posix_spawnattr_t attributes;
+    SpawnAttributes() { ::posix_spawnattr_init(&attributes); }
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+};
+
+// The signals a program finds at their defaults: those this process catches, whose handlers the
+// program does not have, and SIGPIPE even when ignored. Other ignored signals stay ignored.
+sigset_t signalsToDefault() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGPIPE);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        struct sigaction current {};
+        // Fails for the C library's own signals, which it never lets a program inherit caught.
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_DFL &&
+            current.sa_handler != SIG_IGN) {
+            sigaddset(&signals, signal);
+        }
+    }
+    return signals;
 }
 
 void closeDescriptor(int& descriptor) {
@@ -113,23 +146,36 @@ void Process::launch() {
         }
     }
 
-    detail::ChildSpawnRequest request;
-    // The child's side of each stream: its copy on 0, 1 or 2 does not close on exec.
+    FileActions files;
+    // The child's side of each stream, for the child only: a copy onto 0, 1 or 2 does not close on
+    // exec (one onto the same number is made inheritable by the C library).
     auto arrange = [&](const Stream& stream, int target, bool childReads) {
-        auto& slot = request.streams[static_cast<std::size_t>(target)];
         if (std::holds_alternative<NullDevice>(stream)) {
-            slot.kind = detail::ChildStream::Kind::nullDevice;
+            ::posix_spawn_file_actions_addopen(&files.actions, target, "/dev/null",
+                                               childReads ? O_RDONLY : O_WRONLY, 0);
         } else if (auto pipe = std::get_if<std::shared_ptr<Pipe>>(&stream); pipe && *pipe) {
             int end = childReads ? (*pipe)->readDescriptor() : (*pipe)->writeDescriptor();
             if (end < 0) {
                 throwLaunchError(EBADF, executablePath);
             }
-            slot = {detail::ChildStream::Kind::descriptor, end};
+            ::posix_spawn_file_actions_adddup2(&files.actions, end, target);
         }
     };
     arrange(standardInput, STDIN_FILENO, true);
     arrange(standardOutput, STDOUT_FILENO, false);
     arrange(standardError, STDERR_FILENO, false);
+
+    // Its own group, so a stop reaches the tool's own children too; an empty mask and caught
+    // signals and SIGPIPE at their defaults, whatever this process and the launching thread set.
+    SpawnAttributes attributes;
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults = signalsToDefault();
+    ::posix_spawnattr_setpgroup(&attributes.attributes, 0);
+    ::posix_spawnattr_setsigmask(&attributes.attributes, &none);
+    ::posix_spawnattr_setsigdefault(&attributes.attributes, &defaults);
+    ::posix_spawnattr_setflags(&attributes.attributes,
+                               POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(executablePath.c_str()));
@@ -137,14 +183,11 @@ void Process::launch() {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
-    request.path = executablePath.c_str();
-    request.arguments = argv.data();
-    request.environment = environ;
 
-    // Its own group, so a stop reaches the tool's own children too; SIGPIPE at its default and an
-    // empty mask whatever this process and the launching thread had set.
     pid_t child = 0;
-    if (int spawnError = detail::spawnChild(request, child); spawnError != 0) {
+    if (int spawnError = ::posix_spawn(&child, executablePath.c_str(), &files.actions, &attributes.attributes,
+                                       argv.data(), environ);
+        spawnError != 0) {
         throwLaunchError(spawnError, executablePath);
     }
     // The child is ours until reaped, so its pid cannot be reused before the pidfd is taken.
@@ -173,8 +216,7 @@ void Process::launch() {
     }
     // The watch keeps this object alive until the program is reaped. Reaping and the handler run
     // in one step on a pool thread: no further hand-off once the program has ended.
-    (reactor != nullptr ? *reactor : IOReactor::shared())
-        .whenReadable(pidfd, terminationQueue ? *terminationQueue : SerialQueue("com.velmor.process-reaper"),
+    IOReactor::shared().whenReadable(pidfd, terminationQueue ? *terminationQueue : SerialQueue("com.velmor.process-reaper"),
                       [self = shared_from_this()] { self->reap(); });
 }
 

@@ -14,8 +14,6 @@
 
 namespace velmor {
 
-class IOReactor;
-
 // A pipe whose two ends are close-on-exec, so programs started at the same time never hold each
 // other's pipes open. Each end is closed when the pipe goes or when it is taken.
 class Pipe {
@@ -65,9 +63,6 @@ public:
     // other work on the program's end runs there too: no hand-off between threads. Work on this
     // queue must never wait for the program's end (`waitUntilExit`), since that needs the queue.
     std::optional<SerialQueue> terminationQueue;
-    // The reactor that watches for the program's end: the shared one unless set. One served by its
-    // caller hands the watch over when it goes, so the program is reaped all the same.
-    IOReactor* reactor = nullptr;
 
     // Starts the program. Throws `ErrorException` with a file error (no such file, no permission,
     // ...) over the POSIX cause when it cannot be started; a path or argument holding a NUL byte

@@ -1,9 +1,9 @@
 #include "foundation/core/process/NSTask.hpp"
 
 #include "platform/concurrency/CheckedContinuation.hpp"
-#include "platform/dispatch/Alarm.hpp"
 #include "platform/dispatch/DispatchGroup.hpp"
 #include "platform/dispatch/IOReactor.hpp"
+#include "platform/dispatch/Semaphore.hpp"
 #include "platform/dispatch/SerialQueue.hpp"
 #include "platform/text/UTF8.hpp"
 
@@ -17,13 +17,27 @@ namespace {
 
 constexpr const char* runQueueLabel = "com.velmor.foundation.process-support";
 
+// Reads `descriptor` to its end on `queue`, appending each piece to `*into`, and calls `ended` once
+// with the read error (or 0). `owner` keeps `*into` alive until then.
+void readInto(int descriptor, const SerialQueue& queue, std::shared_ptr<void> owner, NSTask::Bytes* into,
+              std::function<void(int error)> ended) {
+    IOReactor::shared().readToEnd(descriptor, queue,
+                                  [owner = std::move(owner), into, ended = std::move(ended)](
+                                      bool done, NSTask::Bytes piece, int error) {
+                                      if (into->empty()) {
+                                          *into = std::move(piece);
+                                      } else {
+                                          into->insert(into->end(), piece.begin(), piece.end());
+                                      }
+                                      if (done) {
+                                          ended(error);
+                                      }
+                                  });
+}
+
 // The state of one run of the callback form, shared by its closures.
 struct Run {
-    Run(SerialQueue queue, IOReactor& reactor) : queue(std::move(queue)), reactor(reactor) {}
-
-    SerialQueue queue;
-    // Serves the run's channels and watches for the program's end.
-    IOReactor& reactor;
+    SerialQueue queue{runQueueLabel};
     DispatchGroup group;
     std::shared_ptr<Process> task = Process::make();
     std::shared_ptr<Pipe> input;
@@ -59,14 +73,10 @@ struct Run {
         group.leave();
     }
 
-    void readInto(const std::shared_ptr<Run>& self, const std::shared_ptr<Pipe>& pipe,
-                  NSTask::Bytes Run::*buffer) {
+    void read(const std::shared_ptr<Run>& self, const std::shared_ptr<Pipe>& pipe, NSTask::Bytes& buffer) {
         openChannel([&] {
-            reactor.collectToEnd(pipe->takeReadDescriptor(), queue,
-                                 [self, buffer](NSTask::Bytes data, int code) {
-                                     (*self).*buffer = std::move(data);
-                                     self->endChannel(code);
-                                 });
+            readInto(pipe->takeReadDescriptor(), queue, self, &buffer,
+                     [self](int code) { self->endChannel(code); });
         });
     }
 
@@ -85,15 +95,15 @@ struct Run {
         }
         if (bytes) {
             openChannel([&] {
-                reactor.writeAll(input->takeWriteDescriptor(), std::move(*bytes), queue,
-                                 [self](int code) { self->endChannel(code); });
+                IOReactor::shared().writeAll(input->takeWriteDescriptor(), std::move(*bytes), queue,
+                                             [self](int code) { self->endChannel(code); });
             });
         } else {
             // Nothing will be written: a tool that reads its input sees the end instead of waiting.
             input->closeWriteDescriptor();
         }
-        readInto(self, output, &Run::outputBytes);
-        readInto(self, error, &Run::errorBytes);
+        read(self, output, outputBytes);
+        read(self, error, errorBytes);
     }
 };
 
@@ -116,13 +126,10 @@ std::string NSTask::SynchronousRunResult::description() const {
     return "- result: " + resultText + "\n- stdout: " + lossy(stdout_) + "\n- stderr: " + lossy(stderr_);
 }
 
-namespace {
-
-// The callback form on a given run queue, served by a given reactor.
-std::shared_ptr<Process> startRun(SerialQueue queue, IOReactor& reactor, const std::string& executablePath,
-                                  const std::vector<std::string>& arguments,
-                                  std::optional<NSTask::Bytes> input, NSTask::CompletionHandler completion) {
-    auto run = std::make_shared<Run>(std::move(queue), reactor);
+std::shared_ptr<Process> NSTask::run(const std::string& executablePath,
+                                     const std::vector<std::string>& arguments, std::optional<Bytes> input,
+                                     CompletionHandler completion) {
+    auto run = std::make_shared<Run>();
     try {
         run->input = Pipe::make();
         run->output = Pipe::make();
@@ -139,7 +146,6 @@ std::shared_ptr<Process> startRun(SerialQueue queue, IOReactor& reactor, const s
     // run queue, where the completion follows on the same thread.
     run->task->terminationHandler = [group = run->group](Process&) { group.leave(); };
     run->task->terminationQueue = run->queue;
-    run->task->reactor = &reactor;
 
     run->group.async([run, bytes = std::move(input)]() mutable { run->launch(run, std::move(bytes)); },
                      run->queue);
@@ -158,15 +164,6 @@ std::shared_ptr<Process> startRun(SerialQueue queue, IOReactor& reactor, const s
     return run->task;
 }
 
-} // namespace
-
-std::shared_ptr<Process> NSTask::run(const std::string& executablePath,
-                                     const std::vector<std::string>& arguments, std::optional<Bytes> input,
-                                     CompletionHandler completion) {
-    return startRun(SerialQueue(runQueueLabel), IOReactor::shared(), executablePath, arguments,
-                    std::move(input), std::move(completion));
-}
-
 NSTask::SynchronousRunResult NSTask::run(const std::string& executablePath,
                                          const std::vector<std::string>& arguments,
                                          std::optional<Bytes> input, double timeout) {
@@ -174,42 +171,22 @@ NSTask::SynchronousRunResult NSTask::run(const std::string& executablePath,
     struct Slot {
         std::mutex mutex;
         std::optional<SynchronousRunResult> value;
+        Semaphore done;
     };
     auto slot = std::make_shared<Slot>();
-    SerialQueue queue(runQueueLabel);
-    Alarm alarm(timeout);
-    std::shared_ptr<Process> task;
-    // The waiting thread runs the run's own steps (the launch, the reading, the completion) and
-    // serves its pipes and its end on a reactor of its own: the program's end wakes it directly,
-    // not a reactor thread that would then wake it. What is still open after a time-out is handed
-    // to the shared reactor when this one goes, so the run goes on and its program is reaped.
-    std::unique_ptr<IOReactor> ownReactor;
-    try {
-        ownReactor = IOReactor::makeServedByCaller();
-    } catch (const std::system_error&) {
-        // No room for one: the shared reactor serves the run.
-    }
-    {
-        SerialQueue::Loan loan(queue, ownReactor.get());
-        task = startRun(
-            queue, ownReactor ? *ownReactor : IOReactor::shared(), executablePath, arguments,
-            std::move(input),
+    auto task =
+        run(executablePath, arguments, std::move(input),
             [slot](Result<std::int32_t> result, Bytes out, Bytes err, std::shared_ptr<Process> process) {
-                std::lock_guard lock(slot->mutex);
-                if (!slot->value) {
-                    slot->value.emplace(std::move(out), std::move(err), std::move(result),
-                                        std::move(process));
+                {
+                    std::lock_guard lock(slot->mutex);
+                    if (!slot->value) {
+                        slot->value.emplace(std::move(out), std::move(err), std::move(result),
+                                            std::move(process));
+                    }
                 }
+                slot->done.signal();
             });
-        loan.runUntil(
-            [&] {
-                std::lock_guard lock(slot->mutex);
-                return slot->value.has_value();
-            },
-            alarm.token());
-    }
-    // The program is launched by now; the reactor it named goes with this call.
-    task->reactor = nullptr;
+    slot->done.waitFor(timeout);
     std::lock_guard lock(slot->mutex);
     if (!slot->value) {
         slot->value.emplace(Bytes{}, Bytes{},
@@ -255,14 +232,13 @@ NSTask::ExecutionResult NSTask::run(const URL& executable, const std::vector<std
         }
         for (auto [pipe, buffer] : {std::pair{output, &Collect::output}, std::pair{error, &Collect::error}}) {
             collect->group.enter();
-            IOReactor::shared().collectToEnd(pipe->takeReadDescriptor(), collect->queue,
-                                             [collect, buffer](Bytes data, int code) {
-                                                 (*collect).*buffer = std::move(data);
-                                                 if (code != 0 && collect->readError == 0) {
-                                                     collect->readError = code;
-                                                 }
-                                                 collect->group.leave();
-                                             });
+            readInto(pipe->takeReadDescriptor(), collect->queue, collect, &((*collect).*buffer),
+                     [collect](int code) {
+                         if (code != 0 && collect->readError == 0) {
+                             collect->readError = code;
+                         }
+                         collect->group.leave();
+                     });
         }
         collect->group.notify(
             [collect, done] {
