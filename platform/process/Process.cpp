@@ -164,6 +164,8 @@ void Process::launch() {
     arrange(standardInput, STDIN_FILENO, true);
     arrange(standardOutput, STDOUT_FILENO, false);
     arrange(standardError, STDERR_FILENO, false);
+    // Nothing else: a descriptor the host holds without close-on-exec stays the host's.
+    ::posix_spawn_file_actions_addclosefrom_np(&files.actions, STDERR_FILENO + 1);
 
     // Its own group, so a stop reaches the tool's own children too; an empty mask and caught
     // signals and SIGPIPE at their defaults, whatever this process and the launching thread set.

@@ -7,6 +7,7 @@
 #include "platform/testing/Watchdog.hpp"
 
 #include <csignal>
+#include <fcntl.h>
 #include <cstdint>
 #include <future>
 #include <sstream>
@@ -67,6 +68,19 @@ TEST(Process, TheProgramStartsWithNothingBlockedAndSigpipeAtItsDefault) {
     EXPECT_EQ(signalSet(status, "SigBlk"), 0u) << "the launching thread's mask is not the program's";
     EXPECT_EQ(signalSet(status, "SigIgn") & bit(SIGPIPE), 0u) << "a writer to a closed pipe must stop";
     EXPECT_NE(signalSet(status, "SigIgn") & bit(SIGHUP), 0u) << "other ignored signals stay ignored";
+}
+
+TEST(Process, TheProgramGetsOnlyItsThreeStreams) {
+    // Descriptors this process holds without close-on-exec, as a host or a library may leave them.
+    int plain = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(plain, 0);
+    int high = ::fcntl(plain, F_DUPFD, 200);
+    ASSERT_GE(high, 0);
+    // The shell lists its own descriptors; ls would add the one of the folder it reads.
+    auto listed = Process::run("/bin/sh", {"-c", "ls /proc/$$/fd"}).standardOutput;
+    ::close(plain);
+    ::close(high);
+    EXPECT_EQ(listed, "0\n1\n2\n");
 }
 
 TEST(Process, AStreamOnTheDescriptorItIsGivenAsStillReachesTheProgram) {
