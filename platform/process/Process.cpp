@@ -192,9 +192,11 @@ void Process::launch() {
         spawnError != 0) {
         throwLaunchError(spawnError, executablePath);
     }
-    // The child is ours until reaped, so its pid cannot be reused before the pidfd is taken.
+    // The child is ours until reaped, so its pid cannot be reused before the pidfd is taken. Unless
+    // something else reaps it (SIGCHLD ignored, or a waitpid for any child elsewhere in the host):
+    // then it is gone already, and its end is known to be unknowable.
     int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
-    if (pidfd < 0) {
+    if (pidfd < 0 && errno != ESRCH) {
         int error = errno;
         ::kill(-child, SIGKILL);
         while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
@@ -218,17 +220,31 @@ void Process::launch() {
     }
     // The watch keeps this object alive until the program is reaped. Reaping and the handler run
     // in one step on a pool thread: no further hand-off once the program has ended.
-    IOReactor::shared().whenReadable(pidfd, terminationQueue ? *terminationQueue : SerialQueue("com.velmor.process-reaper"),
-                      [self = shared_from_this()] { self->reap(); });
+    SerialQueue reaper = terminationQueue ? *terminationQueue : SerialQueue("com.velmor.process-reaper");
+    if (pidfd < 0) {
+        reaper.async([self = shared_from_this()] { self->reap(); });
+    } else {
+        IOReactor::shared().whenReadable(pidfd, reaper, [self = shared_from_this()] { self->reap(); });
+    }
 }
 
 void Process::reap() {
     {
         std::lock_guard lock(mutex_);
         siginfo_t info{};
-        while (::waitid(P_PIDFD, static_cast<id_t>(pidfd_), &info, WEXITED) < 0 && errno == EINTR) {
+        int waited = -1;
+        if (pidfd_ < 0) {
+            errno = ECHILD;
+        } else {
+            do {
+                waited = ::waitid(P_PIDFD, static_cast<id_t>(pidfd_), &info, WEXITED);
+            } while (waited < 0 && errno == EINTR);
         }
-        if (info.si_code == CLD_EXITED) {
+        if (waited < 0) {
+            // The zeroed record would read as an exit with status 0: a failure is never success.
+            terminationError_ = errno;
+            reason_ = TerminationReason::exit;
+        } else if (info.si_code == CLD_EXITED) {
             reason_ = TerminationReason::exit;
         } else {
             reason_ = TerminationReason::uncaughtSignal;
@@ -261,6 +277,11 @@ int Process::terminationStatus() const {
 Process::TerminationReason Process::terminationReason() const {
     std::lock_guard lock(mutex_);
     return reason_;
+}
+
+int Process::terminationError() const {
+    std::lock_guard lock(mutex_);
+    return terminationError_;
 }
 
 void Process::waitUntilExit() {
@@ -306,6 +327,9 @@ Process::Result Process::run(const std::string& executablePath, const std::vecto
         }
     }
     process->waitUntilExit();
+    if (int error = process->terminationError(); error != 0) {
+        throw ErrorException(Error::posix(error));
+    }
     result.terminationStatus = process->terminationReason() == TerminationReason::exit
                                    ? process->terminationStatus()
                                    : 128 + process->terminationStatus();

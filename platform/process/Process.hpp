@@ -74,6 +74,10 @@ public:
     // The exit status, or the signal number when `terminationReason` is uncaughtSignal.
     int terminationStatus() const;
     TerminationReason terminationReason() const;
+    // The POSIX error that kept the program's end from being learned once it ended, else 0: ECHILD
+    // when this process ignores SIGCHLD or another part of it reaped the program. The status and
+    // reason then tell nothing.
+    int terminationError() const;
     void waitUntilExit();
 
     // SIGTERM, SIGINT, SIGKILL to the program's group while it is unreaped; nothing afterwards.
@@ -88,7 +92,8 @@ public:
         int terminationStatus = 0;
         std::string standardOutput;
     };
-    // Throws as `launch` does.
+    // Throws as `launch` does, and `ErrorException` with the POSIX cause when the tool's end
+    // cannot be learned (see `terminationError`).
     static Result run(const std::string& executablePath, const std::vector<std::string>& arguments);
 
 private:
@@ -103,6 +108,7 @@ private:
     bool launched_ = false;
     bool reaped_ = false;
     int status_ = 0;
+    int terminationError_ = 0;
     TerminationReason reason_ = TerminationReason::exit;
 };
 

@@ -22,8 +22,8 @@ constexpr const char* runQueueLabel = "com.velmor.foundation.process-support";
 void readInto(int descriptor, const SerialQueue& queue, std::shared_ptr<void> owner, NSTask::Bytes* into,
               std::function<void(int error)> ended) {
     IOReactor::shared().readToEnd(descriptor, queue,
-                                  [owner = std::move(owner), into, ended = std::move(ended)](
-                                      bool done, NSTask::Bytes piece, int error) {
+                                  [owner = std::move(owner), into,
+                                   ended = std::move(ended)](bool done, NSTask::Bytes piece, int error) {
                                       if (into->empty()) {
                                           *into = std::move(piece);
                                       } else {
@@ -156,6 +156,9 @@ std::shared_ptr<Process> NSTask::run(const std::string& executablePath,
                 std::lock_guard lock(run->errorLock);
                 failure = run->firstError;
             }
+            if (int error = run->task->terminationError(); error != 0 && !failure) {
+                failure = Error::posix(error);
+            }
             auto result = failure ? Result<std::int32_t>::failure(*failure)
                                   : Result<std::int32_t>::success(run->task->terminationStatus());
             completion(std::move(result), std::move(run->outputBytes), std::move(run->errorBytes), run->task);
@@ -242,8 +245,10 @@ NSTask::ExecutionResult NSTask::run(const URL& executable, const std::vector<std
         }
         collect->group.notify(
             [collect, done] {
-                if (collect->readError != 0) {
-                    done.resumeThrowing(ErrorException(Error::posix(collect->readError)));
+                if (int error =
+                        collect->readError != 0 ? collect->readError : collect->task->terminationError();
+                    error != 0) {
+                    done.resumeThrowing(ErrorException(Error::posix(error)));
                     return;
                 }
                 auto text = [](const Bytes& bytes) {

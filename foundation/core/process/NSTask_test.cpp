@@ -1,8 +1,10 @@
 #include "foundation/core/process/NSTask.hpp"
 
 #include "platform/dispatch/ManualTimerService.hpp"
+#include "platform/testing/ChildTestRun.hpp"
 #include "platform/testing/Watchdog.hpp"
 
+#include <atomic>
 #include <csignal>
 #include <future>
 #include <gtest/gtest.h>
@@ -75,6 +77,55 @@ TEST(NSTask, BlockingRunsOverATableOfTools) {
     sigemptyset(&pending);
     ::sigpending(&pending);
     EXPECT_FALSE(sigismember(&pending, SIGPIPE));
+}
+
+// A host that ignores SIGCHLD, or reaps every child itself, takes the tool's status away: the run
+// must then fail with ECHILD, never report success.
+TEST(NSTask, AStatusThatCannotBeLearnedIsAFailure) {
+    const char* host = std::getenv("NSTASK_TEST_HOST");
+    if (!testing::isChildTestRun()) {
+        for (const char* kind : {"ignores-sigchld", "reaps-all"}) {
+            SCOPED_TRACE(kind);
+            EXPECT_EQ(testing::waitForChildTest(
+                          testing::startCurrentTestInChild({std::string("NSTASK_TEST_HOST=") + kind})),
+                      0);
+        }
+        return;
+    }
+    testing::Watchdog watchdog("runs in a host that reaps", 120);
+    std::atomic<bool> stop{false};
+    std::thread reaper;
+    if (std::string(host) == "ignores-sigchld") {
+        ::signal(SIGCHLD, SIG_IGN);
+    } else {
+        reaper = std::thread([&] {
+            while (!stop) {
+                if (::waitpid(-1, nullptr, 0) < 0) {
+                    ::usleep(100);
+                }
+            }
+        });
+    }
+    int failures = 0;
+    for (int i = 0; i < 30; ++i) {
+        auto run = NSTask::run("/bin/sh", {"-c", "exit 3"}, std::nullopt, generousTimeout);
+        if (run.result().isSuccess()) {
+            EXPECT_EQ(run.result().value(), 3) << "run " << i;
+        } else {
+            EXPECT_EQ(run.result().error(), Error::posix(ECHILD)) << run.result().error().description();
+            ++failures;
+        }
+    }
+    // Ignored, the kernel reaps every one of them.
+    if (std::string(host) == "ignores-sigchld") {
+        EXPECT_EQ(failures, 30);
+        EXPECT_THROW(Process::run("/bin/sh", {"-c", "exit 3"}), ErrorException);
+        EXPECT_THROW(NSTask::run(URL::fileURL("/bin/sh"), {"-c", "exit 3"}), ErrorException);
+    }
+    stop = true;
+    if (reaper.joinable()) {
+        reaper.join();
+    }
 }
 
 TEST(NSTask, AMissingToolFailsAtOnceWithItsLaunchError) {
