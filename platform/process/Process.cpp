@@ -167,8 +167,11 @@ void Process::launch() {
     // Nothing else: a descriptor the host holds without close-on-exec stays the host's.
     ::posix_spawn_file_actions_addclosefrom_np(&files.actions, STDERR_FILENO + 1);
 
-    // Its own group, so a stop reaches the tool's own children too; an empty mask and caught
-    // signals and SIGPIPE at their defaults, whatever this process and the launching thread set.
+    // Its own group, so a stop reaches the tool's own children too; but a tool that shares the
+    // caller's terminal stays in the caller's group, since outside the terminal's foreground group
+    // its first read would stop it for good. An empty mask and caught signals and SIGPIPE at their
+    // defaults, whatever this process and the launching thread set.
+    bool ownGroup = !(std::holds_alternative<Inherit>(standardInput) && ::isatty(STDIN_FILENO) == 1);
     SpawnAttributes attributes;
     sigset_t none;
     sigemptyset(&none);
@@ -177,7 +180,8 @@ void Process::launch() {
     ::posix_spawnattr_setsigmask(&attributes.attributes, &none);
     ::posix_spawnattr_setsigdefault(&attributes.attributes, &defaults);
     ::posix_spawnattr_setflags(&attributes.attributes,
-                               POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+                               static_cast<short>((ownGroup ? POSIX_SPAWN_SETPGROUP : 0) |
+                                                  POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(executablePath.c_str()));
@@ -198,7 +202,7 @@ void Process::launch() {
     int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
     if (pidfd < 0 && errno != ESRCH) {
         int error = errno;
-        ::kill(-child, SIGKILL);
+        ::kill(ownGroup ? -child : child, SIGKILL);
         while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
         }
         throwLaunchError(error, executablePath);
@@ -207,6 +211,7 @@ void Process::launch() {
         std::lock_guard lock(mutex_);
         launched_ = true;
         pid_ = child;
+        ownGroup_ = ownGroup;
         pidfd_ = pidfd;
     }
     // The parent's copies of the child's ends would keep its readers from ever seeing the end.
@@ -292,7 +297,7 @@ void Process::waitUntilExit() {
 void Process::signalGroup(int signal) {
     std::lock_guard lock(mutex_);
     if (launched_ && !reaped_) {
-        ::kill(-pid_, signal);
+        ::kill(ownGroup_ ? -pid_ : pid_, signal);
     }
 }
 

@@ -39,8 +39,9 @@ private:
     int write_;
 };
 
-// A program run as a child, in its own process group. It is reaped as soon as it ends, whether or
-// not anyone keeps this object; signals go to its group only until then, so a reused pid is never hit.
+// A program run as a child, in its own process group (unless it reads the caller's terminal, see
+// `launch`). It is reaped as soon as it ends, whether or not anyone keeps this object; signals go to
+// its group only until then, so a reused pid is never hit.
 class Process : public std::enable_shared_from_this<Process> {
 public:
     enum class TerminationReason { exit = 1, uncaughtSignal = 2 };
@@ -66,7 +67,9 @@ public:
 
     // Starts the program. Throws `ErrorException` with a file error (no such file, no permission,
     // ...) over the POSIX cause when it cannot be started; a path or argument holding a NUL byte
-    // is EINVAL. The child's ends of given pipes are closed here.
+    // is EINVAL. The child's ends of given pipes are closed here. A program whose standard input is
+    // inherited and is a terminal stays in the caller's process group, so that it may read the
+    // terminal; signals then go to it alone.
     void launch();
 
     pid_t processIdentifier() const;
@@ -104,6 +107,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable ended_;
     pid_t pid_ = 0;
+    bool ownGroup_ = true;
     int pidfd_ = -1;
     bool launched_ = false;
     bool reaped_ = false;

@@ -6,8 +6,11 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -232,6 +235,37 @@ TEST(NSTask, TheAsynchronousFormDrainsBothOutputsAndGivesTextOrNA) {
     } catch (const ErrorException& thrown) {
         EXPECT_EQ(thrown.error().code(), 4);
     }
+}
+
+// The asynchronous form shares the caller's standard input: a tool that reads the caller's terminal
+// must get to read it, not be stopped for reading from outside the terminal's foreground group.
+TEST(NSTask, TheAsynchronousFormMayReadTheCallersTerminal) {
+    if (!testing::isChildTestRun()) {
+        EXPECT_EQ(testing::runCurrentTestInChild(), 0);
+        return;
+    }
+    // A session of its own, whose controlling terminal is a new pseudo-terminal on standard input.
+    ASSERT_GE(::setsid(), 0);
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(::ioctl(terminal, TIOCSCTTY, 0), 0);
+    ASSERT_EQ(::dup2(terminal, STDIN_FILENO), STDIN_FILENO);
+    ASSERT_EQ(::tcgetpgrp(STDIN_FILENO), ::getpgrp());
+
+    auto run = std::async(std::launch::async, [] {
+        return NSTask::run(URL::fileURL("/bin/sh"), {"-c", "read line; echo \"got $line\""});
+    });
+    ASSERT_EQ(::write(master, "hello\n", 6), 6);
+    if (run.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        ADD_FAILURE() << "the tool never ended: it was stopped when it read the terminal";
+        // The waiting thread cannot be joined; the tool goes with this session.
+        std::_Exit(1);
+    }
+    EXPECT_EQ(run.get().stdout(), "got hello\n");
 }
 
 } // namespace velmor
