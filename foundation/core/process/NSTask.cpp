@@ -7,6 +7,7 @@
 #include "platform/dispatch/SerialQueue.hpp"
 #include "platform/text/UTF8.hpp"
 
+#include <atomic>
 #include <mutex>
 #include <string_view>
 #include <system_error>
@@ -18,13 +19,16 @@ namespace {
 constexpr const char* runQueueLabel = "com.velmor.foundation.process-support";
 
 // Reads `descriptor` to its end on `queue`, appending each piece to `*into`, and calls `ended` once
-// with the read error (or 0). `owner` keeps `*into` alive until then.
+// with the read error (or 0). Once `dropping` (if given) is set, what was kept and what comes after
+// is dropped: nobody will receive it. `owner` keeps `*into` and `*dropping` alive until then.
 void readInto(int descriptor, const SerialQueue& queue, std::shared_ptr<void> owner, NSTask::Bytes* into,
-              std::function<void(int error)> ended) {
+              const std::atomic<bool>* dropping, std::function<void(int error)> ended) {
     IOReactor::shared().readToEnd(descriptor, queue,
-                                  [owner = std::move(owner), into,
+                                  [owner = std::move(owner), into, dropping,
                                    ended = std::move(ended)](bool done, NSTask::Bytes piece, int error) {
-                                      if (into->empty()) {
+                                      if (dropping != nullptr && dropping->load()) {
+                                          NSTask::Bytes().swap(*into);
+                                      } else if (into->empty()) {
                                           *into = std::move(piece);
                                       } else {
                                           into->insert(into->end(), piece.begin(), piece.end());
@@ -48,6 +52,9 @@ struct Run {
     std::optional<Error> firstError;
     NSTask::Bytes outputBytes;
     NSTask::Bytes errorBytes;
+    // Set once nobody will receive the outputs (a blocking run that timed out): the pipes are still
+    // drained, so the tool is not blocked, but the bytes are dropped.
+    std::atomic<bool> droppingOutput{false};
 
     void record(Error failure) {
         std::lock_guard lock(errorLock);
@@ -75,7 +82,7 @@ struct Run {
 
     void read(const std::shared_ptr<Run>& self, const std::shared_ptr<Pipe>& pipe, NSTask::Bytes& buffer) {
         openChannel([&] {
-            readInto(pipe->takeReadDescriptor(), queue, self, &buffer,
+            readInto(pipe->takeReadDescriptor(), queue, self, &buffer, &droppingOutput,
                      [self](int code) { self->endChannel(code); });
         });
     }
@@ -126,9 +133,10 @@ std::string NSTask::SynchronousRunResult::description() const {
     return "- result: " + resultText + "\n- stdout: " + lossy(stdout_) + "\n- stderr: " + lossy(stderr_);
 }
 
-std::shared_ptr<Process> NSTask::run(const std::string& executablePath,
-                                     const std::vector<std::string>& arguments, std::optional<Bytes> input,
-                                     CompletionHandler completion) {
+namespace {
+
+std::shared_ptr<Run> startRun(const std::string& executablePath, const std::vector<std::string>& arguments,
+                              std::optional<NSTask::Bytes> input, NSTask::CompletionHandler completion) {
     auto run = std::make_shared<Run>();
     try {
         run->input = Pipe::make();
@@ -164,7 +172,15 @@ std::shared_ptr<Process> NSTask::run(const std::string& executablePath,
             completion(std::move(result), std::move(run->outputBytes), std::move(run->errorBytes), run->task);
         },
         run->queue);
-    return run->task;
+    return run;
+}
+
+} // namespace
+
+std::shared_ptr<Process> NSTask::run(const std::string& executablePath,
+                                     const std::vector<std::string>& arguments, std::optional<Bytes> input,
+                                     CompletionHandler completion) {
+    return startRun(executablePath, arguments, std::move(input), std::move(completion))->task;
 }
 
 NSTask::SynchronousRunResult NSTask::run(const std::string& executablePath,
@@ -177,18 +193,18 @@ NSTask::SynchronousRunResult NSTask::run(const std::string& executablePath,
         Semaphore done;
     };
     auto slot = std::make_shared<Slot>();
-    auto task =
-        run(executablePath, arguments, std::move(input),
-            [slot](Result<std::int32_t> result, Bytes out, Bytes err, std::shared_ptr<Process> process) {
-                {
-                    std::lock_guard lock(slot->mutex);
-                    if (!slot->value) {
-                        slot->value.emplace(std::move(out), std::move(err), std::move(result),
-                                            std::move(process));
-                    }
-                }
-                slot->done.signal();
-            });
+    auto run =
+        startRun(executablePath, arguments, std::move(input),
+                 [slot](Result<std::int32_t> result, Bytes out, Bytes err, std::shared_ptr<Process> process) {
+                     {
+                         std::lock_guard lock(slot->mutex);
+                         if (!slot->value) {
+                             slot->value.emplace(std::move(out), std::move(err), std::move(result),
+                                                 std::move(process));
+                         }
+                     }
+                     slot->done.signal();
+                 });
     slot->done.waitFor(timeout);
     std::lock_guard lock(slot->mutex);
     if (!slot->value) {
@@ -196,7 +212,8 @@ NSTask::SynchronousRunResult NSTask::run(const std::string& executablePath,
                             Result<std::int32_t>::failure(TypedError<SynchronousRunResult::RunError>(
                                                               SynchronousRunResult::RunError::timeout)
                                                               .toError()),
-                            task);
+                            run->task);
+        run->droppingOutput = true;
     }
     // Moved out, not copied: the slot stays filled, so a completion that comes later still finds
     // it taken.
@@ -235,7 +252,7 @@ NSTask::ExecutionResult NSTask::run(const URL& executable, const std::vector<std
         }
         for (auto [pipe, buffer] : {std::pair{output, &Collect::output}, std::pair{error, &Collect::error}}) {
             collect->group.enter();
-            readInto(pipe->takeReadDescriptor(), collect->queue, collect, &((*collect).*buffer),
+            readInto(pipe->takeReadDescriptor(), collect->queue, collect, &((*collect).*buffer), nullptr,
                      [collect](int code) {
                          if (code != 0 && collect->readError == 0) {
                              collect->readError = code;
