@@ -296,9 +296,24 @@ void Process::waitUntilExit() {
 
 void Process::signalGroup(int signal) {
     std::lock_guard lock(mutex_);
-    if (launched_ && !reaped_) {
-        ::kill(ownGroup_ ? -pid_ : pid_, signal);
+    if (!launched_) {
+        return;
     }
+    if (ownGroup_ && (!reaped_ || groupHolds_ > 0)) {
+        ::kill(-pid_, signal);
+    } else if (!reaped_) {
+        ::kill(pid_, signal);
+    }
+}
+
+void Process::holdGroup() {
+    std::lock_guard lock(mutex_);
+    ++groupHolds_;
+}
+
+void Process::releaseGroup() {
+    std::lock_guard lock(mutex_);
+    --groupHolds_;
 }
 
 void Process::terminate() {

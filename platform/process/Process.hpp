@@ -83,10 +83,16 @@ public:
     int terminationError() const;
     void waitUntilExit();
 
-    // SIGTERM, SIGINT, SIGKILL to the program's group while it is unreaped; nothing afterwards.
+    // SIGTERM, SIGINT, SIGKILL to the program's group while it is unreaped or the group is held;
+    // nothing afterwards.
     void terminate();
     void interrupt();
     void kill();
+    // For an owner that reads one of the program's output pipes: from before the pipe's end is read
+    // until after, the members of the group that still hold the pipe keep the group's id in use, so
+    // signals still reach the group once the program itself is reaped (its background children).
+    void holdGroup();
+    void releaseGroup();
 
     // Runs a tool to its end and collects what it wrote to standard output. Standard input reads
     // nothing; standard error is the caller's.
@@ -108,6 +114,7 @@ private:
     std::condition_variable ended_;
     pid_t pid_ = 0;
     bool ownGroup_ = true;
+    int groupHolds_ = 0;
     int pidfd_ = -1;
     bool launched_ = false;
     bool reaped_ = false;

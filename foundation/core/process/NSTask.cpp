@@ -18,25 +18,35 @@ namespace {
 
 constexpr const char* runQueueLabel = "com.velmor.foundation.process-support";
 
-// Reads `descriptor` to its end on `queue`, appending each piece to `*into`, and calls `ended` once
-// with the read error (or 0). Once `dropping` (if given) is set, what was kept and what comes after
-// is dropped: nobody will receive it. `owner` keeps `*into` and `*dropping` alive until then.
-void readInto(int descriptor, const SerialQueue& queue, std::shared_ptr<void> owner, NSTask::Bytes* into,
-              const std::atomic<bool>* dropping, std::function<void(int error)> ended) {
-    IOReactor::shared().readToEnd(descriptor, queue,
-                                  [owner = std::move(owner), into, dropping,
-                                   ended = std::move(ended)](bool done, NSTask::Bytes piece, int error) {
-                                      if (dropping != nullptr && dropping->load()) {
-                                          NSTask::Bytes().swap(*into);
-                                      } else if (into->empty()) {
-                                          *into = std::move(piece);
-                                      } else {
-                                          into->insert(into->end(), piece.begin(), piece.end());
-                                      }
-                                      if (done) {
-                                          ended(error);
-                                      }
-                                  });
+// Reads `descriptor`, an output of `task`, to its end on `queue`, appending each piece to `*into`,
+// and calls `ended` once with the read error (or 0). Once `dropping` (if given) is set, what was kept
+// and what comes after is dropped: nobody will receive it. `owner` keeps `*into` and `*dropping`
+// alive until then. While the pipe is open, whoever holds it is in the tool's group: the group stays
+// signallable after the tool is reaped.
+void readInto(int descriptor, const SerialQueue& queue, const std::shared_ptr<Process>& task,
+              std::shared_ptr<void> owner, NSTask::Bytes* into, const std::atomic<bool>* dropping,
+              std::function<void(int error)> ended) {
+    task->holdGroup();
+    try {
+        IOReactor::shared().readToEnd(descriptor, queue,
+                                      [task, owner = std::move(owner), into, dropping,
+                                       ended = std::move(ended)](bool done, NSTask::Bytes piece, int error) {
+                                          if (dropping != nullptr && dropping->load()) {
+                                              NSTask::Bytes().swap(*into);
+                                          } else if (into->empty()) {
+                                              *into = std::move(piece);
+                                          } else {
+                                              into->insert(into->end(), piece.begin(), piece.end());
+                                          }
+                                          if (done) {
+                                              task->releaseGroup();
+                                              ended(error);
+                                          }
+                                      });
+    } catch (...) {
+        task->releaseGroup();
+        throw;
+    }
 }
 
 // The state of one run of the callback form, shared by its closures.
@@ -82,7 +92,7 @@ struct Run {
 
     void read(const std::shared_ptr<Run>& self, const std::shared_ptr<Pipe>& pipe, NSTask::Bytes& buffer) {
         openChannel([&] {
-            readInto(pipe->takeReadDescriptor(), queue, self, &buffer, &droppingOutput,
+            readInto(pipe->takeReadDescriptor(), queue, task, self, &buffer, &droppingOutput,
                      [self](int code) { self->endChannel(code); });
         });
     }
@@ -252,8 +262,8 @@ NSTask::ExecutionResult NSTask::run(const URL& executable, const std::vector<std
         }
         for (auto [pipe, buffer] : {std::pair{output, &Collect::output}, std::pair{error, &Collect::error}}) {
             collect->group.enter();
-            readInto(pipe->takeReadDescriptor(), collect->queue, collect, &((*collect).*buffer), nullptr,
-                     [collect](int code) {
+            readInto(pipe->takeReadDescriptor(), collect->queue, collect->task, collect,
+                     &((*collect).*buffer), nullptr, [collect](int code) {
                          if (code != 0 && collect->readError == 0) {
                              collect->readError = code;
                          }

@@ -214,6 +214,29 @@ TEST(NSTask, ATimedOutRunDrainsItsOutputWithoutKeepingIt) {
     EXPECT_LT(peakKiB() - before, 128 << 10) << "KiB more at the peak";
 }
 
+// A tool's background child holds its pipes after the tool is reaped: a stop must still reach it
+// through the group, or the run stays open until that child ends by itself.
+TEST(NSTask, AStopAfterTheToolIsReapedReachesItsBackgroundChildren) {
+    testing::Watchdog watchdog("a stop after the reap", 120);
+    for (bool killing : {false, true}) {
+        SCOPED_TRACE(killing ? "kill" : "terminate");
+        auto completed = std::make_shared<std::promise<Bytes>>();
+        auto task = NSTask::run("/bin/sh", {"-c", "sleep 60 & echo started"}, std::nullopt,
+                                [completed](Result<std::int32_t>, Bytes out, Bytes, std::shared_ptr<Process>) {
+                                    completed->set_value(std::move(out));
+                                });
+        while (task->processIdentifier() == 0) {
+            std::this_thread::yield();
+        }
+        task->waitUntilExit();
+        killing ? task->kill() : task->terminate();
+        auto output = completed->get_future();
+        ASSERT_EQ(output.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+            << "the background sleep still holds the run's pipes";
+        EXPECT_EQ(output.get(), bytesOf("started\n"));
+    }
+}
+
 TEST(NSTask, TheCallbackFormDrainsBothLargeOutputsWhileTheToolRuns) {
     testing::Watchdog watchdog("large outputs");
     std::promise<std::tuple<bool, std::size_t, std::size_t>> finished;
