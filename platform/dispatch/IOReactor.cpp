@@ -113,6 +113,16 @@ void IOReactor::add(int descriptor, std::uint32_t events, std::shared_ptr<Watch>
     }
 }
 
+void IOReactor::addChannel(int descriptor, std::uint32_t events, std::shared_ptr<Watch> watch) {
+    try {
+        add(descriptor, events, std::move(watch));
+    } catch (...) {
+        // Taken over all the same: nothing else will close it.
+        ::close(descriptor);
+        throw;
+    }
+}
+
 namespace {
 
 std::shared_ptr<IOReactor::Watch> makeWatch(IOReactor::Watch::Kind kind, int descriptor, SerialQueue queue) {
@@ -132,7 +142,7 @@ void IOReactor::readToEnd(int descriptor, SerialQueue queue, ReadHandler handler
     auto watch = makeWatch(Watch::Kind::read, descriptor, std::move(queue));
     watch->onRead = std::move(handler);
     watch->cleanup = std::move(cleanup);
-    add(descriptor, EPOLLIN, std::move(watch));
+    addChannel(descriptor, EPOLLIN, std::move(watch));
 }
 
 void IOReactor::writeAll(int descriptor, Bytes data, SerialQueue queue, WriteHandler handler,
@@ -141,7 +151,7 @@ void IOReactor::writeAll(int descriptor, Bytes data, SerialQueue queue, WriteHan
     watch->onWrite = std::move(handler);
     watch->cleanup = std::move(cleanup);
     watch->pending = std::move(data);
-    add(descriptor, EPOLLOUT, std::move(watch));
+    addChannel(descriptor, EPOLLOUT, std::move(watch));
 }
 
 void IOReactor::whenReadable(int descriptor, SerialQueue queue, std::function<void()> handler) {

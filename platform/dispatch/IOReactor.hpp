@@ -26,7 +26,8 @@ public:
     static IOReactor& shared();
 
     // Each takes `descriptor` over: it is made non-blocking and closed when the channel ends, before
-    // `cleanup` is queued after the last handler. Descriptors should be close-on-exec.
+    // `cleanup` is queued after the last handler, or when it throws `std::system_error` because
+    // the descriptor cannot be watched. Descriptors should be close-on-exec.
     void readToEnd(int descriptor, SerialQueue queue, ReadHandler handler,
                    std::function<void()> cleanup = {});
     void writeAll(int descriptor, Bytes data, SerialQueue queue, WriteHandler handler,
@@ -48,6 +49,8 @@ private:
     static bool serveRead(const std::shared_ptr<Watch>& watch, int& error, Ready& ready);
     static bool serveWrite(const std::shared_ptr<Watch>& watch, int& error, Ready& ready);
     void add(int descriptor, std::uint32_t events, std::shared_ptr<Watch> watch);
+    // `add` for a channel, which owns its descriptor even when it cannot be watched.
+    void addChannel(int descriptor, std::uint32_t events, std::shared_ptr<Watch> watch);
     void serve();
     // Waits until a watched descriptor is ready, serves what is ready, and queues the handlers it
     // made ready.

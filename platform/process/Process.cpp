@@ -17,6 +17,8 @@ extern char** environ;
 
 namespace velmor {
 
+std::atomic<void (*)(const char* step)> detail::failAfterSpawn{nullptr};
+
 namespace {
 
 // The file error a failed launch reports, with the POSIX cause underneath.
@@ -225,15 +227,25 @@ void Process::launch() {
     }
     // The watch keeps this object alive until the program is reaped. Reaping and the handler run
     // in one step on a pool thread: no further hand-off once the program has ended.
-    SerialQueue reaper = terminationQueue ? *terminationQueue : SerialQueue("com.velmor.process-reaper");
-    if (pidfd < 0) {
-        reaper.async([self = shared_from_this()] { self->reap(); });
-    } else {
-        IOReactor::shared().whenReadable(pidfd, reaper, [self = shared_from_this()] { self->reap(); });
+    try {
+        detail::afterSpawnStep("watch");
+        SerialQueue reaper = terminationQueue ? *terminationQueue : SerialQueue("com.velmor.process-reaper");
+        if (pidfd < 0) {
+            reaper.async([self = shared_from_this()] { self->reap(); });
+        } else {
+            IOReactor::shared().whenReadable(pidfd, reaper, [self = shared_from_this()] { self->reap(); });
+        }
+    } catch (...) {
+        // Nothing would watch for its end: the program is stopped and reaped here, and the launch
+        // fails with the cause.
+        signalGroup(SIGKILL);
+        recordEnd();
+        throw;
     }
 }
 
-void Process::reap() {
+void Process::recordEnd() {
+
     {
         std::lock_guard lock(mutex_);
         siginfo_t info{};
@@ -259,6 +271,10 @@ void Process::reap() {
         closeDescriptor(pidfd_);
     }
     ended_.notify_all();
+}
+
+void Process::reap() {
+    recordEnd();
     if (terminationHandler) {
         terminationHandler(*this);
     }

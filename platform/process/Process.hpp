@@ -2,6 +2,7 @@
 
 #include "platform/dispatch/SerialQueue.hpp"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -108,6 +109,8 @@ public:
 private:
     Process() = default;
     void signalGroup(int signal);
+    // Waits for the ended program and records how it ended.
+    void recordEnd();
     void reap();
 
     mutable std::mutex mutex_;
@@ -122,5 +125,20 @@ private:
     int terminationError_ = 0;
     TerminationReason reason_ = TerminationReason::exit;
 };
+
+namespace detail {
+
+// For tests: when set, called at each named step that may fail once a program has started
+// ("watch" in `Process::launch`, and the steps of the runners built on it); what it throws is
+// handled as that step's failure.
+extern std::atomic<void (*)(const char* step)> failAfterSpawn;
+
+inline void afterSpawnStep(const char* step) {
+    if (auto fail = failAfterSpawn.load()) {
+        fail(step);
+    }
+}
+
+} // namespace detail
 
 } // namespace velmor

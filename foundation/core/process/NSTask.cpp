@@ -49,6 +49,17 @@ void readInto(int descriptor, const SerialQueue& queue, const std::shared_ptr<Pr
     }
 }
 
+// What a run fails with when a step throws: a system error as its POSIX cause.
+Error runFailure(std::exception_ptr failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::system_error& error) {
+        return Error::posix(error.code().value());
+    } catch (...) {
+        return errorFromException(std::current_exception());
+    }
+}
+
 // The state of one run of the callback form, shared by its closures.
 struct Run {
     SerialQueue queue{runQueueLabel};
@@ -73,14 +84,22 @@ struct Run {
         }
     }
 
-    // A channel holds a group entry while open; one the reactor cannot take ends at once.
+    // A channel holds a group entry while open; one that cannot be opened ends at once.
     void openChannel(const std::function<void()>& open) {
         group.enter();
         try {
             open();
-        } catch (const std::system_error& failure) {
-            endChannel(failure.code().value());
+        } catch (...) {
+            abandon(std::current_exception());
+            group.leave();
         }
+    }
+
+    // A failure once the tool runs: the run fails with it, and the tool is stopped so that its end
+    // completes the run.
+    void abandon(std::exception_ptr failure) {
+        record(runFailure(failure));
+        task->kill();
     }
 
     void endChannel(int code) {
@@ -105,22 +124,27 @@ struct Run {
         group.enter();
         try {
             task->launch();
-        } catch (const ErrorException& failure) {
-            record(failure.error());
+        } catch (...) {
+            record(runFailure(std::current_exception()));
             group.leave();
             return;
         }
-        if (bytes) {
-            openChannel([&] {
-                IOReactor::shared().writeAll(input->takeWriteDescriptor(), std::move(*bytes), queue,
-                                             [self](int code) { self->endChannel(code); });
-            });
-        } else {
-            // Nothing will be written: a tool that reads its input sees the end instead of waiting.
-            input->closeWriteDescriptor();
+        try {
+            detail::afterSpawnStep("channels");
+            if (bytes) {
+                openChannel([&] {
+                    IOReactor::shared().writeAll(input->takeWriteDescriptor(), std::move(*bytes), queue,
+                                                 [self](int code) { self->endChannel(code); });
+                });
+            } else {
+                // Nothing will be written: a tool that reads its input sees the end instead of waiting.
+                input->closeWriteDescriptor();
+            }
+            read(self, output, outputBytes);
+            read(self, error, errorBytes);
+        } catch (...) {
+            abandon(std::current_exception());
         }
-        read(self, output, outputBytes);
-        read(self, error, errorBytes);
     }
 };
 
@@ -242,6 +266,8 @@ NSTask::ExecutionResult NSTask::run(const URL& executable, const std::vector<std
             Bytes output;
             Bytes error;
             int readError = 0;
+            // What kept a channel from being opened.
+            std::exception_ptr failure;
         };
         auto collect = std::make_shared<Collect>();
         auto output = Pipe::make();
@@ -255,23 +281,37 @@ NSTask::ExecutionResult NSTask::run(const URL& executable, const std::vector<std
         collect->group.enter();
         try {
             collect->task->launch();
-        } catch (const ErrorException& failure) {
+        } catch (...) {
             collect->group.leave();
-            done.resumeThrowing(failure);
+            done.resumeThrowing(std::current_exception());
             return;
         }
         for (auto [pipe, buffer] : {std::pair{output, &Collect::output}, std::pair{error, &Collect::error}}) {
             collect->group.enter();
-            readInto(pipe->takeReadDescriptor(), collect->queue, collect->task, collect,
-                     &((*collect).*buffer), nullptr, [collect](int code) {
-                         if (code != 0 && collect->readError == 0) {
-                             collect->readError = code;
-                         }
-                         collect->group.leave();
-                     });
+            try {
+                detail::afterSpawnStep("channels");
+                readInto(pipe->takeReadDescriptor(), collect->queue, collect->task, collect,
+                         &((*collect).*buffer), nullptr, [collect](int code) {
+                             if (code != 0 && collect->readError == 0) {
+                                 collect->readError = code;
+                             }
+                             collect->group.leave();
+                         });
+            } catch (...) {
+                // The tool is stopped, so that its end completes the run.
+                if (!collect->failure) {
+                    collect->failure = std::current_exception();
+                }
+                collect->task->kill();
+                collect->group.leave();
+            }
         }
         collect->group.notify(
             [collect, done] {
+                if (collect->failure) {
+                    done.resumeThrowing(collect->failure);
+                    return;
+                }
                 if (int error =
                         collect->readError != 0 ? collect->readError : collect->task->terminationError();
                     error != 0) {

@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <new>
+#include <string_view>
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
@@ -234,6 +236,34 @@ TEST(NSTask, AStopAfterTheToolIsReapedReachesItsBackgroundChildren) {
         ASSERT_EQ(output.wait_for(std::chrono::seconds(20)), std::future_status::ready)
             << "the background sleep still holds the run's pipes";
         EXPECT_EQ(output.get(), bytesOf("started\n"));
+    }
+}
+
+// A step that fails once the tool runs (no memory, the reactor refusing a descriptor) must end the
+// run with that failure and leave no child behind, not leave the run waiting for ever.
+TEST(NSTask, AFailureAfterTheToolStartsEndsTheRunAndReapsTheTool) {
+    testing::Watchdog watchdog("a failure after the spawn", 120);
+    static std::atomic<const char*> failingStep{nullptr};
+    detail::failAfterSpawn = [](const char* step) {
+        if (std::string_view(step) == failingStep.load()) {
+            throw std::bad_alloc();
+        }
+    };
+    for (const char* step : {"watch", "channels"}) {
+        SCOPED_TRACE(step);
+        failingStep = step;
+        auto run = NSTask::run("/bin/sleep", {"30"}, std::nullopt, generousTimeout);
+        ASSERT_FALSE(run.result().isSuccess());
+        EXPECT_EQ(run.result().error(), errorFromException(std::make_exception_ptr(std::bad_alloc())));
+        ASSERT_TRUE(run.internalProcess());
+        EXPECT_FALSE(run.internalProcess()->isRunning());
+        EXPECT_THROW(NSTask::run(URL::fileURL("/bin/sleep"), {"30"}), std::bad_alloc);
+    }
+    detail::failAfterSpawn = nullptr;
+    // Every child is reaped.
+    siginfo_t child{};
+    while (::waitid(P_ALL, 0, &child, WEXITED | WNOHANG | WNOWAIT) == 0) {
+        std::this_thread::yield();
     }
 }
 
