@@ -93,7 +93,7 @@ IOReactor::IOReactor() : epoll_(makeEpoll()), watches_(new Watches) {
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-void IOReactor::add(int descriptor, std::uint32_t events, std::shared_ptr<Watch> watch) {
+IOReactor::WatchId IOReactor::add(int descriptor, std::uint32_t events, std::shared_ptr<Watch> watch) {
     std::uint64_t id = 0;
     {
         std::lock_guard lock(watches_->mutex);
@@ -111,6 +111,22 @@ void IOReactor::add(int descriptor, std::uint32_t events, std::shared_ptr<Watch>
         }
         throw std::system_error(error, std::generic_category(), "epoll_ctl");
     }
+    return id;
+}
+
+bool IOReactor::stopWatching(WatchId watch) {
+    std::shared_ptr<Watch> stopped;
+    {
+        std::lock_guard lock(watches_->mutex);
+        auto found = watches_->byId.find(watch);
+        if (found == watches_->byId.end()) {
+            return false;
+        }
+        stopped = std::move(found->second);
+        watches_->byId.erase(found);
+    }
+    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, stopped->descriptor, nullptr);
+    return true;
 }
 
 void IOReactor::addChannel(int descriptor, std::uint32_t events, std::shared_ptr<Watch> watch) {
@@ -154,10 +170,10 @@ void IOReactor::writeAll(int descriptor, Bytes data, SerialQueue queue, WriteHan
     addChannel(descriptor, EPOLLOUT, std::move(watch));
 }
 
-void IOReactor::whenReadable(int descriptor, SerialQueue queue, std::function<void()> handler) {
+IOReactor::WatchId IOReactor::whenReadable(int descriptor, SerialQueue queue, std::function<void()> handler) {
     auto watch = makeWatch(Watch::Kind::readable, descriptor, std::move(queue));
     watch->onReadable = std::move(handler);
-    add(descriptor, EPOLLIN, std::move(watch));
+    return add(descriptor, EPOLLIN, std::move(watch));
 }
 
 namespace {
@@ -254,11 +270,14 @@ void IOReactor::serveRound() {
             break;
         }
         if (finished) {
-            ::epoll_ctl(epoll_, EPOLL_CTL_DEL, watch->descriptor, nullptr);
             {
+                // A watch stopped meanwhile is its stopper's, descriptor and handler alike.
                 std::lock_guard lock(watches_->mutex);
-                watches_->byId.erase(id);
+                if (watches_->byId.erase(id) == 0) {
+                    continue;
+                }
             }
+            ::epoll_ctl(epoll_, EPOLL_CTL_DEL, watch->descriptor, nullptr);
             if (watch->kind == Watch::Kind::readable) {
                 ready_.emplace_back(watch->queue, std::move(watch->onReadable));
             } else {

@@ -32,9 +32,14 @@ public:
                    std::function<void()> cleanup = {});
     void writeAll(int descriptor, Bytes data, SerialQueue queue, WriteHandler handler,
                   std::function<void()> cleanup = {});
+    // Names a watch of `whenReadable`, for `stopWatching`.
+    using WatchId = std::uint64_t;
     // Queues `handler` once `descriptor` is readable. The descriptor stays the caller's and must stay
-    // open until the handler has been queued.
-    void whenReadable(int descriptor, SerialQueue queue, std::function<void()> handler);
+    // open until the handler has been queued or the watch stopped.
+    WatchId whenReadable(int descriptor, SerialQueue queue, std::function<void()> handler);
+    // Ends a watch of `whenReadable` whose handler has not been queued and lets go of the handler
+    // here; false when it was queued already.
+    bool stopWatching(WatchId watch);
 
     IOReactor(const IOReactor&) = delete;
     IOReactor& operator=(const IOReactor&) = delete;
@@ -48,7 +53,7 @@ private:
 
     static bool serveRead(const std::shared_ptr<Watch>& watch, int& error, Ready& ready);
     static bool serveWrite(const std::shared_ptr<Watch>& watch, int& error, Ready& ready);
-    void add(int descriptor, std::uint32_t events, std::shared_ptr<Watch> watch);
+    WatchId add(int descriptor, std::uint32_t events, std::shared_ptr<Watch> watch);
     // `add` for a channel, which owns its descriptor even when it cannot be watched.
     void addChannel(int descriptor, std::uint32_t events, std::shared_ptr<Watch> watch);
     void serve();

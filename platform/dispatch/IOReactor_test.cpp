@@ -147,4 +147,26 @@ TEST(IOReactor, ReadinessHandlerRunsOnceTheDescriptorIsReadable) {
     ::close(event);
 }
 
+TEST(IOReactor, AStoppedWatchLetsGoOfItsHandlerAndNeverRunsIt) {
+    testing::Watchdog watchdog("stopping a watch");
+    int event = ::eventfd(0, EFD_CLOEXEC);
+    ASSERT_GE(event, 0);
+    SerialQueue queue("io-test-stop");
+    auto held = std::make_shared<int>(0);
+    std::atomic<bool> ran{false};
+    auto watch = IOReactor::shared().whenReadable(event, queue, [held, &ran] { ran = true; });
+    EXPECT_TRUE(IOReactor::shared().stopWatching(watch));
+    EXPECT_EQ(held.use_count(), 1) << "the handler is let go of at once";
+    std::uint64_t one = 1;
+    ASSERT_EQ(::write(event, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    // A later watch on the same descriptor fires, and by then the stopped one would have too.
+    std::promise<void> fired;
+    auto later = IOReactor::shared().whenReadable(event, queue, [&] { fired.set_value(); });
+    fired.get_future().get();
+    queue.sync([] {});
+    EXPECT_FALSE(ran);
+    EXPECT_FALSE(IOReactor::shared().stopWatching(later)) << "its handler was queued already";
+    ::close(event);
+}
+
 } // namespace velmor
