@@ -29,10 +29,14 @@ namespace {
     } else if (posixCode == EACCES || posixCode == EPERM) {
         code = 257; // no permission to read
     }
-    throw ErrorException(
-        Error(Error::cocoaDomain, code,
-              {{Error::underlyingErrorKey, std::make_shared<const Error>(Error::posix(posixCode))},
-               {Error::filePathKey, path}}));
+    // The text names the program and the cause: the code alone says neither. A path cut at a NUL
+    // byte is still the program meant.
+    auto cause = Error::posix(posixCode);
+    std::string description = "Cannot start " + std::string(path.c_str()) + ": " + cause.description();
+    throw ErrorException(Error(Error::cocoaDomain, code,
+                               {{Error::underlyingErrorKey, std::make_shared<const Error>(std::move(cause))},
+                                {Error::filePathKey, path},
+                                {Error::localizedDescriptionKey, std::move(description)}}));
 }
 
 struct FileActions {

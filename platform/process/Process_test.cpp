@@ -7,11 +7,13 @@
 #include "platform/testing/Watchdog.hpp"
 
 #include <csignal>
-#include <fcntl.h>
 #include <cstdint>
+#include <cstring>
+#include <fcntl.h>
 #include <future>
-#include <sstream>
 #include <gtest/gtest.h>
+#include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -140,8 +142,33 @@ TEST(Process, LaunchErrorsCarryTheirPosixCause) {
             EXPECT_EQ(thrown.error().code(), c.code);
             ASSERT_TRUE(thrown.error().underlyingError());
             EXPECT_EQ(thrown.error().underlyingError()->code(), c.posix);
+            EXPECT_EQ(thrown.error().description(),
+                      "Cannot start " + std::string(c.path.c_str()) + ": " + ::strerrordesc_np(c.posix));
         }
         EXPECT_FALSE(process->isRunning());
+    }
+}
+
+TEST(Process, ALaunchWithNoDescriptorLeftNamesTheCauseAndTheProgram) {
+    if (!testing::isChildTestRun()) {
+        EXPECT_EQ(testing::runCurrentTestInChild(), 0);
+        return;
+    }
+    // Every descriptor below the limit is in use.
+    int firstFree = ::dup(STDIN_FILENO);
+    ASSERT_GE(firstFree, 0);
+    ::close(firstFree);
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    limit.rlim_cur = static_cast<rlim_t>(firstFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    auto process = Process::make();
+    process->executablePath = "/bin/true";
+    try {
+        process->launch();
+        FAIL() << "no error";
+    } catch (const ErrorException& thrown) {
+        EXPECT_EQ(thrown.error().description(), "Cannot start /bin/true: Too many open files");
     }
 }
 
