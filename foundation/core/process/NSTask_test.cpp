@@ -8,10 +8,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <new>
-#include <string_view>
 #include <future>
 #include <gtest/gtest.h>
+#include <new>
+#include <string_view>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -191,6 +191,11 @@ TEST(NSTask, ATimedOutRunDrainsItsOutputWithoutKeepingIt) {
         return usage.ru_maxrss;
     };
     long before = peakKiB();
+    // A quarter of the output; the address sanitizer also holds on to what was freed, up to 256 MiB.
+    long allowedGrowthKiB = 128 << 10;
+#if defined(__SANITIZE_ADDRESS__)
+    allowedGrowthKiB += 256 << 10;
+#endif
     auto clock = std::make_shared<ManualTimerService>();
     ScopedTimerService scoped(clock);
     testing::Watchdog watchdog("a timed-out run's output");
@@ -201,8 +206,8 @@ TEST(NSTask, ATimedOutRunDrainsItsOutputWithoutKeepingIt) {
     while (::waitid(P_ALL, 0, &child, WEXITED | WNOHANG | WNOWAIT) != 0) {
         std::this_thread::yield();
     }
-    clock->advanceUntil([&] { return waiting.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
-                        5);
+    clock->advanceUntil(
+        [&] { return waiting.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5);
     auto run = waiting.get();
     ASSERT_FALSE(run.result().isSuccess());
     ASSERT_TRUE(run.internalProcess());
@@ -213,7 +218,7 @@ TEST(NSTask, ATimedOutRunDrainsItsOutputWithoutKeepingIt) {
     }
     run.internalProcess()->waitUntilExit();
     EXPECT_EQ(run.internalProcess()->terminationStatus(), 0);
-    EXPECT_LT(peakKiB() - before, 128 << 10) << "KiB more at the peak";
+    EXPECT_LT(peakKiB() - before, allowedGrowthKiB) << "KiB more at the peak";
 }
 
 // A tool's background child holds its pipes after the tool is reaped: a stop must still reach it
@@ -223,10 +228,11 @@ TEST(NSTask, AStopAfterTheToolIsReapedReachesItsBackgroundChildren) {
     for (bool killing : {false, true}) {
         SCOPED_TRACE(killing ? "kill" : "terminate");
         auto completed = std::make_shared<std::promise<Bytes>>();
-        auto task = NSTask::run("/bin/sh", {"-c", "sleep 60 & echo started"}, std::nullopt,
-                                [completed](Result<std::int32_t>, Bytes out, Bytes, std::shared_ptr<Process>) {
-                                    completed->set_value(std::move(out));
-                                });
+        auto task =
+            NSTask::run("/bin/sh", {"-c", "sleep 60 & echo started"}, std::nullopt,
+                        [completed](Result<std::int32_t>, Bytes out, Bytes, std::shared_ptr<Process>) {
+                            completed->set_value(std::move(out));
+                        });
         while (task->processIdentifier() == 0) {
             std::this_thread::yield();
         }
