@@ -42,7 +42,8 @@ private:
 
 // A program run as a child, in its own process group (unless it reads the caller's terminal, see
 // `launch`). It is reaped as soon as it ends, whether or not anyone keeps this object; signals go to
-// its group only until then, so a reused pid is never hit.
+// its group only until then, or while an owner holds the group (see `holdGroup`), so a reused pid
+// is never hit.
 class Process : public std::enable_shared_from_this<Process> {
 public:
     enum class TerminationReason { exit = 1, uncaughtSignal = 2 };
