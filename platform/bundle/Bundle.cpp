@@ -109,7 +109,7 @@ const Bundle& Bundle::main() {
 }
 
 URL Bundle::mainBundleURL() {
-    const char* configured = std::getenv(mainBundleEnvironmentKey);
+    const char* configured = ::secure_getenv(mainBundleEnvironmentKey);
     if (configured != nullptr && *configured != '\0') {
         return URL::fileURL(configured);
     }

@@ -4,13 +4,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <type_traits>
 
 namespace velmor {
-
-class IOReactor;
 
 // A queue that runs its work one item at a time, in the order it was given, on pool threads that
 // carry the queue's label as their name. Copies share one queue.
@@ -40,32 +37,6 @@ public:
     friend bool operator==(const SerialQueue& a, const SerialQueue& b) { return a.state_ == b.state_; }
 
     struct State;
-
-    // Lends the calling thread to the queue while it waits for an outcome of the queue's own work:
-    // work queued while the loan stands is handed to this thread instead of waking a pool thread.
-    // Work handed over after `runUntil` has returned goes to a pool thread when the loan ends. One
-    // loan per queue at a time.
-    class Loan {
-    public:
-        // With `served`, a reactor of this thread's own whose handlers come to this queue, the
-        // thread serves that reactor while it waits for work, so that what it watches wakes the
-        // thread directly. The reactor must outlive the loan.
-        explicit Loan(const SerialQueue& queue, IOReactor* served = nullptr);
-        ~Loan();
-        Loan(const Loan&) = delete;
-        Loan& operator=(const Loan&) = delete;
-
-        // Runs the work handed to this thread, in the queue's order, until `finished` (asked after
-        // each stretch of work, outside the queue's lock) says so or `stop` is requested. Work
-        // handed over is always run before it returns.
-        void runUntil(const std::function<bool()>& finished, std::stop_token stop);
-
-        struct Lender;
-
-    private:
-        std::shared_ptr<State> state_;
-        std::unique_ptr<Lender> lender_;
-    };
 
 private:
     void syncErased(const std::function<void()>& work) const;

@@ -1,10 +1,8 @@
 #include "platform/dispatch/SerialQueue.hpp"
 
-#include "platform/dispatch/IOReactor.hpp"
 #include "platform/dispatch/ManualTimerService.hpp"
 #include "platform/testing/ChildTestRun.hpp"
 #include "platform/testing/ThreadLimit.hpp"
-#include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +12,6 @@
 #include <latch>
 #include <pthread.h>
 #include <stdexcept>
-#include <stop_token>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -146,100 +143,6 @@ TEST(SerialQueue, WithoutThreadsAsyncFailsCleanlyAndAcceptedWorkStillRuns) {
         queue.async([&] { ran.push_back("accepted"); });
     });
     EXPECT_EQ(ran, (std::vector<std::string>{"sync", "accepted"}));
-    EXPECT_EQ(queue.sync([] { return 1; }), 1) << "the queue is free again";
-}
-
-TEST(SerialQueueLoan, WorkQueuedDuringTheLoanRunsInOrderOnTheLendingThread) {
-    SerialQueue queue("com.velmor.test.loan");
-    SerialQueue::Loan loan(queue);
-    std::vector<int> order;
-    std::atomic<bool> elsewhere{false};
-    std::atomic<bool> done{false};
-    const auto lender = std::this_thread::get_id();
-    std::thread producer([&] {
-        for (int i = 0; i < 300; ++i) {
-            queue.async([&, i] {
-                if (std::this_thread::get_id() != lender || !queue.isCurrent()) {
-                    elsewhere = true;
-                }
-                order.push_back(i);
-                done = i == 299;
-            });
-        }
-    });
-    loan.runUntil([&] { return done.load(); }, std::stop_token());
-    producer.join();
-    EXPECT_FALSE(elsewhere);
-    ASSERT_EQ(order.size(), 300u);
-    for (int i = 0; i < 300; ++i) {
-        EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
-    }
-}
-
-TEST(SerialQueueLoan, AStopEndsTheWaitAfterTheWorkHandedOverAndLaterWorkGoesToThePool) {
-    SerialQueue queue("com.velmor.test.loanstop");
-    std::thread::id handedRanOn;
-    std::promise<std::thread::id> laterRanOn;
-    {
-        SerialQueue::Loan loan(queue);
-        queue.async([&] { handedRanOn = std::this_thread::get_id(); });
-        std::stop_source stop;
-        stop.request_stop();
-        loan.runUntil([] { return false; }, stop.get_token());
-        EXPECT_EQ(handedRanOn, std::this_thread::get_id()) << "work handed over runs before the wait ends";
-        // Handed to this thread, which no longer runs the queue: the end of the loan passes it on.
-        queue.async([&] { laterRanOn.set_value(std::this_thread::get_id()); });
-    }
-    auto later = laterRanOn.get_future();
-    ASSERT_EQ(later.wait_for(std::chrono::seconds(30)), std::future_status::ready);
-    EXPECT_NE(later.get(), std::this_thread::get_id());
-    EXPECT_EQ(queue.sync([] { return 2; }), 2) << "the queue is free again";
-}
-
-// The lent thread sleeps between stretches of work, or serves a reactor of its own: every hand-over
-// and every stop must wake it, whether it comes before the thread has gone to sleep or after.
-TEST(SerialQueueLoan, EveryHandOverAndEveryStopWakesTheLentThread) {
-    testing::Watchdog watchdog("waking a lent thread");
-    SerialQueue queue("com.velmor.test.loanwake");
-    auto own = IOReactor::makeServedByCaller();
-    for (IOReactor* served : {static_cast<IOReactor*>(nullptr), own.get()}) {
-        for (int round = 0; round < 400; ++round) {
-            // From no pause to well after the thread has gone to sleep.
-            auto pause = std::chrono::microseconds((round % 8) * 40);
-            bool stops = round % 2 == 1;
-            std::stop_source stop;
-            std::atomic<bool> ran{false};
-            SerialQueue::Loan loan(queue, served);
-            std::thread other([&] {
-                std::this_thread::sleep_for(pause);
-                if (stops) {
-                    stop.request_stop();
-                } else {
-                    queue.async([&] { ran = true; });
-                }
-            });
-            loan.runUntil([&] { return ran.load(); }, stop.get_token());
-            other.join();
-            EXPECT_EQ(ran.load(), !stops) << "round " << round << (served ? ", serving a reactor" : "");
-        }
-    }
-}
-
-TEST(SerialQueueLoan, WithoutThreadsTheEndOfTheLoanRunsWhatWasHandedOver) {
-    if (!testing::isChildTestRun()) {
-        testing::expectChildRunAsRootPasses();
-        return;
-    }
-    testing::ThreadLimit limit(0);
-    ASSERT_EQ(limit.failure(), "");
-    SerialQueue queue("com.velmor.test.loannothreads");
-    std::vector<std::string> ran;
-    {
-        SerialQueue::Loan loan(queue);
-        // A lent thread needs no new one.
-        queue.async([&] { ran.push_back("handed"); });
-    }
-    EXPECT_EQ(ran, (std::vector<std::string>{"handed"}));
     EXPECT_EQ(queue.sync([] { return 1; }), 1) << "the queue is free again";
 }
 

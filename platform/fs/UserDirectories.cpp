@@ -18,7 +18,7 @@ std::optional<URL> absoluteFolder(const char* path) {
 }
 
 std::optional<URL> xdgFolder(const char* variable, const char* homeRelative) {
-    if (auto configured = absoluteFolder(std::getenv(variable))) {
+    if (auto configured = absoluteFolder(::secure_getenv(variable))) {
         return configured;
     }
     if (auto home = homeDirectory()) {
@@ -30,7 +30,7 @@ std::optional<URL> xdgFolder(const char* variable, const char* homeRelative) {
 } // namespace
 
 std::optional<URL> homeDirectory() {
-    if (auto home = absoluteFolder(std::getenv("HOME"))) {
+    if (auto home = absoluteFolder(::secure_getenv("HOME"))) {
         return home;
     }
     return passwordDatabaseHomeDirectory();
@@ -56,7 +56,7 @@ std::optional<URL> userConfigurationDirectory() {
 }
 
 URL temporaryDirectory() {
-    return absoluteFolder(std::getenv("TMPDIR")).value_or(URL::fileURL("/tmp"));
+    return absoluteFolder(::secure_getenv("TMPDIR")).value_or(URL::fileURL("/tmp"));
 }
 
 } // namespace velmor

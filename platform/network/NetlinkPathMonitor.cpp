@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <system_error>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace velmor {
@@ -47,8 +48,7 @@ bool isUsable(const LinkFlags& links, unsigned index) {
 
 // Adds the output links of `route` when it is a unicast default route outside the local table.
 void collectDefaultRouteLinks(const nlmsghdr* message, std::vector<unsigned>& links) {
-    if (message->nlmsg_type != RTM_NEWROUTE ||
-        mnl_nlmsg_get_payload_len(message) < sizeof(rtmsg)) {
+    if (message->nlmsg_type != RTM_NEWROUTE || mnl_nlmsg_get_payload_len(message) < sizeof(rtmsg)) {
         return;
     }
     auto* route = static_cast<const rtmsg*>(::mnl_nlmsg_get_payload(message));
@@ -92,8 +92,7 @@ void collectDefaultRouteLinks(const nlmsghdr* message, std::vector<unsigned>& li
 struct NetlinkPathMonitor::State : std::enable_shared_from_this<State> {
     // Joined to the link and route groups: its messages only say that something changed.
     Socket events{openSocket(RTMGRP_LINK | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE)};
-    // Asks the kernel for the links and routes; used on the monitor's queue only, apart from the
-    // wake-up that `cancel` sends through it.
+    // Asks the kernel for the links and routes; used on the monitor's queue only.
     Socket queries{openSocket(0)};
     unsigned sequence = 0;
 
@@ -102,6 +101,9 @@ struct NetlinkPathMonitor::State : std::enable_shared_from_this<State> {
     std::optional<SerialQueue> queue;
     bool started = false;
     bool cancelled = false;
+    // The reactor's wait for the next change, until its handler runs: `cancel` stops it, which
+    // lets go of this state.
+    std::optional<IOReactor::WatchId> waiting;
     std::optional<NetworkPath> delivered;
 
     bool isCancelled() {
@@ -111,18 +113,24 @@ struct NetlinkPathMonitor::State : std::enable_shared_from_this<State> {
 
     // On the queue: waits for the next change on the reactor.
     void watch() {
-        if (isCancelled()) {
+        // Under the lock, so that a `cancel` either comes first or finds the wait to stop.
+        std::lock_guard lock(mutex);
+        if (cancelled) {
             return;
         }
         try {
-            IOReactor::shared().whenReadable(::mnl_socket_get_fd(events.get()), *queue,
-                                             [self = shared_from_this()] { self->changed(); });
+            waiting = IOReactor::shared().whenReadable(::mnl_socket_get_fd(events.get()), *queue,
+                                                       [self = shared_from_this()] { self->changed(); });
         } catch (const std::system_error& error) {
             std::fprintf(stderr, "NetlinkPathMonitor: cannot wait for network changes: %s\n", error.what());
         }
     }
 
     void changed() {
+        {
+            std::lock_guard lock(mutex);
+            waiting.reset();
+        }
         drain();
         if (isCancelled()) {
             return;
@@ -165,7 +173,8 @@ struct NetlinkPathMonitor::State : std::enable_shared_from_this<State> {
         LinkFlags links;
         std::vector<unsigned> outputs;
         bool listed = dump(RTM_GETLINK, AF_UNSPEC, [&](const nlmsghdr* message) {
-            if (message->nlmsg_type == RTM_NEWLINK && mnl_nlmsg_get_payload_len(message) >= sizeof(ifinfomsg)) {
+            if (message->nlmsg_type == RTM_NEWLINK &&
+                mnl_nlmsg_get_payload_len(message) >= sizeof(ifinfomsg)) {
                 auto* link = static_cast<const ifinfomsg*>(::mnl_nlmsg_get_payload(message));
                 links[static_cast<unsigned>(link->ifi_index)] = link->ifi_flags;
             }
@@ -249,19 +258,6 @@ struct NetlinkPathMonitor::State : std::enable_shared_from_this<State> {
             }
         }
     }
-
-    // Makes the events socket readable, so that a pending wait on the reactor ends and lets go of
-    // this state.
-    void wake() {
-        nlmsghdr message{};
-        message.nlmsg_len = NLMSG_HDRLEN;
-        message.nlmsg_type = NLMSG_NOOP;
-        sockaddr_nl address{};
-        address.nl_family = AF_NETLINK;
-        address.nl_pid = ::mnl_socket_get_portid(events.get());
-        ::sendto(::mnl_socket_get_fd(queries.get()), &message, sizeof message, MSG_DONTWAIT,
-                 reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    }
 };
 
 NetlinkPathMonitor::NetlinkPathMonitor() : state_(std::make_shared<State>()) {}
@@ -294,18 +290,19 @@ void NetlinkPathMonitor::start(SerialQueue queue) {
 
 void NetlinkPathMonitor::cancel() {
     UpdateHandler released;
-    bool started;
+    std::optional<IOReactor::WatchId> waiting;
     {
         std::lock_guard lock(state_->mutex);
         if (state_->cancelled) {
             return;
         }
         state_->cancelled = true;
-        started = state_->started;
         released = std::move(state_->handler);
+        waiting = std::exchange(state_->waiting, std::nullopt);
     }
-    if (started) {
-        state_->wake();
+    // A handler queued already sees the cancel and lets go of the state itself.
+    if (waiting) {
+        IOReactor::shared().stopWatching(*waiting);
     }
 }
 

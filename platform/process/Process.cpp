@@ -2,11 +2,11 @@
 
 #include "platform/dispatch/IOReactor.hpp"
 #include "platform/error/Error.hpp"
-#include "platform/process/ChildSpawn.hpp"
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <spawn.h>
 #include <stdexcept>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -16,6 +16,8 @@
 extern char** environ;
 
 namespace velmor {
+
+std::atomic<void (*)(const char* step)> detail::failAfterSpawn{nullptr};
 
 namespace {
 
@@ -27,10 +29,47 @@ namespace {
     } else if (posixCode == EACCES || posixCode == EPERM) {
         code = 257; // no permission to read
     }
-    throw ErrorException(
-        Error(Error::cocoaDomain, code,
-              {{Error::underlyingErrorKey, std::make_shared<const Error>(Error::posix(posixCode))},
-               {Error::filePathKey, path}}));
+    // The text names the program and the cause: the code alone says neither. A path cut at a NUL
+    // byte is still the program meant.
+    auto cause = Error::posix(posixCode);
+    std::string description = "Cannot start " + std::string(path.c_str()) + ": " + cause.description();
+    throw ErrorException(Error(Error::cocoaDomain, code,
+                               {{Error::underlyingErrorKey, std::make_shared<const Error>(std::move(cause))},
+                                {Error::filePathKey, path},
+                                {Error::localizedDescriptionKey, std::move(description)}}));
+}
+
+struct FileActions {
+    posix_spawn_file_actions_t actions;
+    FileActions() { ::posix_spawn_file_actions_init(&actions); }
+    ~FileActions() { ::posix_spawn_file_actions_destroy(&actions); }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+};
+
+struct SpawnAttributes {
+    posix_spawnattr_t attributes;
+    SpawnAttributes() { ::posix_spawnattr_init(&attributes); }
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+};
+
+// The signals a program finds at their defaults: those this process catches, whose handlers the
+// program does not have, and SIGPIPE even when ignored. Other ignored signals stay ignored.
+sigset_t signalsToDefault() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGPIPE);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        struct sigaction current {};
+        // Fails for the C library's own signals, which it never lets a program inherit caught.
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_DFL &&
+            current.sa_handler != SIG_IGN) {
+            sigaddset(&signals, signal);
+        }
+    }
+    return signals;
 }
 
 void closeDescriptor(int& descriptor) {
@@ -113,23 +152,42 @@ void Process::launch() {
         }
     }
 
-    detail::ChildSpawnRequest request;
-    // The child's side of each stream: its copy on 0, 1 or 2 does not close on exec.
+    FileActions files;
+    // The child's side of each stream, for the child only: a copy onto 0, 1 or 2 does not close on
+    // exec (one onto the same number is made inheritable by the C library).
     auto arrange = [&](const Stream& stream, int target, bool childReads) {
-        auto& slot = request.streams[static_cast<std::size_t>(target)];
         if (std::holds_alternative<NullDevice>(stream)) {
-            slot.kind = detail::ChildStream::Kind::nullDevice;
+            ::posix_spawn_file_actions_addopen(&files.actions, target, "/dev/null",
+                                               childReads ? O_RDONLY : O_WRONLY, 0);
         } else if (auto pipe = std::get_if<std::shared_ptr<Pipe>>(&stream); pipe && *pipe) {
             int end = childReads ? (*pipe)->readDescriptor() : (*pipe)->writeDescriptor();
             if (end < 0) {
                 throwLaunchError(EBADF, executablePath);
             }
-            slot = {detail::ChildStream::Kind::descriptor, end};
+            ::posix_spawn_file_actions_adddup2(&files.actions, end, target);
         }
     };
     arrange(standardInput, STDIN_FILENO, true);
     arrange(standardOutput, STDOUT_FILENO, false);
     arrange(standardError, STDERR_FILENO, false);
+    // Nothing else: a descriptor the host holds without close-on-exec stays the host's.
+    ::posix_spawn_file_actions_addclosefrom_np(&files.actions, STDERR_FILENO + 1);
+
+    // Its own group, so a stop reaches the tool's own children too; but a tool that shares the
+    // caller's terminal stays in the caller's group, since outside the terminal's foreground group
+    // its first read would stop it for good. An empty mask and caught signals and SIGPIPE at their
+    // defaults, whatever this process and the launching thread set.
+    bool ownGroup = !(std::holds_alternative<Inherit>(standardInput) && ::isatty(STDIN_FILENO) == 1);
+    SpawnAttributes attributes;
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults = signalsToDefault();
+    ::posix_spawnattr_setpgroup(&attributes.attributes, 0);
+    ::posix_spawnattr_setsigmask(&attributes.attributes, &none);
+    ::posix_spawnattr_setsigdefault(&attributes.attributes, &defaults);
+    ::posix_spawnattr_setflags(&attributes.attributes,
+                               static_cast<short>((ownGroup ? POSIX_SPAWN_SETPGROUP : 0) |
+                                                  POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(executablePath.c_str()));
@@ -137,21 +195,20 @@ void Process::launch() {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
-    request.path = executablePath.c_str();
-    request.arguments = argv.data();
-    request.environment = environ;
 
-    // Its own group, so a stop reaches the tool's own children too; SIGPIPE at its default and an
-    // empty mask whatever this process and the launching thread had set.
     pid_t child = 0;
-    if (int spawnError = detail::spawnChild(request, child); spawnError != 0) {
+    if (int spawnError = ::posix_spawn(&child, executablePath.c_str(), &files.actions, &attributes.attributes,
+                                       argv.data(), environ);
+        spawnError != 0) {
         throwLaunchError(spawnError, executablePath);
     }
-    // The child is ours until reaped, so its pid cannot be reused before the pidfd is taken.
+    // The child is ours until reaped, so its pid cannot be reused before the pidfd is taken. Unless
+    // something else reaps it (SIGCHLD ignored, or a waitpid for any child elsewhere in the host):
+    // then it is gone already, and its end is known to be unknowable.
     int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
-    if (pidfd < 0) {
+    if (pidfd < 0 && errno != ESRCH) {
         int error = errno;
-        ::kill(-child, SIGKILL);
+        ::kill(ownGroup ? -child : child, SIGKILL);
         while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
         }
         throwLaunchError(error, executablePath);
@@ -160,6 +217,7 @@ void Process::launch() {
         std::lock_guard lock(mutex_);
         launched_ = true;
         pid_ = child;
+        ownGroup_ = ownGroup;
         pidfd_ = pidfd;
     }
     // The parent's copies of the child's ends would keep its readers from ever seeing the end.
@@ -173,18 +231,41 @@ void Process::launch() {
     }
     // The watch keeps this object alive until the program is reaped. Reaping and the handler run
     // in one step on a pool thread: no further hand-off once the program has ended.
-    (reactor != nullptr ? *reactor : IOReactor::shared())
-        .whenReadable(pidfd, terminationQueue ? *terminationQueue : SerialQueue("com.velmor.process-reaper"),
-                      [self = shared_from_this()] { self->reap(); });
+    try {
+        detail::afterSpawnStep("watch");
+        SerialQueue reaper = terminationQueue ? *terminationQueue : SerialQueue("com.velmor.process-reaper");
+        if (pidfd < 0) {
+            reaper.async([self = shared_from_this()] { self->reap(); });
+        } else {
+            IOReactor::shared().whenReadable(pidfd, reaper, [self = shared_from_this()] { self->reap(); });
+        }
+    } catch (...) {
+        // Nothing would watch for its end: the program is stopped and reaped here, and the launch
+        // fails with the cause.
+        signalGroup(SIGKILL);
+        recordEnd();
+        throw;
+    }
 }
 
-void Process::reap() {
+void Process::recordEnd() {
+
     {
         std::lock_guard lock(mutex_);
         siginfo_t info{};
-        while (::waitid(P_PIDFD, static_cast<id_t>(pidfd_), &info, WEXITED) < 0 && errno == EINTR) {
+        int waited = -1;
+        if (pidfd_ < 0) {
+            errno = ECHILD;
+        } else {
+            do {
+                waited = ::waitid(P_PIDFD, static_cast<id_t>(pidfd_), &info, WEXITED);
+            } while (waited < 0 && errno == EINTR);
         }
-        if (info.si_code == CLD_EXITED) {
+        if (waited < 0) {
+            // The zeroed record would read as an exit with status 0: a failure is never success.
+            terminationError_ = errno;
+            reason_ = TerminationReason::exit;
+        } else if (info.si_code == CLD_EXITED) {
             reason_ = TerminationReason::exit;
         } else {
             reason_ = TerminationReason::uncaughtSignal;
@@ -194,6 +275,10 @@ void Process::reap() {
         closeDescriptor(pidfd_);
     }
     ended_.notify_all();
+}
+
+void Process::reap() {
+    recordEnd();
     if (terminationHandler) {
         terminationHandler(*this);
     }
@@ -219,6 +304,11 @@ Process::TerminationReason Process::terminationReason() const {
     return reason_;
 }
 
+int Process::terminationError() const {
+    std::lock_guard lock(mutex_);
+    return terminationError_;
+}
+
 void Process::waitUntilExit() {
     std::unique_lock lock(mutex_);
     ended_.wait(lock, [&] { return !launched_ || reaped_; });
@@ -226,9 +316,24 @@ void Process::waitUntilExit() {
 
 void Process::signalGroup(int signal) {
     std::lock_guard lock(mutex_);
-    if (launched_ && !reaped_) {
-        ::kill(-pid_, signal);
+    if (!launched_) {
+        return;
     }
+    if (ownGroup_ && (!reaped_ || groupHolds_ > 0)) {
+        ::kill(-pid_, signal);
+    } else if (!reaped_) {
+        ::kill(pid_, signal);
+    }
+}
+
+void Process::holdGroup() {
+    std::lock_guard lock(mutex_);
+    ++groupHolds_;
+}
+
+void Process::releaseGroup() {
+    std::lock_guard lock(mutex_);
+    --groupHolds_;
 }
 
 void Process::terminate() {
@@ -262,6 +367,9 @@ Process::Result Process::run(const std::string& executablePath, const std::vecto
         }
     }
     process->waitUntilExit();
+    if (int error = process->terminationError(); error != 0) {
+        throw ErrorException(Error::posix(error));
+    }
     result.terminationStatus = process->terminationReason() == TerminationReason::exit
                                    ? process->terminationStatus()
                                    : 128 + process->terminationStatus();

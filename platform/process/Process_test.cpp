@@ -8,9 +8,12 @@
 
 #include <csignal>
 #include <cstdint>
+#include <cstring>
+#include <fcntl.h>
 #include <future>
-#include <sstream>
 #include <gtest/gtest.h>
+#include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,6 +70,19 @@ TEST(Process, TheProgramStartsWithNothingBlockedAndSigpipeAtItsDefault) {
     EXPECT_EQ(signalSet(status, "SigBlk"), 0u) << "the launching thread's mask is not the program's";
     EXPECT_EQ(signalSet(status, "SigIgn") & bit(SIGPIPE), 0u) << "a writer to a closed pipe must stop";
     EXPECT_NE(signalSet(status, "SigIgn") & bit(SIGHUP), 0u) << "other ignored signals stay ignored";
+}
+
+TEST(Process, TheProgramGetsOnlyItsThreeStreams) {
+    // Descriptors this process holds without close-on-exec, as a host or a library may leave them.
+    int plain = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(plain, 0);
+    int high = ::fcntl(plain, F_DUPFD, 200);
+    ASSERT_GE(high, 0);
+    // The shell lists its own descriptors; ls would add the one of the folder it reads.
+    auto listed = Process::run("/bin/sh", {"-c", "ls /proc/$$/fd"}).standardOutput;
+    ::close(plain);
+    ::close(high);
+    EXPECT_EQ(listed, "0\n1\n2\n");
 }
 
 TEST(Process, AStreamOnTheDescriptorItIsGivenAsStillReachesTheProgram) {
@@ -126,9 +142,43 @@ TEST(Process, LaunchErrorsCarryTheirPosixCause) {
             EXPECT_EQ(thrown.error().code(), c.code);
             ASSERT_TRUE(thrown.error().underlyingError());
             EXPECT_EQ(thrown.error().underlyingError()->code(), c.posix);
+            EXPECT_EQ(thrown.error().description(),
+                      "Cannot start " + std::string(c.path.c_str()) + ": " + ::strerrordesc_np(c.posix));
         }
         EXPECT_FALSE(process->isRunning());
     }
+}
+
+TEST(Process, ALaunchWithNoDescriptorLeftNamesTheCauseAndTheProgram) {
+    if (!testing::isChildTestRun()) {
+        EXPECT_EQ(testing::runCurrentTestInChild(), 0);
+        return;
+    }
+    auto launchError = [](const std::string& path) {
+        auto process = Process::make();
+        process->executablePath = path;
+        try {
+            process->launch();
+        } catch (const ErrorException& thrown) {
+            return thrown.error().description();
+        }
+        return std::string("no error");
+    };
+    // Once while descriptors are to be had: a sanitizer checking these types for the first time
+    // needs one.
+    EXPECT_EQ(launchError("/nonexistent/tool"), "Cannot start /nonexistent/tool: No such file or directory");
+    // Every descriptor below the limit is in use.
+    int firstFree = ::dup(STDIN_FILENO);
+    ASSERT_GE(firstFree, 0);
+    ::close(firstFree);
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    limit.rlim_cur = static_cast<rlim_t>(firstFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    std::string description = launchError("/bin/true");
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    EXPECT_EQ(description, "Cannot start /bin/true: Too many open files");
 }
 
 TEST(Process, ReportsTheEndAndRunsTheHandlerOnce) {

@@ -1,12 +1,13 @@
 #include "foundation/core/process/NSTask.hpp"
 
 #include "platform/concurrency/CheckedContinuation.hpp"
-#include "platform/dispatch/Alarm.hpp"
 #include "platform/dispatch/DispatchGroup.hpp"
 #include "platform/dispatch/IOReactor.hpp"
+#include "platform/dispatch/Semaphore.hpp"
 #include "platform/dispatch/SerialQueue.hpp"
 #include "platform/text/UTF8.hpp"
 
+#include <atomic>
 #include <mutex>
 #include <string_view>
 #include <system_error>
@@ -17,13 +18,51 @@ namespace {
 
 constexpr const char* runQueueLabel = "com.velmor.foundation.process-support";
 
+// Reads `descriptor`, an output of `task`, to its end on `queue`, appending each piece to `*into`,
+// and calls `ended` once with the read error (or 0). Once `dropping` (if given) is set, what was kept
+// and what comes after is dropped: nobody will receive it. `owner` keeps `*into` and `*dropping`
+// alive until then. While the pipe is open, whoever holds it is in the tool's group: the group stays
+// signallable after the tool is reaped.
+void readInto(int descriptor, const SerialQueue& queue, const std::shared_ptr<Process>& task,
+              std::shared_ptr<void> owner, NSTask::Bytes* into, const std::atomic<bool>* dropping,
+              std::function<void(int error)> ended) {
+    task->holdGroup();
+    try {
+        IOReactor::shared().readToEnd(descriptor, queue,
+                                      [task, owner = std::move(owner), into, dropping,
+                                       ended = std::move(ended)](bool done, NSTask::Bytes piece, int error) {
+                                          if (dropping != nullptr && dropping->load()) {
+                                              NSTask::Bytes().swap(*into);
+                                          } else if (into->empty()) {
+                                              *into = std::move(piece);
+                                          } else {
+                                              into->insert(into->end(), piece.begin(), piece.end());
+                                          }
+                                          if (done) {
+                                              task->releaseGroup();
+                                              ended(error);
+                                          }
+                                      });
+    } catch (...) {
+        task->releaseGroup();
+        throw;
+    }
+}
+
+// What a run fails with when a step throws: a system error as its POSIX cause.
+Error runFailure(std::exception_ptr failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::system_error& error) {
+        return Error::posix(error.code().value());
+    } catch (...) {
+        return errorFromException(std::current_exception());
+    }
+}
+
 // The state of one run of the callback form, shared by its closures.
 struct Run {
-    Run(SerialQueue queue, IOReactor& reactor) : queue(std::move(queue)), reactor(reactor) {}
-
-    SerialQueue queue;
-    // Serves the run's channels and watches for the program's end.
-    IOReactor& reactor;
+    SerialQueue queue{runQueueLabel};
     DispatchGroup group;
     std::shared_ptr<Process> task = Process::make();
     std::shared_ptr<Pipe> input;
@@ -34,6 +73,9 @@ struct Run {
     std::optional<Error> firstError;
     NSTask::Bytes outputBytes;
     NSTask::Bytes errorBytes;
+    // Set once nobody will receive the outputs (a blocking run that timed out): the pipes are still
+    // drained, so the tool is not blocked, but the bytes are dropped.
+    std::atomic<bool> droppingOutput{false};
 
     void record(Error failure) {
         std::lock_guard lock(errorLock);
@@ -42,14 +84,22 @@ struct Run {
         }
     }
 
-    // A channel holds a group entry while open; one the reactor cannot take ends at once.
+    // A channel holds a group entry while open; one that cannot be opened ends at once.
     void openChannel(const std::function<void()>& open) {
         group.enter();
         try {
             open();
-        } catch (const std::system_error& failure) {
-            endChannel(failure.code().value());
+        } catch (...) {
+            abandon(std::current_exception());
+            group.leave();
         }
+    }
+
+    // A failure once the tool runs: the run fails with it, and the tool is stopped so that its end
+    // completes the run.
+    void abandon(std::exception_ptr failure) {
+        record(runFailure(failure));
+        task->kill();
     }
 
     void endChannel(int code) {
@@ -59,14 +109,10 @@ struct Run {
         group.leave();
     }
 
-    void readInto(const std::shared_ptr<Run>& self, const std::shared_ptr<Pipe>& pipe,
-                  NSTask::Bytes Run::*buffer) {
+    void read(const std::shared_ptr<Run>& self, const std::shared_ptr<Pipe>& pipe, NSTask::Bytes& buffer) {
         openChannel([&] {
-            reactor.collectToEnd(pipe->takeReadDescriptor(), queue,
-                                 [self, buffer](NSTask::Bytes data, int code) {
-                                     (*self).*buffer = std::move(data);
-                                     self->endChannel(code);
-                                 });
+            readInto(pipe->takeReadDescriptor(), queue, task, self, &buffer, &droppingOutput,
+                     [self](int code) { self->endChannel(code); });
         });
     }
 
@@ -78,22 +124,27 @@ struct Run {
         group.enter();
         try {
             task->launch();
-        } catch (const ErrorException& failure) {
-            record(failure.error());
+        } catch (...) {
+            record(runFailure(std::current_exception()));
             group.leave();
             return;
         }
-        if (bytes) {
-            openChannel([&] {
-                reactor.writeAll(input->takeWriteDescriptor(), std::move(*bytes), queue,
-                                 [self](int code) { self->endChannel(code); });
-            });
-        } else {
-            // Nothing will be written: a tool that reads its input sees the end instead of waiting.
-            input->closeWriteDescriptor();
+        try {
+            detail::afterSpawnStep("channels");
+            if (bytes) {
+                openChannel([&] {
+                    IOReactor::shared().writeAll(input->takeWriteDescriptor(), std::move(*bytes), queue,
+                                                 [self](int code) { self->endChannel(code); });
+                });
+            } else {
+                // Nothing will be written: a tool that reads its input sees the end instead of waiting.
+                input->closeWriteDescriptor();
+            }
+            read(self, output, outputBytes);
+            read(self, error, errorBytes);
+        } catch (...) {
+            abandon(std::current_exception());
         }
-        readInto(self, output, &Run::outputBytes);
-        readInto(self, error, &Run::errorBytes);
     }
 };
 
@@ -118,11 +169,9 @@ std::string NSTask::SynchronousRunResult::description() const {
 
 namespace {
 
-// The callback form on a given run queue, served by a given reactor.
-std::shared_ptr<Process> startRun(SerialQueue queue, IOReactor& reactor, const std::string& executablePath,
-                                  const std::vector<std::string>& arguments,
-                                  std::optional<NSTask::Bytes> input, NSTask::CompletionHandler completion) {
-    auto run = std::make_shared<Run>(std::move(queue), reactor);
+std::shared_ptr<Run> startRun(const std::string& executablePath, const std::vector<std::string>& arguments,
+                              std::optional<NSTask::Bytes> input, NSTask::CompletionHandler completion) {
+    auto run = std::make_shared<Run>();
     try {
         run->input = Pipe::make();
         run->output = Pipe::make();
@@ -139,7 +188,6 @@ std::shared_ptr<Process> startRun(SerialQueue queue, IOReactor& reactor, const s
     // run queue, where the completion follows on the same thread.
     run->task->terminationHandler = [group = run->group](Process&) { group.leave(); };
     run->task->terminationQueue = run->queue;
-    run->task->reactor = &reactor;
 
     run->group.async([run, bytes = std::move(input)]() mutable { run->launch(run, std::move(bytes)); },
                      run->queue);
@@ -150,12 +198,15 @@ std::shared_ptr<Process> startRun(SerialQueue queue, IOReactor& reactor, const s
                 std::lock_guard lock(run->errorLock);
                 failure = run->firstError;
             }
+            if (int error = run->task->terminationError(); error != 0 && !failure) {
+                failure = Error::posix(error);
+            }
             auto result = failure ? Result<std::int32_t>::failure(*failure)
                                   : Result<std::int32_t>::success(run->task->terminationStatus());
             completion(std::move(result), std::move(run->outputBytes), std::move(run->errorBytes), run->task);
         },
         run->queue);
-    return run->task;
+    return run;
 }
 
 } // namespace
@@ -163,8 +214,7 @@ std::shared_ptr<Process> startRun(SerialQueue queue, IOReactor& reactor, const s
 std::shared_ptr<Process> NSTask::run(const std::string& executablePath,
                                      const std::vector<std::string>& arguments, std::optional<Bytes> input,
                                      CompletionHandler completion) {
-    return startRun(SerialQueue(runQueueLabel), IOReactor::shared(), executablePath, arguments,
-                    std::move(input), std::move(completion));
+    return startRun(executablePath, arguments, std::move(input), std::move(completion))->task;
 }
 
 NSTask::SynchronousRunResult NSTask::run(const std::string& executablePath,
@@ -174,49 +224,30 @@ NSTask::SynchronousRunResult NSTask::run(const std::string& executablePath,
     struct Slot {
         std::mutex mutex;
         std::optional<SynchronousRunResult> value;
+        Semaphore done;
     };
     auto slot = std::make_shared<Slot>();
-    SerialQueue queue(runQueueLabel);
-    Alarm alarm(timeout);
-    std::shared_ptr<Process> task;
-    // The waiting thread runs the run's own steps (the launch, the reading, the completion) and
-    // serves its pipes and its end on a reactor of its own: the program's end wakes it directly,
-    // not a reactor thread that would then wake it. What is still open after a time-out is handed
-    // to the shared reactor when this one goes, so the run goes on and its program is reaped.
-    std::unique_ptr<IOReactor> ownReactor;
-    try {
-        ownReactor = IOReactor::makeServedByCaller();
-    } catch (const std::system_error&) {
-        // No room for one: the shared reactor serves the run.
-    }
-    {
-        SerialQueue::Loan loan(queue, ownReactor.get());
-        task = startRun(
-            queue, ownReactor ? *ownReactor : IOReactor::shared(), executablePath, arguments,
-            std::move(input),
-            [slot](Result<std::int32_t> result, Bytes out, Bytes err, std::shared_ptr<Process> process) {
-                std::lock_guard lock(slot->mutex);
-                if (!slot->value) {
-                    slot->value.emplace(std::move(out), std::move(err), std::move(result),
-                                        std::move(process));
-                }
-            });
-        loan.runUntil(
-            [&] {
-                std::lock_guard lock(slot->mutex);
-                return slot->value.has_value();
-            },
-            alarm.token());
-    }
-    // The program is launched by now; the reactor it named goes with this call.
-    task->reactor = nullptr;
+    auto run =
+        startRun(executablePath, arguments, std::move(input),
+                 [slot](Result<std::int32_t> result, Bytes out, Bytes err, std::shared_ptr<Process> process) {
+                     {
+                         std::lock_guard lock(slot->mutex);
+                         if (!slot->value) {
+                             slot->value.emplace(std::move(out), std::move(err), std::move(result),
+                                                 std::move(process));
+                         }
+                     }
+                     slot->done.signal();
+                 });
+    slot->done.waitFor(timeout);
     std::lock_guard lock(slot->mutex);
     if (!slot->value) {
         slot->value.emplace(Bytes{}, Bytes{},
                             Result<std::int32_t>::failure(TypedError<SynchronousRunResult::RunError>(
                                                               SynchronousRunResult::RunError::timeout)
                                                               .toError()),
-                            task);
+                            run->task);
+        run->droppingOutput = true;
     }
     // Moved out, not copied: the slot stays filled, so a completion that comes later still finds
     // it taken.
@@ -235,6 +266,8 @@ NSTask::ExecutionResult NSTask::run(const URL& executable, const std::vector<std
             Bytes output;
             Bytes error;
             int readError = 0;
+            // What kept a channel from being opened.
+            std::exception_ptr failure;
         };
         auto collect = std::make_shared<Collect>();
         auto output = Pipe::make();
@@ -248,26 +281,41 @@ NSTask::ExecutionResult NSTask::run(const URL& executable, const std::vector<std
         collect->group.enter();
         try {
             collect->task->launch();
-        } catch (const ErrorException& failure) {
+        } catch (...) {
             collect->group.leave();
-            done.resumeThrowing(failure);
+            done.resumeThrowing(std::current_exception());
             return;
         }
         for (auto [pipe, buffer] : {std::pair{output, &Collect::output}, std::pair{error, &Collect::error}}) {
             collect->group.enter();
-            IOReactor::shared().collectToEnd(pipe->takeReadDescriptor(), collect->queue,
-                                             [collect, buffer](Bytes data, int code) {
-                                                 (*collect).*buffer = std::move(data);
-                                                 if (code != 0 && collect->readError == 0) {
-                                                     collect->readError = code;
-                                                 }
-                                                 collect->group.leave();
-                                             });
+            try {
+                detail::afterSpawnStep("channels");
+                readInto(pipe->takeReadDescriptor(), collect->queue, collect->task, collect,
+                         &((*collect).*buffer), nullptr, [collect](int code) {
+                             if (code != 0 && collect->readError == 0) {
+                                 collect->readError = code;
+                             }
+                             collect->group.leave();
+                         });
+            } catch (...) {
+                // The tool is stopped, so that its end completes the run.
+                if (!collect->failure) {
+                    collect->failure = std::current_exception();
+                }
+                collect->task->kill();
+                collect->group.leave();
+            }
         }
         collect->group.notify(
             [collect, done] {
-                if (collect->readError != 0) {
-                    done.resumeThrowing(ErrorException(Error::posix(collect->readError)));
+                if (collect->failure) {
+                    done.resumeThrowing(collect->failure);
+                    return;
+                }
+                if (int error =
+                        collect->readError != 0 ? collect->readError : collect->task->terminationError();
+                    error != 0) {
+                    done.resumeThrowing(ErrorException(Error::posix(error)));
                     return;
                 }
                 auto text = [](const Bytes& bytes) {

@@ -71,7 +71,8 @@ struct NSTask {
     // standard input ends at once. `completion` runs once on the run's queue after the program has
     // ended and every stream is closed: success with the termination status (a non-zero exit
     // included), or the run's first error (the launch error, or a POSIX read or write error such
-    // as EPIPE when the tool exits before taking all the input), with both outputs and the task.
+    // as EPIPE when the tool exits before taking all the input, or ECHILD when its end cannot be
+    // learned), with both outputs and the task.
     static std::shared_ptr<Process> run(const std::string& executablePath,
                                         const std::vector<std::string>& arguments, std::optional<Bytes> input,
                                         CompletionHandler completion);
@@ -85,7 +86,7 @@ struct NSTask {
 
     // Runs `executable` to its end from a task, waiting on the calling thread; standard input is
     // the caller's. Both outputs are drained while the tool runs. Throws the launch error, or a
-    // POSIX error when an output cannot be read.
+    // POSIX error when an output cannot be read or the tool's end cannot be learned (ECHILD).
     static ExecutionResult run(const URL& executable, const std::vector<std::string>& arguments);
 };
 

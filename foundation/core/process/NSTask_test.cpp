@@ -1,11 +1,19 @@
 #include "foundation/core/process/NSTask.hpp"
 
 #include "platform/dispatch/ManualTimerService.hpp"
+#include "platform/testing/ChildTestRun.hpp"
 #include "platform/testing/Watchdog.hpp"
 
+#include <atomic>
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
+#include <new>
+#include <string_view>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -77,6 +85,55 @@ TEST(NSTask, BlockingRunsOverATableOfTools) {
     EXPECT_FALSE(sigismember(&pending, SIGPIPE));
 }
 
+// A host that ignores SIGCHLD, or reaps every child itself, takes the tool's status away: the run
+// must then fail with ECHILD, never report success.
+TEST(NSTask, AStatusThatCannotBeLearnedIsAFailure) {
+    const char* host = std::getenv("NSTASK_TEST_HOST");
+    if (!testing::isChildTestRun()) {
+        for (const char* kind : {"ignores-sigchld", "reaps-all"}) {
+            SCOPED_TRACE(kind);
+            EXPECT_EQ(testing::waitForChildTest(
+                          testing::startCurrentTestInChild({std::string("NSTASK_TEST_HOST=") + kind})),
+                      0);
+        }
+        return;
+    }
+    testing::Watchdog watchdog("runs in a host that reaps", 120);
+    std::atomic<bool> stop{false};
+    std::thread reaper;
+    if (std::string(host) == "ignores-sigchld") {
+        ::signal(SIGCHLD, SIG_IGN);
+    } else {
+        reaper = std::thread([&] {
+            while (!stop) {
+                if (::waitpid(-1, nullptr, 0) < 0) {
+                    ::usleep(100);
+                }
+            }
+        });
+    }
+    int failures = 0;
+    for (int i = 0; i < 30; ++i) {
+        auto run = NSTask::run("/bin/sh", {"-c", "exit 3"}, std::nullopt, generousTimeout);
+        if (run.result().isSuccess()) {
+            EXPECT_EQ(run.result().value(), 3) << "run " << i;
+        } else {
+            EXPECT_EQ(run.result().error(), Error::posix(ECHILD)) << run.result().error().description();
+            ++failures;
+        }
+    }
+    // Ignored, the kernel reaps every one of them.
+    if (std::string(host) == "ignores-sigchld") {
+        EXPECT_EQ(failures, 30);
+        EXPECT_THROW(Process::run("/bin/sh", {"-c", "exit 3"}), ErrorException);
+        EXPECT_THROW(NSTask::run(URL::fileURL("/bin/sh"), {"-c", "exit 3"}), ErrorException);
+    }
+    stop = true;
+    if (reaper.joinable()) {
+        reaper.join();
+    }
+}
+
 TEST(NSTask, AMissingToolFailsAtOnceWithItsLaunchError) {
     auto clock = std::make_shared<ManualTimerService>();
     ScopedTimerService scoped(clock);
@@ -119,6 +176,101 @@ TEST(NSTask, ATimeOutReturnsTheRunningTaskForTheCallerToStop) {
     run.internalProcess()->terminate();
     run.internalProcess()->waitUntilExit();
     EXPECT_EQ(run.internalProcess()->terminationStatus(), SIGTERM);
+}
+
+// After its time-out nobody can receive a run's output: the run drains the pipes, so the tool is
+// not blocked, but keeps none of it. Measured by the peak memory of a fresh process.
+TEST(NSTask, ATimedOutRunDrainsItsOutputWithoutKeepingIt) {
+    if (!testing::isChildTestRun()) {
+        EXPECT_EQ(testing::runCurrentTestInChild(), 0);
+        return;
+    }
+    auto peakKiB = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss;
+    };
+    long before = peakKiB();
+    // A quarter of the output; the address sanitizer also holds on to what was freed, up to 256 MiB.
+    long allowedGrowthKiB = 128 << 10;
+#if defined(__SANITIZE_ADDRESS__)
+    allowedGrowthKiB += 256 << 10;
+#endif
+    auto clock = std::make_shared<ManualTimerService>();
+    ScopedTimerService scoped(clock);
+    testing::Watchdog watchdog("a timed-out run's output");
+    auto waiting = std::async(std::launch::async, [] {
+        return NSTask::run("/usr/bin/head", {"-c", "512M", "/dev/zero"}, std::nullopt, 5);
+    });
+    siginfo_t child{};
+    while (::waitid(P_ALL, 0, &child, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        std::this_thread::yield();
+    }
+    clock->advanceUntil(
+        [&] { return waiting.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5);
+    auto run = waiting.get();
+    ASSERT_FALSE(run.result().isSuccess());
+    ASSERT_TRUE(run.internalProcess());
+    // head ends once all but the last pipe's worth of its output has been read. The launch step may
+    // still be recording it.
+    while (run.internalProcess()->processIdentifier() == 0) {
+        std::this_thread::yield();
+    }
+    run.internalProcess()->waitUntilExit();
+    EXPECT_EQ(run.internalProcess()->terminationStatus(), 0);
+    EXPECT_LT(peakKiB() - before, allowedGrowthKiB) << "KiB more at the peak";
+}
+
+// A tool's background child holds its pipes after the tool is reaped: a stop must still reach it
+// through the group, or the run stays open until that child ends by itself.
+TEST(NSTask, AStopAfterTheToolIsReapedReachesItsBackgroundChildren) {
+    testing::Watchdog watchdog("a stop after the reap", 120);
+    for (bool killing : {false, true}) {
+        SCOPED_TRACE(killing ? "kill" : "terminate");
+        auto completed = std::make_shared<std::promise<Bytes>>();
+        auto task =
+            NSTask::run("/bin/sh", {"-c", "sleep 60 & echo started"}, std::nullopt,
+                        [completed](Result<std::int32_t>, Bytes out, Bytes, std::shared_ptr<Process>) {
+                            completed->set_value(std::move(out));
+                        });
+        while (task->processIdentifier() == 0) {
+            std::this_thread::yield();
+        }
+        task->waitUntilExit();
+        killing ? task->kill() : task->terminate();
+        auto output = completed->get_future();
+        ASSERT_EQ(output.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+            << "the background sleep still holds the run's pipes";
+        EXPECT_EQ(output.get(), bytesOf("started\n"));
+    }
+}
+
+// A step that fails once the tool runs (no memory, the reactor refusing a descriptor) must end the
+// run with that failure and leave no child behind, not leave the run waiting for ever.
+TEST(NSTask, AFailureAfterTheToolStartsEndsTheRunAndReapsTheTool) {
+    testing::Watchdog watchdog("a failure after the spawn", 120);
+    static std::atomic<const char*> failingStep{nullptr};
+    detail::failAfterSpawn = [](const char* step) {
+        if (std::string_view(step) == failingStep.load()) {
+            throw std::bad_alloc();
+        }
+    };
+    for (const char* step : {"watch", "channels"}) {
+        SCOPED_TRACE(step);
+        failingStep = step;
+        auto run = NSTask::run("/bin/sleep", {"30"}, std::nullopt, generousTimeout);
+        ASSERT_FALSE(run.result().isSuccess());
+        EXPECT_EQ(run.result().error(), errorFromException(std::make_exception_ptr(std::bad_alloc())));
+        ASSERT_TRUE(run.internalProcess());
+        EXPECT_FALSE(run.internalProcess()->isRunning());
+        EXPECT_THROW(NSTask::run(URL::fileURL("/bin/sleep"), {"30"}), std::bad_alloc);
+    }
+    detail::failAfterSpawn = nullptr;
+    // Every child is reaped.
+    siginfo_t child{};
+    while (::waitid(P_ALL, 0, &child, WEXITED | WNOHANG | WNOWAIT) == 0) {
+        std::this_thread::yield();
+    }
 }
 
 TEST(NSTask, TheCallbackFormDrainsBothLargeOutputsWhileTheToolRuns) {
@@ -181,6 +333,37 @@ TEST(NSTask, TheAsynchronousFormDrainsBothOutputsAndGivesTextOrNA) {
     } catch (const ErrorException& thrown) {
         EXPECT_EQ(thrown.error().code(), 4);
     }
+}
+
+// The asynchronous form shares the caller's standard input: a tool that reads the caller's terminal
+// must get to read it, not be stopped for reading from outside the terminal's foreground group.
+TEST(NSTask, TheAsynchronousFormMayReadTheCallersTerminal) {
+    if (!testing::isChildTestRun()) {
+        EXPECT_EQ(testing::runCurrentTestInChild(), 0);
+        return;
+    }
+    // A session of its own, whose controlling terminal is a new pseudo-terminal on standard input.
+    ASSERT_GE(::setsid(), 0);
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(::ioctl(terminal, TIOCSCTTY, 0), 0);
+    ASSERT_EQ(::dup2(terminal, STDIN_FILENO), STDIN_FILENO);
+    ASSERT_EQ(::tcgetpgrp(STDIN_FILENO), ::getpgrp());
+
+    auto run = std::async(std::launch::async, [] {
+        return NSTask::run(URL::fileURL("/bin/sh"), {"-c", "read line; echo \"got $line\""});
+    });
+    ASSERT_EQ(::write(master, "hello\n", 6), 6);
+    if (run.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        ADD_FAILURE() << "the tool never ended: it was stopped when it read the terminal";
+        // The waiting thread cannot be joined; the tool goes with this session.
+        std::_Exit(1);
+    }
+    EXPECT_EQ(run.get().stdout(), "got hello\n");
 }
 
 } // namespace velmor

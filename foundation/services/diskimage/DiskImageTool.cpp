@@ -10,7 +10,7 @@
 namespace velmor {
 
 std::string DiskImageTool::path() {
-    if (const char* chosen = std::getenv(environmentVariable); chosen != nullptr && *chosen != '\0') {
+    if (const char* chosen = ::secure_getenv(environmentVariable); chosen != nullptr && *chosen != '\0') {
         return chosen;
     }
     // The build and the install put the tool in the folder of the library that runs it.
