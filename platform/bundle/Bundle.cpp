@@ -23,7 +23,8 @@ constexpr off_t maxPropertyListSize = 1 << 20;
 // The bytes of the property list at `path`, read without waiting on a pipe or device that stands
 // there. Nothing when it is absent or unfit; `missing` tells absence apart.
 std::optional<std::string> readPropertyListFile(const std::string& path, bool& missing) {
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Not through a link: it would lend the bundle the identity of the file it points to.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     missing = descriptor < 0 && (errno == ENOENT || errno == ENOTDIR);
     if (descriptor < 0) {
         return std::nullopt;

@@ -229,8 +229,7 @@ TEST(DuplicateFinder, SettingsDecideWhatIsWalkedAndBundlesAreNeverEntered) {
         root.writeFile(std::string(bundle) + "/Contents/payload", "bundle payload");
     }
     root.writeFile("loose/payload", "bundle payload");
-    // Without it, One and Two would match as folders and cover the bundles' group.
-    root.writeFile("One/readme", "only here");
+    // One and Two hold nothing but their bundles: one identity must not make them match as folders.
 
     struct Case {
         const char* name;
