@@ -39,7 +39,8 @@ public:
                                            DuplicateFinderResultHandler progressHandler,
                                            DuplicateFinderResultHandler completionHandler) const;
     // Starts a run over the roots, in order, and returns its progress at once: cancelling it ends
-    // the run, which still completes with what it found.
+    // the run, which still completes with what it found. A root's "." steps are dropped and its
+    // ".." steps resolved by their text, so every spelling of a folder finds the same groups.
     std::shared_ptr<velmor::Progress> findInURLs(std::vector<velmor::URL> urls,
                                                  DuplicateFinderResultHandler progressHandler,
                                                  DuplicateFinderResultHandler completionHandler) const;

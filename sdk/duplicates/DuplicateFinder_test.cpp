@@ -266,6 +266,40 @@ TEST(DuplicateFinder, SettingsDecideWhatIsWalkedAndBundlesAreNeverEntered) {
     }
 }
 
+TEST(DuplicateFinder, EverySpellingOfARootFindsTheSameGroupsWithHiddenFoldersSkipped) {
+    TemporaryDirectory root;
+    const std::string t = root.makeDirectory("t");
+    root.writeFile("t/one/copy", "copy");
+    root.writeFile("t/two/copy", "copy");
+    root.writeFile("t/one/unique", "unique");
+    root.writeFile("t/.hidden/copy", "copy");
+    root.makeDirectory("t/sub");
+
+    // A relative spelling is taken against the working directory when its URL is made; the
+    // directory is restored at once, before anything else runs.
+    auto relativeToT = [&](const char* spelling) {
+        const auto before = std::filesystem::current_path();
+        std::filesystem::current_path(t);
+        URL url = URL::fileURL(spelling);
+        std::filesystem::current_path(before);
+        return url;
+    };
+    const std::pair<const char*, URL> spellings[] = {
+        {".", relativeToT(".")},
+        {"./", relativeToT("./")},
+        {"t/.", URL::fileURL(root / "t/.")},
+        {"t/./", URL::fileURL(root / "t/./")},
+        {"t/sub/..", URL::fileURL(root / "t/sub/..")},
+        {"t/sub/../.", URL::fileURL(root / "t/sub/../.")},
+    };
+    for (const auto& [spelling, url] : spellings) {
+        SCOPED_TRACE(spelling);
+        const FinderRun run = runFinder(DuplicateFinderSettings(false, true, false, {}), std::vector{url});
+        EXPECT_EQ(describe(t, *run.final), (std::vector<std::string>{"one/copy two/copy"}));
+        EXPECT_TRUE(run.final->errors.empty());
+    }
+}
+
 TEST(DuplicateFinder, LinksAreNotFollowed) {
     TemporaryDirectory root;
     TemporaryDirectory outside;
