@@ -424,26 +424,46 @@ private:
     bool* closed_;
 };
 
-TEST(DuplicateFinderAnalyser, RecordsAFailureUnderTheFileThatFailed) {
+// A file removed after it was listed fails as root too.
+TEST(DuplicateFinderAnalyser, RecordsEachFailureOnceUnderTheFileThatFailed) {
     TemporaryDirectory root;
-    const std::string gone = root.writeFile("gone", "ten bytes!");
-    const std::string present = root.writeFile("present", "ten bytes!");
-    const Event goneEvent = pipeline::testing::listedFile(gone);
-    ::unlink(gone.c_str());
-    // The held file fails only when the second one of its size arrives.
-    std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
-    iterators.push_back(
-        std::make_unique<ScriptedIterator>(std::vector{goneEvent, pipeline::testing::listedFile(present),
-                                                       Event::error("/walked", velmor::Error::posix(EIO))}));
-    std::shared_ptr<DuplicateFinderResult> result;
-    const DuplicateFinderAnalyser analyser{allSkipsOff, std::make_shared<pipeline::testing::CountingProbe>(),
-                                           [](auto) {}, [&](auto final) { result = std::move(final); },
-                                           nullptr};
-    analyser.analyse(std::move(iterators));
-    ASSERT_EQ(result->errors.size(), 2U);
-    EXPECT_EQ(result->errors[0].path, gone);
-    EXPECT_EQ(result->errors[1].path, "/walked");
-    EXPECT_TRUE(result->duplicatesByHash.empty());
+    auto goneFile = [&](const std::string& name) {
+        const Event event = pipeline::testing::listedFile(root.writeFile(name, "ten bytes!"));
+        ::unlink(event.path().c_str());
+        return event;
+    };
+    const Event present = pipeline::testing::listedFile(root.writeFile("present", "ten bytes!"));
+    const Event walkError = Event::error("/walked", velmor::Error::posix(EIO));
+    struct Case {
+        const char* name;
+        std::vector<Event> events;
+        std::vector<std::string> errorPaths;
+    };
+    const Case cases[] = {
+        // The held file fails when the second one of its size arrives.
+        {"the held file fails", {goneFile("gone"), present, walkError}, {root / "gone", "/walked"}},
+        // The held one is tried when the second fails, though no file of their size follows.
+        {"both files of one size fail",
+         {goneFile("gone1"), goneFile("gone2"), walkError},
+         {root / "gone2", root / "gone1", "/walked"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
+        iterators.push_back(std::make_unique<ScriptedIterator>(c.events));
+        std::shared_ptr<DuplicateFinderResult> result;
+        const DuplicateFinderAnalyser analyser{allSkipsOff,
+                                               std::make_shared<pipeline::testing::CountingProbe>(),
+                                               [](auto) {}, [&](auto final) { result = std::move(final); },
+                                               nullptr};
+        analyser.analyse(std::move(iterators));
+        std::vector<std::string> paths;
+        for (const auto& error : result->errors) {
+            paths.push_back(error.path);
+        }
+        EXPECT_EQ(paths, c.errorPaths);
+        EXPECT_TRUE(result->duplicatesByHash.empty());
+    }
 }
 
 // A walk left open would change the working directory under the walk of a run that the completion
