@@ -452,10 +452,9 @@ TEST(DuplicateFinderAnalyser, RecordsEachFailureOnceUnderTheFileThatFailed) {
         std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
         iterators.push_back(std::make_unique<ScriptedIterator>(c.events));
         std::shared_ptr<DuplicateFinderResult> result;
-        const DuplicateFinderAnalyser analyser{allSkipsOff,
-                                               std::make_shared<pipeline::testing::CountingProbe>(),
-                                               [](auto) {}, [&](auto final) { result = std::move(final); },
-                                               nullptr};
+        const DuplicateFinderAnalyser analyser{
+            allSkipsOff, std::make_shared<pipeline::testing::CountingProbe>(), [](auto) {},
+            [&](auto final) { result = std::move(final); }, nullptr};
         analyser.analyse(std::move(iterators));
         std::vector<std::string> paths;
         for (const auto& error : result->errors) {

@@ -142,9 +142,8 @@ URLToGroup mapItemsToGroups(const DuplicateFinderResult::GroupsById& groups) {
         // Folders grouped before this pass are bundles, equal by identity only: their contents
         // were never compared, so they make no two entries equal.
         const bool isContentGroup =
-            std::none_of(group.items.begin(), group.items.end(), [](const pipeline::FileSystemItem& item) {
-                return S_ISDIR(item.metadata.st_mode);
-            });
+            std::none_of(group.items.begin(), group.items.end(),
+                         [](const pipeline::FileSystemItem& item) { return S_ISDIR(item.metadata.st_mode); });
         if (!isContentGroup) {
             continue;
         }

@@ -564,8 +564,8 @@ TEST(FileSystemIterator, RecordsAreTheEntriesOwnAndRefilledEventsTellTheSame) {
 TEST(FileSystemIterator, CurrentUserGroupsAreTheSupplementaryAndTheEffectiveGroupEachOnce) {
     std::vector<std::uint32_t> groups = currentUserGroups();
     std::vector<gid_t> supplementary(static_cast<std::size_t>(::getgroups(0, nullptr)));
-    supplementary.resize(static_cast<std::size_t>(::getgroups(static_cast<int>(supplementary.size()),
-                                                              supplementary.data())));
+    supplementary.resize(
+        static_cast<std::size_t>(::getgroups(static_cast<int>(supplementary.size()), supplementary.data())));
     std::vector<std::uint32_t> expected(supplementary.begin(), supplementary.end());
     expected.push_back(::getegid());
     std::sort(expected.begin(), expected.end());
@@ -577,8 +577,9 @@ TEST(FileSystemIterator, CurrentUserGroupsAreTheSupplementaryAndTheEffectiveGrou
         // Without supplementary groups the list is the effective group alone; that is no failure.
         int status = velmor::testing::runAsUnprivilegedUser([] {
             try {
-                return currentUserGroups() == std::vector<std::uint32_t>{velmor::testing::unprivilegedUser} ? 0
-                                                                                                         : 30;
+                return currentUserGroups() == std::vector<std::uint32_t>{velmor::testing::unprivilegedUser}
+                           ? 0
+                           : 30;
             } catch (...) {
                 return 31;
             }
