@@ -359,6 +359,25 @@ TEST(GrouppingPipelineNode, ComputesLazilyAndAnswersEachFailureOnce) {
     }
 }
 
+// Most groups never get a second member: they hold their event and make no chain of their own.
+TEST(GrouppingPipelineNode, MakesAGroupsChainOnlyWhenItsSecondEventArrives) {
+    ScriptedComputer computer{{{"a", 1}, {"b", 2}, {"c", 3}, {"d", 1}, {"e", 1}}};
+    std::vector<std::string> made;
+    GrouppingPipelineNode<StoreNode, ScriptedComputer> node(std::nullopt, computer, [&](const Event& first) {
+        made.push_back(nameOf(first.path()));
+        return std::make_shared<StoreNode>(first);
+    });
+    std::vector<Event> walk;
+    for (const char* name : {"a", "b", "c"}) {
+        walk.push_back(Event::file(std::string("/r/") + name, Stat(), true));
+    }
+    EXPECT_EQ(feed(node, walk), (std::vector<std::string>{"-", "-", "-"}));
+    EXPECT_TRUE(made.empty());
+    EXPECT_EQ(feed(node, {Event::file("/r/d", Stat(), true), Event::file("/r/e", Stat(), true)}),
+              (std::vector<std::string>{"group a d", "group a d e"}));
+    EXPECT_EQ(made, (std::vector<std::string>{"a"}));
+}
+
 TEST(DuplicateStorePipelineNode, HoldsEachFileOnceInTheOrderItCame) {
     auto statOf = [](std::uint64_t inode) {
         Stat stat;

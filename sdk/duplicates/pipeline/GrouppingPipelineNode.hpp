@@ -11,6 +11,7 @@
 #include <optional>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace sweepkit::pipeline {
@@ -20,9 +21,11 @@ namespace sweepkit::pipeline {
 velmor::Error identifierError(std::exception_ptr failure, const std::string& path);
 
 // Splits the events reaching it by the identifier its computer gives them, and hands each group to
-// a chain of its own, made on first need. A node made for a new group holds the group's first event
-// without computing anything for it; only a second event makes it compute both, so an expensive
-// identifier is worked out only for events that already share every cheaper one.
+// a chain of its own. A group holds its first event alone until a second one arrives, since most
+// groups never get one; the chain is made then, with the first event, which it holds without
+// computing anything for it, and the second is handed to it. Only the second event makes it compute
+// both, so an expensive identifier is worked out only for events that already share every cheaper
+// one.
 //
 // A failed identifier is answered as `error`, carrying the failed file's path, and that event joins
 // no group; a cancelled computation is no failure and answers `notDuplicate`. When an event fails
@@ -69,7 +72,7 @@ public:
         }
 
         if (auto found = store_.find(*id); found != store_.end()) {
-            return found->second->process(event);
+            return chainOf(found->second).process(event);
         }
         openGroup(std::move(*id), event);
         return DuplicateProcessorResult::notDuplicate();
@@ -111,11 +114,20 @@ private:
         return DuplicateProcessorResult::error(std::move(errors));
     }
 
-    void openGroup(Identifier id, const Event& event) {
-        store_.try_emplace(std::move(id), createNextPipeline_(event));
+    // A group's first event until a second one arrives, then the group's chain.
+    using Group = std::variant<Event, std::shared_ptr<Next>>;
+
+    void openGroup(Identifier id, const Event& event) { store_.try_emplace(std::move(id), event); }
+
+    Next& chainOf(Group& group) {
+        if (const Event* first = std::get_if<Event>(&group)) {
+            std::shared_ptr<Next> chain = createNextPipeline_(*first);
+            group = std::move(chain);
+        }
+        return *std::get<std::shared_ptr<Next>>(group);
     }
 
-    std::unordered_map<Identifier, std::shared_ptr<Next>> store_;
+    std::unordered_map<Identifier, Group> store_;
     CreateNextPipeline createNextPipeline_;
     Computer groupIdentifierComputer_;
     std::optional<Event> firstEvent_;
