@@ -1,7 +1,9 @@
-// Finds the duplicates of one fixed tree with the duplicate finder, jdupes and rmlint in one run
-// (warm cache, best of several runs) and prints the times, the ratios and the peak memory. The
-// tree mixes the loads of a real search: many small files with copies among them, one file copied
-// into thousands of folders, and large files that differ only in their last byte.
+// Finds the duplicates of fixed trees with the duplicate finder, jdupes and rmlint in one run (warm
+// cache, best of several runs) and prints the times, the ratios and the peak memory. Each tree is
+// measured in a process of its own, so that one tree's peak memory is not counted in another's.
+// The mixed tree holds the loads of a real search: many small files with copies among them, one
+// file copied into thousands of folders, and large files that differ only in their last byte. The
+// many-files tree holds 200,000 files with many of one size, so that most are digested.
 #include "bench/BestOf.hpp"
 #include "bench/PeakMemory.hpp"
 #include "bench/ShellCommand.hpp"
@@ -10,19 +12,21 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <spawn.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <vector>
+
+extern char** environ;
 
 namespace {
 
 constexpr int runs = 5;
-const std::string root = "/tmp/velmor-duplicates-bench";
-// Changes whenever the tree's recipe does, so an old tree is made again.
-const std::string recipe = "recipe 1";
 
 // A small fixed generator, so every run makes the same tree.
 struct Generator {
@@ -51,14 +55,7 @@ void write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-void makeTree() {
-    std::ifstream marker(root + "/.recipe");
-    std::string existing;
-    if (std::getline(marker, existing) && existing == recipe) {
-        return;
-    }
-    std::printf("making the tree under %s (about 1.4 GB)\n", root.c_str());
-    std::filesystem::remove_all(root);
+void makeMixedTree(const std::string& root) {
     Generator generator{42};
     // 100 x 10 folders of 100 files, sizes log-uniform from 64 B to 64 KB, a quarter of them copies
     // of earlier files.
@@ -103,7 +100,55 @@ void makeTree() {
         }
         write(root + "/large/" + std::to_string(pair) + "-b", bytes);
     }
-    write(root + "/.recipe", recipe + "\n");
+}
+
+// 2,000 folders of 100 files, sizes uniform from 1 B to 22,000 B: each size is shared by about nine
+// files, most of them different, and one file in eight is a copy of an earlier one.
+void makeManyFilesTree(const std::string& root) {
+    Generator generator{7};
+    std::vector<std::pair<std::size_t, std::uint64_t>> made;
+    for (int top = 0; top < 40; ++top) {
+        for (int middle = 0; middle < 50; ++middle) {
+            const std::string folder = root + "/" + std::to_string(top) + "/" + std::to_string(middle);
+            std::filesystem::create_directories(folder);
+            for (int file = 0; file < 100; ++file) {
+                std::pair<std::size_t, std::uint64_t> recipe;
+                if (!made.empty() && generator.next() % 8 == 0) {
+                    recipe = made[generator.next() % made.size()];
+                } else {
+                    recipe = {1 + generator.next() % 22000, made.size() + 1};
+                }
+                made.push_back(recipe);
+                write(folder + "/f" + std::to_string(file), contents(recipe.first, recipe.second));
+            }
+        }
+    }
+}
+
+struct Tree {
+    const char* name;
+    std::string root;
+    // Changes whenever the tree's recipe does, so an old tree is made again.
+    std::string recipe;
+    const char* size;
+    void (*make)(const std::string& root);
+};
+
+const Tree trees[] = {
+    {"mixed", "/tmp/velmor-duplicates-bench", "recipe 1", "about 1.4 GB", makeMixedTree},
+    {"many-files", "/tmp/velmor-duplicates-bench-many", "recipe 1", "about 2.2 GB", makeManyFilesTree},
+};
+
+void makeTree(const Tree& tree) {
+    std::ifstream marker(tree.root + "/.recipe");
+    std::string existing;
+    if (std::getline(marker, existing) && existing == tree.recipe) {
+        return;
+    }
+    std::printf("making the tree under %s (%s)\n", tree.root.c_str(), tree.size);
+    std::filesystem::remove_all(tree.root);
+    tree.make(tree.root);
+    write(tree.root + "/.recipe", tree.recipe + "\n");
 }
 
 struct Found {
@@ -113,7 +158,7 @@ struct Found {
 
 // Groups of files, and their files beyond the first; folder groups are left out, as the peers
 // make none.
-Found runFinder() {
+Found runFinder(const std::string& root) {
     sweepkit::DuplicateFinder finder(sweepkit::DuplicateFinderSettings(false, false, false, {}));
     std::promise<std::shared_ptr<sweepkit::DuplicateFinderResult>> done;
     finder.find(
@@ -130,7 +175,7 @@ Found runFinder() {
 }
 
 // jdupes' summary line: "N duplicate files (in M sets), occupying ...".
-Found runJdupes() {
+Found runJdupes(const std::string& root) {
     Found found;
     FILE* output = ::popen(("jdupes -r -q -m " + root).c_str(), "r");
     char line[512];
@@ -148,22 +193,26 @@ bool installed(const char* tool) {
     return std::system((std::string("command -v ") + tool + " >/dev/null").c_str()) == 0;
 }
 
-} // namespace
-
-int main() {
-    makeTree();
+// Measures one tree; gives the exit code.
+int benchTree(const Tree& tree) {
+    const std::string& root = tree.root;
+    makeTree(tree);
+    std::printf("== tree %s\n", tree.name);
     bench::shellCommand("find " + root + " -type f -print0 | xargs -0 cat > /dev/null")();
 
     double jdupesSeconds = 0;
     double rmlintSeconds = 0;
+    long jdupesPeak = 0;
     Found jdupesFound;
     // The peers run first: a spawned child starts from the spawner's peak memory, so they must
     // start while this process is still small.
     bool peers = false;
     if (installed("jdupes")) {
-        jdupesSeconds = bench::bestSeconds(runs, [&] { jdupesFound = runJdupes(); });
-        std::printf("jdupes: %.3f s, %ld groups, %ld files beyond the first\n", jdupesSeconds,
-                    jdupesFound.groups, jdupesFound.extraFiles);
+        jdupesSeconds = bench::bestSeconds(runs, [&] { jdupesFound = runJdupes(root); });
+        // Larger than the warm-up's find, xargs and cat, the only children before it.
+        jdupesPeak = bench::peakKilobytes(RUSAGE_CHILDREN);
+        std::printf("jdupes: %.3f s, peak %.1f MiB, %ld groups, %ld files beyond the first\n", jdupesSeconds,
+                    static_cast<double>(jdupesPeak) / 1024, jdupesFound.groups, jdupesFound.extraFiles);
         peers = true;
     } else {
         std::printf("skipping jdupes: not installed (scripts/bench.sh installs it)\n");
@@ -186,7 +235,7 @@ int main() {
     Found ours;
     long finderPeak = 0;
     const double finder = bench::bestSeconds(runs, [&] {
-        ours = runFinder();
+        ours = runFinder(root);
         if (finderPeak == 0) {
             finderPeak = bench::peakKilobytes(RUSAGE_SELF);
         }
@@ -195,7 +244,9 @@ int main() {
                 static_cast<double>(finderPeak) / 1024, ours.groups, ours.extraFiles);
 
     if (jdupesSeconds > 0) {
-        std::printf("ratio finder / jdupes: %.2f\n", finder / jdupesSeconds);
+        std::printf("ratio finder / jdupes: %.2f (target 1.0, limit 1.25)\n", finder / jdupesSeconds);
+        std::printf("peak memory finder / jdupes: %.2f (limit 3)\n",
+                    static_cast<double>(finderPeak) / static_cast<double>(jdupesPeak));
     }
     if (rmlintSeconds > 0) {
         std::printf("ratio finder / rmlint: %.2f\n", finder / rmlintSeconds);
@@ -206,4 +257,38 @@ int main() {
         return 1;
     }
     return 0;
+}
+
+// Runs this program again for one tree and gives its exit code.
+int benchTreeInChild(const Tree& tree) {
+    std::fflush(stdout);
+    const char* argv[] = {"duplicates_bench", "--tree", tree.name, nullptr};
+    pid_t child = 0;
+    int status = 0;
+    if (::posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, const_cast<char**>(argv), environ) != 0 ||
+        ::waitpid(child, &status, 0) != child) {
+        std::fprintf(stderr, "failed: the run for the tree %s\n", tree.name);
+        return 1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+} // namespace
+
+// With "--tree NAME" measures that tree alone, else each tree in turn.
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--tree") == 0) {
+        for (const Tree& tree : trees) {
+            if (tree.name == std::string(argv[2])) {
+                return benchTree(tree);
+            }
+        }
+        std::fprintf(stderr, "no tree named %s\n", argv[2]);
+        return 2;
+    }
+    int status = 0;
+    for (const Tree& tree : trees) {
+        status = std::max(status, benchTreeInChild(tree));
+    }
+    return status;
 }

@@ -23,7 +23,8 @@ constexpr std::size_t maxPropertyListSize = 1 << 20;
 // The bytes of the property list at `path`. Nothing when it is absent or unfit; `missing` tells
 // absence apart.
 std::optional<std::string> readPropertyListFile(const std::string& path, bool& missing) {
-    WholeFile read = readWholeFile(path, maxPropertyListSize);
+    // Not through a link: it would lend the bundle the identity of the file it points to.
+    WholeFile read = readWholeFile(path, maxPropertyListSize, FinalLink::refuse);
     missing = read.error == ENOENT || read.error == ENOTDIR;
     if (read.error != 0) {
         return std::nullopt;

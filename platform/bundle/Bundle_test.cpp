@@ -96,6 +96,21 @@ TEST(Bundle, PrefersAContentsFolderAndReadsOnlySmallRegularFiles) {
          },
          std::nullopt},
         {"Info.plist is a folder", [](const auto& dir) { dir.makeDirectory("Info.plist"); }, std::nullopt},
+        // A link would lend the bundle the identity of whatever it points to.
+        {"Info.plist is a link",
+         [&](const auto& dir) {
+             const std::string other = dir.writeFile("other.plist", top);
+             std::filesystem::create_symlink(other, dir / "Info.plist");
+         },
+         std::nullopt},
+        {"Contents/Info.plist is a link",
+         [&](const auto& dir) {
+             dir.writeFile("Info.plist", top);
+             const std::string other = dir.writeFile("other.plist", contents);
+             dir.makeDirectory("Contents");
+             std::filesystem::create_symlink(other, dir / "Contents/Info.plist");
+         },
+         std::nullopt},
         {"over 1 MiB",
          [](const auto& dir) {
              dir.writeFile("Info.plist",

@@ -50,6 +50,8 @@ struct HMAC::Context {
     EVP_MAC_CTX* context = nullptr;
     std::vector<std::uint8_t> key;
     std::string digest;
+    // Whether the digest and the key are set: later messages only restart from the key's state.
+    bool keyed = false;
 
     ~Context() {
         ::EVP_MAC_CTX_free(context);
@@ -91,6 +93,14 @@ HMAC::~HMAC() {
 }
 
 void HMAC::reset() {
+    // Setting the digest again would look it up in the provider store for every message, and the
+    // key would be hashed into its pads again.
+    if (context_->keyed) {
+        if (::EVP_MAC_init(context_->context, nullptr, 0, nullptr) != 1) {
+            throwCryptoError("starting a digest");
+        }
+        return;
+    }
     OSSL_PARAM params[] = {
         ::OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, context_->digest.data(), 0),
         ::OSSL_PARAM_construct_end(),
@@ -101,6 +111,7 @@ void HMAC::reset() {
     if (::EVP_MAC_init(context_->context, key, context_->key.size(), params) != 1) {
         throwCryptoError("starting a digest");
     }
+    context_->keyed = true;
 }
 
 void HMAC::update(std::span<const std::uint8_t> bytes) {

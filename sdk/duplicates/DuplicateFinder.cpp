@@ -4,9 +4,28 @@
 #include "foundation/core/progress/ProgressWrapper.hpp"
 #include "sdk/filesystem/FileSystemIterator.hpp"
 
+#include <filesystem>
 #include <unistd.h>
 
 namespace sweepkit {
+
+namespace {
+
+// The root without "." steps and with ".." resolved by its text, so that the walk meets no name
+// like "." that the filters could take for a hidden one. Links are not resolved: "l/.." is the
+// folder holding l.
+velmor::URL standardisedRoot(const velmor::URL& url) {
+    if (url.isEmpty()) {
+        return url;
+    }
+    std::string path = std::filesystem::path(url.path()).lexically_normal().string();
+    if (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return velmor::URL::fileURL(path);
+}
+
+} // namespace
 
 DuplicateFinder::DuplicateFinder(Settings settings) : queue_(queueLabel), settings_(std::move(settings)) {}
 
@@ -34,7 +53,7 @@ DuplicateFinder::findInURLs(std::vector<velmor::URL> urls, DuplicateFinderResult
         std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
         for (const velmor::URL& url : urls) {
             iterators.push_back(std::make_unique<FileSystemIterator>(
-                url, Options{Options::physical, Options::crossDevice}, user, groups));
+                standardisedRoot(url), Options{Options::physical, Options::crossDevice}, user, groups));
         }
         const DuplicateFinderAnalyser analyser{settings, velmor::ProgressWrapper::make(progress),
                                                progressHandler, completionHandler,

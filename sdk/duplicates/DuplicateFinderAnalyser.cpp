@@ -114,7 +114,9 @@ void DuplicateFinderAnalyser::analyse(std::vector<std::unique_ptr<BaseFilesItera
                 break;
             }
             case DuplicateProcessorResult::Kind::error:
-                result->errors.push_back(processingError(*answer.error(), *event));
+                for (const velmor::Error& error : answer.errors()) {
+                    result->errors.push_back(processingError(error, *event));
+                }
                 break;
             case DuplicateProcessorResult::Kind::notDuplicate:
                 break;

@@ -2,6 +2,9 @@
 #include "sdk/duplicates/DuplicateFinderSettings.hpp"
 #include "sdk/finder/records/SaturatingSum.hpp"
 
+#include "platform/coding/JSON.hpp"
+#include "platform/coding/PropertyList.hpp"
+
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -104,6 +107,38 @@ TEST(DuplicateFinderResult, CodingRoundTripsAndWritesTheMapAsAlternatingKeysAndG
     EXPECT_EQ(decoded.errors[0].path, "/r/locked");
     EXPECT_TRUE(decoded.cancelled);
     EXPECT_TRUE(decoded.isLastResult);
+}
+
+// Names need not be UTF-8 on Linux: such a path is written as its file URL text, the others as
+// they stand, and each reads back to the same bytes in every format.
+TEST(DuplicateFinderResult, PathsThatAreNotUTF8RoundTripThroughJSONAndPropertyLists) {
+    DuplicateFinderResult result;
+    pipeline::DuplicateGroup group{velmor::UUID::random(), {}};
+    for (const char* path : {"/r/caf\xE9", "/r/plain name", "/r/\xFF\xFE/dir/", "/r/100%"}) {
+        group.items.append(itemOfSize(path, 3));
+    }
+    result.duplicatesByHash.emplace(group.id, group);
+    result.errors.push_back(ProcessingError{velmor::Error::posix(EACCES), "/r/locked\x80"});
+    result.errors.push_back(ProcessingError{velmor::Error::posix(EIO), "/r/file:no URL"});
+
+    const std::string json = velmor::coding::toJSON(velmor::coding::encode(result));
+    EXPECT_NE(json.find("\"path\":\"/r/plain name\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"path\":\"file:///r/caf%E9\""), std::string::npos) << json;
+    const std::string plist = velmor::coding::toBinaryPropertyList(velmor::coding::encode(result));
+    for (const velmor::coding::Value& encoded :
+         {velmor::coding::fromJSON(json), velmor::coding::fromPropertyList(plist)}) {
+        const auto decoded = velmor::coding::decode<DuplicateFinderResult>(encoded);
+        ASSERT_EQ(decoded.duplicatesByHash.size(), 1U);
+        std::vector<std::string> paths;
+        for (const auto& item : decoded.duplicatesByHash.begin()->second.items) {
+            paths.push_back(item.path);
+        }
+        EXPECT_EQ(paths,
+                  (std::vector<std::string>{"/r/caf\xE9", "/r/plain name", "/r/\xFF\xFE/dir/", "/r/100%"}));
+        ASSERT_EQ(decoded.errors.size(), 2U);
+        EXPECT_EQ(decoded.errors[0].path, "/r/locked\x80");
+        EXPECT_EQ(decoded.errors[1].path, "/r/file:no URL");
+    }
 }
 
 TEST(DuplicateFinderResult, DecodingNeedsEveryKey) {

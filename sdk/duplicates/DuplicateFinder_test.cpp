@@ -229,8 +229,7 @@ TEST(DuplicateFinder, SettingsDecideWhatIsWalkedAndBundlesAreNeverEntered) {
         root.writeFile(std::string(bundle) + "/Contents/payload", "bundle payload");
     }
     root.writeFile("loose/payload", "bundle payload");
-    // Without it, One and Two would match as folders and cover the bundles' group.
-    root.writeFile("One/readme", "only here");
+    // One and Two hold nothing but their bundles: one identity must not make them match as folders.
 
     struct Case {
         const char* name;
@@ -264,6 +263,40 @@ TEST(DuplicateFinder, SettingsDecideWhatIsWalkedAndBundlesAreNeverEntered) {
                 EXPECT_EQ(item.path.find("X.app/"), std::string::npos) << "entered " << item.path;
             }
         }
+    }
+}
+
+TEST(DuplicateFinder, EverySpellingOfARootFindsTheSameGroupsWithHiddenFoldersSkipped) {
+    TemporaryDirectory root;
+    const std::string t = root.makeDirectory("t");
+    root.writeFile("t/one/copy", "copy");
+    root.writeFile("t/two/copy", "copy");
+    root.writeFile("t/one/unique", "unique");
+    root.writeFile("t/.hidden/copy", "copy");
+    root.makeDirectory("t/sub");
+
+    // A relative spelling is taken against the working directory when its URL is made; the
+    // directory is restored at once, before anything else runs.
+    auto relativeToT = [&](const char* spelling) {
+        const auto before = std::filesystem::current_path();
+        std::filesystem::current_path(t);
+        URL url = URL::fileURL(spelling);
+        std::filesystem::current_path(before);
+        return url;
+    };
+    const std::pair<const char*, URL> spellings[] = {
+        {".", relativeToT(".")},
+        {"./", relativeToT("./")},
+        {"t/.", URL::fileURL(root / "t/.")},
+        {"t/./", URL::fileURL(root / "t/./")},
+        {"t/sub/..", URL::fileURL(root / "t/sub/..")},
+        {"t/sub/../.", URL::fileURL(root / "t/sub/../.")},
+    };
+    for (const auto& [spelling, url] : spellings) {
+        SCOPED_TRACE(spelling);
+        const FinderRun run = runFinder(DuplicateFinderSettings(false, true, false, {}), std::vector{url});
+        EXPECT_EQ(describe(t, *run.final), (std::vector<std::string>{"one/copy two/copy"}));
+        EXPECT_TRUE(run.final->errors.empty());
     }
 }
 
@@ -391,26 +424,45 @@ private:
     bool* closed_;
 };
 
-TEST(DuplicateFinderAnalyser, RecordsAFailureUnderTheFileThatFailed) {
+// A file removed after it was listed fails as root too.
+TEST(DuplicateFinderAnalyser, RecordsEachFailureOnceUnderTheFileThatFailed) {
     TemporaryDirectory root;
-    const std::string gone = root.writeFile("gone", "ten bytes!");
-    const std::string present = root.writeFile("present", "ten bytes!");
-    const Event goneEvent = pipeline::testing::listedFile(gone);
-    ::unlink(gone.c_str());
-    // The held file fails only when the second one of its size arrives.
-    std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
-    iterators.push_back(
-        std::make_unique<ScriptedIterator>(std::vector{goneEvent, pipeline::testing::listedFile(present),
-                                                       Event::error("/walked", velmor::Error::posix(EIO))}));
-    std::shared_ptr<DuplicateFinderResult> result;
-    const DuplicateFinderAnalyser analyser{allSkipsOff, std::make_shared<pipeline::testing::CountingProbe>(),
-                                           [](auto) {}, [&](auto final) { result = std::move(final); },
-                                           nullptr};
-    analyser.analyse(std::move(iterators));
-    ASSERT_EQ(result->errors.size(), 2U);
-    EXPECT_EQ(result->errors[0].path, gone);
-    EXPECT_EQ(result->errors[1].path, "/walked");
-    EXPECT_TRUE(result->duplicatesByHash.empty());
+    auto goneFile = [&](const std::string& name) {
+        const Event event = pipeline::testing::listedFile(root.writeFile(name, "ten bytes!"));
+        ::unlink(event.path().c_str());
+        return event;
+    };
+    const Event present = pipeline::testing::listedFile(root.writeFile("present", "ten bytes!"));
+    const Event walkError = Event::error("/walked", velmor::Error::posix(EIO));
+    struct Case {
+        const char* name;
+        std::vector<Event> events;
+        std::vector<std::string> errorPaths;
+    };
+    const Case cases[] = {
+        // The held file fails when the second one of its size arrives.
+        {"the held file fails", {goneFile("gone"), present, walkError}, {root / "gone", "/walked"}},
+        // The held one is tried when the second fails, though no file of their size follows.
+        {"both files of one size fail",
+         {goneFile("gone1"), goneFile("gone2"), walkError},
+         {root / "gone2", root / "gone1", "/walked"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
+        iterators.push_back(std::make_unique<ScriptedIterator>(c.events));
+        std::shared_ptr<DuplicateFinderResult> result;
+        const DuplicateFinderAnalyser analyser{
+            allSkipsOff, std::make_shared<pipeline::testing::CountingProbe>(), [](auto) {},
+            [&](auto final) { result = std::move(final); }, nullptr};
+        analyser.analyse(std::move(iterators));
+        std::vector<std::string> paths;
+        for (const auto& error : result->errors) {
+            paths.push_back(error.path);
+        }
+        EXPECT_EQ(paths, c.errorPaths);
+        EXPECT_TRUE(result->duplicatesByHash.empty());
+    }
 }
 
 // A walk left open would change the working directory under the walk of a run that the completion

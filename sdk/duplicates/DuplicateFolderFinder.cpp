@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace sweepkit {
@@ -138,6 +139,14 @@ DuplicateFolderFinder::findFolderDuplicates(const DuplicateFinderResult::GroupsB
 URLToGroup mapItemsToGroups(const DuplicateFinderResult::GroupsById& groups) {
     URLToGroup map;
     for (const auto& [id, group] : groups) {
+        // Folders grouped before this pass are bundles, equal by identity only: their contents
+        // were never compared, so they make no two entries equal.
+        const bool isContentGroup =
+            std::none_of(group.items.begin(), group.items.end(),
+                         [](const pipeline::FileSystemItem& item) { return S_ISDIR(item.metadata.st_mode); });
+        if (!isContentGroup) {
+            continue;
+        }
         for (const auto& item : group.items) {
             map.insert_or_assign(velmor::URL::fileURL(item.path), id);
         }

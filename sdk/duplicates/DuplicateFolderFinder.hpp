@@ -18,7 +18,9 @@ using URLToGroup = std::unordered_map<velmor::URL, velmor::UUID>;
 
 // Finds folders whose entries are copies of each other, entry by entry, and makes a group of them.
 // Two folders match when they hold the same number of entries and each entry of one has the same
-// name in the other, in the same group; an entry in no group makes them differ.
+// name in the other, in the same group of equal content; an entry in no such group makes them
+// differ. A bundle group says nothing of its bundles' contents, so a bundle never makes folders
+// match.
 class DuplicateFolderFinder : public DuplicateFinderPostProcessor {
 public:
     // The entries of a folder, hidden ones included; throws when the folder cannot be listed.
@@ -46,6 +48,8 @@ private:
     std::optional<ContentKey> contentKey(const velmor::URL& folder, const URLToGroup& map) const;
 };
 
+// Each member of a group of equal content (files, as the search groups them) to its group. Groups of
+// folders, which the search makes of bundles by identity alone, are left out.
 URLToGroup mapItemsToGroups(const DuplicateFinderResult::GroupsById& groups);
 
 // Stores a group of `folders` in `groups` under a fresh id, drops each group of `ids` whose members

@@ -3,6 +3,8 @@
 #include "platform/fs/Package.hpp"
 #include "sdk/duplicates/DuplicateFolderFinder.hpp"
 
+#include <string_view>
+
 namespace sweepkit {
 
 void postProcess(DuplicateFinderResult& result) {
@@ -19,17 +21,21 @@ void postProcess(DuplicateFinderResult& result) {
 }
 
 bool isInsidePackage(const std::string& path) {
-    velmor::URL url = velmor::URL::fileURL(path);
-    if (url.path() == "/") {
-        return false;
+    // Folder names are tested in place, from the deepest up; only a name with a package extension
+    // costs a path and a status record.
+    std::string_view rest(path);
+    while (rest.size() > 1 && rest.back() == '/') {
+        rest.remove_suffix(1);
     }
     for (;;) {
-        url = velmor::URL::fileURL(url.deletingLastPathComponent().path());
-        if (velmor::isPackage(url)) {
-            return true;
-        }
-        if (url.path() == "/") {
+        const std::size_t slash = rest.rfind('/');
+        if (slash == std::string_view::npos || slash == 0) {
             return false;
+        }
+        rest = rest.substr(0, slash);
+        const std::string_view name = rest.substr(rest.rfind('/') + 1);
+        if (velmor::hasPackageExtension(name) && velmor::isPackage(velmor::URL::fileURL(rest))) {
+            return true;
         }
     }
 }

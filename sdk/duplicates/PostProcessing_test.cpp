@@ -80,6 +80,11 @@ TEST(DuplicateFolderFinder, MakesOneGroupPerSetOfMatchingFoldersAndDropsTheGroup
          {"a/b/x", "d/e/x", "a/bc/x", "a/b/y", "d/e/y"},
          {{"a/b/x", "d/e/x", "a/bc/x"}, {"a/b/y", "d/e/y"}},
          {"a/b d/e", "a/b/x d/e/x a/bc/x"}},
+        // Bundles group by identity alone: what they hold may differ.
+        {"bundles of one identity do not make their folders match",
+         {"A/x", "B/x", "A/Tool.app/Info.plist", "B/Tool.app/Info.plist", "B/Tool.app/only-here"},
+         {{"A/x", "B/x"}, {"A/Tool.app", "B/Tool.app"}},
+         {"A/Tool.app B/Tool.app", "A/x B/x"}},
         // The group of P/A and Q/A is then covered by P and Q in its turn.
         {"matching folders make their parents match in turn",
          {"P/A/x", "Q/A/x"},

@@ -18,7 +18,7 @@ Event Event::withStat(Kind kind, std::string path, const Stat& stat, bool hasDel
 
 Event Event::withError(Kind kind, std::string path, Error error) {
     Event event(kind, std::move(path));
-    event.error_ = std::move(error);
+    event.error_ = std::make_shared<const Error>(std::move(error));
     return event;
 }
 
@@ -81,7 +81,7 @@ void Event::assignEntry(int info, std::string_view path, const Stat* stat, int f
         if (stat == nullptr) {
             // A kind that carries a record came without one: say so instead of handing out zeros.
             kind_ = Kind::fileError;
-            error_ = Error::posix(EIO);
+            error_ = std::make_shared<const Error>(Error::posix(EIO));
             return;
         }
         hasStat_ = true;
@@ -90,7 +90,7 @@ void Event::assignEntry(int info, std::string_view path, const Stat* stat, int f
     };
     auto withError = [&](Kind kind, int code) {
         kind_ = kind;
-        error_ = Error::posix(code);
+        error_ = std::make_shared<const Error>(Error::posix(code));
     };
     switch (info) {
     case FTS_D:

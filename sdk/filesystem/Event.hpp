@@ -5,6 +5,7 @@
 #include "platform/fs/URL.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,7 +55,7 @@ public:
     // The stat record of the kinds that carry one; nothing for the others.
     const velmor::Stat* stat() const { return hasStat_ ? &stat_ : nullptr; }
     // The failure of `unreadableDirectory`, `fileError` and `error`; nothing for the others.
-    const velmor::Error* error() const { return error_ ? &*error_ : nullptr; }
+    const velmor::Error* error() const { return error_.get(); }
     // Carried by the kinds with a stat record, except `leaveDirectory`; false for the others.
     bool hasDeletePermission() const { return hasDeletePermission_; }
 
@@ -75,7 +76,8 @@ private:
     bool hasDeletePermission_ = false;
     std::string path_;
     velmor::Stat stat_;
-    std::optional<velmor::Error> error_;
+    // Shared by copies, and held apart: most events carry none, and a search holds many events.
+    std::shared_ptr<const velmor::Error> error_;
 };
 
 } // namespace sweepkit

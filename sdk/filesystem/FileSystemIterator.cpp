@@ -435,14 +435,20 @@ std::vector<std::uint32_t> currentUserGroups() {
     if (count < 0) {
         velmor::throwPosixError(errno, EINVAL);
     }
-    // A process may have no supplementary groups at all: that is an empty list, not a failure.
-    if (count == 0) {
-        return {};
-    }
+    // A process may have no supplementary groups at all; its effective group still counts.
     std::vector<gid_t> groups(static_cast<std::size_t>(count), 0);
-    int read = ::getgroups(count, groups.data());
-    if (read < 0) {
-        velmor::throwPosixError(errno, EINVAL);
+    if (count > 0) {
+        count = ::getgroups(count, groups.data());
+        if (count < 0) {
+            velmor::throwPosixError(errno, EINVAL);
+        }
+        groups.resize(static_cast<std::size_t>(count));
+    }
+    // The kernel grants access through the effective group, which the supplementary list need not
+    // hold.
+    const gid_t effective = ::getegid();
+    if (std::find(groups.begin(), groups.end(), effective) == groups.end()) {
+        groups.push_back(effective);
     }
     return std::vector<std::uint32_t>(groups.begin(), groups.end());
 }

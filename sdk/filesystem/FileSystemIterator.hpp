@@ -125,7 +125,8 @@ private:
     std::vector<std::uint32_t> checkedDeletePermissionUserGroups_;
 };
 
-// The process's supplementary group ids. Throws a POSIX error when they cannot be read.
+// The process's supplementary group ids and its effective group id, each once. Throws a POSIX error
+// when they cannot be read.
 std::vector<std::uint32_t> currentUserGroups();
 
 } // namespace sweepkit

@@ -561,22 +561,71 @@ TEST(FileSystemIterator, RecordsAreTheEntriesOwnAndRefilledEventsTellTheSame) {
     EXPECT_EQ(index, events.size());
 }
 
-TEST(FileSystemIterator, CurrentUserGroupsMatchTheProcess) {
-    auto groups = currentUserGroups();
-    int count = ::getgroups(0, nullptr);
-    EXPECT_EQ(groups.size(), static_cast<std::size_t>(count));
+TEST(FileSystemIterator, CurrentUserGroupsAreTheSupplementaryAndTheEffectiveGroupEachOnce) {
+    std::vector<std::uint32_t> groups = currentUserGroups();
+    std::vector<gid_t> supplementary(static_cast<std::size_t>(::getgroups(0, nullptr)));
+    supplementary.resize(
+        static_cast<std::size_t>(::getgroups(static_cast<int>(supplementary.size()), supplementary.data())));
+    std::vector<std::uint32_t> expected(supplementary.begin(), supplementary.end());
+    expected.push_back(::getegid());
+    std::sort(expected.begin(), expected.end());
+    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+    std::sort(groups.begin(), groups.end());
+    EXPECT_EQ(groups, expected);
 
     if (::geteuid() == 0) {
-        // A process without supplementary groups has an empty list; that is no failure.
+        // Without supplementary groups the list is the effective group alone; that is no failure.
         int status = velmor::testing::runAsUnprivilegedUser([] {
             try {
-                return currentUserGroups().empty() ? 0 : 30;
+                return currentUserGroups() == std::vector<std::uint32_t>{velmor::testing::unprivilegedUser}
+                           ? 0
+                           : 30;
             } catch (...) {
                 return 31;
             }
         });
         EXPECT_EQ(status, 0);
     }
+}
+
+// A user without supplementary groups may still remove files from a folder that its own primary
+// group may write: the walk's delete flags must say what removing them then does.
+TEST(FileSystemIterator, DeleteFlagsWithTheUsersGroupsAgreeWithRemoval) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to fork a child that drops to an unprivileged user";
+    }
+    TemporaryDirectory tmp;
+    ::chmod(tmp.path().c_str(), 0755);
+    const std::string root = tmp.makeDirectory("root");
+    struct Folder {
+        const char* name;
+        gid_t group;
+    };
+    const Folder folders[] = {{"of-own-group", velmor::testing::unprivilegedUser}, {"of-other-group", 0}};
+    for (const Folder& folder : folders) {
+        const std::string path = tmp.makeDirectory(std::string("root/") + folder.name);
+        tmp.writeFile(std::string("root/") + folder.name + "/file");
+        ASSERT_EQ(::chown(path.c_str(), 0, folder.group), 0);
+        ASSERT_EQ(::chmod(path.c_str(), 0775), 0);
+    }
+
+    int status = velmor::testing::runAsUnprivilegedUser([&] {
+        FileSystemIterator iterator(URL::fileURL(root), Options::physical, velmor::testing::unprivilegedUser,
+                                    currentUserGroups());
+        int files = 0;
+        while (auto event = iterator.next()) {
+            if (event->kind() != Kind::file) {
+                continue;
+            }
+            ++files;
+            const bool removed = ::unlink(event->path().c_str()) == 0;
+            if (event->hasDeletePermission() != removed) {
+                return removed ? 40 : 41;
+            }
+        }
+        return files == 2 ? 0 : 42;
+    });
+    EXPECT_EQ(status, 0);
 }
 
 } // namespace

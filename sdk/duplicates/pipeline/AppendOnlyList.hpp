@@ -1,13 +1,13 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstddef>
 #include <initializer_list>
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -103,9 +103,11 @@ public:
     };
 
 private:
-    // Elements live in blocks that never move: block b holds 2^(b+1) of them, so the block table has
-    // a fixed size and appending never relocates what readers hold. Only slots at or past a list's
-    // count are written while that list may be read.
+    // Elements live in blocks that never move: block b holds 2^(b+1) of them, so appending never
+    // relocates what readers hold. Block 0 lies inside the storage, since most groups have two
+    // members; the table of the other blocks is made only when a list outgrows it. Only slots at or
+    // past a list's count (and the table, before any list reaches past block 0) are written while
+    // that list may be read.
     class Storage {
     public:
         Storage() = default;
@@ -115,27 +117,31 @@ private:
             for (std::size_t index = 0; index < size; ++index) {
                 std::destroy_at(&at(index));
             }
-            for (std::size_t block = 0; block < blocks.size() && blocks[block]; ++block) {
-                std::allocator<T>().deallocate(blocks[block], capacity(block));
+            for (std::size_t block = 1; table && block < blockCount && table[block - 1]; ++block) {
+                std::allocator<T>().deallocate(table[block - 1], capacity(block));
             }
         }
 
-        const T& at(std::size_t index) const {
-            auto [block, offset] = locate(index);
-            return blocks[block][offset];
-        }
+        const T& at(std::size_t index) const { return const_cast<Storage*>(this)->at(index); }
         T& at(std::size_t index) {
             auto [block, offset] = locate(index);
-            return blocks[block][offset];
+            return block == 0 ? inlineElements()[offset] : table[block - 1][offset];
         }
 
         // Constructs the element at `index`, which must equal `size`.
         template <typename U> void emplace(std::size_t index, U&& element) {
             auto [block, offset] = locate(index);
-            if (blocks[block] == nullptr) {
-                blocks[block] = std::allocator<T>().allocate(capacity(block));
+            T* elements = inlineElements();
+            if (block > 0) {
+                if (!table) {
+                    table = std::make_unique<T*[]>(blockCount - 1);
+                }
+                if (table[block - 1] == nullptr) {
+                    table[block - 1] = std::allocator<T>().allocate(capacity(block));
+                }
+                elements = table[block - 1];
             }
-            std::construct_at(&blocks[block][offset], std::forward<U>(element));
+            std::construct_at(&elements[offset], std::forward<U>(element));
             size = index + 1;
         }
 
@@ -144,15 +150,19 @@ private:
         std::size_t size = 0;
 
     private:
+        // 2^49 elements in all: more than any memory holds.
+        static constexpr std::size_t blockCount = 48;
+
         static std::size_t capacity(std::size_t block) { return std::size_t{2} << block; }
         static std::pair<std::size_t, std::size_t> locate(std::size_t index) {
             std::size_t shifted = index + 2;
             std::size_t block = static_cast<std::size_t>(std::bit_width(shifted)) - 2;
             return {block, shifted - capacity(block)};
         }
+        T* inlineElements() { return std::launder(reinterpret_cast<T*>(inlineBlock)); }
 
-        // 2^49 elements in all: more than any memory holds.
-        std::array<T*, 48> blocks{};
+        alignas(T) std::byte inlineBlock[2 * sizeof(T)];
+        std::unique_ptr<T*[]> table;
     };
 
     AppendOnlyList(std::shared_ptr<Storage> storage, std::size_t count)

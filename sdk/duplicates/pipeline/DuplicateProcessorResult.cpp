@@ -10,8 +10,12 @@ DuplicateProcessorResult DuplicateProcessorResult::duplicate(DuplicateGroup grou
 }
 
 DuplicateProcessorResult DuplicateProcessorResult::error(velmor::Error error) {
+    return DuplicateProcessorResult::error(std::vector{std::move(error)});
+}
+
+DuplicateProcessorResult DuplicateProcessorResult::error(std::vector<velmor::Error> errors) {
     DuplicateProcessorResult result(Kind::error);
-    result.error_ = std::move(error);
+    result.errors_ = std::move(errors);
     return result;
 }
 

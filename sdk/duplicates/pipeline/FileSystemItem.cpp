@@ -1,5 +1,6 @@
 #include "sdk/duplicates/pipeline/FileSystemItem.hpp"
 
+#include "sdk/finder/records/PathText.hpp"
 #include "sdk/finder/records/StatCoding.hpp"
 
 namespace sweepkit::pipeline {
@@ -25,14 +26,14 @@ namespace velmor::coding {
 using sweepkit::pipeline::FileSystemItem;
 
 Value Coding<FileSystemItem>::encode(const FileSystemItem& item) {
-    return Object{{"path", item.path},
+    return Object{{"path", sweepkit::pathText(item.path)},
                   {"metadata", coding::encode(item.metadata)},
                   {"hasDeletePermission", item.hasDeletePermission}};
 }
 
 FileSystemItem Coding<FileSystemItem>::decode(const Decoder& decoder) {
-    return FileSystemItem{decoder.decode<std::string>("path"), decoder.decode<Stat>("metadata"),
-                          decoder.decode<bool>("hasDeletePermission")};
+    return FileSystemItem{sweepkit::pathFromText(decoder.decode<std::string>("path")),
+                          decoder.decode<Stat>("metadata"), decoder.decode<bool>("hasDeletePermission")};
 }
 
 } // namespace velmor::coding

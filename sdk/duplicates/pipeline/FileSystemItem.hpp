@@ -38,6 +38,7 @@ template <> struct std::hash<sweepkit::pipeline::FileSystemItem> {
     }
 };
 
+// Stored as "path" (as `pathText` writes it), "metadata" and "hasDeletePermission".
 template <> struct velmor::coding::Coding<sweepkit::pipeline::FileSystemItem> {
     static Value encode(const sweepkit::pipeline::FileSystemItem& item);
     static sweepkit::pipeline::FileSystemItem decode(const Decoder& decoder);

@@ -41,6 +41,8 @@ TEST(SkipHiddenFilesystemItem, NamesSuffixesAndTheHiddenFlag) {
                     {folder("/private/tmp"), false},
                     {folder("/Users/a/.ssh/"), false}, // ends in "/": no name to look at
                     {folder(".ssh"), false},           // no "/" at all
+                    {folder("/Users/a/."), false},     // steps of a path, not names
+                    {folder("/Users/a/b/.."), false},
                     {folder("/Users/a/dir.d"), false},
                     {folder("/Users/a/visible", SkipHiddenFilesystemItem::hiddenFlag), true},
                     {Event::file("/Users/a/visible.txt", hidden, true), true},

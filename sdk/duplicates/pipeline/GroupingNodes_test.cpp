@@ -28,7 +28,8 @@ std::string nameOf(const std::string& path) {
 }
 
 // An answer in a few words: "-" for nothing to report, "error NAME" with the name of the file its
-// error names, "group NAME NAME..." with the group's items in order, "skip".
+// error names ("error NAME, error NAME" for two), "group NAME NAME..." with the group's items in
+// order, "skip".
 std::string describe(const DuplicateProcessorResult& answer) {
     switch (answer.kind()) {
     case DuplicateProcessorResult::Kind::duplicate: {
@@ -39,8 +40,12 @@ std::string describe(const DuplicateProcessorResult& answer) {
         return text;
     }
     case DuplicateProcessorResult::Kind::error: {
-        const std::string* path = answer.error()->stringValue(Error::filePathKey);
-        return "error " + (path ? nameOf(*path) : "without path");
+        std::string text;
+        for (const Error& error : answer.errors()) {
+            const std::string* path = error.stringValue(Error::filePathKey);
+            text += (text.empty() ? "" : ", ") + ("error " + (path ? nameOf(*path) : "without path"));
+        }
+        return text;
     }
     case DuplicateProcessorResult::Kind::notDuplicate:
         return "-";
@@ -194,10 +199,16 @@ TEST(FileGrouping, UnreadableFilesJoinNoGroupAndAreReportedUnderTheirOwnPaths) {
     const Case cases[] = {
         // Never read: nothing else has its size.
         {"the only file of its size", {file("alone", "1", 0600)}, "-"},
-        // The first stays unread while nothing it could match is read; a readable third asks for it.
+        // The held first is tried as soon as the second fails, readable files after them or not.
         {"two different unreadable files",
          {file("u1", "22", 0600), file("u2", "23", 0600), file("r3", "24", 0644)},
-         "- | error u2 | error u1"},
+         "- | error u2, error u1 | -"},
+        {"two unreadable files and nothing else of their size",
+         {file("v1", "333", 0600), file("v2", "333", 0600)},
+         "- | error v2, error v1"},
+        {"an unreadable file after a readable one of its size",
+         {file("r", "4444", 0644), file("u", "4445", 0600), file("c", "4444", 0644)},
+         "- | error u | group r c"},
         {"an unreadable file held first, then two copies of its size",
          {file("u", bytes + "u", 0600), file("c1", bytes + "c", 0644), file("c2", bytes + "c", 0644)},
          "- | error u | group c1 c2"},
@@ -303,16 +314,26 @@ TEST(GrouppingPipelineNode, ComputesLazilyAndAnswersEachFailureOnce) {
          {"b"},
          {"error held"},
          {"b", "held"}},
-        {"current fails: reported under its path, the held one waits",
+        {"current fails: reported under its path, the held one opens the group",
          {{"held", 1}, {"b", C::fails}, {"c", 1}},
          {"b", "c"},
          {"error b", "group held c"},
-         {"b", "c", "held"}},
+         {"b", "held", "c"}},
         {"current fails without a path: given its own",
          {{"held", 1}, {"b", C::failsWithoutPath}},
          {"b"},
          {"error b"},
-         {"b"}},
+         {"b", "held"}},
+        {"current and held fail: each reported once under its own path",
+         {{"held", C::fails}, {"b", C::failsWithoutPath}, {"c", 1}, {"d", 1}},
+         {"b", "c", "d"},
+         {"error b, error held", "-", "group c d"},
+         {"b", "held", "c", "d"}},
+        {"current fails, the held one is cancelled: it stays held",
+         {{"held", C::cancels}, {"b", C::fails}},
+         {"b", "b"},
+         {"error b", "error b"},
+         {"b", "held", "b", "held"}},
         {"cancelled on the current",
          {{"held", 1}, {"b", C::cancels}, {"c", 1}},
          {"b", "c"},
@@ -336,6 +357,25 @@ TEST(GrouppingPipelineNode, ComputesLazilyAndAnswersEachFailureOnce) {
         EXPECT_EQ(feed(node, walk), c.answers) << c.name;
         EXPECT_EQ(*computer.asked, c.asked) << c.name;
     }
+}
+
+// Most groups never get a second member: they hold their event and make no chain of their own.
+TEST(GrouppingPipelineNode, MakesAGroupsChainOnlyWhenItsSecondEventArrives) {
+    ScriptedComputer computer{{{"a", 1}, {"b", 2}, {"c", 3}, {"d", 1}, {"e", 1}}};
+    std::vector<std::string> made;
+    GrouppingPipelineNode<StoreNode, ScriptedComputer> node(std::nullopt, computer, [&](const Event& first) {
+        made.push_back(nameOf(first.path()));
+        return std::make_shared<StoreNode>(first);
+    });
+    std::vector<Event> walk;
+    for (const char* name : {"a", "b", "c"}) {
+        walk.push_back(Event::file(std::string("/r/") + name, Stat(), true));
+    }
+    EXPECT_EQ(feed(node, walk), (std::vector<std::string>{"-", "-", "-"}));
+    EXPECT_TRUE(made.empty());
+    EXPECT_EQ(feed(node, {Event::file("/r/d", Stat(), true), Event::file("/r/e", Stat(), true)}),
+              (std::vector<std::string>{"group a d", "group a d e"}));
+    EXPECT_EQ(made, (std::vector<std::string>{"a"}));
 }
 
 TEST(DuplicateStorePipelineNode, HoldsEachFileOnceInTheOrderItCame) {

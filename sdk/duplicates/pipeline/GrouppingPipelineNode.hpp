@@ -11,6 +11,8 @@
 #include <optional>
 #include <unordered_map>
 #include <utility>
+#include <variant>
+#include <vector>
 
 namespace sweepkit::pipeline {
 
@@ -19,12 +21,16 @@ namespace sweepkit::pipeline {
 velmor::Error identifierError(std::exception_ptr failure, const std::string& path);
 
 // Splits the events reaching it by the identifier its computer gives them, and hands each group to
-// a chain of its own, made on first need. A node made for a new group holds the group's first event
-// without computing anything for it; only a second event makes it compute both, so an expensive
-// identifier is worked out only for events that already share every cheaper one.
+// a chain of its own. A group holds its first event alone until a second one arrives, since most
+// groups never get one; the chain is made then, with the first event, which it holds without
+// computing anything for it, and the second is handed to it. Only the second event makes it compute
+// both, so an expensive identifier is worked out only for events that already share every cheaper
+// one.
 //
 // A failed identifier is answered as `error`, carrying the failed file's path, and that event joins
-// no group; a cancelled computation is no failure and answers `notDuplicate`.
+// no group; a cancelled computation is no failure and answers `notDuplicate`. When an event fails
+// while the first one is held, the held one is computed too, so that a held file that fails as well
+// is reported then, beside it, and not only if a later event of its group succeeds.
 template <typename Next, typename Computer>
 requires std::derived_from<Next, DuplicateProcessorPipelineNode> && GroupIdentifierComputer<Computer>
 class GrouppingPipelineNode : public DuplicateProcessorPipelineNode {
@@ -46,34 +52,27 @@ public:
         } catch (const velmor::CancellationError&) {
             return DuplicateProcessorResult::notDuplicate();
         } catch (...) {
-            return DuplicateProcessorResult::error(identifierError(std::current_exception(), event.path()));
+            return failed(identifierError(std::current_exception(), event.path()));
         }
         if (!id) {
             return DuplicateProcessorResult::notDuplicate();
         }
 
         if (firstEvent_) {
-            std::optional<Identifier> firstId;
-            try {
-                firstId = groupIdentifierComputer_.identifier(*firstEvent_);
-            } catch (const velmor::CancellationError&) {
+            std::optional<velmor::Error> heldFailure;
+            if (!releaseHeld(heldFailure)) {
                 return DuplicateProcessorResult::notDuplicate();
-            } catch (...) {
-                // The held event is reported once and dropped, so that it neither blocks the files
-                // after it nor is blamed on them; the current event opens the group in its place.
-                velmor::Error error = identifierError(std::current_exception(), firstEvent_->path());
-                firstEvent_.reset();
+            }
+            if (heldFailure) {
+                // The held event neither blocks the files after it nor is blamed on them; the
+                // current event opens the group in its place.
                 openGroup(std::move(*id), event);
-                return DuplicateProcessorResult::error(std::move(error));
+                return DuplicateProcessorResult::error(std::move(*heldFailure));
             }
-            if (firstId) {
-                openGroup(std::move(*firstId), *firstEvent_);
-            }
-            firstEvent_.reset();
         }
 
         if (auto found = store_.find(*id); found != store_.end()) {
-            return found->second->process(event);
+            return chainOf(found->second).process(event);
         }
         openGroup(std::move(*id), event);
         return DuplicateProcessorResult::notDuplicate();
@@ -83,11 +82,52 @@ public:
     const std::optional<Event>& firstEvent() const { return firstEvent_; }
 
 private:
-    void openGroup(Identifier id, const Event& event) {
-        store_.try_emplace(std::move(id), createNextPipeline_(event));
+    // Computes the held event's identifier, opens its group with it and lets it go. False when the
+    // computation was cancelled: the event stays held. A held event that fails is let go with its
+    // error in `failure`, so that it is reported once.
+    bool releaseHeld(std::optional<velmor::Error>& failure) {
+        std::optional<Identifier> firstId;
+        try {
+            firstId = groupIdentifierComputer_.identifier(*firstEvent_);
+        } catch (const velmor::CancellationError&) {
+            return false;
+        } catch (...) {
+            failure = identifierError(std::current_exception(), firstEvent_->path());
+            firstEvent_.reset();
+            return true;
+        }
+        if (firstId) {
+            openGroup(std::move(*firstId), *firstEvent_);
+        }
+        firstEvent_.reset();
+        return true;
     }
 
-    std::unordered_map<Identifier, std::shared_ptr<Next>> store_;
+    // Answers the current event's failure, after releasing the held event, whose own failure
+    // follows it.
+    DuplicateProcessorResult failed(velmor::Error error) {
+        std::vector<velmor::Error> errors{std::move(error)};
+        std::optional<velmor::Error> heldFailure;
+        if (firstEvent_ && releaseHeld(heldFailure) && heldFailure) {
+            errors.push_back(std::move(*heldFailure));
+        }
+        return DuplicateProcessorResult::error(std::move(errors));
+    }
+
+    // A group's first event until a second one arrives, then the group's chain.
+    using Group = std::variant<Event, std::shared_ptr<Next>>;
+
+    void openGroup(Identifier id, const Event& event) { store_.try_emplace(std::move(id), event); }
+
+    Next& chainOf(Group& group) {
+        if (const Event* first = std::get_if<Event>(&group)) {
+            std::shared_ptr<Next> chain = createNextPipeline_(*first);
+            group = std::move(chain);
+        }
+        return *std::get<std::shared_ptr<Next>>(group);
+    }
+
+    std::unordered_map<Identifier, Group> store_;
     CreateNextPipeline createNextPipeline_;
     Computer groupIdentifierComputer_;
     std::optional<Event> firstEvent_;

@@ -9,7 +9,8 @@
 namespace sweepkit::pipeline {
 
 // Turns away hidden entries: those flagged hidden in their status record, those whose name begins
-// with `hiddenFilePrefix`, and those whose path ends with one of `folderToSkip`. Linux sets no such
+// with `hiddenFilePrefix` (a path ending in "." or ".." names none), and those whose path ends
+// with one of `folderToSkip`. Linux sets no such
 // flag, so there the name and the suffixes decide.
 struct SkipHiddenFilesystemItem : Filter {
     static constexpr std::uint32_t hiddenFlag = 0x8000;

@@ -15,8 +15,8 @@ struct ProcessingError {
 
 } // namespace sweepkit
 
-// Stored as "errorCode", "errorDomain" and "path": decoding gives back an error of that domain and
-// code, without its user info.
+// Stored as "errorCode", "errorDomain" and "path" (as `pathText` writes it): decoding gives back an
+// error of that domain and code, without its user info.
 template <> struct velmor::coding::Coding<sweepkit::ProcessingError> {
     static Value encode(const sweepkit::ProcessingError& error);
     static sweepkit::ProcessingError decode(const Decoder& decoder);
