@@ -16,7 +16,7 @@ QString sizeCellText(CleanableNode& node) {
     return QString::fromStdString(velmor::ByteCountFormatter::forInterface().string(node.size()));
 }
 
-QString dateCellText(const CleanableNode& node) {
+QString dateCellText(CleanableNode& node) {
     if (auto date = node.lastAccessDate()) {
         return QString::fromStdString(velmor::DateFormatter().string(*date));
     }

@@ -15,7 +15,7 @@ QString nameCellText(CleanableNode& node);
 // The size in the interface's file style ("Zero kB", "1.5 MB").
 QString sizeCellText(CleanableNode& node);
 // The last access date, read now, or "--" when there is none.
-QString dateCellText(const CleanableNode& node);
+QString dateCellText(CleanableNode& node);
 // The tooltip of a row whose deletion failed.
 QString failedToDeleteToolTip(const velmor::Error& error);
 QString columnTitle(FileTableColumn column);
