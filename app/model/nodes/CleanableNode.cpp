@@ -11,6 +11,10 @@ namespace marrowdale {
 using sweepkit::FileSystemItem;
 using sweepkit::FileSystemNode;
 
+namespace {
+constexpr velmor::DateResourceKey accessKey = velmor::DateResourceKey::contentAccessDate;
+} // namespace
+
 CleanableNodePtr CleanableNode::make(Payload payload) {
     return velmor::MainActor::makeShared<CleanableNode>(std::move(payload));
 }
@@ -88,13 +92,27 @@ std::int64_t CleanableNode::size() {
     return *size_;
 }
 
-std::optional<CleanableNode::Date> CleanableNode::lastAccessDate() const {
+const std::optional<CleanableNode::Date>& CleanableNode::lastAccessDate() {
+    if (!lastAccessDate_) {
+        // A record with a zero access time was made without one; a folder of a tree has no record.
+        const auto* found = foundItem();
+        if (found && found->metadata.st_atimespec != velmor::Timespec{}) {
+            lastAccessDate_ = velmor::dateResourceValues(found->url, found->metadata,
+                                                         {&accessKey, 1})[accessKey];
+        } else {
+            lastAccessDate_ = readLastAccessDate();
+        }
+    }
+    return *lastAccessDate_;
+}
+
+std::optional<CleanableNode::Date> CleanableNode::readLastAccessDate() const {
     auto location = url();
     if (!location) {
         return std::nullopt;
     }
     try {
-        return velmor::dateResourceValue(*location, velmor::DateResourceKey::contentAccessDate);
+        return velmor::dateResourceValue(*location, accessKey);
     } catch (const velmor::ComponentError&) {
         return std::nullopt;
     }
@@ -106,7 +124,7 @@ CleanableNode::Date CleanableNode::distantPast() {
     return Date::min();
 }
 
-CleanableNode::Date CleanableNode::lastAccessDateOrDistantPast() const {
+CleanableNode::Date CleanableNode::lastAccessDateOrDistantPast() {
     return lastAccessDate().value_or(distantPast());
 }
 

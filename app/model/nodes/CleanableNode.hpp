@@ -28,8 +28,9 @@ struct IconDescriptor {
 };
 
 // One row of the result tree the user selects from. Rows live on the main thread, and are destroyed
-// there whichever thread lets go of them last. Their name, icon, size and children are worked out
-// on first use and kept; pruning after a clean may replace the kept size and children. The payload
+// there whichever thread lets go of them last. Their name, icon, size, last access date and children
+// are worked out on first use and kept; pruning after a clean may replace the kept size and children.
+// The payload
 // never changes, so it may be read from any thread.
 class CleanableNode {
 public:
@@ -57,9 +58,11 @@ public:
     void setIcon(IconDescriptor icon) { icon_ = std::move(icon); }
     std::int64_t size();
     void setSize(std::int64_t size) { size_ = size; }
-    // When the entry was last read; nothing without a URL or when it cannot be read.
-    std::optional<Date> lastAccessDate() const;
-    Date lastAccessDateOrDistantPast() const;
+    // When the entry was last read, as the scan's record has it, so sorting a million rows by it asks
+    // the system nothing; asked of the entry once when there is no record or it holds no such date.
+    // Nothing without a URL or when the entry cannot be read.
+    const std::optional<Date>& lastAccessDate();
+    Date lastAccessDateOrDistantPast();
     static Date distantPast();
 
     // The child rows of a folder (an empty list for an empty folder); nothing for other rows.
@@ -74,11 +77,14 @@ private:
     static CleanableNodePtr make(Payload payload);
     // The item the scan found for a file row or a lone item; nothing for a folder or a whole result.
     const sweepkit::FileSystemItem* foundItem() const;
+    // The entry's access date as the system has it now.
+    std::optional<Date> readLastAccessDate() const;
 
     Payload payload_;
     std::optional<std::string> displayName_;
     std::optional<IconDescriptor> icon_;
     std::optional<std::int64_t> size_;
+    std::optional<std::optional<Date>> lastAccessDate_;
     std::optional<std::optional<CleanableNodes>> children_;
 };
 

@@ -3,7 +3,9 @@
 #include "platform/fs/Volume.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -71,6 +73,43 @@ TEST(CleanableNode, LastAccessDateComesFromTheEntry) {
     auto gone = CleanableNode::item(item(tmp / "gone", 1));
     EXPECT_FALSE(gone->lastAccessDate());
     EXPECT_EQ(gone->displayName(), "gone");
+}
+
+// The date the scan's record holds is the row's, whatever the entry says later, so the order of a
+// sort and the dates shown agree; a row without a recorded date asks the entry once and keeps it.
+TEST(CleanableNode, TheLastAccessDateIsTakenOnceAndKept) {
+    velmor::testing::TemporaryDirectory tmp;
+    const std::string path = tmp.writeFile("seen", "x");
+    const std::string folderPath = tmp / "folder";
+    ASSERT_EQ(::mkdir(folderPath.c_str(), 0755), 0);
+    auto setAccessed = [](const std::string& at, time_t seconds) {
+        struct timespec times[2] = {{seconds, 0}, {0, UTIME_OMIT}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, at.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    };
+    auto date = [](time_t seconds) { return CleanableNode::Date(std::chrono::seconds(seconds)); };
+    setAccessed(path, 1000);
+    setAccessed(folderPath, 1000);
+
+    auto scanned = item(path, 1);
+    scanned.metadata.st_atimespec = {2000, 0};
+    auto recorded = CleanableNode::item(scanned);
+    auto unrecorded = CleanableNode::item(item(path, 1));
+    auto folder = CleanableNode::node(FileSystemNode::folder(URL::fileURL(folderPath), 0, {}));
+    EXPECT_EQ(recorded->lastAccessDate(), date(2000)) << "the scan's date, not the entry's";
+    EXPECT_EQ(unrecorded->lastAccessDate(), date(1000));
+    EXPECT_EQ(folder->lastAccessDate(), date(1000));
+
+    setAccessed(path, 3000);
+    setAccessed(folderPath, 3000);
+    EXPECT_EQ(recorded->lastAccessDateOrDistantPast(), date(2000));
+    EXPECT_EQ(unrecorded->lastAccessDateOrDistantPast(), date(1000));
+    EXPECT_EQ(folder->lastAccessDateOrDistantPast(), date(1000));
+    // A new row, as a new scan makes, takes the date anew.
+    EXPECT_EQ(CleanableNode::item(item(path, 1))->lastAccessDate(), date(3000));
+
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    EXPECT_EQ(recorded->lastAccessDate(), date(2000));
+    EXPECT_EQ(unrecorded->lastAccessDate(), date(1000));
 }
 
 TEST(CleanableNode, OnlyFoldersAreNamedAfterTheirVolume) {

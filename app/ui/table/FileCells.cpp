@@ -20,7 +20,7 @@ QString sizeCellText(CleanableNode& node) {
     return QString::fromStdString(velmor::ByteCountFormatter::forInterface().string(node.size()));
 }
 
-QString dateCellText(const CleanableNode& node) {
+QString dateCellText(CleanableNode& node) {
     if (auto date = node.lastAccessDate()) {
         // The locale's own short date and time, so a 12-hour locale reads a 12-hour time.
         const auto milliseconds =

@@ -14,8 +14,9 @@ namespace marrowdale {
 QString nameCellText(CleanableNode& node);
 // The size in the interface's file style ("Zero kB", "1.5 MB").
 QString sizeCellText(CleanableNode& node);
-// The last access date, read now, in the locale's short date and time, or "--" when there is none.
-QString dateCellText(const CleanableNode& node);
+// The last access date the row keeps, in the locale's short date and time, or "--" when there is
+// none.
+QString dateCellText(CleanableNode& node);
 // The tooltip of a row whose deletion failed.
 QString failedToDeleteToolTip(const velmor::Error& error);
 QString columnTitle(FileTableColumn column);

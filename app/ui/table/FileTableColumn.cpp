@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 namespace marrowdale {
 
@@ -13,24 +14,33 @@ namespace {
 constexpr std::array<const char*, fileTableColumnCount> keyPaths = {"displayName", "size",
                                                                     "lastAccessDateOrDistantPast"};
 
-std::string composed(std::string_view name) {
+// The composed form of `name`, when it is UTF-8 that composing changes.
+std::optional<std::string> composed(std::string_view name) {
     if (std::all_of(name.begin(), name.end(),
                     [](char byte) { return static_cast<unsigned char>(byte) < 0x80; })) {
-        return std::string(name); // ASCII is its own normal form
+        return std::nullopt; // ASCII is its own normal form
     }
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder(QByteArrayView(name.data(), static_cast<qsizetype>(name.size())));
     if (decoder.hasError()) {
-        return std::string(name);
+        return std::nullopt;
     }
-    return text.normalized(QString::NormalizationForm_C).toStdString();
+    std::string normal = text.normalized(QString::NormalizationForm_C).toStdString();
+    if (normal == name) {
+        return std::nullopt;
+    }
+    return normal;
 }
 
 } // namespace
 
 NameSortKey NameSortKey::of(std::string_view name) {
     NameSortKey key;
-    key.bytes = composed(name);
+    key.bytes = name;
+    if (auto normal = composed(name)) {
+        key.composed_ = std::make_shared<const std::string>(std::move(*normal));
+        key.bytes = *key.composed_;
+    }
     for (std::size_t index = 0; index < 8; ++index) {
         key.prefix <<= 8;
         if (index < key.bytes.size()) {

@@ -1,16 +1,36 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 namespace marrowdale {
+
+// A number whose order agrees with the key's, where a key has one: integers and dates are their
+// own, a key with `sortPrefix()` gives that, other keys give 0. Equal numbers leave the order to
+// the key itself.
+template <typename Key> std::uint64_t sortPrefixOf(const Key& key) {
+    if constexpr (std::is_integral_v<Key>) {
+        // Flipping the sign bit orders signed values as unsigned ones.
+        return static_cast<std::uint64_t>(key) ^ (std::is_signed_v<Key> ? std::uint64_t{1} << 63 : 0);
+    } else if constexpr (requires { key.time_since_epoch().count(); }) {
+        return sortPrefixOf(key.time_since_epoch().count());
+    } else if constexpr (requires {
+                             { key.sortPrefix() } -> std::convertible_to<std::uint64_t>;
+                         }) {
+        return key.sortPrefix();
+    } else {
+        return 0;
+    }
+}
 
 enum class SortOrder { forward, reverse };
 
@@ -24,6 +44,8 @@ public:
     public:
         virtual ~Keys() = default;
         virtual std::weak_ordering compare(std::size_t a, std::size_t b) const = 0;
+        // The key's `sortPrefixOf` in this direction: a smaller one sorts first.
+        virtual std::uint64_t prefix(std::size_t at) const = 0;
     };
     using NodeAt = std::function<Node&(std::size_t)>;
 
@@ -66,6 +88,10 @@ private:
             return descending ? std::weak_ordering(keys[b] <=> keys[a])
                               : std::weak_ordering(keys[a] <=> keys[b]);
         }
+        std::uint64_t prefix(std::size_t at) const override {
+            const std::uint64_t bits = sortPrefixOf(keys[at]);
+            return descending ? ~bits : bits;
+        }
     };
 
     template <typename Key, typename Read> struct ReaderOf final : Reader {
@@ -107,14 +133,31 @@ std::vector<std::uint32_t> sortedPositions(std::size_t count,
     for (const auto& comparator : sortOrder) {
         keys.push_back(comparator.readKeys(count, nodeAt));
     }
-    std::stable_sort(positions.begin(), positions.end(), [&](std::uint32_t a, std::uint32_t b) {
+    // Sorted as a packed array led by the first key's prefix, which alone decides most comparisons
+    // of a million rows without reaching for their keys. Ties go to the position, so the result is
+    // what a stable sort gives.
+    struct Entry {
+        std::uint64_t prefix;
+        std::uint32_t position;
+    };
+    std::vector<Entry> entries(count);
+    for (std::size_t position = 0; position < count; ++position) {
+        entries[position] = {keys.front()->prefix(position), static_cast<std::uint32_t>(position)};
+    }
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        if (a.prefix != b.prefix) {
+            return a.prefix < b.prefix;
+        }
         for (const auto& key : keys) {
-            if (auto order = key->compare(a, b); order != 0) {
+            if (auto order = key->compare(a.position, b.position); order != 0) {
                 return order < 0;
             }
         }
-        return false;
+        return a.position < b.position;
     });
+    for (std::size_t at = 0; at < count; ++at) {
+        positions[at] = entries[at].position;
+    }
     return positions;
 }
 
