@@ -36,9 +36,10 @@ struct ToolRun {
     std::string err;
 };
 
-ToolRun runTool(const std::vector<std::string>& arguments, const std::string& input = "") {
+ToolRun runTool(const std::vector<std::string>& arguments, const std::string& input = "",
+                const std::string& executable = VELMOR_DISKIMAGE_TOOL_PATH) {
     auto process = Process::make();
-    process->executablePath = VELMOR_DISKIMAGE_TOOL_PATH;
+    process->executablePath = executable;
     process->arguments = arguments;
     auto in = Pipe::make();
     auto out = Pipe::make();
@@ -300,6 +301,25 @@ TEST_F(DiskImageToolTest, AFifoNamedLikeAnImageIsRefusedAtOnce) {
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.out.empty()) << run.out;
     EXPECT_NE(run.err.find(path + ": not a disk image file"), std::string::npos) << run.err;
+}
+
+TEST_F(DiskImageToolTest, AnAttachWithoutADeviceManagerFailsAtOnceAndLeavesNothingAttached) {
+    const std::string path = ext4Image("data.img");
+    // The tool runs where the device manager's control socket is missing: in a mount namespace of
+    // its own with an empty /run/udev, so the machine's device manager stays up for everyone else.
+    std::vector<std::string> arguments{"-m", "--propagation", "private", "/bin/sh", "-c",
+                                       "mount -t tmpfs tmpfs /run/udev && exec \"$0\" \"$@\"",
+                                       VELMOR_DISKIMAGE_TOOL_PATH};
+    const auto attach = attachArguments(path);
+    arguments.insert(arguments.end(), attach.begin(), attach.end());
+    const auto run = runTool(arguments, "", "/usr/bin/unshare");
+    if (run.err.find("unshare:") != std::string::npos || run.err.find("mount:") != std::string::npos) {
+        GTEST_SKIP() << "cannot hide the device manager from the tool here: " << run.err;
+    }
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_NE(run.err.find(path + ": no device manager runs"), std::string::npos) << run.err;
+    EXPECT_TRUE(devicesBacking(path).empty());
 }
 
 TEST_F(DiskImageToolTest, TwoAttachesOfOneImageAtOnceShareOneDevice) {
