@@ -14,8 +14,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <linux/loop.h>
+#include <set>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace velmor::diskimage {
 
@@ -23,6 +28,11 @@ namespace {
 
 // How long the disk service may take to see what a new loop device holds.
 constexpr auto probeDeadline = std::chrono::seconds(20);
+// How long an attach waits for another attach of the same image to finish.
+constexpr auto lockDeadline = std::chrono::seconds(45);
+// The disk service learns of new loop devices from the device manager; without it a set-up only
+// times out, so it is refused before it starts.
+constexpr const char* deviceManagerControl = "/run/udev/control";
 // How long a freed loop device may stay held open by others before detach gives up waiting.
 constexpr auto releaseDeadline = std::chrono::milliseconds(10000);
 
@@ -123,6 +133,58 @@ bool kernelHasPartitions(const std::string& device) {
     return false;
 }
 
+// The kernel names of the loop devices that the file `image` backs now.
+std::set<std::string> loopDevicesBacking(const struct ::stat& image) {
+    std::set<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/block", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("loop", 0) != 0) {
+            continue;
+        }
+        const auto file = BlockDevices().backingFile(name);
+        struct ::stat backing {};
+        if (file && ::stat(file->c_str(), &backing) == 0 && backing.st_dev == image.st_dev &&
+            backing.st_ino == image.st_ino) {
+            names.insert(name);
+        }
+    }
+    return names;
+}
+
+// Frees the loop device `name`: through the disk service when it knows it, else directly.
+void freeLoopDevice(UDisksClient& udisks, const std::string& name) {
+    try {
+        udisks.loopDelete("/org/freedesktop/UDisks2/block_devices/" + name);
+        return;
+    } catch (const UDisksError&) {
+    }
+    const Descriptor device(::open(("/dev/" + name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (device) {
+        ::ioctl(device.get(), LOOP_CLR_FD, 0);
+    }
+}
+
+// Holds an exclusive lock on the image, on a descriptor of its own: a lock on the one handed to
+// the disk service would live as long as the loop device that keeps it.
+Descriptor lockImage(int image, const std::string& path) {
+    Descriptor lock(::open(("/proc/self/fd/" + std::to_string(image)).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!lock) {
+        throw ToolFailure(path + ": cannot lock the image: " + std::strerror(errno));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + lockDeadline;
+    while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            throw ToolFailure(path + ": cannot lock the image: " + std::strerror(errno));
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            throw ToolFailure(path + ": another attach of this image did not finish in time");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return lock;
+}
+
 ToolFailure failureOf(const UDisksError& error, const std::string& subject) {
     return ToolFailure(subject + ": " + error.what(), error.isBusy() ? 16 : 1);
 }
@@ -151,7 +213,8 @@ void unmountVolumes(UDisksClient& udisks, const std::vector<const UDisksBlock*>&
 } // namespace
 
 std::vector<SystemEntity> DiskImageActions::attach(const std::string& path) {
-    Descriptor image(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without waiting: a FIFO named like an image would block the open until a writer came.
+    Descriptor image(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!image) {
         throw ToolFailure(path + ": " + std::strerror(errno));
     }
@@ -162,6 +225,9 @@ std::vector<SystemEntity> DiskImageActions::attach(const std::string& path) {
     if (!S_ISREG(status.st_mode)) {
         throw ToolFailure(path + ": not a disk image file");
     }
+    // Held across the look for an attachment and the set-up, so that a second attach at once finds
+    // the first one's device instead of making another.
+    const Descriptor lock = lockImage(image.get(), path);
     try {
         auto blocks = udisks_.blocks();
         if (const UDisksBlock* existing = attachmentOf(blocks, status)) {
@@ -183,6 +249,11 @@ std::vector<SystemEntity> DiskImageActions::attach(const std::string& path) {
         throw ToolFailure(path + ": no file system or partition table recognised "
                                  "(compressed, sparse and encrypted images are not supported)");
     }
+    if (::access(deviceManagerControl, F_OK) != 0) {
+        throw ToolFailure(path + ": no device manager runs (" + deviceManagerControl +
+                          " is missing), so the disk service cannot see new loop devices");
+    }
+    const std::set<std::string> backingBefore = loopDevicesBacking(status);
     std::string objectPath;
     std::vector<std::string> mounted;
     try {
@@ -222,6 +293,13 @@ std::vector<SystemEntity> DiskImageActions::attach(const std::string& path) {
             try {
                 udisks_.loopDelete(objectPath);
             } catch (const UDisksError&) {
+            }
+        }
+        // A set-up that failed half-way (the service made the device but never saw it) leaves a
+        // device the service never named: free whatever this set-up added.
+        for (const std::string& name : loopDevicesBacking(status)) {
+            if (!backingBefore.contains(name)) {
+                freeLoopDevice(udisks_, name);
             }
         }
         try {
@@ -312,9 +390,12 @@ void DiskImageActions::detach(const std::string& target, bool force) {
     } catch (const UDisksError& error) {
         throw failureOf(error, disk->device);
     }
-    if (name) {
-        events.waitUntil([&] { return !devices.backingFile(*name) || devices.attachSequence(*name) != sequence; },
-                         releaseDeadline);
+    // Still held after the wait (a forced unmount only detaches a busy file system): the image
+    // stays attached, which is no success.
+    if (name &&
+        !events.waitUntil([&] { return !devices.backingFile(*name) || devices.attachSequence(*name) != sequence; },
+                          releaseDeadline)) {
+        throw ToolFailure(disk->device + ": still in use; it is freed once its last user closes it", EBUSY);
     }
 }
 

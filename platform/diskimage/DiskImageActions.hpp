@@ -29,14 +29,16 @@ public:
     explicit DiskImageActions(UDisksClient& udisks) : udisks_(udisks) {}
 
     // Attaches the image read-only and mounts every file system on it, or answers with the
-    // attachment the same file already has. Nothing stays attached when it fails.
+    // attachment the same file already has; attaches of one file run one at a time. Nothing stays
+    // attached when it fails.
     std::vector<SystemEntity> attach(const std::string& path);
     // Every loop device with a backing file.
     std::vector<AttachedImage> info();
     // Unmounts the target's file systems (all of its disk's for a whole disk).
     void unmount(const std::string& target, bool force);
     // Unmounts every file system of the target's disk, then frees the loop device. A busy volume
-    // fails with exit status 16 and leaves the device attached.
+    // fails with exit status 16 and leaves the device attached; so does a device still held open
+    // when the wait for its release ends.
     void detach(const std::string& target, bool force);
 
 private:

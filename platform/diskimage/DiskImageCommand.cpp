@@ -17,17 +17,22 @@ std::set<std::string> parseOperands(const std::vector<std::string>& arguments, s
                                     const Grammar& grammar, const std::string& verb, std::string& operand) {
     std::set<std::string> seen;
     bool haveOperand = false;
+    bool optionsEnded = false;
     for (std::size_t i = first; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (grammar.flags.contains(argument)) {
+        // After "--" a name that starts with a dash is an operand.
+        const bool isOption = !optionsEnded && !argument.empty() && argument.front() == '-';
+        if (isOption && argument == "--") {
+            optionsEnded = true;
+        } else if (isOption && grammar.flags.contains(argument)) {
             seen.insert(argument);
-        } else if (grammar.valued.contains(argument)) {
+        } else if (isOption && grammar.valued.contains(argument)) {
             if (i + 1 >= arguments.size()) {
                 throw UsageError(verb + ": " + argument + " needs a value");
             }
             seen.insert(argument);
             ++i;
-        } else if (!argument.empty() && argument.front() == '-') {
+        } else if (isOption) {
             throw UsageError(verb + ": unknown option " + argument);
         } else if (haveOperand) {
             throw UsageError(verb + ": more than one operand: " + argument);

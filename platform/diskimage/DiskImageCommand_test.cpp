@@ -33,6 +33,12 @@ TEST(DiskImageCommandTest, ParsesTheCommandLinesOfBothTools) {
         {{"image", "--plist", "--stdinpassphrase", "attach", "--readOnly", "--nobrowse", "/images/a.img"},
          Verb::attach, true, true, false, "/images/a.img"},
         {{"eject", "loop2"}, Verb::eject, false, false, false, "loop2"},
+        // "--" ends the options: what follows is the operand, dash or not.
+        {{"attach", "-plist", "--", "-data.img"}, Verb::attach, true, false, false, "-data.img"},
+        {{"detach", "-force", "--", "-force"}, Verb::detach, false, false, true, "-force"},
+        {{"image", "--plist", "attach", "--readOnly", "--", "--nobrowse"}, Verb::attach, true, false, false,
+         "--nobrowse"},
+        {{"eject", "--", "/media/root/Data"}, Verb::eject, false, false, false, "/media/root/Data"},
     };
     for (const auto& expected : cases) {
         SCOPED_TRACE(expected.arguments.front() + " " + expected.operand);
@@ -56,6 +62,8 @@ TEST(DiskImageCommandTest, RefusesMalformedCommandLinesWithAReason) {
         {{"info", "-verbose"}, "unknown argument -verbose"},
         {{"image", "--plist", "create", "a.img"}, "only the attach verb"},
         {{"eject"}, "missing operand"},
+        {{"eject", "--"}, "missing operand"},
+        {{"detach", "--", "loop0", "loop1"}, "more than one operand"},
     };
     for (const auto& [arguments, reason] : cases) {
         try {

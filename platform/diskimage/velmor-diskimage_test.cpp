@@ -17,6 +17,7 @@
 #include <future>
 #include <random>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -35,9 +36,10 @@ struct ToolRun {
     std::string err;
 };
 
-ToolRun runTool(const std::vector<std::string>& arguments, const std::string& input = "") {
+ToolRun runTool(const std::vector<std::string>& arguments, const std::string& input = "",
+                const std::string& executable = VELMOR_DISKIMAGE_TOOL_PATH) {
     auto process = Process::make();
-    process->executablePath = VELMOR_DISKIMAGE_TOOL_PATH;
+    process->executablePath = executable;
     process->arguments = arguments;
     auto in = Pipe::make();
     auto out = Pipe::make();
@@ -264,6 +266,76 @@ TEST_F(DiskImageToolTest, DetachReturnsOnlyOnceTheKernelHasFreedADeviceHeldOpenE
     const auto run = detached.get();
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(BlockDevices().backingFile(name), std::nullopt);
+}
+
+TEST_F(DiskImageToolTest, AForcedDetachOfAVolumeStillInUseExitsWithEBUSY) {
+    const std::string path = ext4Image("data.img");
+    const Value entity = attachExt4(path);
+    const std::string device = stringAt(entity, "dev-entry");
+    const std::string mountPoint = stringAt(entity, "mount-point");
+    const int held = ::open((mountPoint + "/hello.txt").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    openFiles.push_back(held);
+
+    // The forced unmount lets go of the mount point, but the file system and its device stay in use.
+    const auto run = runTool({"detach", mountPoint, "-force"});
+    EXPECT_EQ(run.status, EBUSY) << run.err;
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_NE(run.err.find(device + ": still in use"), std::string::npos) << run.err;
+    EXPECT_EQ(devicesBacking(path), std::vector<std::string>{device});
+}
+
+TEST_F(DiskImageToolTest, AFifoNamedLikeAnImageIsRefusedAtOnce) {
+    const std::string path = folder / "fifo.img";
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    auto attached = std::async(std::launch::async, [&] { return runTool(attachArguments(path)); });
+    if (attached.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        // A writer lets a tool that waits in its open go on.
+        const int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        ADD_FAILURE() << "the attach waited on the FIFO";
+        if (writer >= 0) {
+            ::close(writer);
+        }
+    }
+    const auto run = attached.get();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_NE(run.err.find(path + ": not a disk image file"), std::string::npos) << run.err;
+}
+
+TEST_F(DiskImageToolTest, AnAttachWithoutADeviceManagerFailsAtOnceAndLeavesNothingAttached) {
+    const std::string path = ext4Image("data.img");
+    // The tool runs where the device manager's control socket is missing: in a mount namespace of
+    // its own with an empty /run/udev, so the machine's device manager stays up for everyone else.
+    std::vector<std::string> arguments{"-m", "--propagation", "private", "/bin/sh", "-c",
+                                       "mount -t tmpfs tmpfs /run/udev && exec \"$0\" \"$@\"",
+                                       VELMOR_DISKIMAGE_TOOL_PATH};
+    const auto attach = attachArguments(path);
+    arguments.insert(arguments.end(), attach.begin(), attach.end());
+    const auto run = runTool(arguments, "", "/usr/bin/unshare");
+    if (run.err.find("unshare:") != std::string::npos || run.err.find("mount:") != std::string::npos) {
+        GTEST_SKIP() << "cannot hide the device manager from the tool here: " << run.err;
+    }
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_NE(run.err.find(path + ": no device manager runs"), std::string::npos) << run.err;
+    EXPECT_TRUE(devicesBacking(path).empty());
+}
+
+TEST_F(DiskImageToolTest, TwoAttachesOfOneImageAtOnceShareOneDevice) {
+    const std::string path = ext4Image("data.img");
+    auto first = std::async(std::launch::async, [&] { return runTool(attachArguments(path)); });
+    auto second = std::async(std::launch::async, [&] { return runTool(attachArguments(path)); });
+    const ToolRun runs[] = {first.get(), second.get()};
+    std::vector<std::string> devices;
+    for (const ToolRun& run : runs) {
+        EXPECT_EQ(run.status, 0) << run.err;
+        const Array entities = entitiesOf(coding::fromPropertyList(run.out));
+        ASSERT_EQ(entities.size(), 1u) << run.out;
+        devices.push_back(stringAt(entities.front(), "dev-entry"));
+    }
+    EXPECT_EQ(devices[0], devices[1]);
+    EXPECT_EQ(devicesBacking(path).size(), 1u);
 }
 
 TEST_F(DiskImageToolTest, AttachingOneFileTwiceGivesOneDeviceAndMountsWhatWasUnmounted) {

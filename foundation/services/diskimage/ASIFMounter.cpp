@@ -70,6 +70,23 @@ NSTask::SynchronousRunResult runTool(const std::vector<std::string>& arguments, 
     return NSTask::run(DiskImageTool::path(), arguments, std::move(input), DMGMounter::toolTimeout());
 }
 
+// " The tool said: " and its standard error, and its exit status when not 0; empty when neither.
+std::string toolReason(const NSTask::SynchronousRunResult& run) {
+    std::string said = utf8OrEmpty(run.stderr());
+    while (!said.empty() && (said.back() == '\n' || said.back() == ' ')) {
+        said.pop_back();
+    }
+    const std::int32_t status = run.result().value();
+    std::string reason;
+    if (!said.empty()) {
+        reason = " The tool said: " + said;
+    }
+    if (status != 0) {
+        reason += (reason.empty() ? " The tool" : ";") + std::string(" exited with status ") + std::to_string(status);
+    }
+    return reason.empty() ? reason : reason + ".";
+}
+
 void ejectPartition(const DMGPartition& partition, bool retryForever, const LoggerFactory& loggerFactory) {
     std::string target;
     if (partition.wholeDiskDevEntry()) {
@@ -84,7 +101,8 @@ void ejectPartition(const DMGPartition& partition, bool retryForever, const Logg
         return;
     }
     const auto run = runTool({"eject", target}, std::nullopt);
-    if (run.result().isSuccess() && run.result().value() == 0) {
+    // A status of 0 is believed only once the device is gone.
+    if (run.result().isSuccess() && run.result().value() == 0 && !partition.isPresent()) {
         return;
     }
     if (!run.result().isSuccess() && isTimeout(run.result().error())) {
@@ -117,8 +135,15 @@ std::shared_ptr<DMGMount> ASIFMounter::attach(const URL& url, const std::optiona
     }
 
     const auto& out = run.stdout();
-    const auto output = decodeAttachOutput(
-        coding::fromPropertyList(std::string_view(reinterpret_cast<const char*>(out.data()), out.size())));
+    std::map<std::string, std::vector<Entity>> output;
+    try {
+        output = decodeAttachOutput(
+            coding::fromPropertyList(std::string_view(reinterpret_cast<const char*>(out.data()), out.size())));
+    } catch (const coding::DecodingError& error) {
+        // A tool that failed prints its reason instead of a property list: keep it with the error.
+        throw coding::DecodingError(error.kind(), error.codingPath(),
+                                    error.debugDescription() + toolReason(run));
+    }
     const auto found = output.find("system-entities");
     if (found == output.end()) {
         throw DMGMounterError::otherError("Unrecognized output format: " + utf8OrEmpty(out));

@@ -147,6 +147,25 @@ TEST(ASIFMounterAttachTest, ReadsTheEntitiesWithAMountPoint) {
     }
 }
 
+TEST(ASIFMounterAttachTest, AToolFailureKeepsTheDecodingErrorAndAddsTheToolsReason) {
+    FakeDiskImageTool tool;
+    tool.set("out", "");
+    tool.set("err", "velmor-diskimage: /i.asif: not a disk image file\n");
+    tool.set("status", "1");
+    try {
+        ASIFMounter::attach(URL::fileURL("/i.asif"), std::nullopt, false, CountingFactory().factory());
+        ADD_FAILURE() << "a failed tool gave a mount";
+    } catch (const coding::DecodingError& error) {
+        EXPECT_EQ(error.kind(), coding::DecodingError::Kind::dataCorrupted);
+        EXPECT_NE(error.debugDescription().find("The given data was not a valid property list."), std::string::npos)
+            << error.debugDescription();
+        EXPECT_NE(error.debugDescription().find("The tool said: velmor-diskimage: /i.asif: not a disk image file; "
+                                                "exited with status 1."),
+                  std::string::npos)
+            << error.debugDescription();
+    }
+}
+
 TEST(ASIFMounterTimeoutTest, KillsAndReapsATimedOutAttachOrEject) {
     FakeDiskImageTool tool;
     tool.set("hang", "");
@@ -178,7 +197,11 @@ TEST(ASIFMounterTimeoutTest, KillsAndReapsATimedOutAttachOrEject) {
 
 TEST(ASIFMounterDetachTest, EjectsTheFirstPartitionByItsWholeDiskElseItsMountPoint) {
     FakeDiskImageTool tool;
-    const std::string device = tool.device("dev");
+    const std::string device = tool.path("dev");
+    const std::string wholeDiskNode = tool.path("disk");
+    const std::string wholeDisk = ".." + wholeDiskNode;
+    const std::string kept = tool.device("kept");
+    tool.set("remove", device + "\n" + wholeDiskNode + "\n");
     const std::optional<std::string> none;
     enum class Outcome { ejected, failed, noPartitions };
     const struct {
@@ -188,14 +211,17 @@ TEST(ASIFMounterDetachTest, EjectsTheFirstPartitionByItsWholeDiskElseItsMountPoi
         std::vector<std::string> calls;
         Outcome outcome;
     } cases[] = {
-        // /dev/null stands for a whole disk that is attached.
-        {"whole disk even with a mount point", {DMGPartition(URL::fileURL("/mnt/a"), device, std::string("null"))},
-         "0", {"eject null"}, Outcome::ejected},
+        // A whole disk under /dev that is our file: the eject removes it.
+        {"whole disk even with a mount point", {DMGPartition(URL::fileURL("/mnt/a"), device, wholeDisk)}, "0",
+         {"eject " + wholeDisk}, Outcome::ejected},
         {"mount point without a whole disk",
          {DMGPartition(URL::fileURL("/mnt/a"), device, none), DMGPartition(URL::fileURL("/mnt/b"), device, none)}, "0",
          {"eject /mnt/a"}, Outcome::ejected},
         {"the tool fails", {DMGPartition(URL::fileURL("/mnt/a"), device, none)}, "1", {"eject /mnt/a"},
          Outcome::failed},
+        // Status 0 while the device is still there is no eject.
+        {"the tool reports success but the device stays", {DMGPartition(URL::fileURL("/mnt/a"), kept, none)}, "0",
+         {"eject /mnt/a"}, Outcome::failed},
         // Its whole disk may hold another image by now.
         {"a partition no longer present", {DMGPartition(URL::fileURL("/mnt/a"), tool.path("gone"), std::string("gone0"))},
          "1", {}, Outcome::ejected},
@@ -206,6 +232,8 @@ TEST(ASIFMounterDetachTest, EjectsTheFirstPartitionByItsWholeDiskElseItsMountPoi
         SCOPED_TRACE(item.name);
         ::unlink(tool.path("calls").c_str());
         tool.set("status", item.status);
+        tool.set("dev", "");
+        tool.set("disk", "");
         DMGMount mount(CountingFactory().factory());
         mount.setPartitions(item.partitions);
         try {
@@ -273,13 +301,17 @@ TEST_F(ASIFMounterRetryTest, RetriesEndWithASuccessOrAtShutdown) {
     ASIFMounter::detach(*mountOf("/mnt/a"), true, CountingFactory().factory());
     ASIFMounter::detach(*mountOf("/mnt/b"), true, CountingFactory().factory());
     EXPECT_EQ(ASIFEjectRetrier::shared()->pendingCount(), 2u);
+    // Succeeds, and the device goes with the first eject.
     tool.set("status", "0");
+    tool.set("remove", device + "\n");
     ASSERT_TRUE(clock->waitForPending(2));
     advance(60);
     EXPECT_EQ(ASIFEjectRetrier::shared()->pendingCount(), 0u);
-    EXPECT_EQ(tool.calls().size(), 4u);
+    EXPECT_GE(tool.calls().size(), 3u);
 
     // A mount released with auto-detach hands a failed eject on; process exit (here a reset) ends it.
+    ::unlink(tool.path("remove").c_str());
+    tool.device("dev");
     tool.set("status", "1");
     tool.set("out", binary(entities({Object{{"dev-entry", device}, {"mount-point", "/mnt/c"}}})));
     CountingFactory caller;

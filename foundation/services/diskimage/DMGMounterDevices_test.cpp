@@ -5,6 +5,7 @@
 #include "foundation/services/diskimage/ASIFEjectRetrier.hpp"
 #include "foundation/services/diskimage/ASIFMounter.hpp"
 #include "foundation/services/diskimage/DMGMounter.hpp"
+#include "foundation/services/diskimage/DMGMounterError.hpp"
 #include "foundation/services/diskimage/DMGUnmounter.hpp"
 #include "foundation/services/diskimage/DiskImageTool.hpp"
 #include "platform/diskimage/BlockDevices.hpp"
@@ -92,6 +93,29 @@ TEST_F(DMGMounterDevicesTest, TheSecondKindAttachesAnImageAndEjectsItOnRelease) 
     EXPECT_FALSE(partition.isPresent());
     EXPECT_EQ(ASIFEjectRetrier::shared()->pendingCount(), 0u);
     EXPECT_TRUE(logger->lines().empty());
+}
+
+TEST_F(DMGMounterDevicesTest, TheSecondKindsEjectOfAHeldDeviceFails) {
+    folder.writeFile("content/hello.txt", "hello\n");
+    const std::string image = folder.writeFile("data.img", std::string(16 << 20, '\0'));
+    ASSERT_EQ(Process::run("/usr/sbin/mkfs.ext4", {"-q", "-d", folder / "content", image}).terminationStatus, 0);
+    const auto mount = ASIFMounter::attach(URL::fileURL(image), std::nullopt, false, LoggerFactory());
+    ASSERT_EQ(mount->partitions().size(), 1u);
+    const DMGPartition partition = mount->partitions().front();
+    ASSERT_TRUE(partition.wholeDiskDevEntry());
+    device = "/dev/" + *partition.wholeDiskDevEntry();
+    // Another opener of the device keeps the kernel from freeing it.
+    busy = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(busy, 0);
+
+    try {
+        ASIFMounter::detach(*mount, false, LoggerFactory());
+        ADD_FAILURE() << "the eject of a held device passed";
+    } catch (const DMGMounterError& error) {
+        EXPECT_EQ(error.kind(), DMGMounterError::Case::failedToDetach);
+    }
+    EXPECT_EQ(BlockDevices().backingFile(*partition.wholeDiskDevEntry()), image);
+    EXPECT_TRUE(partition.isPresent());
 }
 
 TEST_F(DMGMounterDevicesTest, ABusyImageIsDetachedInTheBackgroundOnceFreed) {

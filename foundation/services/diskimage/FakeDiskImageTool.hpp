@@ -20,7 +20,7 @@ namespace velmor::testing {
 // A stand-in for the disk-image tool, put in place through its environment variable for the life
 // of the object: it appends its arguments to "calls", keeps its standard input in "input", removes
 // the files named in "remove" (a detach), prints "out-VERB" when there is one for its first argument,
-// else "out", and exits with the status in "status"; with "hang" (or "hang-VERB") it starts a child
+// else "out", copies "err" to its standard error, and exits with the status in "status"; with "hang" (or "hang-VERB") it starts a child
 // of its own and waits, recording both process ids in "pid" and "child" and adding them to "hung".
 class FakeDiskImageTool {
 public:
@@ -34,6 +34,7 @@ public:
                     "if [ -f \"$d/hang\" ] || [ -f \"$d/hang-$1\" ]; then sleep 60 & echo $! > \"$d/child\";"
                     " echo $$ > \"$d/pid\"; echo \"$$ $!\" >> \"$d/hung\"; wait; fi\n"
                     "if [ -f \"$d/out-$1\" ]; then cat \"$d/out-$1\"; elif [ -f \"$d/out\" ]; then cat \"$d/out\"; fi\n"
+                    "[ -f \"$d/err\" ] && cat \"$d/err\" >&2\n"
                     "exit $(cat \"$d/status\" 2>/dev/null || echo 0)\n");
         ::chmod(script().c_str(), 0755);
     }
