@@ -35,6 +35,23 @@ Bytes pattern(std::size_t size) {
     return bytes;
 }
 
+// The blocking form of a run with a time-out of 5 s on `clock`, made to time out while the tool
+// runs. The launch follows the call on the run's queue, so time moves only once a child is there;
+// other work may have timers pending too, so it moves until the wait gives up.
+NSTask::SynchronousRunResult runUntilTimedOut(ManualTimerService& clock, const std::string& path,
+                                              std::vector<std::string> arguments) {
+    auto waiting = std::async(std::launch::async, [&path, arguments = std::move(arguments)] {
+        return NSTask::run(path, arguments, std::nullopt, 5);
+    });
+    siginfo_t child{};
+    while (::waitid(P_ALL, 0, &child, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        std::this_thread::yield();
+    }
+    clock.advanceUntil([&] { return waiting.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                       5);
+    return waiting.get();
+}
+
 // Far longer than any of these runs takes on the real clock: a run that hangs fails as a time-out.
 constexpr double generousTimeout = 600;
 
@@ -151,17 +168,7 @@ TEST(NSTask, ATimeOutReturnsTheRunningTaskForTheCallerToStop) {
     auto clock = std::make_shared<ManualTimerService>();
     ScopedTimerService scoped(clock);
     testing::Watchdog watchdog("time-out");
-    auto waiting =
-        std::async(std::launch::async, [] { return NSTask::run("/bin/sleep", {"30"}, std::nullopt, 5); });
-    // Let the time-out fall while the tool runs; the launch follows the call on the run's queue.
-    siginfo_t child{};
-    while (::waitid(P_ALL, 0, &child, WEXITED | WNOHANG | WNOWAIT) != 0) {
-        std::this_thread::yield();
-    }
-    // Other work may have timers pending too, so time moves until the wait gives up.
-    clock->advanceUntil(
-        [&] { return waiting.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5);
-    auto run = waiting.get();
+    auto run = runUntilTimedOut(*clock, "/bin/sleep", {"30"});
     ASSERT_FALSE(run.result().isSuccess());
     EXPECT_EQ(run.result().error(), TypedError<NSTask::SynchronousRunResult::RunError>(
                                         NSTask::SynchronousRunResult::RunError::timeout)
@@ -199,16 +206,7 @@ TEST(NSTask, ATimedOutRunDrainsItsOutputWithoutKeepingIt) {
     auto clock = std::make_shared<ManualTimerService>();
     ScopedTimerService scoped(clock);
     testing::Watchdog watchdog("a timed-out run's output");
-    auto waiting = std::async(std::launch::async, [] {
-        return NSTask::run("/usr/bin/head", {"-c", "512M", "/dev/zero"}, std::nullopt, 5);
-    });
-    siginfo_t child{};
-    while (::waitid(P_ALL, 0, &child, WEXITED | WNOHANG | WNOWAIT) != 0) {
-        std::this_thread::yield();
-    }
-    clock->advanceUntil(
-        [&] { return waiting.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5);
-    auto run = waiting.get();
+    auto run = runUntilTimedOut(*clock, "/usr/bin/head", {"-c", "512M", "/dev/zero"});
     ASSERT_FALSE(run.result().isSuccess());
     ASSERT_TRUE(run.internalProcess());
     // head ends once all but the last pipe's worth of its output has been read. The launch step may
