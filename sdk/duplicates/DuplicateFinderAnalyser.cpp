@@ -15,6 +15,9 @@
 #include "sdk/duplicates/pipeline/SkipHiddenFilesystemItem.hpp"
 #include "sdk/duplicates/pipeline/SystemFoldersFilter.hpp"
 
+#include <algorithm>
+#include <thread>
+
 namespace sweepkit {
 
 using namespace pipeline;
@@ -49,6 +52,37 @@ AnyPipelineNode makeFileChain(const std::shared_ptr<const velmor::Logger>& logge
 ProcessingError processingError(const velmor::Error& error, const Event& event) {
     const std::string* path = error.stringValue(velmor::Error::filePathKey);
     return ProcessingError{error, path != nullptr ? *path : event.path()};
+}
+
+// Files taken together for one lookahead: enough to keep every thread busy, few enough that the
+// events held meanwhile cost little. Other events count too, so a stretch of folders alone stays
+// short.
+constexpr std::size_t filesPerStretch = 512;
+constexpr std::size_t eventsPerStretch = 4096;
+
+// An event of the walk, with its answer once it has one.
+struct Read {
+    Event event;
+    std::optional<DuplicateProcessorResult> answer;
+};
+
+// Works out beforehand, on the pool, the digests that answering the files of `stretch` in turn is
+// sure to make. A digest known to be needed only once another is known is asked for in a later
+// round, until no stage asks for more.
+void anticipate(DuplicateProcessorPipelineNode& pipeline, const std::vector<Read>& stretch, Lookahead& lookahead) {
+    const std::size_t width = std::max(1u, std::thread::hardware_concurrency());
+    // Each round goes one level deeper; the file chain has three.
+    for (int round = 0; round < 8; ++round) {
+        for (const Read& read : stretch) {
+            if (!read.answer) {
+                pipeline.anticipate(read.event, lookahead);
+            }
+        }
+        if (!lookahead.hasWork()) {
+            return;
+        }
+        lookahead.fulfil(width);
+    }
 }
 
 void skipQuietly(BaseFilesIterator& iterator) {
@@ -92,39 +126,74 @@ void DuplicateFinderAnalyser::analyse(std::vector<std::unique_ptr<BaseFilesItera
     auto result = std::make_shared<DuplicateFinderResult>();
     const AnyPipelineNode pipeline = makePipeline();
 
-    for (const auto& iterator : iterators) {
-        // Looked at before each event, so a cancel ends the walk without reading another entry.
-        while (!progress->isCancelled()) {
-            std::optional<Event> event = iterator->next();
-            if (!event) {
-                break;
+    // Records an answer, in walk order; the event was counted when it was read, and a folder's skip
+    // acted on then.
+    auto record = [&](const Event& event, const DuplicateProcessorResult& answer) {
+        switch (answer.kind()) {
+        case DuplicateProcessorResult::Kind::duplicate: {
+            const DuplicateGroup& group = *answer.group();
+            auto partial = std::make_shared<DuplicateFinderResult>();
+            partial->duplicatesByHash.emplace(group.id, group);
+            progressHandler(std::move(partial));
+            result->duplicatesByHash.insert_or_assign(group.id, group);
+            break;
+        }
+        case DuplicateProcessorResult::Kind::error:
+            for (const velmor::Error& error : answer.errors()) {
+                result->errors.push_back(processingError(error, event));
             }
-            progress->incrementTotalUnitCount();
-            const DuplicateProcessorResult answer = pipeline->process(*event);
-            switch (answer.kind()) {
-            case DuplicateProcessorResult::Kind::duplicate: {
-                const DuplicateGroup& group = *answer.group();
-                auto partial = std::make_shared<DuplicateFinderResult>();
-                partial->duplicatesByHash.emplace(group.id, group);
-                progressHandler(std::move(partial));
-                result->duplicatesByHash.insert_or_assign(group.id, group);
+            break;
+        case DuplicateProcessorResult::Kind::notDuplicate:
+        case DuplicateProcessorResult::Kind::skipFolder:
+            break;
+        }
+        progress->incrementCompletedUnitCount();
+    };
+
+    // The walk is taken in stretches of many files. Every event but a file is answered as soon as
+    // it is read: a folder's answer says whether the walk may go into it, and the pipeline keeps
+    // the folders' state apart from the files', so answering a folder before the files listed
+    // before it changes no answer. The files are answered at the end of the stretch, after the
+    // digests they are sure to need were made side by side; then every answer is recorded in walk
+    // order. A cancel is looked at before each event, read or recorded.
+    std::vector<Read> stretch;
+    for (const auto& iterator : iterators) {
+        bool ended = false;
+        while (!ended && !progress->isCancelled()) {
+            stretch.clear();
+            std::size_t files = 0;
+            while (files < filesPerStretch && stretch.size() < eventsPerStretch && !progress->isCancelled()) {
+                std::optional<Event> event = iterator->next();
+                if (!event) {
+                    ended = true;
+                    break;
+                }
+                progress->incrementTotalUnitCount();
+                if (event->kind() == Event::Kind::file) {
+                    ++files;
+                    stretch.push_back(Read{std::move(*event), std::nullopt});
+                    continue;
+                }
+                DuplicateProcessorResult answer = pipeline->process(*event);
                 if (answer.skipsFolder()) {
                     skipQuietly(*iterator);
                 }
-                break;
+                stretch.push_back(Read{std::move(*event), std::move(answer)});
             }
-            case DuplicateProcessorResult::Kind::error:
-                for (const velmor::Error& error : answer.errors()) {
-                    result->errors.push_back(processingError(error, *event));
+            std::optional<Lookahead> lookahead;
+            if (files > 1) {
+                lookahead.emplace();
+                anticipate(*pipeline, stretch, *lookahead);
+            }
+            for (Read& read : stretch) {
+                if (progress->isCancelled()) {
+                    break;
                 }
-                break;
-            case DuplicateProcessorResult::Kind::notDuplicate:
-                break;
-            case DuplicateProcessorResult::Kind::skipFolder:
-                skipQuietly(*iterator);
-                break;
+                if (!read.answer) {
+                    read.answer = pipeline->process(read.event);
+                }
+                record(read.event, *read.answer);
             }
-            progress->incrementCompletedUnitCount();
         }
         if (progress->isCancelled()) {
             break;

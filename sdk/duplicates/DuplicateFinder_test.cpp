@@ -14,8 +14,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <future>
+#include <map>
 #include <mutex>
+#include <set>
 #include <sched.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -462,6 +465,162 @@ TEST(DuplicateFinderAnalyser, RecordsEachFailureOnceUnderTheFileThatFailed) {
         }
         EXPECT_EQ(paths, c.errorPaths);
         EXPECT_TRUE(result->duplicatesByHash.empty());
+    }
+}
+
+// A walk of many folders of files of few sizes: copies, files equal in their leading bytes only,
+// files gone since they were listed, and in each folder a file alone of its size.
+struct ManyFilesWalk {
+    std::vector<Event> events;
+    std::vector<std::string> folders;
+    std::vector<std::string> aloneOfTheirSize;
+
+    explicit ManyFilesWalk(const TemporaryDirectory& root) {
+        std::uint64_t state = 12345;
+        auto random = [&] {
+            state = state * 6364136223846793005ull + 1442695040888963407ull;
+            return state >> 33;
+        };
+        std::vector<std::string> made;
+        std::vector<std::string> gone;
+        for (int folder = 0; folder < 30; ++folder) {
+            const std::string name = "d" + std::to_string(folder);
+            folders.push_back(root.makeDirectory(name));
+            for (int file = 0; file < 40; ++file) {
+                std::string contents;
+                const auto kind = random() % 5;
+                if (kind == 0 && !made.empty()) {
+                    contents = made[random() % made.size()];
+                } else if (kind == 1) {
+                    contents = std::string(4000, 'p') + std::string(500 + random() % 3, static_cast<char>('a' + random() % 3));
+                } else {
+                    contents = std::string(1 + random() % 40, static_cast<char>('a' + random() % 4));
+                }
+                made.push_back(contents);
+                const std::string path = root.writeFile(name + "/f" + std::to_string(file), contents);
+                if (random() % 23 == 0) {
+                    gone.push_back(path);
+                }
+            }
+            aloneOfTheirSize.push_back(
+                root.writeFile(name + "/alone", std::string(100000 + static_cast<std::size_t>(folder), 'z')));
+        }
+        FileSystemIterator walk(URL::fileURL(root.path()), Options{Options::physical, Options::crossDevice},
+                                ::getuid(), {});
+        while (auto event = walk.next()) {
+            events.push_back(std::move(*event));
+        }
+        for (const std::string& path : gone) {
+            ::unlink(path.c_str());
+        }
+    }
+};
+
+// The files opened below the watched folders while it lives.
+class OpenedFiles {
+public:
+    explicit OpenedFiles(const std::vector<std::string>& folders)
+        : descriptor_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        for (const std::string& folder : folders) {
+            folders_[::inotify_add_watch(descriptor_, folder.c_str(), IN_OPEN)] = folder;
+        }
+    }
+    ~OpenedFiles() { ::close(descriptor_); }
+
+    std::set<std::string> take() {
+        std::set<std::string> opened;
+        alignas(inotify_event) char buffer[64 * 1024];
+        for (ssize_t count; (count = ::read(descriptor_, buffer, sizeof buffer)) > 0;) {
+            for (char* at = buffer; at < buffer + count;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                if (event->len > 0) {
+                    opened.insert(folders_[event->wd] + "/" + event->name);
+                }
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        return opened;
+    }
+
+private:
+    int descriptor_;
+    std::map<int, std::string> folders_;
+};
+
+// What a run answered, in order: each group as it grew, and each failure's path.
+struct Answers {
+    std::vector<std::string> groups;
+    std::vector<std::string> errors;
+    friend bool operator==(const Answers&, const Answers&) = default;
+};
+
+std::string members(const pipeline::DuplicateGroup& group) {
+    std::vector<std::string> paths;
+    for (const auto& item : group.items) {
+        paths.push_back(item.path);
+    }
+    std::sort(paths.begin(), paths.end());
+    std::string line;
+    for (const auto& path : paths) {
+        line += path + " ";
+    }
+    return line;
+}
+
+// The digests made beforehand, side by side, change nothing: the answers, their order and their
+// failures are those of a pipeline fed one event at a time, and no file is read that the latter
+// would not read, so none alone of its size.
+TEST(DuplicateFinderAnalyser, DigestsMadeBeforehandChangeNoAnswerAndReadNoMore) {
+    TemporaryDirectory root;
+    const ManyFilesWalk walk(root);
+    const DuplicateFinderAnalyser oneByOne{allSkipsOff, std::make_shared<pipeline::testing::CountingProbe>(),
+                                           [](auto) {}, [](auto) {}, nullptr};
+    Answers expected;
+    std::set<std::string> expectedOpened;
+    {
+        OpenedFiles opened(walk.folders);
+        const pipeline::AnyPipelineNode pipeline = oneByOne.makePipeline();
+        for (const Event& event : walk.events) {
+            const auto answer = pipeline->process(event);
+            if (answer.group() != nullptr) {
+                expected.groups.push_back(members(*answer.group()));
+            }
+            for (const auto& error : answer.errors()) {
+                const std::string* path = error.stringValue(velmor::Error::filePathKey);
+                expected.errors.push_back(path != nullptr ? *path : event.path());
+            }
+        }
+        expectedOpened = opened.take();
+    }
+    ASSERT_GT(expected.groups.size(), 100u);
+    ASSERT_GT(expected.errors.size(), 10u);
+
+    Answers answers;
+    std::set<std::string> opened;
+    {
+        OpenedFiles watch(walk.folders);
+        std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
+        iterators.push_back(std::make_unique<ScriptedIterator>(walk.events));
+        const DuplicateFinderAnalyser analyser{
+            allSkipsOff, std::make_shared<pipeline::testing::CountingProbe>(),
+            [&](auto partial) {
+                for (const auto& [id, group] : partial->duplicatesByHash) {
+                    answers.groups.push_back(members(group));
+                }
+            },
+            [&](auto final) {
+                for (const auto& error : final->errors) {
+                    answers.errors.push_back(error.path);
+                }
+            },
+            nullptr};
+        analyser.analyse(std::move(iterators));
+        opened = watch.take();
+    }
+    EXPECT_EQ(answers, expected);
+    EXPECT_TRUE(std::includes(expectedOpened.begin(), expectedOpened.end(), opened.begin(), opened.end()));
+    for (const std::string& path : walk.aloneOfTheirSize) {
+        EXPECT_FALSE(opened.contains(path)) << path;
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sdk/duplicates/pipeline/DuplicateProcessorResult.hpp"
+#include "sdk/duplicates/pipeline/Lookahead.hpp"
 #include "sdk/filesystem/Event.hpp"
 
 #include <memory>
@@ -14,6 +15,13 @@ class DuplicateProcessorPipelineNode {
 public:
     virtual ~DuplicateProcessorPipelineNode() = default;
     virtual DuplicateProcessorResult process(const Event& event) = 0;
+    // Asks `lookahead` for the work that processing `event` next is sure to do, as far as that is
+    // known now, so that it can be done beforehand. What a stage answers later is the same as if it
+    // had not been asked. Stages that do no such work ask for nothing.
+    virtual void anticipate(const Event& event, Lookahead& lookahead) {
+        (void)event;
+        (void)lookahead;
+    }
 };
 
 // Nodes hold the nodes after them through this. Stateless stages may be shared freely; a stage with

@@ -29,4 +29,10 @@ DuplicateProcessorResult FileFolderSplitterPipelineNode::process(const Event& ev
     return DuplicateProcessorResult::notDuplicate();
 }
 
+void FileFolderSplitterPipelineNode::anticipate(const Event& event, Lookahead& lookahead) {
+    if (event.kind() == Event::Kind::file) {
+        filePipeline_->anticipate(event, lookahead);
+    }
+}
+
 } // namespace sweepkit::pipeline

@@ -15,6 +15,8 @@ public:
                                    const std::function<AnyPipelineNode()>& folderPipeline);
 
     DuplicateProcessorResult process(const Event& event) override;
+    // Only files lead to work worth doing beforehand.
+    void anticipate(const Event& event, Lookahead& lookahead) override;
 
 private:
     AnyPipelineNode filePipeline_;

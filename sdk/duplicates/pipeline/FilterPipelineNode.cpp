@@ -18,4 +18,10 @@ DuplicateProcessorResult FilterPipelineNode::process(const Event& event) {
     return nextPipelineNode_->process(event);
 }
 
+void FilterPipelineNode::anticipate(const Event& event, Lookahead& lookahead) {
+    if (!filter_->isFiltered(event)) {
+        nextPipelineNode_->anticipate(event, lookahead);
+    }
+}
+
 } // namespace sweepkit::pipeline

@@ -17,6 +17,7 @@ public:
                        const std::function<AnyPipelineNode()>& next);
 
     DuplicateProcessorResult process(const Event& event) override;
+    void anticipate(const Event& event, Lookahead& lookahead) override;
 
 private:
     AnyPipelineNode nextPipelineNode_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sdk/duplicates/pipeline/Lookahead.hpp"
 #include "sdk/filesystem/Event.hpp"
 
 #include <concepts>
@@ -16,6 +17,14 @@ concept GroupIdentifierComputer = std::copy_constructible<C> && requires(C& comp
     typename C::IdentifierType;
     { computer.identifier(event) } -> std::same_as<std::optional<typename C::IdentifierType>>;
     {std::hash<typename C::IdentifierType>{}(std::declval<const typename C::IdentifierType&>())};
+};
+
+// A computer that can say beforehand what an identifier will be: it answers the identifier when it
+// is known without work, and otherwise asks the lookahead to work it out and answers nothing.
+template <typename C>
+concept AnticipatingComputer = GroupIdentifierComputer<C> && requires(C& computer, const Event& event,
+                                                                       Lookahead& lookahead) {
+    { computer.anticipatedIdentifier(event, lookahead) } -> std::same_as<std::optional<typename C::IdentifierType>>;
 };
 
 } // namespace sweepkit::pipeline

@@ -25,9 +25,9 @@ using velmor::Error;
 using velmor::Stat;
 using velmor::testing::TemporaryDirectory;
 
-std::string hex(const std::string& bytes) {
+std::string hex(const sweepkit::pipeline::Digest& digest) {
     std::string text;
-    for (unsigned char byte : bytes) {
+    for (unsigned char byte : digest.bytes) {
         char pair[3];
         std::snprintf(pair, sizeof pair, "%02x", byte);
         text += pair;
@@ -156,7 +156,8 @@ TEST(HashGroupper, ReadsAsTheUnprivilegedUserWhatItMayAndNamesWhatItMayNot) {
 
     auto text = testing::runUnprivileged([&] {
         HashGroupper whole(HashGroupper::wholeFile, nullptr);
-        std::string result = hex(whole.identifier(openEvent).value_or("none"));
+        const auto digest = whole.identifier(openEvent);
+        std::string result = digest ? hex(*digest) : "none";
         auto failure = failureOf(whole, lockedEvent);
         return result + " " + (failure == Error::posixForPath(EACCES, locked) ? "EACCES with path" : "other");
     });

@@ -78,6 +78,27 @@ public:
         return DuplicateProcessorResult::notDuplicate();
     }
 
+    // Asks for the identifiers that processing `event` now would compute and that its computer can
+    // work out beforehand: the event's own, and the held event's. Where the event's identifier is
+    // known already, its group's chain is asked too; a group still holding its first event alone
+    // gets its chain now, as the event would give it one.
+    void anticipate(const Event& event, Lookahead& lookahead) override {
+        if constexpr (AnticipatingComputer<Computer>) {
+            const std::optional<Identifier> id = groupIdentifierComputer_.anticipatedIdentifier(event, lookahead);
+            if (firstEvent_) {
+                // A node holding its first event has no groups yet.
+                groupIdentifierComputer_.anticipatedIdentifier(*firstEvent_, lookahead);
+                return;
+            }
+            if (!id) {
+                return;
+            }
+            if (auto found = store_.find(*id); found != store_.end()) {
+                chainOf(found->second).anticipate(event, lookahead);
+            }
+        }
+    }
+
     // The event held until a second one arrives; nothing once handled, and nothing at level one.
     const std::optional<Event>& firstEvent() const { return firstEvent_; }
 

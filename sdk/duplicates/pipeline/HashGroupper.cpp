@@ -6,27 +6,80 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
+#include <map>
+#include <unordered_map>
 #include <vector>
 
 namespace sweepkit::pipeline {
 
-// What the copies of a computer share over a run: one digest context, one chunk buffer, and the
-// last few digests that cover a whole file, so that another level need not read it again.
+namespace {
+
+// Whether `stat` still describes the file `listed` did: a digest made for one is the other's.
+bool sameListing(const velmor::Stat* listed, const velmor::Stat& stat) {
+    return listed != nullptr && stat.st_dev == listed->st_dev && stat.st_ino == listed->st_ino &&
+           stat.st_size == listed->st_size && stat.st_mtimespec == listed->st_mtimespec;
+}
+
+// The keyed digest of at most `maxReadSize` leading bytes of the event's file, read in chunks of
+// `buffer`'s size.
+Digest digestOf(const Event& event, std::int64_t maxReadSize, velmor::HMAC& hmac,
+                     std::vector<std::uint8_t>& buffer, const velmor::ProgressHandler* probe) {
+    ListedFile file(event);
+    // Reading one byte past the listed size tells a file that grew from one that did not.
+    const std::int64_t expected = std::min(file.size(), maxReadSize);
+    const std::int64_t limit = file.size() < maxReadSize ? file.size() + 1 : maxReadSize;
+    const auto bufferSize = static_cast<std::int64_t>(buffer.size());
+    hmac.reset();
+    std::int64_t total = 0;
+    while (total < limit) {
+        if (probe != nullptr && probe->isCancelled()) {
+            throw velmor::CancellationError();
+        }
+        const auto wanted = static_cast<std::size_t>(std::min(bufferSize, limit - total));
+        const std::size_t count = file.read(std::span(buffer).first(wanted));
+        hmac.update(std::span(buffer).first(count));
+        total += static_cast<std::int64_t>(count);
+        if (count < wanted) {
+            break;
+        }
+    }
+    if (total != expected) {
+        throw velmor::ErrorException(ListedFile::changedError(event.path()));
+    }
+    Digest digest;
+    hmac.finalize(digest.span());
+    return digest;
+}
+
+// A digest worked out beforehand: filled on another thread, read here once the lookahead is done.
+struct Prefetched {
+    velmor::Stat stat;
+    bool done = false;
+    Digest digest;
+    std::exception_ptr failure;
+};
+
+} // namespace
+
+// What the copies of a computer share over a run: one digest context, one chunk buffer, the last
+// few digests that cover a whole file, so that another level need not read it again, and the
+// digests a lookahead worked out for each level.
 class HashGroupper::Run {
 public:
     Run(std::uint32_t algorithm, std::int64_t bufferSize)
-        : hmac(static_cast<velmor::HMAC::Algorithm>(algorithm), {}),
+        : algorithm(algorithm), hmac(static_cast<velmor::HMAC::Algorithm>(algorithm), {}),
           buffer(static_cast<std::size_t>(bufferSize)) {}
 
-    const std::string* wholeDigest(const Event& event) const {
+    const Digest* wholeDigest(const Event& event) const {
         for (const auto& entry : recent_) {
-            if (entry.matches(event)) {
+            if (!entry.path.empty() && entry.path == event.path() && sameListing(event.stat(), entry.stat)) {
                 return &entry.digest;
             }
         }
         return nullptr;
     }
-    void rememberWholeDigest(const Event& event, const std::string& digest) {
+    void rememberWholeDigest(const Event& event, const Digest& digest) {
         Remembered& entry = recent_[next_];
         next_ = (next_ + 1) % recent_.size();
         entry.path = event.path();
@@ -34,6 +87,25 @@ public:
         entry.digest = digest;
     }
 
+    // The digests worked out beforehand for the files of one level, by path.
+    std::unordered_map<std::string, Prefetched>& prefetched(std::int64_t maxReadSize) {
+        return prefetched_[maxReadSize];
+    }
+    // A digest worked out beforehand at another level that covers the whole of the event's file,
+    // a file of one chunk: it is the digest at every level that reads the whole of it.
+    const Digest* prefetchedWholeDigest(const Event& event, std::int64_t chunk) const {
+        for (const auto& [maxReadSize, files] : prefetched_) {
+            auto found = files.find(event.path());
+            if (event.stat()->st_size <= std::min(chunk, maxReadSize) && found != files.end() &&
+                found->second.done && !found->second.failure && sameListing(event.stat(), found->second.stat)) {
+                return &found->second.digest;
+            }
+        }
+        return nullptr;
+    }
+    void dropPrefetched() { prefetched_.clear(); }
+
+    const std::uint32_t algorithm;
     velmor::HMAC hmac;
     std::vector<std::uint8_t> buffer;
 
@@ -41,19 +113,13 @@ private:
     struct Remembered {
         std::string path;
         velmor::Stat stat;
-        std::string digest;
-
-        bool matches(const Event& event) const {
-            const velmor::Stat* listed = event.stat();
-            return listed != nullptr && !digest.empty() && path == event.path() &&
-                   stat.st_dev == listed->st_dev && stat.st_ino == listed->st_ino &&
-                   stat.st_size == listed->st_size && stat.st_mtimespec == listed->st_mtimespec;
-        }
+        Digest digest;
     };
 
     // A new group's first two files are digested at one level, then at the next: four covers them.
     std::array<Remembered, 4> recent_;
     std::size_t next_ = 0;
+    std::map<std::int64_t, std::unordered_map<std::string, Prefetched>> prefetched_;
 };
 
 HashGroupper::HashGroupper(std::int64_t maxReadSize, std::shared_ptr<const velmor::Logger> logger,
@@ -70,43 +136,81 @@ HashGroupper HashGroupper::readingUpTo(std::int64_t maxReadSize) const {
 }
 
 std::optional<HashGroupper::IdentifierType> HashGroupper::identifier(const Event& event) const {
+    auto& prefetched = run_->prefetched(maxReadSize_);
+    if (auto found = prefetched.find(event.path()); found != prefetched.end()) {
+        Prefetched entry = std::move(found->second);
+        prefetched.erase(found);
+        if (entry.done && sameListing(event.stat(), entry.stat)) {
+            if (entry.failure) {
+                std::rethrow_exception(entry.failure);
+            }
+            return entry.digest;
+        }
+    }
+
     const velmor::Stat* listed = event.stat();
     const bool fitsOneChunk = listed != nullptr && listed->st_size <= std::min(bufferSize_, maxReadSize_);
     if (fitsOneChunk) {
-        if (const std::string* digest = run_->wholeDigest(event)) {
+        if (const Digest* digest = run_->wholeDigest(event)) {
             return *digest;
         }
     }
-
-    ListedFile file(event);
-    // Reading one byte past the listed size tells a file that grew from one that did not.
-    const std::int64_t expected = std::min(file.size(), maxReadSize_);
-    const std::int64_t limit = file.size() < maxReadSize_ ? file.size() + 1 : maxReadSize_;
-    velmor::HMAC& hmac = run_->hmac;
-    hmac.reset();
-    std::int64_t total = 0;
-    while (total < limit) {
-        if (probe_ && probe_->isCancelled()) {
-            throw velmor::CancellationError();
-        }
-        const auto wanted = static_cast<std::size_t>(std::min(bufferSize_, limit - total));
-        const std::size_t count = file.read(std::span(run_->buffer).first(wanted));
-        hmac.update(std::span(run_->buffer).first(count));
-        total += static_cast<std::int64_t>(count);
-        if (count < wanted) {
-            break;
-        }
-    }
-    if (total != expected) {
-        throw velmor::ErrorException(ListedFile::changedError(event.path()));
-    }
-
-    std::string digest(static_cast<std::size_t>(digestLength_), '\0');
-    hmac.finalize(std::span(reinterpret_cast<std::uint8_t*>(digest.data()), digest.size()));
+    const Digest digest = digestOf(event, maxReadSize_, run_->hmac, run_->buffer, probe_.get());
     if (fitsOneChunk) {
         run_->rememberWholeDigest(event, digest);
     }
     return digest;
+}
+
+std::optional<HashGroupper::IdentifierType> HashGroupper::anticipatedIdentifier(const Event& event,
+                                                                                Lookahead& lookahead) const {
+    const velmor::Stat* listed = event.stat();
+    if (listed == nullptr) {
+        return std::nullopt;
+    }
+    auto& prefetched = run_->prefetched(maxReadSize_);
+    if (auto found = prefetched.find(event.path()); found != prefetched.end()) {
+        const Prefetched& entry = found->second;
+        if (entry.done && !entry.failure && sameListing(listed, entry.stat)) {
+            return entry.digest;
+        }
+        return std::nullopt;
+    }
+    lookahead.atEnd(run_.get(), [run = run_] { run->dropPrefetched(); });
+    Prefetched& entry = prefetched[event.path()];
+    entry.stat = *listed;
+
+    // A file of one chunk has the digest it was given at another level.
+    if (listed->st_size <= std::min(bufferSize_, maxReadSize_)) {
+        if (const Digest* digest = run_->prefetchedWholeDigest(event, bufferSize_)) {
+            entry.digest = *digest;
+            entry.done = true;
+            return entry.digest;
+        }
+    }
+
+    lookahead.request([&entry, event, maxReadSize = maxReadSize_, bufferSize = bufferSize_,
+                       algorithm = run_->algorithm, probe = probe_] {
+        try {
+            // One context and buffer for each thread that works for a lookahead.
+            thread_local std::map<std::uint32_t, velmor::HMAC> contexts;
+            thread_local std::vector<std::uint8_t> buffer;
+            auto context = contexts.find(algorithm);
+            if (context == contexts.end()) {
+                context = contexts
+                              .emplace(std::piecewise_construct, std::forward_as_tuple(algorithm),
+                                       std::forward_as_tuple(static_cast<velmor::HMAC::Algorithm>(algorithm),
+                                                             std::span<const std::uint8_t>{}))
+                              .first;
+            }
+            buffer.resize(static_cast<std::size_t>(bufferSize));
+            entry.digest = digestOf(event, maxReadSize, context->second, buffer, probe.get());
+        } catch (...) {
+            entry.failure = std::current_exception();
+        }
+        entry.done = true;
+    });
+    return std::nullopt;
 }
 
 } // namespace sweepkit::pipeline

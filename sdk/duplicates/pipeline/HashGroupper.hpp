@@ -2,6 +2,8 @@
 
 #include "foundation/core/log/Logger.hpp"
 #include "foundation/core/progress/ProgressHandler.hpp"
+#include "sdk/duplicates/pipeline/Digest.hpp"
+#include "sdk/duplicates/pipeline/Lookahead.hpp"
 #include "sdk/filesystem/Event.hpp"
 
 #include <cstdint>
@@ -19,11 +21,11 @@ namespace sweepkit::pipeline {
 // `CancellationError` instead, so even a very large file stops promptly.
 //
 // A computer is copied into every grouping node of its level; the copies share one digest
-// context, so a computer and its copies are used from one thread at a time.
+// context, so a computer and its copies are used from one thread at a time. Only the digests that
+// a lookahead works out beforehand are made on other threads, each with a context of its own.
 class HashGroupper {
 public:
-    // The digest's raw bytes.
-    using IdentifierType = std::string;
+    using IdentifierType = Digest;
 
     static constexpr std::int64_t wholeFile = std::numeric_limits<std::int64_t>::max();
 
@@ -35,7 +37,13 @@ public:
     // this one made instead of reading the file again.
     HashGroupper readingUpTo(std::int64_t maxReadSize) const;
 
+    // A digest worked out beforehand for this event (see `anticipatedIdentifier`) is taken, and its
+    // failure thrown, as if it were worked out now.
     std::optional<IdentifierType> identifier(const Event& event) const;
+    // The digest when it was worked out beforehand, or covers the file at another level; otherwise
+    // it asks `lookahead` to work it out, on any thread, and answers nothing. A failure is kept
+    // for `identifier` to throw.
+    std::optional<IdentifierType> anticipatedIdentifier(const Event& event, Lookahead& lookahead) const;
 
     std::int64_t bufferSize() const { return bufferSize_; }
     // The HMAC algorithm by its platform number: 1 is MD5.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sdk/duplicates/pipeline/Lookahead.hpp"
 #include "sdk/filesystem/Event.hpp"
 
 #include <cstdint>
@@ -17,6 +18,9 @@ struct SizeGroupper {
             return std::nullopt;
         }
         return stat->st_size;
+    }
+    std::optional<IdentifierType> anticipatedIdentifier(const Event& event, Lookahead&) const {
+        return identifier(event);
     }
 };
 
