@@ -124,7 +124,7 @@ AnyPipelineNode DuplicateFinderAnalyser::makePipeline() const {
 
 void DuplicateFinderAnalyser::analyse(std::vector<std::unique_ptr<BaseFilesIterator>> iterators) const {
     auto result = std::make_shared<DuplicateFinderResult>();
-    AnyPipelineNode pipeline = makePipeline();
+    const AnyPipelineNode pipeline = makePipeline();
 
     // Records an answer, in walk order; the event was counted when it was read, and a folder's skip
     // acted on then.
@@ -201,10 +201,6 @@ void DuplicateFinderAnalyser::analyse(std::vector<std::unique_ptr<BaseFilesItera
     }
 
     iterators.clear();
-    // The groups share their items with the result; what else the pipeline holds (a record of
-    // every file that was digested) is let go before post-processing needs memory of its own.
-    stretch = {};
-    pipeline.reset();
 
     postProcess(*result);
     result->isLastResult = true;

@@ -61,6 +61,7 @@ public:
 
 private:
     friend class FileSystemIterator;
+    friend class PackedEvent;
 
     Event(Kind kind, std::string path) : kind_(kind), path_(std::move(path)) {}
     // Makes this the event of an entry with the given fts_info, in place: the path's storage is

@@ -1,5 +1,7 @@
 #include "sdk/duplicates/pipeline/DuplicateStorePipelineNode.hpp"
 
+#include <algorithm>
+
 namespace sweepkit::pipeline {
 
 DuplicateStorePipelineNode::DuplicateStorePipelineNode(const std::optional<Event>& firstEvent) {
@@ -17,18 +19,51 @@ const velmor::UUID& DuplicateStorePipelineNode::identifier() {
     return *identifier_;
 }
 
+namespace {
+
+// Members a group searches one by one before it indexes them.
+constexpr std::size_t unindexedMembers = 16;
+
+// Inode 0 means no status record was read: such items are told apart by path alone.
+std::optional<std::pair<std::int32_t, std::uint64_t>> fileOf(const FileSystemItem& item) {
+    if (item.metadata.st_ino == 0) {
+        return std::nullopt;
+    }
+    return std::pair{item.metadata.st_dev, item.metadata.st_ino};
+}
+
+} // namespace
+
+bool DuplicateStorePipelineNode::holds(const FileSystemItem& item) const {
+    const auto file = fileOf(item);
+    if (index_) {
+        return index_->paths.contains(item.path) || (file && index_->files.contains(*file));
+    }
+    return std::any_of(items_.begin(), items_.end(), [&](const FileSystemItem& member) {
+        return member.path == item.path || (file && fileOf(member) == file);
+    });
+}
+
 bool DuplicateStorePipelineNode::insert(FileSystemItem item) {
-    // Inode 0 means no status record was read: such items are told apart by path alone.
-    const std::pair file{item.metadata.st_dev, item.metadata.st_ino};
-    const bool knowsFile = file.second != 0;
-    if (paths_.contains(item.path) || (knowsFile && files_.contains(file))) {
+    if (holds(item)) {
         return false;
     }
-    paths_.insert(item.path);
-    if (knowsFile) {
-        files_.insert(file);
-    }
     items_.append(std::move(item));
+    if (!index_ && items_.size() > unindexedMembers) {
+        index_ = std::make_unique<Index>();
+        for (const FileSystemItem& member : items_) {
+            index_->paths.insert(member.path);
+            if (const auto file = fileOf(member)) {
+                index_->files.insert(*file);
+            }
+        }
+    } else if (index_) {
+        const FileSystemItem& added = items_.back();
+        index_->paths.insert(added.path);
+        if (const auto file = fileOf(added)) {
+            index_->files.insert(*file);
+        }
+    }
     return true;
 }
 

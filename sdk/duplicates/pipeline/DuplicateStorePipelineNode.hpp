@@ -5,6 +5,7 @@
 #include "sdk/duplicates/pipeline/DuplicateProcessorPipelineNode.hpp"
 #include "sdk/duplicates/pipeline/FileSystemItem.hpp"
 
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -33,9 +34,17 @@ private:
     // Adds the item unless it is held already; says whether it was added.
     bool insert(FileSystemItem item);
 
+    // Whether the group holds the item already, by path or as the same file.
+    bool holds(const FileSystemItem& item) const;
+
     AppendOnlyList<FileSystemItem> items_;
-    std::unordered_set<std::string> paths_;
-    std::set<std::pair<std::int32_t, std::uint64_t>> files_;
+    // Most groups have two or three members and are searched one by one; a large group indexes
+    // its paths and files here.
+    struct Index {
+        std::unordered_set<std::string> paths;
+        std::set<std::pair<std::int32_t, std::uint64_t>> files;
+    };
+    std::unique_ptr<Index> index_;
     std::optional<velmor::UUID> identifier_;
 };
 

@@ -4,6 +4,7 @@
 #include "platform/error/Error.hpp"
 #include "sdk/duplicates/pipeline/DuplicateProcessorPipelineNode.hpp"
 #include "sdk/duplicates/pipeline/GroupIdentifierComputer.hpp"
+#include "sdk/filesystem/PackedEvent.hpp"
 
 #include <exception>
 #include <functional>
@@ -43,7 +44,11 @@ public:
     GrouppingPipelineNode(std::optional<Event> firstEvent, Computer groupIdentifierComputer,
                           CreateNextPipeline createNextPipeline)
         : createNextPipeline_(std::move(createNextPipeline)),
-          groupIdentifierComputer_(std::move(groupIdentifierComputer)), firstEvent_(std::move(firstEvent)) {}
+          groupIdentifierComputer_(std::move(groupIdentifierComputer)) {
+        if (firstEvent) {
+            firstEvent_.emplace(*firstEvent);
+        }
+    }
 
     DuplicateProcessorResult process(const Event& event) override {
         std::optional<Identifier> id;
@@ -87,7 +92,7 @@ public:
             const std::optional<Identifier> id = groupIdentifierComputer_.anticipatedIdentifier(event, lookahead);
             if (firstEvent_) {
                 // A node holding its first event has no groups yet.
-                groupIdentifierComputer_.anticipatedIdentifier(*firstEvent_, lookahead);
+                groupIdentifierComputer_.anticipatedIdentifier(firstEvent_->unpack(), lookahead);
                 return;
             }
             if (!id) {
@@ -99,26 +104,24 @@ public:
         }
     }
 
-    // The event held until a second one arrives; nothing once handled, and nothing at level one.
-    const std::optional<Event>& firstEvent() const { return firstEvent_; }
-
 private:
     // Computes the held event's identifier, opens its group with it and lets it go. False when the
     // computation was cancelled: the event stays held. A held event that fails is let go with its
     // error in `failure`, so that it is reported once.
     bool releaseHeld(std::optional<velmor::Error>& failure) {
+        const Event held = firstEvent_->unpack();
         std::optional<Identifier> firstId;
         try {
-            firstId = groupIdentifierComputer_.identifier(*firstEvent_);
+            firstId = groupIdentifierComputer_.identifier(held);
         } catch (const velmor::CancellationError&) {
             return false;
         } catch (...) {
-            failure = identifierError(std::current_exception(), firstEvent_->path());
+            failure = identifierError(std::current_exception(), held.path());
             firstEvent_.reset();
             return true;
         }
         if (firstId) {
-            openGroup(std::move(*firstId), *firstEvent_);
+            openGroup(std::move(*firstId), held);
         }
         firstEvent_.reset();
         return true;
@@ -135,14 +138,17 @@ private:
         return DuplicateProcessorResult::error(std::move(errors));
     }
 
-    // A group's first event until a second one arrives, then the group's chain.
-    using Group = std::variant<Event, std::shared_ptr<Next>>;
+    // A group's first event until a second one arrives, then the group's chain. Most groups of a
+    // search never get a second event, so the first is kept packed.
+    using Group = std::variant<PackedEvent, std::shared_ptr<Next>>;
 
-    void openGroup(Identifier id, const Event& event) { store_.try_emplace(std::move(id), event); }
+    void openGroup(Identifier id, const Event& event) {
+        store_.try_emplace(std::move(id), std::in_place_type<PackedEvent>, event);
+    }
 
     Next& chainOf(Group& group) {
-        if (const Event* first = std::get_if<Event>(&group)) {
-            std::shared_ptr<Next> chain = createNextPipeline_(*first);
+        if (const PackedEvent* first = std::get_if<PackedEvent>(&group)) {
+            std::shared_ptr<Next> chain = createNextPipeline_(first->unpack());
             group = std::move(chain);
         }
         return *std::get<std::shared_ptr<Next>>(group);
@@ -151,7 +157,7 @@ private:
     std::unordered_map<Identifier, Group> store_;
     CreateNextPipeline createNextPipeline_;
     Computer groupIdentifierComputer_;
-    std::optional<Event> firstEvent_;
+    std::optional<PackedEvent> firstEvent_;
 };
 
 } // namespace sweepkit::pipeline
