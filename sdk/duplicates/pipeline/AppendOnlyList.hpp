@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <initializer_list>
@@ -105,8 +106,9 @@ public:
 private:
     // Elements live in blocks that never move: block b holds 2^(b+1) of them, so appending never
     // relocates what readers hold. Block 0 lies inside the storage, since most groups have two
-    // members; the table of the other blocks is made only when a list outgrows it. Only slots at or
-    // past a list's count (and the table, before any list reaches past block 0) are written while
+    // members, and so do the addresses of the next few blocks, enough for the groups of a few
+    // hundred; the table of the further blocks is made only when a list outgrows those. Only slots
+    // at or past a list's count (and the addresses of blocks no list reaches yet) are written while
     // that list may be read.
     class Storage {
     public:
@@ -117,15 +119,16 @@ private:
             for (std::size_t index = 0; index < size; ++index) {
                 std::destroy_at(&at(index));
             }
-            for (std::size_t block = 1; table && block < blockCount && table[block - 1]; ++block) {
-                std::allocator<T>().deallocate(table[block - 1], capacity(block));
+            for (std::size_t block = 1; block < blockCount && std::as_const(*this).blockAt(block) != nullptr;
+                 ++block) {
+                std::allocator<T>().deallocate(std::as_const(*this).blockAt(block), capacity(block));
             }
         }
 
         const T& at(std::size_t index) const { return const_cast<Storage*>(this)->at(index); }
         T& at(std::size_t index) {
             auto [block, offset] = locate(index);
-            return block == 0 ? inlineElements()[offset] : table[block - 1][offset];
+            return block == 0 ? inlineElements()[offset] : std::as_const(*this).blockAt(block)[offset];
         }
 
         // Constructs the element at `index`, which must equal `size`.
@@ -133,13 +136,14 @@ private:
             auto [block, offset] = locate(index);
             T* elements = inlineElements();
             if (block > 0) {
-                if (!table) {
-                    table = std::make_unique<T*[]>(blockCount - 1);
+                if (block > nearBlocks && !farBlocks) {
+                    farBlocks = std::make_unique<T*[]>(blockCount - 1 - nearBlocks);
                 }
-                if (table[block - 1] == nullptr) {
-                    table[block - 1] = std::allocator<T>().allocate(capacity(block));
+                T*& address = addressOf(block);
+                if (address == nullptr) {
+                    address = std::allocator<T>().allocate(capacity(block));
                 }
-                elements = table[block - 1];
+                elements = address;
             }
             std::construct_at(&elements[offset], std::forward<U>(element));
             size = index + 1;
@@ -159,10 +163,24 @@ private:
             std::size_t block = static_cast<std::size_t>(std::bit_width(shifted)) - 2;
             return {block, shifted - capacity(block)};
         }
+        // Blocks 1 to this one have their addresses inside the storage.
+        static constexpr std::size_t nearBlocks = 6;
+
         T* inlineElements() { return std::launder(reinterpret_cast<T*>(inlineBlock)); }
+        // The slot of a block's address; a far one needs the far table made.
+        T*& addressOf(std::size_t block) {
+            return block <= nearBlocks ? nearAddresses[block - 1] : farBlocks[block - 1 - nearBlocks];
+        }
+        T* blockAt(std::size_t block) const {
+            if (block <= nearBlocks) {
+                return nearAddresses[block - 1];
+            }
+            return farBlocks ? farBlocks[block - 1 - nearBlocks] : nullptr;
+        }
 
         alignas(T) std::byte inlineBlock[2 * sizeof(T)];
-        std::unique_ptr<T*[]> table;
+        std::array<T*, nearBlocks> nearAddresses{};
+        std::unique_ptr<T*[]> farBlocks;
     };
 
     AppendOnlyList(std::shared_ptr<Storage> storage, std::size_t count)
