@@ -9,7 +9,7 @@ class DuplicateFinderPostProcessor {
 public:
     virtual ~DuplicateFinderPostProcessor() = default;
     virtual DuplicateFinderResult::GroupsById
-    findFolderDuplicates(const DuplicateFinderResult::GroupsById& groups) = 0;
+    findFolderDuplicates(DuplicateFinderResult::GroupsById groups) = 0;
 };
 
 } // namespace sweepkit

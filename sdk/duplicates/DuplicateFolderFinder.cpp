@@ -57,8 +57,7 @@ DuplicateFolderFinder::foldersHaveSameContent(const velmor::URL& a, const velmor
 }
 
 DuplicateFinderResult::GroupsById
-DuplicateFolderFinder::findFolderDuplicates(const DuplicateFinderResult::GroupsById& groups) {
-    DuplicateFinderResult::GroupsById answer = groups;
+DuplicateFolderFinder::findFolderDuplicates(DuplicateFinderResult::GroupsById groups) {
     URLToGroup map = mapItemsToGroups(groups);
 
     // Each folder is listed once; a folder's key changes only when a folder in it joins a new group.
@@ -82,6 +81,8 @@ DuplicateFolderFinder::findFolderDuplicates(const DuplicateFinderResult::GroupsB
     for (const auto& [id, group] : groups) {
         toVisit.push_back(id);
     }
+    // Groups are added and dropped in place.
+    DuplicateFinderResult::GroupsById answer = std::move(groups);
     // Folder groups made on the way are visited too: their parents may match in turn.
     for (std::size_t next = 0; next < toVisit.size(); ++next) {
         auto visited = answer.find(toVisit[next]);

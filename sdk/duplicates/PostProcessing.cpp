@@ -9,15 +9,17 @@ namespace sweepkit {
 
 void postProcess(DuplicateFinderResult& result) {
     DuplicateFolderFinder folderFinder(listDirectory);
-    DuplicateFinderResult::GroupsById groups = folderFinder.findFolderDuplicates(result.duplicatesByHash);
-    DuplicateFinderResult::GroupsById kept;
-    for (const auto& [id, group] : groups) {
+    DuplicateFinderResult::GroupsById groups = folderFinder.findFolderDuplicates(std::move(result.duplicatesByHash));
+    for (auto group = groups.begin(); group != groups.end();) {
         if (auto remaining = removingItems(
-                group, [](const pipeline::FileSystemItem& item) { return isInsidePackage(item.path); })) {
-            kept.emplace(id, std::move(*remaining));
+                group->second, [](const pipeline::FileSystemItem& item) { return isInsidePackage(item.path); })) {
+            group->second = std::move(*remaining);
+            ++group;
+        } else {
+            group = groups.erase(group);
         }
     }
-    result.duplicatesByHash = std::move(kept);
+    result.duplicatesByHash = std::move(groups);
 }
 
 bool isInsidePackage(const std::string& path) {
