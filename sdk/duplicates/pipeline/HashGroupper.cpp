@@ -124,19 +124,17 @@ private:
 
 HashGroupper::HashGroupper(std::int64_t maxReadSize, std::shared_ptr<const velmor::Logger> logger,
                            std::shared_ptr<const velmor::ProgressHandler> probe)
-    : maxReadSize_(maxReadSize), logger_(std::move(logger)), probe_(std::move(probe)),
-      run_(std::make_shared<Run>(algorithm_, bufferSize_)) {}
-
-HashGroupper::HashGroupper(std::int64_t maxReadSize, std::shared_ptr<const velmor::Logger> logger,
-                           std::shared_ptr<const velmor::ProgressHandler> probe, std::shared_ptr<Run> run)
-    : maxReadSize_(maxReadSize), logger_(std::move(logger)), probe_(std::move(probe)), run_(std::move(run)) {}
+    : level_(std::make_shared<const Level>(Level{maxReadSize, std::move(logger), std::move(probe),
+                                                 std::make_shared<Run>(md5, chunkSize)})) {}
 
 HashGroupper HashGroupper::readingUpTo(std::int64_t maxReadSize) const {
-    return HashGroupper(maxReadSize, logger_, probe_, run_);
+    return HashGroupper(
+        std::make_shared<const Level>(Level{maxReadSize, level_->logger, level_->probe, level_->run}));
 }
 
 std::optional<HashGroupper::IdentifierType> HashGroupper::identifier(const Event& event) const {
-    auto& prefetched = run_->prefetched(maxReadSize_);
+    Run& run = *level_->run;
+    auto& prefetched = run.prefetched(level_->maxReadSize);
     if (auto found = prefetched.find(event.path()); found != prefetched.end()) {
         Prefetched entry = std::move(found->second);
         prefetched.erase(found);
@@ -149,26 +147,27 @@ std::optional<HashGroupper::IdentifierType> HashGroupper::identifier(const Event
     }
 
     const velmor::Stat* listed = event.stat();
-    const bool fitsOneChunk = listed != nullptr && listed->st_size <= std::min(bufferSize_, maxReadSize_);
+    const bool fitsOneChunk = listed != nullptr && listed->st_size <= std::min(bufferSize(), level_->maxReadSize);
     if (fitsOneChunk) {
-        if (const Digest* digest = run_->wholeDigest(event)) {
+        if (const Digest* digest = run.wholeDigest(event)) {
             return *digest;
         }
     }
-    const Digest digest = digestOf(event, maxReadSize_, run_->hmac, run_->buffer, probe_.get());
+    const Digest digest = digestOf(event, level_->maxReadSize, run.hmac, run.buffer, level_->probe.get());
     if (fitsOneChunk) {
-        run_->rememberWholeDigest(event, digest);
+        run.rememberWholeDigest(event, digest);
     }
     return digest;
 }
 
 std::optional<HashGroupper::IdentifierType> HashGroupper::anticipatedIdentifier(const Event& event,
                                                                                 Lookahead& lookahead) const {
+    Run& run = *level_->run;
     const velmor::Stat* listed = event.stat();
     if (listed == nullptr) {
         return std::nullopt;
     }
-    auto& prefetched = run_->prefetched(maxReadSize_);
+    auto& prefetched = run.prefetched(level_->maxReadSize);
     if (auto found = prefetched.find(event.path()); found != prefetched.end()) {
         const Prefetched& entry = found->second;
         if (entry.done && !entry.failure && sameListing(listed, entry.stat)) {
@@ -176,21 +175,21 @@ std::optional<HashGroupper::IdentifierType> HashGroupper::anticipatedIdentifier(
         }
         return std::nullopt;
     }
-    lookahead.atEnd(run_.get(), [run = run_] { run->dropPrefetched(); });
+    lookahead.atEnd(&run, [run = level_->run] { run->dropPrefetched(); });
     Prefetched& entry = prefetched[event.path()];
     entry.stat = *listed;
 
     // A file of one chunk has the digest it was given at another level.
-    if (listed->st_size <= std::min(bufferSize_, maxReadSize_)) {
-        if (const Digest* digest = run_->prefetchedWholeDigest(event, bufferSize_)) {
+    if (listed->st_size <= std::min(bufferSize(), level_->maxReadSize)) {
+        if (const Digest* digest = run.prefetchedWholeDigest(event, bufferSize())) {
             entry.digest = *digest;
             entry.done = true;
             return entry.digest;
         }
     }
 
-    lookahead.request([&entry, event, maxReadSize = maxReadSize_, bufferSize = bufferSize_,
-                       algorithm = run_->algorithm, probe = probe_] {
+    lookahead.request([&entry, event, maxReadSize = level_->maxReadSize, bufferSize = bufferSize(),
+                       algorithm = run.algorithm, probe = level_->probe] {
         try {
             // One context and buffer for each thread that works for a lookahead.
             thread_local std::map<std::uint32_t, velmor::HMAC> contexts;

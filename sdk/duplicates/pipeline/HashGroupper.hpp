@@ -45,27 +45,31 @@ public:
     // for `identifier` to throw.
     std::optional<IdentifierType> anticipatedIdentifier(const Event& event, Lookahead& lookahead) const;
 
-    std::int64_t bufferSize() const { return bufferSize_; }
+    std::int64_t bufferSize() const { return chunkSize; }
     // The HMAC algorithm by its platform number: 1 is MD5.
-    std::uint32_t algorithm() const { return algorithm_; }
-    std::int64_t digestLength() const { return digestLength_; }
-    std::int64_t maxReadSize() const { return maxReadSize_; }
+    std::uint32_t algorithm() const { return md5; }
+    std::int64_t digestLength() const { return 16; }
+    std::int64_t maxReadSize() const { return level_->maxReadSize; }
     // Kept for the callers that hand one in; nothing is logged.
-    const std::shared_ptr<const velmor::Logger>& logger() const { return logger_; }
+    const std::shared_ptr<const velmor::Logger>& logger() const { return level_->logger; }
 
 private:
+    static constexpr std::int64_t chunkSize = 4000;
+    static constexpr std::uint32_t md5 = 1;
+
     class Run;
+    // What the copies of a computer at one level share. Every grouping node of the level holds a
+    // copy, so a copy is one handle.
+    struct Level {
+        std::int64_t maxReadSize;
+        std::shared_ptr<const velmor::Logger> logger;
+        std::shared_ptr<const velmor::ProgressHandler> probe;
+        std::shared_ptr<Run> run;
+    };
 
-    HashGroupper(std::int64_t maxReadSize, std::shared_ptr<const velmor::Logger> logger,
-                 std::shared_ptr<const velmor::ProgressHandler> probe, std::shared_ptr<Run> run);
+    explicit HashGroupper(std::shared_ptr<const Level> level) : level_(std::move(level)) {}
 
-    std::int64_t bufferSize_ = 4000;
-    std::uint32_t algorithm_ = 1;
-    std::int64_t digestLength_ = 16;
-    std::int64_t maxReadSize_;
-    std::shared_ptr<const velmor::Logger> logger_;
-    std::shared_ptr<const velmor::ProgressHandler> probe_;
-    std::shared_ptr<Run> run_;
+    std::shared_ptr<const Level> level_;
 };
 
 } // namespace sweepkit::pipeline
