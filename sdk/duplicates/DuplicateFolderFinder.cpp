@@ -29,7 +29,7 @@ std::optional<DuplicateFolderFinder::ContentKey>
 DuplicateFolderFinder::contentKey(const velmor::URL& folder, const URLToGroup& map) const {
     ContentKey key;
     for (const velmor::URL& entry : contentsOfDirectory(folder)) {
-        auto found = map.find(velmor::URL::fileURL(entry.path()));
+        auto found = map.find(entry.path());
         if (found == map.end()) {
             return std::nullopt;
         }
@@ -81,8 +81,10 @@ DuplicateFolderFinder::findFolderDuplicates(DuplicateFinderResult::GroupsById gr
     for (const auto& [id, group] : groups) {
         toVisit.push_back(id);
     }
-    // Groups are added and dropped in place.
+    // Groups are added and dropped in place. A dropped group is kept here until the pass ends, as
+    // `map` refers to its items' paths.
     DuplicateFinderResult::GroupsById answer = std::move(groups);
+    std::vector<pipeline::DuplicateGroup> dropped;
     // Folder groups made on the way are visited too: their parents may match in turn.
     for (std::size_t next = 0; next < toVisit.size(); ++next) {
         auto visited = answer.find(toVisit[next]);
@@ -126,10 +128,16 @@ DuplicateFolderFinder::findFolderDuplicates(DuplicateFinderResult::GroupsById gr
                     ids.push_back(id);
                 }
             }
+            for (const velmor::UUID& id : ids) {
+                if (auto covered = answer.find(id); covered != answer.end()) {
+                    dropped.push_back(covered->second);
+                }
+            }
             const pipeline::DuplicateGroup folderGroup = makeFolderGroup(set, ids, answer);
-            for (const velmor::URL& folder : set) {
-                map.insert_or_assign(folder, folderGroup.id);
-                keys.erase(folderOf(folder).path());
+            dropped.push_back(folderGroup);
+            for (const pipeline::FileSystemItem& folder : folderGroup.items) {
+                map.insert_or_assign(folder.path, folderGroup.id);
+                keys.erase(folderOf(velmor::URL::fileURL(folder.path)).path());
             }
             toVisit.push_back(folderGroup.id);
         }
@@ -149,7 +157,7 @@ URLToGroup mapItemsToGroups(const DuplicateFinderResult::GroupsById& groups) {
             continue;
         }
         for (const auto& item : group.items) {
-            map.insert_or_assign(velmor::URL::fileURL(item.path), id);
+            map.insert_or_assign(item.path, id);
         }
     }
     return map;

@@ -7,14 +7,16 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace sweepkit {
 
-// Which group an entry of the file system is a member of.
-using URLToGroup = std::unordered_map<velmor::URL, velmor::UUID>;
+// Which group an entry of the file system is a member of, by its path. The paths are those of the
+// groups' own items, which the map does not hold: the groups must outlive it.
+using URLToGroup = std::unordered_map<std::string_view, velmor::UUID>;
 
 // Finds folders whose entries are copies of each other, entry by entry, and makes a group of them.
 // Two folders match when they hold the same number of entries and each entry of one has the same
@@ -49,7 +51,8 @@ private:
 };
 
 // Each member of a group of equal content (files, as the search groups them) to its group. Groups of
-// folders, which the search makes of bundles by identity alone, are left out.
+// folders, which the search makes of bundles by identity alone, are left out. The map refers to the
+// paths of `groups`' items.
 URLToGroup mapItemsToGroups(const DuplicateFinderResult::GroupsById& groups);
 
 // Stores a group of `folders` in `groups` under a fresh id, drops each group of `ids` whose members
