@@ -16,7 +16,9 @@ namespace sweepkit {
 using DuplicateFinderResultHandler = std::function<void(std::shared_ptr<DuplicateFinderResult>)>;
 
 // One run of a duplicate search: builds the pipeline from the settings and feeds it every event of
-// the walks, in order, on the calling thread.
+// the walks, in order, on the calling thread. Only the digests that the files of a stretch of the
+// walk are sure to need are made beforehand, side by side on the pool; the answers are those of
+// feeding the events one at a time.
 struct DuplicateFinderAnalyser {
     DuplicateFinderSettings settings;
     // Counts one unit per event, and says when to stop; the digests ask it too.
