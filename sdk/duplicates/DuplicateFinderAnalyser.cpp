@@ -155,7 +155,7 @@ void DuplicateFinderAnalyser::analyse(std::vector<std::unique_ptr<BaseFilesItera
     // the folders' state apart from the files', so answering a folder before the files listed
     // before it changes no answer. The files are answered at the end of the stretch, after the
     // digests they are sure to need were made side by side; then every answer is recorded in walk
-    // order. A cancel is looked at before each event, read or recorded.
+    // order. A cancel is looked at before each event is read and before each file is answered.
     std::vector<Read> stretch;
     for (const auto& iterator : iterators) {
         bool ended = false;
@@ -186,10 +186,12 @@ void DuplicateFinderAnalyser::analyse(std::vector<std::unique_ptr<BaseFilesItera
                 anticipate(*pipeline, stretch, *lookahead);
             }
             for (Read& read : stretch) {
-                if (progress->isCancelled()) {
-                    break;
-                }
                 if (!read.answer) {
+                    // After a cancel the files left are not answered; what was answered already,
+                    // a failure of the walk say, is still recorded.
+                    if (progress->isCancelled()) {
+                        continue;
+                    }
                     read.answer = pipeline->process(read.event);
                 }
                 record(read.event, *read.answer);

@@ -173,11 +173,15 @@ PackedEvent::PackedEvent(const Event& event) {
     if (stat != nullptr) {
         writeStat(writer, *stat);
     }
+    // The handle is owned by the block only once the block exists.
+    std::unique_ptr<ErrorHandle> handle;
     if (event.error_) {
-        auto* handle = new ErrorHandle(event.error_);
-        writer.raw(&handle, sizeof handle);
+        handle = std::make_unique<ErrorHandle>(event.error_);
+        ErrorHandle* address = handle.get();
+        writer.raw(&address, sizeof address);
     }
     bytes_ = writer.take();
+    handle.release();
 }
 
 PackedEvent::~PackedEvent() {

@@ -134,30 +134,33 @@ HashGroupper HashGroupper::readingUpTo(std::int64_t maxReadSize) const {
 
 std::optional<HashGroupper::IdentifierType> HashGroupper::identifier(const Event& event) const {
     Run& run = *level_->run;
+    const velmor::Stat* listed = event.stat();
+    const bool fitsOneChunk = listed != nullptr && listed->st_size <= std::min(bufferSize(), level_->maxReadSize);
+    // A digest of a whole file is remembered however it was made, as the next level may ask for it.
+    auto taken = [&](const Digest& digest) {
+        if (fitsOneChunk && run.wholeDigest(event) == nullptr) {
+            run.rememberWholeDigest(event, digest);
+        }
+        return digest;
+    };
+
     auto& prefetched = run.prefetched(level_->maxReadSize);
     if (auto found = prefetched.find(event.path()); found != prefetched.end()) {
         Prefetched entry = std::move(found->second);
         prefetched.erase(found);
-        if (entry.done && sameListing(event.stat(), entry.stat)) {
+        if (entry.done && sameListing(listed, entry.stat)) {
             if (entry.failure) {
                 std::rethrow_exception(entry.failure);
             }
-            return entry.digest;
+            return taken(entry.digest);
         }
     }
-
-    const velmor::Stat* listed = event.stat();
-    const bool fitsOneChunk = listed != nullptr && listed->st_size <= std::min(bufferSize(), level_->maxReadSize);
     if (fitsOneChunk) {
         if (const Digest* digest = run.wholeDigest(event)) {
             return *digest;
         }
     }
-    const Digest digest = digestOf(event, level_->maxReadSize, run.hmac, run.buffer, level_->probe.get());
-    if (fitsOneChunk) {
-        run.rememberWholeDigest(event, digest);
-    }
-    return digest;
+    return taken(digestOf(event, level_->maxReadSize, run.hmac, run.buffer, level_->probe.get()));
 }
 
 std::optional<HashGroupper::IdentifierType> HashGroupper::anticipatedIdentifier(const Event& event,
@@ -179,9 +182,13 @@ std::optional<HashGroupper::IdentifierType> HashGroupper::anticipatedIdentifier(
     Prefetched& entry = prefetched[event.path()];
     entry.stat = *listed;
 
-    // A file of one chunk has the digest it was given at another level.
+    // A file of one chunk has the digest it was given at another level, now or before.
     if (listed->st_size <= std::min(bufferSize(), level_->maxReadSize)) {
-        if (const Digest* digest = run.prefetchedWholeDigest(event, bufferSize())) {
+        const Digest* digest = run.prefetchedWholeDigest(event, bufferSize());
+        if (digest == nullptr) {
+            digest = run.wholeDigest(event);
+        }
+        if (digest != nullptr) {
             entry.digest = *digest;
             entry.done = true;
             return entry.digest;
