@@ -69,7 +69,8 @@ struct Read {
 // Works out beforehand, on the pool, the digests that answering the files of `stretch` in turn is
 // sure to make. A digest known to be needed only once another is known is asked for in a later
 // round, until no stage asks for more.
-void anticipate(DuplicateProcessorPipelineNode& pipeline, const std::vector<Read>& stretch, Lookahead& lookahead) {
+void anticipate(DuplicateProcessorPipelineNode& pipeline, const std::vector<Read>& stretch,
+                Lookahead& lookahead) {
     const std::size_t width = std::max(1u, std::thread::hardware_concurrency());
     // Each round goes one level deeper; the file chain has three.
     for (int round = 0; round < 8; ++round) {

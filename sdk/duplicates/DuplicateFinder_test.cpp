@@ -17,8 +17,8 @@
 #include <future>
 #include <map>
 #include <mutex>
-#include <set>
 #include <sched.h>
+#include <set>
 #include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -493,7 +493,8 @@ struct ManyFilesWalk {
                 if (kind == 0 && !made.empty()) {
                     contents = made[random() % made.size()];
                 } else if (kind == 1) {
-                    contents = std::string(4000, 'p') + std::string(500 + random() % 3, static_cast<char>('a' + random() % 3));
+                    contents = std::string(4000, 'p') +
+                               std::string(500 + random() % 3, static_cast<char>('a' + random() % 3));
                 } else {
                     contents = std::string(1 + random() % 40, static_cast<char>('a' + random() % 4));
                 }
@@ -603,21 +604,23 @@ TEST(DuplicateFinderAnalyser, DigestsMadeBeforehandChangeNoAnswerAndReadNoMore) 
     {
         OpenedFiles watch(walk.folders);
         std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
-        iterators.push_back(std::make_unique<ScriptedIterator>(std::vector<Event>(walk.events.begin(), middle)));
-        iterators.push_back(std::make_unique<ScriptedIterator>(std::vector<Event>(middle, walk.events.end())));
-        const DuplicateFinderAnalyser analyser{
-            allSkipsOff, std::make_shared<pipeline::testing::CountingProbe>(),
-            [&](auto partial) {
-                for (const auto& [id, group] : partial->duplicatesByHash) {
-                    answers.groups.push_back(members(group));
-                }
-            },
-            [&](auto final) {
-                for (const auto& error : final->errors) {
-                    answers.errors.push_back(error.path);
-                }
-            },
-            nullptr};
+        iterators.push_back(
+            std::make_unique<ScriptedIterator>(std::vector<Event>(walk.events.begin(), middle)));
+        iterators.push_back(
+            std::make_unique<ScriptedIterator>(std::vector<Event>(middle, walk.events.end())));
+        const DuplicateFinderAnalyser analyser{allSkipsOff,
+                                               std::make_shared<pipeline::testing::CountingProbe>(),
+                                               [&](auto partial) {
+                                                   for (const auto& [id, group] : partial->duplicatesByHash) {
+                                                       answers.groups.push_back(members(group));
+                                                   }
+                                               },
+                                               [&](auto final) {
+                                                   for (const auto& error : final->errors) {
+                                                       answers.errors.push_back(error.path);
+                                                   }
+                                               },
+                                               nullptr};
         analyser.analyse(std::move(iterators));
         opened = watch.take();
     }
@@ -655,15 +658,15 @@ TEST(DuplicateFinderAnalyser, ACancelInAStretchStillRecordsWhatWasAnswered) {
         std::size_t left_;
         std::atomic<bool>& cancelled_;
     };
-    const std::vector<Event> events{first, second,
-                                    Event::unreadableDirectory(root / "locked", velmor::Error::posix(EACCES))};
+    const std::vector<Event> events{
+        first, second, Event::unreadableDirectory(root / "locked", velmor::Error::posix(EACCES))};
     std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
     iterators.push_back(std::make_unique<CancellingIterator>(events, cancelled));
     std::shared_ptr<DuplicateFinderResult> result;
-    const DuplicateFinderAnalyser analyser{allSkipsOff,
-                                           std::make_shared<pipeline::testing::CountingProbe>(
-                                               [&](int) { return cancelled.load(); }),
-                                           [](auto) {}, [&](auto final) { result = std::move(final); }, nullptr};
+    const DuplicateFinderAnalyser analyser{
+        allSkipsOff,
+        std::make_shared<pipeline::testing::CountingProbe>([&](int) { return cancelled.load(); }),
+        [](auto) {}, [&](auto final) { result = std::move(final); }, nullptr};
     analyser.analyse(std::move(iterators));
     ASSERT_TRUE(result);
     ASSERT_EQ(result->errors.size(), 1u);

@@ -32,8 +32,7 @@ public:
 
     // Adds one group per set of folders that match each other, and drops the file groups those
     // folders cover entirely. A folder that cannot be listed matches nothing.
-    DuplicateFinderResult::GroupsById
-    findFolderDuplicates(DuplicateFinderResult::GroupsById groups) override;
+    DuplicateFinderResult::GroupsById findFolderDuplicates(DuplicateFinderResult::GroupsById groups) override;
 
     // The group ids of a's entries when the folders match, nothing when they do not; throws when a
     // listing fails.

@@ -9,10 +9,12 @@ namespace sweepkit {
 
 void postProcess(DuplicateFinderResult& result) {
     DuplicateFolderFinder folderFinder(listDirectory);
-    DuplicateFinderResult::GroupsById groups = folderFinder.findFolderDuplicates(std::move(result.duplicatesByHash));
+    DuplicateFinderResult::GroupsById groups =
+        folderFinder.findFolderDuplicates(std::move(result.duplicatesByHash));
     for (auto group = groups.begin(); group != groups.end();) {
-        if (auto remaining = removingItems(
-                group->second, [](const pipeline::FileSystemItem& item) { return isInsidePackage(item.path); })) {
+        if (auto remaining = removingItems(group->second, [](const pipeline::FileSystemItem& item) {
+                return isInsidePackage(item.path);
+            })) {
             group->second = std::move(*remaining);
             ++group;
         } else {

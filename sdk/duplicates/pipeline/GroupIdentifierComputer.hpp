@@ -22,9 +22,11 @@ concept GroupIdentifierComputer = std::copy_constructible<C> && requires(C& comp
 // A computer that can say beforehand what an identifier will be: it answers the identifier when it
 // is known without work, and otherwise asks the lookahead to work it out and answers nothing.
 template <typename C>
-concept AnticipatingComputer = GroupIdentifierComputer<C> && requires(C& computer, const Event& event,
-                                                                       Lookahead& lookahead) {
-    { computer.anticipatedIdentifier(event, lookahead) } -> std::same_as<std::optional<typename C::IdentifierType>>;
+concept AnticipatingComputer = GroupIdentifierComputer<C> &&
+    requires(C& computer, const Event& event, Lookahead& lookahead) {
+    {
+        computer.anticipatedIdentifier(event, lookahead)
+        } -> std::same_as<std::optional<typename C::IdentifierType>>;
 };
 
 } // namespace sweepkit::pipeline

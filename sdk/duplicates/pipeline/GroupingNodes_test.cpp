@@ -407,13 +407,15 @@ TEST(DuplicateStorePipelineNode, HoldsEachFileOnceInTheOrderItCame) {
     // A large group tells repeats apart the same way, members from before it grew large included.
     StoreNode large(Event::file("/r/0", statOf(100), true));
     for (std::uint64_t member = 1; member < 40; ++member) {
-        EXPECT_EQ(large.process(Event::file("/r/" + std::to_string(member), statOf(100 + member), true)).kind(),
-                  DuplicateProcessorResult::Kind::duplicate);
+        EXPECT_EQ(
+            large.process(Event::file("/r/" + std::to_string(member), statOf(100 + member), true)).kind(),
+            DuplicateProcessorResult::Kind::duplicate);
     }
-    for (const Event& repeat : {Event::file("/r/3", statOf(103), true), Event::file("/r/39", statOf(139), true),
-                                Event::file("/mnt/bind/2", statOf(102), true),
-                                Event::file("/mnt/bind/38", statOf(138), true)}) {
-        EXPECT_EQ(large.process(repeat).kind(), DuplicateProcessorResult::Kind::notDuplicate) << repeat.path();
+    for (const Event& repeat :
+         {Event::file("/r/3", statOf(103), true), Event::file("/r/39", statOf(139), true),
+          Event::file("/mnt/bind/2", statOf(102), true), Event::file("/mnt/bind/38", statOf(138), true)}) {
+        EXPECT_EQ(large.process(repeat).kind(), DuplicateProcessorResult::Kind::notDuplicate)
+            << repeat.path();
     }
     EXPECT_EQ(large.process(Event::file("/r/new", statOf(200), true)).group()->items.size(), 41u);
 }

@@ -89,7 +89,8 @@ public:
     // gets its chain now, as the event would give it one.
     void anticipate(const Event& event, Lookahead& lookahead) override {
         if constexpr (AnticipatingComputer<Computer>) {
-            const std::optional<Identifier> id = groupIdentifierComputer_.anticipatedIdentifier(event, lookahead);
+            const std::optional<Identifier> id =
+                groupIdentifierComputer_.anticipatedIdentifier(event, lookahead);
             if (firstEvent_) {
                 // A node holding its first event has no groups yet.
                 groupIdentifierComputer_.anticipatedIdentifier(firstEvent_->unpack(), lookahead);

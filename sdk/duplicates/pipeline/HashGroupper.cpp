@@ -24,7 +24,7 @@ bool sameListing(const velmor::Stat* listed, const velmor::Stat& stat) {
 // The keyed digest of at most `maxReadSize` leading bytes of the event's file, read in chunks of
 // `buffer`'s size.
 Digest digestOf(const Event& event, std::int64_t maxReadSize, velmor::HMAC& hmac,
-                     std::vector<std::uint8_t>& buffer, const velmor::ProgressHandler* probe) {
+                std::vector<std::uint8_t>& buffer, const velmor::ProgressHandler* probe) {
     ListedFile file(event);
     // Reading one byte past the listed size tells a file that grew from one that did not.
     const std::int64_t expected = std::min(file.size(), maxReadSize);
@@ -97,7 +97,8 @@ public:
         for (const auto& [maxReadSize, files] : prefetched_) {
             auto found = files.find(event.path());
             if (event.stat()->st_size <= std::min(chunk, maxReadSize) && found != files.end() &&
-                found->second.done && !found->second.failure && sameListing(event.stat(), found->second.stat)) {
+                found->second.done && !found->second.failure &&
+                sameListing(event.stat(), found->second.stat)) {
                 return &found->second.digest;
             }
         }
@@ -124,8 +125,8 @@ private:
 
 HashGroupper::HashGroupper(std::int64_t maxReadSize, std::shared_ptr<const velmor::Logger> logger,
                            std::shared_ptr<const velmor::ProgressHandler> probe)
-    : level_(std::make_shared<const Level>(Level{maxReadSize, std::move(logger), std::move(probe),
-                                                 std::make_shared<Run>(md5, chunkSize)})) {}
+    : level_(std::make_shared<const Level>(
+          Level{maxReadSize, std::move(logger), std::move(probe), std::make_shared<Run>(md5, chunkSize)})) {}
 
 HashGroupper HashGroupper::readingUpTo(std::int64_t maxReadSize) const {
     return HashGroupper(
@@ -135,7 +136,8 @@ HashGroupper HashGroupper::readingUpTo(std::int64_t maxReadSize) const {
 std::optional<HashGroupper::IdentifierType> HashGroupper::identifier(const Event& event) const {
     Run& run = *level_->run;
     const velmor::Stat* listed = event.stat();
-    const bool fitsOneChunk = listed != nullptr && listed->st_size <= std::min(bufferSize(), level_->maxReadSize);
+    const bool fitsOneChunk =
+        listed != nullptr && listed->st_size <= std::min(bufferSize(), level_->maxReadSize);
     // A digest of a whole file is remembered however it was made, as the next level may ask for it.
     auto taken = [&](const Digest& digest) {
         if (fitsOneChunk && run.wholeDigest(event) == nullptr) {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
 #include <system_error>
 
 namespace sweepkit::pipeline {
@@ -42,11 +41,13 @@ void Lookahead::atEnd(const void* owner, std::function<void()> cleanup) {
 void Lookahead::fulfil(std::size_t width) {
     std::vector<std::function<void()>> work = std::move(pending_);
     pending_.clear();
-    const std::size_t threads = std::clamp<std::size_t>(work.size() / piecesPerThread, 1, std::max<std::size_t>(width, 1));
+    const std::size_t threads =
+        std::clamp<std::size_t>(work.size() / piecesPerThread, 1, std::max<std::size_t>(width, 1));
     // Each thread takes the next piece until none is left, so one slow file holds up no other.
-    auto next = std::make_shared<std::atomic<std::size_t>>(0);
-    auto drain = [&work, next] {
-        for (std::size_t index = (*next)++; index < work.size(); index = (*next)++) {
+    // The helpers are waited for below, so they may use what lives here.
+    std::atomic<std::size_t> next = 0;
+    auto drain = [&work, &next] {
+        for (std::size_t index = next++; index < work.size(); index = next++) {
             runQuietly(work[index]);
         }
     };
