@@ -1,15 +1,16 @@
 #include "sdk/filesystem/PackedEvent.hpp"
 
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace sweepkit {
 
 namespace {
 
-// The block: kind, flags, the path's length and bytes, then, for an event with a status record,
-// its fields in their declared order, each an unsigned LEB128 number (signed ones zigzagged), and
-// for an event with a failure, the address of a shared handle to it.
+// The block: kind and flags; for an event with a failure, the address of a shared handle to it;
+// the path's length and bytes; then, for an event with a status record, its fields in the order
+// `codeStat` gives, each a LEB128 number (signed ones zigzagged).
 enum Flags : std::uint8_t {
     hasStat = 1,
     hasDeletePermission = 2,
@@ -23,20 +24,20 @@ class Writer {
 public:
     Writer() : bytes_(scratch()) { bytes_.clear(); }
 
-    void byte(std::uint8_t value) { bytes_.push_back(value); }
-    void number(std::uint64_t value) {
-        while (value >= 0x80) {
-            bytes_.push_back(static_cast<std::uint8_t>(value | 0x80));
-            value >>= 7;
-        }
-        bytes_.push_back(static_cast<std::uint8_t>(value));
-    }
-    void signedNumber(std::int64_t value) {
-        number((static_cast<std::uint64_t>(value) << 1) ^ static_cast<std::uint64_t>(value >> 63));
-    }
     void raw(const void* data, std::size_t size) {
         const auto* from = static_cast<const std::uint8_t*>(data);
         bytes_.insert(bytes_.end(), from, from + size);
+    }
+    template <typename Number> void field(const Number& value) {
+        auto bits = static_cast<std::uint64_t>(value);
+        if constexpr (std::is_signed_v<Number>) {
+            bits = (bits << 1) ^ static_cast<std::uint64_t>(static_cast<std::int64_t>(value) >> 63);
+        }
+        while (bits >= 0x80) {
+            bytes_.push_back(static_cast<std::uint8_t>(bits | 0x80));
+            bits >>= 7;
+        }
+        bytes_.push_back(static_cast<std::uint8_t>(bits));
     }
     std::unique_ptr<std::uint8_t[]> take() const {
         auto block = std::make_unique_for_overwrite<std::uint8_t[]>(bytes_.size());
@@ -56,123 +57,94 @@ private:
 class Reader {
 public:
     explicit Reader(const std::uint8_t* at) : at_(at) {}
-    std::uint8_t byte() { return *at_++; }
-    std::uint64_t number() {
-        std::uint64_t value = 0;
+
+    void raw(void* data, std::size_t size) {
+        std::memcpy(data, at_, size);
+        at_ += size;
+    }
+    template <typename Number> void field(Number& value) {
+        std::uint64_t bits = 0;
         for (int shift = 0;; shift += 7) {
             const std::uint8_t next = *at_++;
-            value |= static_cast<std::uint64_t>(next & 0x7f) << shift;
+            bits |= static_cast<std::uint64_t>(next & 0x7f) << shift;
             if ((next & 0x80) == 0) {
-                return value;
+                break;
             }
         }
-    }
-    std::int64_t signedNumber() {
-        const std::uint64_t value = number();
-        return static_cast<std::int64_t>((value >> 1) ^ (~(value & 1) + 1));
+        if constexpr (std::is_signed_v<Number>) {
+            bits = (bits >> 1) ^ (~(bits & 1) + 1);
+        }
+        value = static_cast<Number>(bits);
     }
     std::string_view text(std::size_t size) {
         std::string_view view(reinterpret_cast<const char*>(at_), size);
         at_ += size;
         return view;
     }
-    void raw(void* data, std::size_t size) {
-        std::memcpy(data, at_, size);
-        at_ += size;
-    }
 
 private:
     const std::uint8_t* at_;
 };
 
-void writeTime(Writer& writer, const velmor::Timespec& time) {
-    writer.signedNumber(time.tv_sec);
-    writer.signedNumber(time.tv_nsec);
+// Hands every field of the record to `coder`, in one order for packing and unpacking.
+template <typename Coder, typename Record> void codeStat(Coder& coder, Record& stat) {
+    coder.field(stat.st_dev);
+    coder.field(stat.st_mode);
+    coder.field(stat.st_nlink);
+    coder.field(stat.st_ino);
+    coder.field(stat.st_uid);
+    coder.field(stat.st_gid);
+    coder.field(stat.st_rdev);
+    for (auto* time : {&stat.st_atimespec, &stat.st_mtimespec, &stat.st_ctimespec, &stat.st_birthtimespec}) {
+        coder.field(time->tv_sec);
+        coder.field(time->tv_nsec);
+    }
+    coder.field(stat.st_size);
+    coder.field(stat.st_blocks);
+    coder.field(stat.st_blksize);
+    coder.field(stat.st_flags);
+    coder.field(stat.st_gen);
+    coder.field(stat.st_lspare);
+    coder.field(stat.st_qspare[0]);
+    coder.field(stat.st_qspare[1]);
 }
 
-velmor::Timespec readTime(Reader& reader) {
-    velmor::Timespec time;
-    time.tv_sec = reader.signedNumber();
-    time.tv_nsec = reader.signedNumber();
-    return time;
-}
-
-void writeStat(Writer& writer, const velmor::Stat& stat) {
-    writer.signedNumber(stat.st_dev);
-    writer.number(stat.st_mode);
-    writer.number(stat.st_nlink);
-    writer.number(stat.st_ino);
-    writer.number(stat.st_uid);
-    writer.number(stat.st_gid);
-    writer.signedNumber(stat.st_rdev);
-    writeTime(writer, stat.st_atimespec);
-    writeTime(writer, stat.st_mtimespec);
-    writeTime(writer, stat.st_ctimespec);
-    writeTime(writer, stat.st_birthtimespec);
-    writer.signedNumber(stat.st_size);
-    writer.signedNumber(stat.st_blocks);
-    writer.signedNumber(stat.st_blksize);
-    writer.number(stat.st_flags);
-    writer.number(stat.st_gen);
-    writer.signedNumber(stat.st_lspare);
-    writer.signedNumber(stat.st_qspare[0]);
-    writer.signedNumber(stat.st_qspare[1]);
-}
-
-velmor::Stat readStat(Reader& reader) {
-    velmor::Stat stat;
-    stat.st_dev = static_cast<std::int32_t>(reader.signedNumber());
-    stat.st_mode = static_cast<std::uint16_t>(reader.number());
-    stat.st_nlink = static_cast<std::uint16_t>(reader.number());
-    stat.st_ino = reader.number();
-    stat.st_uid = static_cast<std::uint32_t>(reader.number());
-    stat.st_gid = static_cast<std::uint32_t>(reader.number());
-    stat.st_rdev = static_cast<std::int32_t>(reader.signedNumber());
-    stat.st_atimespec = readTime(reader);
-    stat.st_mtimespec = readTime(reader);
-    stat.st_ctimespec = readTime(reader);
-    stat.st_birthtimespec = readTime(reader);
-    stat.st_size = reader.signedNumber();
-    stat.st_blocks = reader.signedNumber();
-    stat.st_blksize = static_cast<std::int32_t>(reader.signedNumber());
-    stat.st_flags = static_cast<std::uint32_t>(reader.number());
-    stat.st_gen = static_cast<std::uint32_t>(reader.number());
-    stat.st_lspare = static_cast<std::int32_t>(reader.signedNumber());
-    stat.st_qspare[0] = reader.signedNumber();
-    stat.st_qspare[1] = reader.signedNumber();
-    return stat;
-}
-
-// Reads past the kind, the flags and the path.
 struct Header {
     Event::Kind kind;
     std::uint8_t flags;
-    std::string_view path;
 };
 
 Header readHeader(Reader& reader) {
-    Header header;
-    header.kind = static_cast<Event::Kind>(reader.byte());
-    header.flags = reader.byte();
-    const auto size = static_cast<std::size_t>(reader.number());
-    header.path = reader.text(size);
+    Header header{};
+    reader.raw(&header, sizeof header);
     return header;
+}
+
+// The address of the failure's handle, read past the header; nothing without a failure.
+ErrorHandle* readErrorHandle(Reader& reader, const Header& header) {
+    ErrorHandle* handle = nullptr;
+    if ((header.flags & hasError) != 0) {
+        reader.raw(&handle, sizeof handle);
+    }
+    return handle;
+}
+
+std::string_view readPath(Reader& reader) {
+    std::size_t size = 0;
+    reader.field(size);
+    return reader.text(size);
 }
 
 } // namespace
 
 PackedEvent::PackedEvent(const Event& event) {
     Writer writer;
-    writer.byte(static_cast<std::uint8_t>(event.kind()));
     const velmor::Stat* stat = event.stat();
-    writer.byte(static_cast<std::uint8_t>((stat != nullptr ? hasStat : 0) |
-                                          (event.hasDeletePermission() ? hasDeletePermission : 0) |
-                                          (event.error_ ? hasError : 0)));
-    writer.number(event.path().size());
-    writer.raw(event.path().data(), event.path().size());
-    if (stat != nullptr) {
-        writeStat(writer, *stat);
-    }
+    const Header header{event.kind(),
+                        static_cast<std::uint8_t>((stat != nullptr ? hasStat : 0) |
+                                                  (event.hasDeletePermission() ? hasDeletePermission : 0) |
+                                                  (event.error_ ? hasError : 0))};
+    writer.raw(&header, sizeof header);
     // The handle is owned by the block only once the block exists.
     std::unique_ptr<ErrorHandle> handle;
     if (event.error_) {
@@ -180,23 +152,19 @@ PackedEvent::PackedEvent(const Event& event) {
         ErrorHandle* address = handle.get();
         writer.raw(&address, sizeof address);
     }
+    writer.field(event.path().size());
+    writer.raw(event.path().data(), event.path().size());
+    if (stat != nullptr) {
+        codeStat(writer, *stat);
+    }
     bytes_ = writer.take();
     handle.release();
 }
 
 PackedEvent::~PackedEvent() {
-    if (!bytes_) {
-        return;
-    }
-    Reader reader(bytes_.get());
-    const Header header = readHeader(reader);
-    if ((header.flags & hasError) != 0) {
-        if ((header.flags & hasStat) != 0) {
-            readStat(reader);
-        }
-        ErrorHandle* handle = nullptr;
-        reader.raw(&handle, sizeof handle);
-        delete handle;
+    if (bytes_) {
+        Reader reader(bytes_.get());
+        delete readErrorHandle(reader, readHeader(reader));
     }
 }
 
@@ -210,21 +178,21 @@ PackedEvent& PackedEvent::operator=(PackedEvent&& other) noexcept {
 
 std::string_view PackedEvent::path() const {
     Reader reader(bytes_.get());
-    return readHeader(reader).path;
+    readErrorHandle(reader, readHeader(reader));
+    return readPath(reader);
 }
 
 Event PackedEvent::unpack() const {
     Reader reader(bytes_.get());
     const Header header = readHeader(reader);
-    Event event(header.kind, std::string(header.path));
+    const ErrorHandle* handle = readErrorHandle(reader, header);
+    Event event(header.kind, std::string(readPath(reader)));
     if ((header.flags & hasStat) != 0) {
         event.hasStat_ = true;
-        event.stat_ = readStat(reader);
+        codeStat(reader, event.stat_);
     }
     event.hasDeletePermission_ = (header.flags & hasDeletePermission) != 0;
-    if ((header.flags & hasError) != 0) {
-        ErrorHandle* handle = nullptr;
-        reader.raw(&handle, sizeof handle);
+    if (handle != nullptr) {
         event.error_ = *handle;
     }
     return event;

@@ -18,10 +18,7 @@ public:
     // Asks `lookahead` for the work that processing `event` next is sure to do, as far as that is
     // known now, so that it can be done beforehand. What a stage answers later is the same as if it
     // had not been asked. Stages that do no such work ask for nothing.
-    virtual void anticipate(const Event& event, Lookahead& lookahead) {
-        (void)event;
-        (void)lookahead;
-    }
+    virtual void anticipate(const Event&, Lookahead&) {}
 };
 
 // Nodes hold the nodes after them through this. Stateless stages may be shared freely; a stage with

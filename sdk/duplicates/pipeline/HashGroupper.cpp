@@ -68,7 +68,7 @@ struct Prefetched {
 class HashGroupper::Run {
 public:
     Run(std::uint32_t algorithm, std::int64_t bufferSize)
-        : algorithm(algorithm), hmac(static_cast<velmor::HMAC::Algorithm>(algorithm), {}),
+        : hmac(static_cast<velmor::HMAC::Algorithm>(algorithm), {}),
           buffer(static_cast<std::size_t>(bufferSize)) {}
 
     const Digest* wholeDigest(const Event& event) const {
@@ -106,7 +106,6 @@ public:
     }
     void dropPrefetched() { prefetched_.clear(); }
 
-    const std::uint32_t algorithm;
     velmor::HMAC hmac;
     std::vector<std::uint8_t> buffer;
 
@@ -197,22 +196,12 @@ std::optional<HashGroupper::IdentifierType> HashGroupper::anticipatedIdentifier(
         }
     }
 
-    lookahead.request([&entry, event, maxReadSize = level_->maxReadSize, bufferSize = bufferSize(),
-                       algorithm = run.algorithm, probe = level_->probe] {
+    lookahead.request([&entry, event, maxReadSize = level_->maxReadSize, probe = level_->probe] {
         try {
             // One context and buffer for each thread that works for a lookahead.
-            thread_local std::map<std::uint32_t, velmor::HMAC> contexts;
-            thread_local std::vector<std::uint8_t> buffer;
-            auto context = contexts.find(algorithm);
-            if (context == contexts.end()) {
-                context = contexts
-                              .emplace(std::piecewise_construct, std::forward_as_tuple(algorithm),
-                                       std::forward_as_tuple(static_cast<velmor::HMAC::Algorithm>(algorithm),
-                                                             std::span<const std::uint8_t>{}))
-                              .first;
-            }
-            buffer.resize(static_cast<std::size_t>(bufferSize));
-            entry.digest = digestOf(event, maxReadSize, context->second, buffer, probe.get());
+            thread_local velmor::HMAC context(static_cast<velmor::HMAC::Algorithm>(md5), {});
+            thread_local std::vector<std::uint8_t> buffer(static_cast<std::size_t>(chunkSize));
+            entry.digest = digestOf(event, maxReadSize, context, buffer, probe.get());
         } catch (...) {
             entry.failure = std::current_exception();
         }
