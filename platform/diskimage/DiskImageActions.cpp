@@ -74,13 +74,18 @@ std::vector<SystemEntity> entitiesOf(const std::vector<UDisksBlock>& blocks, con
     return entities;
 }
 
-// The read-only loop device already attached to the file `image` (same device and inode), if any.
+// Whether `file` names the file `image` (same device and inode).
+bool isImageFile(const std::string& file, const struct ::stat& image) {
+    struct ::stat backing {};
+    return ::stat(file.c_str(), &backing) == 0 && backing.st_dev == image.st_dev &&
+           backing.st_ino == image.st_ino;
+}
+
+// The read-only loop device already attached to the file `image`, if any.
 const UDisksBlock* attachmentOf(const std::vector<UDisksBlock>& blocks, const struct ::stat& image) {
     for (const auto& block : blocks) {
-        struct ::stat backing {};
         if (block.isLoop && block.readOnly && !block.backingFile.empty() &&
-            ::stat(block.backingFile.c_str(), &backing) == 0 && backing.st_dev == image.st_dev &&
-            backing.st_ino == image.st_ino) {
+            isImageFile(block.backingFile, image)) {
             return &block;
         }
     }
@@ -136,16 +141,14 @@ bool kernelHasPartitions(const std::string& device) {
 // The kernel names of the loop devices that the file `image` backs now.
 std::set<std::string> loopDevicesBacking(const struct ::stat& image) {
     std::set<std::string> names;
+    const BlockDevices devices;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/sys/class/block", error)) {
         const std::string name = entry.path().filename().string();
         if (name.rfind("loop", 0) != 0) {
             continue;
         }
-        const auto file = BlockDevices().backingFile(name);
-        struct ::stat backing {};
-        if (file && ::stat(file->c_str(), &backing) == 0 && backing.st_dev == image.st_dev &&
-            backing.st_ino == image.st_ino) {
+        if (const auto file = devices.backingFile(name); file && isImageFile(*file, image)) {
             names.insert(name);
         }
     }

@@ -155,6 +155,23 @@ protected:
         return entities.empty() ? Value() : entities.front();
     }
 
+    // An attached ext4 image with a file on its volume held open, so that the volume is in use.
+    struct HeldVolume {
+        std::string device;
+        std::string mountPoint;
+        // -1 when the file could not be opened, which fails the test.
+        int held = -1;
+    };
+    HeldVolume attachHoldingAFile(const std::string& path) {
+        const Value entity = attachExt4(path);
+        HeldVolume volume{stringAt(entity, "dev-entry"), stringAt(entity, "mount-point")};
+        volume.held = ::open((volume.mountPoint + "/hello.txt").c_str(), O_RDONLY | O_CLOEXEC);
+        if (volume.held >= 0) {
+            openFiles.push_back(volume.held);
+        }
+        return volume;
+    }
+
     std::optional<testing::ScopedEnvironment> environment;
     testing::TemporaryDirectory folder;
     std::vector<std::string> images;
@@ -218,12 +235,8 @@ TEST_F(DiskImageToolTest, UnmountsByMountPointThenDetachesByDevice) {
 
 TEST_F(DiskImageToolTest, DetachOfABusyVolumeExits16AndStaysAttached) {
     const std::string path = ext4Image("data.img");
-    const Value entity = attachExt4(path);
-    const std::string device = stringAt(entity, "dev-entry");
-    const std::string mountPoint = stringAt(entity, "mount-point");
-    const int busy = ::open((mountPoint + "/hello.txt").c_str(), O_RDONLY | O_CLOEXEC);
+    const auto [device, mountPoint, busy] = attachHoldingAFile(path);
     ASSERT_GE(busy, 0);
-    openFiles.push_back(busy);
 
     const auto refused = runTool({"detach", device.substr(5)});
     EXPECT_EQ(refused.status, 16) << refused.err;
@@ -270,12 +283,8 @@ TEST_F(DiskImageToolTest, DetachReturnsOnlyOnceTheKernelHasFreedADeviceHeldOpenE
 
 TEST_F(DiskImageToolTest, AForcedDetachOfAVolumeStillInUseExitsWithEBUSY) {
     const std::string path = ext4Image("data.img");
-    const Value entity = attachExt4(path);
-    const std::string device = stringAt(entity, "dev-entry");
-    const std::string mountPoint = stringAt(entity, "mount-point");
-    const int held = ::open((mountPoint + "/hello.txt").c_str(), O_RDONLY | O_CLOEXEC);
+    const auto [device, mountPoint, held] = attachHoldingAFile(path);
     ASSERT_GE(held, 0);
-    openFiles.push_back(held);
 
     // The forced unmount lets go of the mount point, but the file system and its device stay in use.
     const auto run = runTool({"detach", mountPoint, "-force"});
