@@ -3,6 +3,7 @@
 #include "platform/dispatch/SerialQueue.hpp"
 #include "platform/error/Error.hpp"
 #include "platform/testing/ChildTestRun.hpp"
+#include "platform/testing/DescriptorLimit.hpp"
 #include "platform/testing/ReadToEnd.hpp"
 #include "platform/testing/Watchdog.hpp"
 
@@ -13,7 +14,6 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <sstream>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -150,8 +150,7 @@ TEST(Process, LaunchErrorsCarryTheirPosixCause) {
 }
 
 TEST(Process, ALaunchWithNoDescriptorLeftNamesTheCauseAndTheProgram) {
-    if (!testing::isChildTestRun()) {
-        EXPECT_EQ(testing::runCurrentTestInChild(), 0);
+    if (!testing::continuesInFreshProcess()) {
         return;
     }
     auto launchError = [](const std::string& path) {
@@ -171,13 +170,12 @@ TEST(Process, ALaunchWithNoDescriptorLeftNamesTheCauseAndTheProgram) {
     int firstFree = ::dup(STDIN_FILENO);
     ASSERT_GE(firstFree, 0);
     ::close(firstFree);
-    rlimit limit{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
-    limit.rlim_cur = static_cast<rlim_t>(firstFree);
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
-    std::string description = launchError("/bin/true");
-    limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
+    std::string description;
+    {
+        const testing::DescriptorLimit lowered(static_cast<rlim_t>(firstFree));
+        ASSERT_TRUE(lowered.applied());
+        description = launchError("/bin/true");
+    }
     EXPECT_EQ(description, "Cannot start /bin/true: Too many open files");
 }
 
