@@ -11,12 +11,7 @@ namespace marrowdale {
 
 namespace {
 
-struct Entry {
-    std::string path;
-    std::int64_t size;
-};
-
-void collectItems(const sweepkit::FileSystemNode& node, std::vector<Entry>& entries) {
+void collectItems(const sweepkit::FileSystemNode& node, std::vector<SelectedEntry>& entries) {
     if (auto item = node.asItem()) {
         entries.push_back({item->url.path(), item->metadata.st_size});
         return;
@@ -42,21 +37,24 @@ bool isCounted(std::string_view path, const std::unordered_set<std::string_view>
 
 } // namespace
 
-std::int64_t selectedSize(const CleanableNodes& selected) {
-    // Every entry the selection stands for: a path row whole, a whole-definition row as its files.
-    std::vector<Entry> entries;
-    for (const auto& row : selected) {
-        if (auto whole = std::get_if<CleanableNode::NonBrowsableResult>(&row->payload())) {
-            for (const auto& node : whole->result.nodes) {
-                collectItems(node, entries);
-            }
-        } else {
-            entries.push_back({row->id(), row->size()});
+void appendEntriesOf(CleanableNode& row, std::vector<SelectedEntry>& entries) {
+    if (auto whole = std::get_if<CleanableNode::NonBrowsableResult>(&row.payload())) {
+        for (const auto& node : whole->result.nodes) {
+            collectItems(node, entries);
         }
+    } else {
+        entries.push_back({row.id(), row.size()});
+    }
+}
+
+std::int64_t selectedSize(const CleanableNodes& selected) {
+    std::vector<SelectedEntry> entries;
+    for (const auto& row : selected) {
+        appendEntriesOf(*row, entries);
     }
     // A folder sorts before what lies below it, so it is counted first and its contents skipped.
     std::stable_sort(entries.begin(), entries.end(),
-                     [](const Entry& a, const Entry& b) { return a.path < b.path; });
+                     [](const SelectedEntry& a, const SelectedEntry& b) { return a.path < b.path; });
     std::unordered_set<std::string_view> counted;
     std::int64_t total = 0;
     for (const auto& entry : entries) {

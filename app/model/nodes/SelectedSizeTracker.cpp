@@ -1,23 +1,11 @@
 #include "app/model/nodes/SelectedSizeTracker.hpp"
 
+#include "app/model/nodes/SelectedSize.hpp"
+
 #include <algorithm>
 #include <limits>
 
 namespace marrowdale {
-
-namespace {
-
-void collectItems(const sweepkit::FileSystemNode& node, std::vector<std::pair<std::string, std::int64_t>>& into) {
-    if (auto item = node.asItem()) {
-        into.emplace_back(item->url.path(), item->metadata.st_size);
-        return;
-    }
-    for (const auto& child : node.asFolder()->children) {
-        collectItems(child, into);
-    }
-}
-
-} // namespace
 
 void SelectedSizeTracker::reset(const CleanableNodes& forest) {
     rows_.clear();
@@ -31,7 +19,7 @@ void SelectedSizeTracker::reset(const CleanableNodes& forest) {
 }
 
 void SelectedSizeTracker::index(CleanableNode& node) {
-    if (!indexed_.emplace(&node, true).second) {
+    if (!indexed_.insert(&node).second) {
         return;
     }
     if (const auto& children = node.children()) {
@@ -80,14 +68,8 @@ void SelectedSizeTracker::add(const std::string& id) {
     if (!row) {
         return; // an id of nothing shown counts nothing, until it goes again
     }
-    std::vector<std::pair<std::string, std::int64_t>> entries;
-    if (auto whole = std::get_if<CleanableNode::NonBrowsableResult>(&row->payload())) {
-        for (const auto& node : whole->result.nodes) {
-            collectItems(node, entries);
-        }
-    } else {
-        entries.emplace_back(id, row->size());
-    }
+    std::vector<SelectedEntry> entries;
+    appendEntriesOf(*row, entries);
     for (const auto& [path, size] : entries) {
         paths.push_back(path);
         addPath(path, size);

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace marrowdale {
@@ -47,7 +48,7 @@ private:
     // Every row found so far by id (the first row of an id wins), and the folders whose children
     // are in it.
     std::unordered_map<std::string, CleanableNode*> rows_;
-    std::unordered_map<const CleanableNode*, bool> indexed_;
+    std::unordered_set<const CleanableNode*> indexed_;
     // How often each id is selected, and the paths it stands for.
     std::unordered_map<std::string, std::pair<int, std::vector<std::string>>> ids_;
     std::map<std::string, Path> paths_;

@@ -9,6 +9,15 @@ namespace marrowdale {
 
 namespace {
 
+// What the nodes hold in all, as a folder's size after some of its entries went.
+std::int64_t sizeOf(const CleanableNodes& nodes) {
+    std::int64_t total = 0;
+    for (const auto& node : nodes) {
+        total = sweepkit::saturatingAdd(total, node->size());
+    }
+    return total;
+}
+
 void collectSelected(const std::unordered_set<std::string>& ids, const CleanableNodes& nodes,
                      CleanableNodes& into) {
     for (const auto& node : nodes) {
@@ -44,11 +53,7 @@ bool pruneLevel(const Replacements& replacements, std::size_t& left, CleanableNo
         auto& children = node->children();
         if (children && pruneLevel(replacements, left, *children)) {
             changed = true;
-            std::int64_t remaining = 0;
-            for (const auto& child : *children) {
-                remaining = sweepkit::saturatingAdd(remaining, child->size());
-            }
-            node->setSize(remaining);
+            node->setSize(sizeOf(*children));
             // A folder goes when nothing is left below it. (A folder that still holds entries of
             // zero bytes stays: those entries were not cleaned.)
             if (children->empty()) {
@@ -88,11 +93,7 @@ bool pruneCleanedNodes(const std::string& id, const CleanableNodePtr& replacemen
         if (!children || !pruneCleanedNodes(id, replacement, *children)) {
             continue;
         }
-        std::int64_t remaining = 0;
-        for (const auto& child : *children) {
-            remaining = sweepkit::saturatingAdd(remaining, child->size());
-        }
-        node->setSize(remaining);
+        node->setSize(sizeOf(*children));
         // A folder goes when nothing is left below it. (A folder that still holds entries of zero
         // bytes stays: those entries were not cleaned.)
         if (children->empty()) {
