@@ -128,10 +128,6 @@ void FileSystemIterator::pushFolder(std::size_t nameOffset, velmor::Descriptor d
     frame.names.clear();
     frame.listing.clear();
     frame.nextEntry = 0;
-    // Below the held bound a folder gives its descriptor back while the walk is deeper down.
-    if (depth_ >= 2 && depth_ - 2 >= heldBound_) {
-        frames_[depth_ - 2].descriptor.reset();
-    }
 }
 
 int FileSystemIterator::descriptorOf(std::size_t index) {
@@ -259,6 +255,11 @@ std::optional<FileSystemIterator::Step> FileSystemIterator::listPendingFolder(Fr
         failure = errno;
     }
     if (failure == 0) {
+        // Below the held bound a folder gives its descriptor back while the walk is deeper down;
+        // only once the folder below is listed, as a folder skipped or not listed returns at once.
+        if (depth_ >= 2 && depth_ - 2 >= heldBound_) {
+            frames_[depth_ - 2].descriptor.reset();
+        }
         return std::nullopt;
     }
     // Entered but not listed: no leaving follows.
