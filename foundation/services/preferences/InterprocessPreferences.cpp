@@ -125,13 +125,13 @@ struct InterprocessPreferences::Table {
             }
         };
         try {
-            std::string folder = storagePath.deletingLastPathComponent().path();
-            createFolders(folder);
-            Descriptor lock = lockTable();
+            const std::string folderPath = storagePath.deletingLastPathComponent().path();
+            createFolders(folderPath);
+            const Descriptor folder = lockFolder(folderPath);
             Values merged = valuesOnDisk();
             apply(merged);
-            replaceFileAtomically(folder, storagePath.lastPathComponent(), encodeTable(merged), tableFileMode,
-                                  ModeRule::exact);
+            replaceFileAtomically(folder.get(), folderPath, storagePath.lastPathComponent(), encodeTable(merged),
+                                  tableFileMode, ModeRule::exact);
             std::lock_guard lockValues(valuesLock);
             values = std::move(merged);
         } catch (...) {
@@ -143,20 +143,19 @@ struct InterprocessPreferences::Table {
         }
     }
 
-    // The lock is on a file beside the table, not the table: the table is replaced by renaming, so
-    // a lock on it would stay with the old file.
-    Descriptor lockTable() const {
-        const std::string path = storagePath.path() + ".lock";
-        Descriptor lock(::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, tableFileMode));
-        if (!lock) {
+    // The lock is on the folder, not the table: the table is replaced by renaming, so a lock on it
+    // would stay with the old file.
+    static Descriptor lockFolder(const std::string& path) {
+        Descriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!folder) {
             throw ErrorException(Error::posixForPath(errno, path));
         }
-        while (::flock(lock.get(), LOCK_EX) != 0) {
+        while (::flock(folder.get(), LOCK_EX) != 0) {
             if (errno != EINTR) {
                 throw ErrorException(Error::posixForPath(errno, path));
             }
         }
-        return lock;
+        return folder;
     }
 
     // What the file holds now; nothing for a missing file. A file that cannot be read or is no
