@@ -62,7 +62,8 @@ void Cleaner::setSelectedIds(Category category, std::unordered_set<std::string> 
     MainActor::assertIsolated();
     auto& shown = selectedIds_[category];
     if (state_.kind == State::Kind::scanned) {
-        // Only what changed is looked up: a click costs the rows it changed, not the whole result.
+        // Only what changed is added to the size or taken from it: comparing the two sets costs a
+        // lookup for each selected row, but no row's entries are counted again.
         for (const auto& id : shown) {
             if (!ids.contains(id)) {
                 selectedSize_.remove(id);
