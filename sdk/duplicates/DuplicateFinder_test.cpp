@@ -1,6 +1,7 @@
 #include "sdk/duplicates/DuplicateFinder.hpp"
 
 #include "platform/testing/InfoPlist.hpp"
+#include "platform/testing/PrivateMount.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "sdk/duplicates/pipeline/GroupingTestSupport.hpp"
 #include "sdk/filesystem/FileSystemIterator.hpp"
@@ -17,10 +18,8 @@
 #include <future>
 #include <map>
 #include <mutex>
-#include <sched.h>
 #include <set>
 #include <sys/inotify.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -355,9 +354,7 @@ TEST(DuplicateFinder, AFileSystemMountedBelowARootIsNotEntered) {
     const int cannotMount = 77;
     const pid_t child = ::fork();
     if (child == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", (root / "mounted").c_str(), "tmpfs", 0, "size=1m") != 0) {
+        if (!velmor::testing::mountPrivateTmpfs(root / "mounted").empty()) {
             ::_exit(cannotMount);
         }
         root.writeFile("mounted/b", "mounted copy");

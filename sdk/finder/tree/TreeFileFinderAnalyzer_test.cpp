@@ -4,6 +4,7 @@
 #include "platform/fs/FileRemover.hpp"
 #include "platform/testing/ChildProcess.hpp"
 #include "platform/testing/ChildTestRun.hpp"
+#include "platform/testing/PrivateMount.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "sdk/filesystem/FileSystemIterator.hpp"
@@ -25,9 +26,7 @@
 #include <latch>
 #include <limits>
 #include <map>
-#include <sched.h>
 #include <set>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -307,19 +306,6 @@ TEST(TreeFileFinderAnalyzer, AnUnreadableDirectoryIsOneErrorWithItsPath) {
     EXPECT_EQ(outcome, 0);
 }
 
-// Makes `path` the mount point of a small tmpfs that only this process sees; gives the reason when
-// it cannot. For a forked child: the other threads of a process would not see the mount.
-std::string mountPrivateTmpfs(const std::string& path) {
-    if (::unshare(CLONE_NEWNS) != 0) {
-        return std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
-    }
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("tmpfs", path.c_str(), "tmpfs", 0, "size=1m") != 0) {
-        return std::string("mount: ") + std::strerror(errno);
-    }
-    return "";
-}
-
 TEST(TreeFileFinderAnalyzer, SizesOfSparseFilesNearTheLargestCountStopThereAndNeverTurnNegative) {
     if (!velmor::testing::continuesInFreshProcess()) {
         return;
@@ -329,7 +315,7 @@ TEST(TreeFileFinderAnalyzer, SizesOfSparseFilesNearTheLargestCountStopThereAndNe
         // A tmpfs takes files of nearly 2^63 bytes that occupy nothing.
         constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
         constexpr std::int64_t quarter = std::int64_t{1} << 62;
-        if (auto failure = mountPrivateTmpfs(dir.path()); !failure.empty()) {
+        if (auto failure = velmor::testing::mountPrivateTmpfs(dir.path()); !failure.empty()) {
             std::fprintf(stderr, "no private tmpfs: %s\n", failure.c_str());
             return 125;
         }
