@@ -59,17 +59,6 @@ Event Event::error(std::string path, Error error) {
     return withError(Kind::error, std::move(path), std::move(error));
 }
 
-Event Event::fromEntry(const FTSENT& entry, bool hasDeletePermission) {
-    Event event(Kind::error, std::string());
-    std::optional<Stat> stat;
-    if (entry.fts_statp != nullptr) {
-        stat = Stat::fromLinux(*entry.fts_statp);
-    }
-    event.assignEntry(entry.fts_info, std::string_view(entry.fts_path, entry.fts_pathlen),
-                      stat ? &*stat : nullptr, entry.fts_errno, hasDeletePermission);
-    return event;
-}
-
 void Event::assignEntry(int info, std::string_view path, const Stat* stat, int failure,
                         bool hasDeletePermission) {
     path_.assign(path);

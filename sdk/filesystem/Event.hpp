@@ -10,8 +10,6 @@
 #include <string>
 #include <string_view>
 
-typedef struct _ftsent FTSENT;
-
 namespace sweepkit {
 
 // One entry met by a walk. Which payload an event carries depends on its kind: see the factories.
@@ -45,9 +43,6 @@ public:
     static Event symlink(std::string path, const velmor::Stat& stat, bool hasDeletePermission);
     static Event brokenSymlink(std::string path, const velmor::Stat& stat, bool hasDeletePermission);
     static Event error(std::string path, velmor::Error error);
-
-    // The event for an fts entry, by its fts_info. Unknown kinds become an `error` event (ENOTSUP).
-    static Event fromEntry(const FTSENT& entry, bool hasDeletePermission);
 
     Kind kind() const { return kind_; }
     const std::string& path() const { return path_; }
