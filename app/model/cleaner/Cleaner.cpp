@@ -76,6 +76,25 @@ void Cleaner::setSelectedIds(Category category, std::unordered_set<std::string> 
         }
     }
     shown = std::move(ids);
+    ++selectionRevision_;
+    publishChange();
+}
+
+void Cleaner::changeSelectedIds(Category category, const SelectionChange& change) {
+    MainActor::assertIsolated();
+    auto& shown = selectedIds_[category];
+    const bool scanned = state_.kind == State::Kind::scanned;
+    for (const auto& id : change.removed) {
+        if (shown.erase(id) > 0 && scanned) {
+            selectedSize_.remove(id);
+        }
+    }
+    for (const auto& id : change.added) {
+        if (shown.insert(id).second && scanned) {
+            selectedSize_.add(id);
+        }
+    }
+    ++selectionRevision_;
     publishChange();
 }
 

@@ -5,6 +5,7 @@
 #include "app/model/cleaner/ErrorStore.hpp"
 #include "app/model/definitions/CategoryDefinitions.hpp"
 #include "app/model/nodes/SelectedSizeTracker.hpp"
+#include "app/model/nodes/SelectionChange.hpp"
 #include "app/model/observation/ObservableObject.hpp"
 #include "foundation/core/log/Logger.hpp"
 #include "platform/bundle/Bundle.hpp"
@@ -61,6 +62,10 @@ public:
         return selectedIds_;
     }
     void setSelectedIds(Category category, std::unordered_set<std::string> ids);
+    // Adds and takes away the ids of `change`, at the cost of the change.
+    void changeSelectedIds(Category category, const SelectionChange& change);
+    // Grows with every change of the selection, so a reader can tell a change from its own cheaply.
+    std::uint64_t selectionRevision() const { return selectionRevision_; }
     const std::vector<FileFinderCategory>& fileFinderCategories() const { return fileFinderCategories_; }
     const std::shared_ptr<const velmor::Logger>& logger() const { return logger_; }
     const std::shared_ptr<ErrorStore>& errorStore() const { return errorStore_; }
@@ -98,6 +103,7 @@ private:
     std::optional<std::int64_t> volumeAvailableCapacityForImportantUsage_;
     std::optional<std::int64_t> volumeTotalCapacity_;
     std::map<Category, std::unordered_set<std::string>> selectedIds_;
+    std::uint64_t selectionRevision_ = 0;
     // Follows the selection over the results while scanned.
     SelectedSizeTracker selectedSize_;
     std::vector<FileFinderCategory> fileFinderCategories_;

@@ -141,15 +141,17 @@ void MainBox::showTable(const CleanableNodes& nodes, bool cleaning) {
     if (key != tableKey_ || !fileSelector_) {
         dropTable();
         const Category category = displayedCategory_;
-        SelectionBinding binding{[cleaner = cleaner_, category] {
-                                     const auto& all = cleaner->selectedCleanableItemsIdsByCategory();
-                                     const auto found = all.find(category);
-                                     return found == all.end() ? std::unordered_set<std::string>()
-                                                               : found->second;
-                                 },
-                                 [cleaner = cleaner_, category](std::unordered_set<std::string> ids) {
-                                     cleaner->setSelectedIds(category, std::move(ids));
-                                 }};
+        SelectionBinding binding{
+            [cleaner = cleaner_, category]() -> const std::unordered_set<std::string>& {
+                static const std::unordered_set<std::string> none;
+                const auto& all = cleaner->selectedCleanableItemsIdsByCategory();
+                const auto found = all.find(category);
+                return found == all.end() ? none : found->second;
+            },
+            [cleaner = cleaner_, category](const SelectionChange& change) {
+                cleaner->changeSelectedIds(category, change);
+            },
+            [cleaner = cleaner_] { return cleaner->selectionRevision(); }};
         fileSelector_ = new FileSelector(nodes, cleaner_->errorStore(), std::move(binding));
         QSizePolicy policy = fileSelector_->sizePolicy();
         policy.setRetainSizeWhenHidden(true);

@@ -36,9 +36,9 @@ template <typename Visit> void forEachRow(const QItemSelection& selection, Visit
 FileSelector::FileSelector(CleanableNodes result, std::shared_ptr<ErrorStore> errorStore,
                            SelectionBinding selection, Presentation presentation, QWidget* parent)
     : QWidget(parent), presentation_(presentation), selection_(std::move(selection)),
-      shownIds_(selection_.get ? selection_.get() : std::unordered_set<std::string>{}),
       errorStore_(std::move(errorStore)), model_(new FileTableModel(errorStore_, this)) {
     model_->setResult(std::move(result));
+    takeBindingIds();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     if (presentation_ == Presentation::outline) {
@@ -175,18 +175,33 @@ void FileSelector::reopen(const std::unordered_set<std::string>& openIds, const 
     }
 }
 
-void FileSelector::refreshSelection() {
-    auto ids = selection_.get ? selection_.get() : std::unordered_set<std::string>{};
-    if (ids == shownIds_) {
-        return; // our own change, coming back
+void FileSelector::takeBindingIds() {
+    if (selection_.get) {
+        shownIds_ = selection_.get();
     }
-    shownIds_ = std::move(ids);
+    if (selection_.revision) {
+        seenRevision_ = selection_.revision();
+    }
+}
+
+void FileSelector::refreshSelection() {
+    if (selection_.revision) {
+        if (selection_.revision() == seenRevision_) {
+            return; // our own change, coming back
+        }
+    } else if (!selection_.get || selection_.get() == shownIds_) {
+        return;
+    }
+    takeBindingIds();
     showSelection({}, true);
 }
 
 void FileSelector::showSelection(const QModelIndex& parent, bool replace) {
-    if (!parent.isValid()) {
-        model_->rowCount(); // the top level is shown at once: make it now, so its rows can be selected
+    // A level is made when the view first asks for it, which a view not laid out yet has not done:
+    // make it here, so the rows of the ids can be selected whether or not the view has asked.
+    model_->rowCount(parent);
+    if (replace && !parent.isValid()) {
+        model_->makeLevelsHolding(shownIds_);
     }
     const QItemSelection rows = model_->selectionOf(shownIds_, parent, replace);
     showingSelection_ = true;
@@ -202,10 +217,27 @@ void FileSelector::viewSelectionChanged(const QItemSelection& selected, const QI
     if (showingSelection_) {
         return;
     }
-    forEachRow(deselected, [&](const QModelIndex& index) { shownIds_.erase(model_->node(index)->id()); });
-    forEachRow(selected, [&](const QModelIndex& index) { shownIds_.insert(model_->node(index)->id()); });
-    if (selection_.set) {
-        selection_.set(shownIds_);
+    SelectionChange change;
+    forEachRow(deselected, [&](const QModelIndex& index) {
+        auto id = model_->node(index)->id();
+        if (shownIds_.erase(id) > 0) {
+            change.removed.push_back(std::move(id));
+        }
+    });
+    forEachRow(selected, [&](const QModelIndex& index) {
+        auto id = model_->node(index)->id();
+        if (shownIds_.insert(id).second) {
+            change.added.push_back(std::move(id));
+        }
+    });
+    if (change.empty()) {
+        return;
+    }
+    if (selection_.change) {
+        selection_.change(change);
+    }
+    if (selection_.revision) {
+        seenRevision_ = selection_.revision();
     }
 }
 

@@ -2,12 +2,14 @@
 
 #include "app/model/cleaner/ErrorStore.hpp"
 #include "app/model/nodes/CleanableNode.hpp"
+#include "app/model/nodes/SelectionChange.hpp"
 #include "app/ui/table/FileTableColumn.hpp"
 #include "platform/fs/URL.hpp"
 
 #include <QItemSelection>
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,11 +25,13 @@ class LegacyOutlineView;
 class ObservationBridge;
 class SortArrowStyle;
 
-// Where the ids of the selected rows live: read once when the view is made and when the owner says
-// they changed, written each time the user changes the selection.
+// Where the ids of the selected rows live: read when the view is made and when the owner says they
+// changed, told each change the user makes to them. The revision grows with every change of the ids,
+// so the view knows its own change coming back without comparing the whole selection.
 struct SelectionBinding {
-    std::function<std::unordered_set<std::string>()> get;
-    std::function<void(std::unordered_set<std::string>)> set;
+    std::function<const std::unordered_set<std::string>&()> get;
+    std::function<void(const SelectionChange&)> change;
+    std::function<std::uint64_t()> revision;
 };
 
 // A category's result as a tree of names, sizes and last-opened dates, sorted by the column the
@@ -76,9 +80,13 @@ protected:
 private:
     void configureView();
     void viewSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
-    // Selects the shown ids' rows below `parent` (every made row when invalid).
+    // Selects the shown ids' rows below `parent`. With `replace` (and an invalid parent), the levels
+    // holding every shown id are made first and the view's selection becomes exactly their rows, so
+    // that what the view highlights, open or closed, is what the ids hold.
     void showSelection(const QModelIndex& parent, bool replace);
     void reopen(const std::unordered_set<std::string>& openIds, const QModelIndex& parent);
+    // The binding's ids now, and the revision they are at.
+    void takeBindingIds();
     void showContextMenu(const QPoint& position);
     void showSortOrder();
     void updateBackground();
@@ -98,6 +106,8 @@ private:
     std::unique_ptr<SortArrowStyle> headerStyle_;
     // Set while the view's selection is changed from the ids, so it is not written back.
     bool showingSelection_ = false;
+    // The binding's revision when the shown ids were last the binding's.
+    std::uint64_t seenRevision_ = 0;
 };
 
 } // namespace marrowdale

@@ -58,15 +58,17 @@ protected:
     }
 
     SelectionBinding binding() {
-        return {[this] {
+        return {[this]() -> const Ids& {
+                    static const Ids none;
                     auto& ids = cleaner->selectedCleanableItemsIdsByCategory();
                     auto found = ids.find(Category::oldFiles);
-                    return found == ids.end() ? Ids{} : found->second;
+                    return found == ids.end() ? none : found->second;
                 },
-                [this](Ids ids) {
+                [this](const SelectionChange& change) {
                     ++writes;
-                    cleaner->setSelectedIds(Category::oldFiles, std::move(ids));
-                }};
+                    cleaner->changeSelectedIds(Category::oldFiles, change);
+                },
+                [this] { return cleaner->selectionRevision(); }};
     }
 
     std::unique_ptr<FileSelector>
@@ -148,6 +150,79 @@ TEST_F(FileSelectorTest, SelectionFlowsBothWaysAndSurvivesSortsAndRebuilds) {
     EXPECT_TRUE(view.isExpanded(rowOf(*selector, tmp / "Downloads/old")));
     EXPECT_TRUE(view.selectionModel()->isSelected(rowOf(*selector, tmp / "Downloads/old/a.zip")));
     EXPECT_EQ(writes, before);
+}
+
+// The ids of the rows the view's selection holds, shown or inside a closed folder.
+Ids highlighted(const FileSelector& selector) {
+    Ids ids;
+    for (const auto& index : selector.view().selectionModel()->selectedRows()) {
+        ids.insert(selector.model().node(index)->id());
+    }
+    return ids;
+}
+
+TEST_F(FileSelectorTest, WhatIsHighlightedIsWhatIsSelectedAcrossASwitchOfCategory) {
+    struct Case {
+        const char* name;
+        bool closeFolderBeforeSwitch;
+        bool resortAfterSwitch;
+    };
+    for (const Case& test : {Case{"open", false, false}, Case{"open, re-sorted", false, true},
+                             Case{"closed", true, false}, Case{"closed, re-sorted", true, true}}) {
+        SCOPED_TRACE(test.name);
+        cleaner->setSelectedIds(Category::oldFiles, {});
+        const std::string inside = tmp / "Downloads/old/a.zip";
+        std::unordered_set<std::string> openIds;
+        FileRowSortOrder sortOrder;
+        {
+            auto selector = makeSelector();
+            auto& view = selector->view();
+            view.expand(rowOf(*selector, tmp / "Downloads"));
+            view.expand(rowOf(*selector, tmp / "Downloads/old"));
+            view.selectionModel()->select(rowOf(*selector, inside),
+                                          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            ASSERT_EQ(binding().get(), Ids{inside});
+            if (test.closeFolderBeforeSwitch) {
+                view.collapse(rowOf(*selector, tmp / "Downloads/old"));
+            }
+            openIds = selector->openIds();
+            sortOrder = selector->sortOrder();
+        }
+        // Back to the category, as the main box does it: a new table, sorted and opened as it was
+        // left before it was ever laid out.
+        auto selector = std::make_unique<FileSelector>(oldFiles(), cleaner->errorStore(), binding());
+        selector->setSortOrder(sortOrder);
+        selector->open(openIds);
+        selector->resize(720, 320);
+        selector->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(selector.get()));
+        auto& view = selector->view();
+        EXPECT_EQ(highlighted(*selector), Ids{inside});
+        EXPECT_EQ(binding().get(), Ids{inside});
+        if (test.resortAfterSwitch) {
+            selector->applyHeaderSort(columnComparator(FileTableColumn::name));
+            EXPECT_EQ(highlighted(*selector), Ids{inside});
+        }
+        testing::saveScreenshot(*selector, QStringLiteral("file-table-after-switch-%1")
+                                               .arg(QString::fromUtf8(test.name).replace(", ", "-")));
+
+        // A plain click makes the selection exactly the clicked row.
+        const QModelIndex keep = rowOf(*selector, tmp / "Downloads/keep.pdf");
+        ASSERT_TRUE(keep.isValid());
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.visualRect(keep).center());
+        EXPECT_EQ(binding().get(), Ids{tmp / "Downloads/keep.pdf"});
+        EXPECT_EQ(highlighted(*selector), binding().get());
+
+        // Back to the row inside, then a click on empty space empties the selection.
+        cleaner->setSelectedIds(Category::oldFiles, {inside});
+        selector->refreshSelection();
+        EXPECT_EQ(highlighted(*selector), Ids{inside});
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(10, view.viewport()->height() - 4));
+        EXPECT_EQ(binding().get(), Ids{});
+        EXPECT_EQ(highlighted(*selector), Ids{});
+        // Whatever the clean would take is what the view shows.
+        EXPECT_TRUE(cleaner->allSelectedNodes().empty());
+    }
 }
 
 TEST_F(FileSelectorTest, HeaderClicksSortAndShowTheFirstColumn) {

@@ -257,6 +257,50 @@ QItemSelection FileTableModel::selectionOf(const std::unordered_set<std::string>
     return selection;
 }
 
+void FileTableModel::makeLevelsHolding(const std::unordered_set<std::string>& ids) const {
+    if (ids.empty()) {
+        return;
+    }
+    // Every made row by id; a path's row lies below the rows of the folders it is in, so the
+    // nearest folder found on its way is opened until the row itself is found or no folder is.
+    std::unordered_map<std::string, Row*> rows;
+    const auto addLevel = [&rows](Level& level) {
+        for (auto& row : level.rows) {
+            rows.try_emplace(row.node->id(), &row);
+        }
+    };
+    std::vector<Level*> pending{levelOf({})};
+    while (!pending.empty()) {
+        Level* level = pending.back();
+        pending.pop_back();
+        addLevel(*level);
+        for (auto& row : level->rows) {
+            if (row.children) {
+                pending.push_back(row.children.get());
+            }
+        }
+    }
+    for (const auto& id : ids) {
+        while (!rows.contains(id) && id.starts_with('/')) {
+            Row* nearest = nullptr;
+            for (std::size_t slash = id.rfind('/'); slash != std::string::npos && slash > 0 && !nearest;
+                 slash = id.rfind('/', slash - 1)) {
+                if (const auto found = rows.find(id.substr(0, slash)); found != rows.end()) {
+                    nearest = found->second;
+                }
+            }
+            if (!nearest || nearest->children || !nearest->canOpen) {
+                break; // no row of this id in the result
+            }
+            Level* made = levelOf(createIndex(nearest->position, 0, nearest));
+            if (!made) {
+                break;
+            }
+            addLevel(*made);
+        }
+    }
+}
+
 void FileTableModel::forEachBuiltRow(const std::function<void(const QModelIndex&, CleanableNode&)>& visit,
                                      const QModelIndex& parent) const {
     if (!isLevelBuilt(parent)) {

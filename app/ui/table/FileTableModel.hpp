@@ -55,6 +55,9 @@ public:
     // adjacent rows over every column. With `recursive`, the levels below that were made too.
     QItemSelection selectionOf(const std::unordered_set<std::string>& ids, const QModelIndex& parent = {},
                                bool recursive = true) const;
+    // Makes the levels on the way to the rows of `ids`, so that every row an id names has an index
+    // the view's selection can hold, whether its folder is open or not. A level is made once.
+    void makeLevelsHolding(const std::unordered_set<std::string>& ids) const;
     // Calls `visit` for each made row below `parent`, in view order, parents before children.
     void forEachBuiltRow(const std::function<void(const QModelIndex&, CleanableNode&)>& visit,
                          const QModelIndex& parent = {}) const;
