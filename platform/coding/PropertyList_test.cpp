@@ -237,6 +237,20 @@ TEST(PropertyList, HostileBinaryDocumentsAreRefused) {
     }
 }
 
+TEST(PropertyList, SharedLeavesAreReadWhileTheirCopiesStaySmall) {
+    // 10,000 copies of a short string, and 100 of a 4 KiB one: far below what a reader holds.
+    const std::string shortCopies = testing::sharedLeaves(
+        [](testing::BinaryPropertyListWriter& writer) { return writer.string("shared"); }, 100, 100);
+    const std::string longCopies = testing::sharedLeaves(
+        [](testing::BinaryPropertyListWriter& writer) { return writer.string(std::string(4096, 'x')); }, 10, 10);
+    const Value shortValue = fromPropertyList(shortCopies);
+    const Value longValue = fromPropertyList(longCopies);
+    EXPECT_EQ(*shortValue.get<Object>()->find("k"),
+              Value(Array(100, Value(Array(100, Value(std::string("shared")))))));
+    EXPECT_EQ(*longValue.get<Object>()->find("k"),
+              Value(Array(10, Value(Array(10, Value(std::string(4096, 'x')))))));
+}
+
 TEST(PropertyList, BinaryDocumentsWithBrokenTablesAreRefused) {
     const std::string good = toBinaryPropertyList(Object{{"a", Array{1, "two"}}});
     ASSERT_EQ(fromPropertyList(good), Value(Object{{"a", Array{1, "two"}}}));
