@@ -42,8 +42,9 @@ std::optional<coding::Object> dictionaryFrom(const std::optional<std::string>& b
         if (auto dictionary = root.get<coding::Object>()) {
             return *dictionary;
         }
-    } catch (const coding::DecodingError&) {
-        // An unreadable file is treated as none.
+    } catch (const std::exception&) {
+        // An unreadable file is treated as none, also when reading it runs out of memory: a bundle
+        // is made for every package a scan meets and must not fail on one.
     }
     return std::nullopt;
 }

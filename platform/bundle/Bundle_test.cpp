@@ -128,13 +128,18 @@ TEST(Bundle, PrefersAContentsFolderAndReadsOnlySmallRegularFiles) {
     }
 }
 
-TEST(Bundle, AHostileInformationDictionaryIsNone) {
+TEST(Bundle, AHostileInformationDictionaryOrStringTableIsNone) {
     velmor::testing::Watchdog watchdog("bundles with hostile files", 60);
-    for (const auto& hostile :
-         velmor::testing::hostileFiles(1 << 20, "<key>CFBundleIdentifier</key><string>hostile</string>")) {
+    for (const auto& hostile : velmor::testing::hostileFiles(
+             1 << 20, "<key>CFBundleIdentifier</key><string>hostile</string><key>k</key><string>text</string>")) {
         velmor::testing::TemporaryDirectory dir;
         hostile.plant(dir / "Info.plist");
-        EXPECT_EQ(Bundle(URL::fileURL(dir.path())).bundleIdentifier(), std::nullopt) << hostile.what;
+        dir.makeDirectory("Resources/en.lproj");
+        hostile.plant(dir / "Resources/en.lproj/Localizable.strings");
+        std::optional<Bundle> bundle;
+        ASSERT_NO_THROW(bundle.emplace(URL::fileURL(dir.path()))) << hostile.what;
+        EXPECT_EQ(bundle->infoDictionary(), nullptr) << hostile.what;
+        EXPECT_EQ(bundle->localizedString("k"), "k") << hostile.what;
     }
 }
 

@@ -13,6 +13,9 @@ namespace {
 
 constexpr std::string_view magic = "bplist00";
 constexpr std::size_t trailerSize = 32;
+// How many times its own size, or a mebibyte for smaller ones, a document may grow once its shared
+// strings and data are copied out at each reference.
+constexpr std::uint64_t expansionFactor = 8;
 
 [[noreturn]] void corrupted() {
     throw DecodingError(DecodingError::Kind::dataCorrupted, {},
@@ -66,21 +69,7 @@ public:
         if (kind != 0xA && kind != 0xC && kind != 0xD) {
             return false;
         }
-        std::uint64_t entries = marker & 0xF;
-        ++at;
-        if (entries == 0xF) {
-            // The count follows as an integer object of 1, 2, 4 or 8 bytes.
-            if (at >= tableOffset_) {
-                corrupted();
-            }
-            const auto countMarker = static_cast<unsigned char>(bytes_[at]);
-            const std::size_t width = std::size_t{1} << (countMarker & 0xF);
-            if ((countMarker >> 4) != 0x1 || width > 8 || width > tableOffset_ - at - 1) {
-                corrupted();
-            }
-            entries = number(at + 1, width);
-            at += 1 + width;
-        }
+        const std::uint64_t entries = length(at);
         const std::uint64_t perEntry = kind == 0xD ? 2 : 1;
         if (entries > (tableOffset_ - at) / referenceSize_ / perEntry) {
             corrupted();
@@ -90,6 +79,21 @@ public:
         return true;
     }
 
+    // How many bytes the parser makes of an object that holds no references: a string, key or data
+    // is copied in full at every reference to it, UTF-16 text growing by up to half as UTF-8.
+    std::uint64_t leafBytes(std::size_t object) const {
+        std::size_t at = offset(object);
+        const unsigned kind = static_cast<unsigned char>(bytes_[at]) >> 4;
+        if (kind != 0x4 && kind != 0x5 && kind != 0x6) {
+            return sizeof(std::uint64_t);
+        }
+        const std::uint64_t units = length(at);
+        const std::uint64_t unitSize = kind == 0x6 ? 2 : 1;
+        if (units > (tableOffset_ - at) / unitSize) {
+            corrupted();
+        }
+        return kind == 0x6 ? units * 3 : units;
+    }
     // The object named by the reference at `at`.
     std::size_t reference(std::size_t at) const {
         const std::uint64_t object = number(at, referenceSize_);
@@ -102,6 +106,27 @@ public:
     std::size_t referenceSize() const { return referenceSize_; }
 
 private:
+    // The count in the marker at `at`, which past 14 follows as an integer object of 1, 2, 4 or 8
+    // bytes; `at` moves past both.
+    std::uint64_t length(std::size_t& at) const {
+        std::uint64_t count = static_cast<unsigned char>(bytes_[at]) & 0xF;
+        ++at;
+        if (count != 0xF) {
+            return count;
+        }
+        if (at >= tableOffset_) {
+            corrupted();
+        }
+        const auto countMarker = static_cast<unsigned char>(bytes_[at]);
+        const std::size_t width = std::size_t{1} << (countMarker & 0xF);
+        if ((countMarker >> 4) != 0x1 || width > 8 || width > tableOffset_ - at - 1) {
+            corrupted();
+        }
+        count = number(at + 1, width);
+        at += 1 + width;
+        return count;
+    }
+
     // A big-endian number; callers keep `at` + `width` within the bytes.
     std::uint64_t number(std::size_t at, std::size_t width) const {
         std::uint64_t value = 0;
@@ -126,6 +151,7 @@ struct Frame {
     std::size_t referencesLeft;
     std::uint16_t deepestChild = 0;
     std::uint64_t nodes = 1;
+    std::uint64_t bytes = 0;
 };
 
 enum class Visit : std::uint8_t { never, underway, done };
@@ -135,15 +161,26 @@ enum class Visit : std::uint8_t { never, underway, done };
 void checkBinaryPropertyList(std::string_view bytes) {
     const Layout layout(bytes);
     // Every reference takes at least a byte, so a tree with more nodes than the document has bytes
-    // repeats shared containers; repeated at will, they would multiply what the parser builds. Small
-    // documents may share a little more.
+    // repeats shared objects; repeated at will, they would multiply what the parser builds. Small
+    // documents may share a little more. The same holds for the bytes of shared strings and data,
+    // within a multiple of what the document may take, which the reader's size cap bounds.
     const std::uint64_t nodeLimit = std::max<std::uint64_t>(bytes.size(), 1 << 16);
+    const std::uint64_t byteLimit = expansionFactor * std::max<std::uint64_t>(bytes.size(), 1 << 20);
+    auto expandsTooFar = [&] {
+        throw DecodingError(DecodingError::Kind::dataCorrupted, {},
+                            "The property list refers to its shared objects so often that, read out, it "
+                            "would hold more than " +
+                                std::to_string(nodeLimit) + " values or " + std::to_string(byteLimit) +
+                                " bytes.");
+    };
 
     std::vector<Visit> visits(layout.count(), Visit::never);
     // For containers done: how many levels of containers they hold, themselves included, and how many
     // nodes their tree has.
     std::vector<std::uint16_t> depths(layout.count(), 0);
     std::vector<std::uint64_t> nodes(layout.count(), 1);
+    // For objects done: how many bytes of strings and data their tree holds once read out.
+    std::vector<std::uint64_t> expandedBytes(layout.count(), 0);
     std::vector<Frame> path;
 
     auto enter = [&](std::size_t object) {
@@ -151,6 +188,7 @@ void checkBinaryPropertyList(std::string_view bytes) {
         std::size_t count = 0;
         if (!layout.references(object, first, count)) {
             visits[object] = Visit::done;
+            expandedBytes[object] = layout.leafBytes(object);
             return;
         }
         if (path.size() >= maximumNestingDepth) {
@@ -167,8 +205,9 @@ void checkBinaryPropertyList(std::string_view bytes) {
         }
         parent.deepestChild = std::max(parent.deepestChild, depths[child]);
         parent.nodes += nodes[child];
-        if (parent.nodes > nodeLimit) {
-            corrupted();
+        parent.bytes += expandedBytes[child];
+        if (parent.nodes > nodeLimit || parent.bytes > byteLimit) {
+            expandsTooFar();
         }
     };
 
@@ -181,6 +220,7 @@ void checkBinaryPropertyList(std::string_view bytes) {
             visits[done.object] = Visit::done;
             depths[done.object] = static_cast<std::uint16_t>(done.deepestChild + 1);
             nodes[done.object] = done.nodes;
+            expandedBytes[done.object] = done.bytes;
             if (!path.empty()) {
                 takeIn(done.object);
             }

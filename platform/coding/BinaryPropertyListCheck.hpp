@@ -8,7 +8,8 @@ namespace velmor::coding {
 // a parser that recurses and that a deep or looping document would run off the stack: the trailer
 // and the offset table lie within the bytes, every object offset and reference is in range, no
 // array or dictionary contains itself, they nest at most `maximumNestingDepth` deep, and shared
-// objects do not spell out a tree much larger than the document. Anything else is a
+// objects do not spell out a tree much larger than the document, in values or in the bytes of
+// strings and data copied out at each reference. Anything else is a
 // `dataCorrupted` `DecodingError`, for nesting the one with `nestedTooDeeply()`.
 void checkBinaryPropertyList(std::string_view bytes);
 

@@ -8,16 +8,42 @@ std::string nestedTooDeeply() {
     return "The data is nested more than " + std::to_string(maximumNestingDepth) + " levels deep.";
 }
 
+namespace {
+
+// What a message shows of a path: keys cut to a few dozen bytes, and of a long path its first and
+// last steps, so that a hostile document's keys cannot swell every message about it.
+constexpr std::size_t shownKeyBytes = 48;
+constexpr std::size_t shownSteps = 8;
+
+std::string shownKey(const std::string& key) {
+    if (key.size() <= shownKeyBytes) {
+        return key;
+    }
+    std::size_t end = shownKeyBytes;
+    // Not within a UTF-8 sequence.
+    while (end > 0 && (static_cast<unsigned char>(key[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return key.substr(0, end) + "...";
+}
+
+} // namespace
+
 std::string describePath(const CodingPath& path) {
     std::string text;
-    for (const auto& key : path) {
+    for (std::size_t step = 0; step < path.size(); ++step) {
+        if (path.size() > 2 * shownSteps && step == shownSteps) {
+            text += ".(" + std::to_string(path.size() - 2 * shownSteps) + " more)";
+            step = path.size() - shownSteps - 1;
+            continue;
+        }
         if (!text.empty()) {
             text += '.';
         }
-        if (auto name = std::get_if<std::string>(&key)) {
-            text += *name;
+        if (auto name = std::get_if<std::string>(&path[step])) {
+            text += shownKey(*name);
         } else {
-            text += "Index " + std::to_string(std::get<std::size_t>(key));
+            text += "Index " + std::to_string(std::get<std::size_t>(path[step]));
         }
     }
     return text.empty() ? "<root>" : text;

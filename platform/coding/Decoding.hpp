@@ -23,6 +23,7 @@ std::string nestedTooDeeply();
 using CodingKey = std::variant<std::string, std::size_t>;
 using CodingPath = std::vector<CodingKey>;
 
+// The path as a message shows it: keys joined by dots, long keys and long paths shortened.
 std::string describePath(const CodingPath& path);
 
 class DecodingError : public std::runtime_error {

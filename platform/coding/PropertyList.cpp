@@ -95,7 +95,18 @@ Value convert(plist_t node, std::size_t depth) {
     }
 }
 
+plist_t madeNode(const Value& value, std::size_t depth);
+
+// libplist gives no node when memory runs out, and would take the missing node for one later.
 plist_t toNode(const Value& value, std::size_t depth) {
+    plist_t node = madeNode(value, depth);
+    if (node == nullptr) {
+        throw EncodingError("The value could not be held in memory as a property list.");
+    }
+    return node;
+}
+
+plist_t madeNode(const Value& value, std::size_t depth) {
     if (depth > maximumNestingDepth) {
         throw EncodingError("The value nests too deeply for a property list.");
     }
@@ -128,12 +139,18 @@ plist_t toNode(const Value& value, std::size_t depth) {
                 return ::plist_new_date(static_cast<std::int32_t>(whole), micro);
             } else if constexpr (std::is_same_v<T, Array>) {
                 std::unique_ptr<void, PlistDeleter> array(::plist_new_array());
+                if (!array) {
+                    return nullptr;
+                }
                 for (const Value& element : item) {
                     ::plist_array_append_item(static_cast<plist_t>(array.get()), toNode(element, depth + 1));
                 }
                 return static_cast<plist_t>(array.release());
             } else {
                 std::unique_ptr<void, PlistDeleter> dictionary(::plist_new_dict());
+                if (!dictionary) {
+                    return nullptr;
+                }
                 for (const auto& [key, element] : item) {
                     if (key.find('\0') != std::string::npos) {
                         throw EncodingError("A property-list key cannot hold a NUL character.");

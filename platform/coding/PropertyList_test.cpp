@@ -144,6 +144,31 @@ TEST(PropertyList, NestingPastTheLimitIsAnError) {
     }
 }
 
+TEST(PropertyList, AnErrorUnderLongKeysNamesAReadablePath) {
+    // 40 dictionaries under 1 KiB keys, then a value that is no integer.
+    const std::string longKey(1024, 'k');
+    std::string body;
+    for (int level = 0; level < 40; ++level) {
+        body += "<dict><key>" + longKey + std::to_string(level) + "</key>";
+    }
+    body += "<array><integer>1</integer><integer>x</integer></array>";
+    for (int level = 0; level < 40; ++level) {
+        body += "</dict>";
+    }
+    try {
+        fromPropertyList(plistHolding(body));
+        ADD_FAILURE();
+    } catch (const DecodingError& error) {
+        ASSERT_EQ(error.codingPath().size(), 41u);
+        EXPECT_EQ(error.codingPath()[39], CodingKey(longKey + "39"));
+        EXPECT_EQ(error.codingPath()[40], CodingKey(std::size_t{1}));
+        const std::string what = error.what();
+        EXPECT_LT(what.size(), 1024u) << what.size();
+        EXPECT_TRUE(what.starts_with("dataCorrupted at " + longKey.substr(0, 16))) << what.substr(0, 100);
+        EXPECT_NE(what.find(".Index 1: Expected an integer but found \"x\"."), std::string::npos) << what;
+    }
+}
+
 TEST(PropertyList, OnlyThePredefinedEntitiesAndCharacterReferencesAreRead) {
     EXPECT_EQ(fromPropertyList(plistHolding("<string>&amp;&lt;&gt;&quot;&apos;&#65;&#x42;</string>")),
               Value("&<>\"'AB"));
@@ -235,6 +260,20 @@ TEST(PropertyList, HostileBinaryDocumentsAreRefused) {
                 << hostile.what << ": " << error.debugDescription();
         }
     }
+}
+
+TEST(PropertyList, SharedLeavesAreReadWhileTheirCopiesStaySmall) {
+    // 10,000 copies of a short string, and 100 of a 4 KiB one: far below what a reader holds.
+    const std::string shortCopies = testing::sharedLeaves(
+        [](testing::BinaryPropertyListWriter& writer) { return writer.string("shared"); }, 100, 100);
+    const std::string longCopies = testing::sharedLeaves(
+        [](testing::BinaryPropertyListWriter& writer) { return writer.string(std::string(4096, 'x')); }, 10, 10);
+    const Value shortValue = fromPropertyList(shortCopies);
+    const Value longValue = fromPropertyList(longCopies);
+    EXPECT_EQ(*shortValue.get<Object>()->find("k"),
+              Value(Array(100, Value(Array(100, Value(std::string("shared")))))));
+    EXPECT_EQ(*longValue.get<Object>()->find("k"),
+              Value(Array(10, Value(Array(10, Value(std::string(4096, 'x')))))));
 }
 
 TEST(PropertyList, BinaryDocumentsWithBrokenTablesAreRefused) {

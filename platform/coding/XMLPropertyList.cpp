@@ -40,9 +40,12 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
+// The readers of scalar text report their errors at the root; the reader of the document puts in the
+// value's path.
+
 // The whole text must be one decimal integer with an optional sign: "1e3", "0x10" or "" are not,
 // and a number past the 64-bit range is refused rather than wrapped.
-Value integerValue(std::string_view text, const CodingPath& path) {
+Value integerValue(std::string_view text) {
     text = trimmed(text);
     const bool negative = !text.empty() && text.front() == '-';
     std::string_view digits = text;
@@ -52,12 +55,12 @@ Value integerValue(std::string_view text, const CodingPath& path) {
     std::uint64_t magnitude = 0;
     auto [end, failure] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
     if (digits.empty() || failure == std::errc::invalid_argument || end != digits.data() + digits.size()) {
-        throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+        throw DecodingError(DecodingError::Kind::dataCorrupted, {},
                             "Expected an integer but found \"" + std::string(text) + "\".");
     }
     constexpr std::uint64_t signedMagnitudeLimit = std::uint64_t{1} << 63;
     if (failure == std::errc::result_out_of_range || (negative && magnitude > signedMagnitudeLimit)) {
-        throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+        throw DecodingError(DecodingError::Kind::dataCorrupted, {},
                             "Parsed number does not fit in the expected integer type.");
     }
     if (negative) {
@@ -67,31 +70,31 @@ Value integerValue(std::string_view text, const CodingPath& path) {
     return static_cast<unsigned long long>(magnitude);
 }
 
-Value realValue(std::string_view text, const CodingPath& path) {
+Value realValue(std::string_view text) {
     const std::string whole(trimmed(text));
     char* end = nullptr;
     errno = 0;
     const double value = std::strtod(whole.c_str(), &end);
     if (whole.empty() || end != whole.c_str() + whole.size()) {
-        throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+        throw DecodingError(DecodingError::Kind::dataCorrupted, {},
                             "Expected a real number but found \"" + whole + "\".");
     }
     return value;
 }
 
 // ISO 8601 in UTC, the only form property lists write: 2001-01-01T00:00:00Z.
-Value dateValue(std::string_view text, const CodingPath& path) {
+Value dateValue(std::string_view text) {
     const std::string whole(trimmed(text));
     struct ::tm parts {};
     const char* end = ::strptime(whole.c_str(), "%Y-%m-%dT%H:%M:%SZ", &parts);
     if (end == nullptr || *end != '\0') {
-        throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+        throw DecodingError(DecodingError::Kind::dataCorrupted, {},
                             "Expected a date but found \"" + whole + "\".");
     }
     return Date{static_cast<double>(::timegm(&parts)) - Date::unixEpochOffset};
 }
 
-Value dataValue(std::string_view text, const CodingPath& path) {
+Value dataValue(std::string_view text) {
     Data data;
     std::uint32_t bits = 0;
     int count = 0;
@@ -110,7 +113,7 @@ Value dataValue(std::string_view text, const CodingPath& path) {
         } else if (c == '=' || c == ' ' || c == '\t' || c == '\r' || c == '\n') {
             continue;
         } else {
-            throw DecodingError(DecodingError::Kind::dataCorrupted, path, "Expected base64 data.");
+            throw DecodingError(DecodingError::Kind::dataCorrupted, {}, "Expected base64 data.");
         }
         bits = (bits << 6) | static_cast<std::uint32_t>(sextet);
         if (++count == 4) {
@@ -170,9 +173,7 @@ public:
                 if (stack_.size() >= maximumNestingDepth) {
                     throw DecodingError(DecodingError::Kind::dataCorrupted, path(), nestedTooDeeply());
                 }
-                CodingPath containerPath = pathOfNextValue();
                 stack_.push_back(OpenContainer{element == "array", {}, {}, std::nullopt});
-                paths_.push_back(std::move(containerPath));
                 if (empty) {
                     closeContainer(root);
                 }
@@ -251,40 +252,42 @@ private:
         corrupted();
     }
 
-    // The coding path of the value about to be added to the innermost container.
-    CodingPath pathOfNextValue() const {
-        CodingPath path = paths_.empty() ? CodingPath{} : paths_.back();
-        if (!stack_.empty()) {
-            const OpenContainer& parent = stack_.back();
-            if (parent.isArray) {
-                path.emplace_back(parent.array.size());
-            } else if (parent.pendingKey) {
-                path.emplace_back(*parent.pendingKey);
+    // The coding path of the value about to be added to the innermost container, made only for an
+    // error: each open container sits under its parent's pending key or next index.
+    CodingPath path() const {
+        CodingPath path;
+        for (const OpenContainer& container : stack_) {
+            if (container.isArray) {
+                path.emplace_back(container.array.size());
+            } else if (container.pendingKey) {
+                path.emplace_back(*container.pendingKey);
             }
         }
         return path;
     }
 
-    CodingPath path() const { return pathOfNextValue(); }
-
     Value scalar(const std::string& element, const std::string& text) const {
         if (element == "string") {
             return text;
         }
-        if (element == "integer") {
-            return integerValue(text, path());
-        }
-        if (element == "real") {
-            return realValue(text, path());
-        }
         if (element == "true" || element == "false") {
             return element == "true";
         }
-        if (element == "date") {
-            return dateValue(text, path());
-        }
-        if (element == "data") {
-            return dataValue(text, path());
+        try {
+            if (element == "integer") {
+                return integerValue(text);
+            }
+            if (element == "real") {
+                return realValue(text);
+            }
+            if (element == "date") {
+                return dateValue(text);
+            }
+            if (element == "data") {
+                return dataValue(text);
+            }
+        } catch (const DecodingError& error) {
+            throw DecodingError(error.kind(), path(), error.debugDescription());
         }
         corrupted();
     }
@@ -296,7 +299,6 @@ private:
         OpenContainer& open = stack_.back();
         Value done = open.isArray ? Value(std::move(open.array)) : Value(std::move(open.object));
         stack_.pop_back();
-        paths_.pop_back();
         add(std::move(done), root);
     }
 
@@ -323,8 +325,6 @@ private:
     bool initialized_;
     std::unique_ptr<xmlTextReader, ReaderDeleter> reader_;
     std::vector<OpenContainer> stack_;
-    // The coding path of each open container.
-    std::vector<CodingPath> paths_;
     bool finished_ = false;
 };
 

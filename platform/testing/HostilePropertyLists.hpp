@@ -17,6 +17,10 @@ public:
         std::string body = header(0x5, ascii.size());
         return add(body + ascii);
     }
+    std::size_t data(const std::string& bytes) {
+        std::string body = header(0x4, bytes.size());
+        return add(body + bytes);
+    }
     std::size_t array(const std::vector<std::size_t>& elements) {
         std::string body = header(0xA, elements.size());
         for (std::size_t element : elements) {
@@ -101,6 +105,18 @@ inline std::string nestedBinaryDictionaries(std::size_t depth) {
     return writer.bytes(1);
 }
 
+// A dictionary holding, under "k", `outer` arrays that are one array holding `inner` references to
+// `leaf`: small, yet each reference stands for a copy of the leaf once read out.
+template <typename AddLeaf> std::string sharedLeaves(AddLeaf addLeaf, std::size_t inner, std::size_t outer) {
+    BinaryPropertyListWriter writer;
+    const std::size_t key = writer.string("k");
+    const std::size_t leaf = addLeaf(writer);
+    const std::size_t innerArray = writer.array(std::vector<std::size_t>(inner, leaf));
+    const std::size_t outerArray = writer.array(std::vector<std::size_t>(outer, innerArray));
+    const std::size_t top = writer.dictionary({{key, outerArray}});
+    return writer.bytes(top);
+}
+
 // A binary property list that a reader must refuse, with what is wrong with it.
 struct HostilePropertyList {
     std::string what;
@@ -158,6 +174,26 @@ inline std::vector<HostilePropertyList> hostileBinaryPropertyLists() {
         }
         writer.array({});
         lists.push_back({"shared arrays that multiply", writer.bytes(1), false});
+    }
+    // 10,000 references to one 4 KiB leaf: 40 MB once each is copied out, from a 5 KB file.
+    const std::string big(4096, 'x');
+    lists.push_back({"one string shared 10,000 times",
+                     sharedLeaves([&](BinaryPropertyListWriter& writer) { return writer.string(big); }, 100, 100),
+                     false});
+    lists.push_back({"one data shared 10,000 times",
+                     sharedLeaves([&](BinaryPropertyListWriter& writer) { return writer.data(big); }, 100, 100),
+                     false});
+    {
+        // The same 4 KiB key 100 times in one dictionary, that dictionary 100 times.
+        BinaryPropertyListWriter writer;
+        const std::size_t key = writer.string("k");
+        const std::size_t bigKey = writer.string(big);
+        const std::size_t value = writer.string("v");
+        const std::size_t dictionary =
+            writer.dictionary(std::vector<std::pair<std::size_t, std::size_t>>(100, {bigKey, value}));
+        const std::size_t array = writer.array(std::vector<std::size_t>(100, dictionary));
+        const std::size_t top = writer.dictionary({{key, array}});
+        lists.push_back({"one key shared 10,000 times", writer.bytes(top), false});
     }
     return lists;
 }
