@@ -120,6 +120,12 @@ std::string utf8ContentsOfFile(const URL& url, std::size_t maximumSize) {
     return contents;
 }
 
+Error readFailure(const WholeFile& read, const std::string& path) {
+    return Error(Error::posixDomain, Error::posix(read.error, EIO).code(),
+                 {{Error::localizedDescriptionKey, "The file " + path + " could not be read: " + read.cause + "."},
+                  {Error::filePathKey, path}});
+}
+
 std::optional<std::string> readFileIfPresent(const std::string& path, std::size_t maximumSize,
                                              FinalLink finalLink, int folder) {
     WholeFile read = readWholeFile(path, maximumSize, finalLink, folder);
@@ -127,10 +133,7 @@ std::optional<std::string> readFileIfPresent(const std::string& path, std::size_
         return std::nullopt;
     }
     if (read.error != 0) {
-        throw ErrorException(Error(
-            Error::posixDomain, Error::posix(read.error, EIO).code(),
-            {{Error::localizedDescriptionKey, "The file " + path + " could not be read: " + read.cause + "."},
-             {Error::filePathKey, path}}));
+        throw ErrorException(readFailure(read, path));
     }
     return std::move(read.contents);
 }

@@ -35,6 +35,10 @@ struct WholeFile {
 WholeFile readWholeFile(const std::string& path, std::size_t maximumSize,
                         FinalLink finalLink = FinalLink::follow, int folder = AT_FDCWD);
 
+// The error of the failed read `read` of the file at `path`: a POSIX error whose description names
+// the path and the cause.
+Error readFailure(const WholeFile& read, const std::string& path);
+
 // The whole contents of the file at `url`, read by `readWholeFile`. A failure throws an
 // `ErrorException` whose error names the file and its cause and carries the POSIX cause underneath.
 std::string contentsOfFile(const URL& url, std::size_t maximumSize);
