@@ -334,6 +334,10 @@ void ABTestingEngine::writeLocalSync(int folder, const LocalSync& sync) const {
     }
     // Readers see the old file or the new one, never a missing or partial one.
     const std::string path = localSyncFileURL_.path();
+    if (text.size() > localSyncSizeLimit) {
+        throw ErrorException(tooLargeForReader(path, "the draws of " + std::to_string(sync.rates.size()) + " features",
+                                               text.size(), localSyncSizeLimit));
+    }
     auto fail = [&](int code, const std::string& temporary) {
         if (!temporary.empty()) {
             ::unlink(temporary.c_str());

@@ -99,6 +99,17 @@ protected:
         return E{};
     }
 
+    // The description of the file error that an update fails with.
+    static std::string fileErrorOfUpdate(ABTestingEngine& engine) {
+        try {
+            engine.updateFeatures();
+        } catch (const ErrorException& error) {
+            return error.error().description();
+        }
+        ADD_FAILURE() << "the update did not fail with a file error";
+        return {};
+    }
+
     std::string path = "/" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::unique_ptr<testing::TemporaryDirectory> dir = std::make_unique<testing::TemporaryDirectory>();
     std::shared_ptr<testing::RecordingLogger> logger = std::make_shared<testing::RecordingLogger>();
@@ -380,13 +391,8 @@ TEST_F(ABTestingEngineTest, ALocalSyncThatCannotBeReadKeepsTheDrawsAndFails) {
         auto engine = makeEngine();
         EXPECT_TRUE(engine->activation().empty());
         const std::size_t linesBefore = logger->lines().size();
-        try {
-            engine->updateFeatures();
-            ADD_FAILURE() << "the update succeeded";
-        } catch (const ErrorException& error) {
-            const std::string description = error.error().description();
-            EXPECT_NE(description.find(syncFile()), std::string::npos) << description;
-        }
+        const std::string description = fileErrorOfUpdate(*engine);
+        EXPECT_NE(description.find(syncFile()), std::string::npos) << description;
         // Nothing was drawn again: no flag came or went and the entry is as planted.
         EXPECT_TRUE(exists(flag("a")));
         EXPECT_FALSE(exists(flag("b")));
@@ -403,6 +409,24 @@ TEST_F(ABTestingEngineTest, ALocalSyncThatCannotBeReadKeepsTheDrawsAndFails) {
     std::filesystem::remove_all(syncFile());
     serve(R"({"a": 100})");
     EXPECT_EQ(makeEngine()->updateFeatures().kind, Kind::updated);
+}
+
+TEST_F(ABTestingEngineTest, DrawsTooManyForTheSyncFileAreNotWritten) {
+    auto engine = makeEngine();
+    serve(R"({"a": 100})");
+    ASSERT_EQ(engine->updateFeatures().kind, Kind::updated);
+    const auto stored = readFile(syncFile());
+    // Each name stands twice in the sync file: a feature file within its own limit makes one past it.
+    nlohmann::json features = nlohmann::json::object();
+    for (int index = 0; index < 1000; ++index) {
+        features[std::to_string(index) + std::string(2100, 'f')] = 0;
+    }
+    serve(features.dump());
+    const std::string description = fileErrorOfUpdate(*engine);
+    EXPECT_NE(description.find(syncFile()), std::string::npos) << description;
+    EXPECT_NE(description.find(std::to_string(4 << 20)), std::string::npos) << description;
+    EXPECT_EQ(readFile(syncFile()), stored);
+    EXPECT_EQ(engine->activation(), (Activation{{"a", true}}));
 }
 
 TEST_F(ABTestingEngineTest, FlagFilesNeverFollowLinksNorLeaveTheFolder) {
