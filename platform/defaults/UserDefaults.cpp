@@ -122,7 +122,7 @@ void logUnusableRead(const std::string& path, const std::string& failure) {
 }
 
 // Removes the entries that no property-list form can hold again (a string that is not UTF-8 from a
-// binary file), and gives their keys.
+// binary file, or one with a NUL), and gives their keys.
 std::vector<std::string> dropUnwritableEntries(coding::Object& root) {
     std::vector<std::string> dropped;
     for (const auto& [key, value] : root) {
@@ -203,8 +203,9 @@ void modify(const URL& file, const std::string& key, const std::function<void(co
         if (reading.failure) {
             logError("Cannot read the user defaults file " + file.path() + ": " + *reading.failure + keptAs + ".");
         } else {
-            logError("The user defaults file " + file.path() + " holds strings that are not UTF-8 under " +
-                     quotedKeys(dropped) + ", which cannot be written again" + keptAs + " without them.");
+            logError("The user defaults file " + file.path() +
+                     " holds strings that cannot be written again (not UTF-8 text, or with a NUL) under " +
+                     quotedKeys(dropped) + keptAs + " without them.");
         }
     }
     try {
