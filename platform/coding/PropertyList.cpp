@@ -3,6 +3,7 @@
 #include "platform/coding/BinaryPropertyListCheck.hpp"
 #include "platform/coding/Decoding.hpp"
 #include "platform/coding/XMLPropertyList.hpp"
+#include "platform/text/UTF8.hpp"
 
 #include <cmath>
 #include <cstdlib>
@@ -90,6 +91,12 @@ Value convert(plist_t node, std::size_t depth) {
         std::free(iterator);
         return object;
     }
+    case PLIST_UID: {
+        // As the XML form writes it, so both forms read alike and either writes it back.
+        std::uint64_t value = 0;
+        ::plist_get_uid_val(node, &value);
+        return Object{{"CF$UID", static_cast<std::int64_t>(value)}};
+    }
     default:
         return Value();
     }
@@ -126,6 +133,10 @@ plist_t madeNode(const Value& value, std::size_t depth) {
                 if (item.find('\0') != std::string::npos) {
                     throw EncodingError("A property-list string cannot hold a NUL character.");
                 }
+                // Neither form keeps other bytes: XML would not read again, binary cuts them off.
+                if (!isValidUTF8(item)) {
+                    throw EncodingError("A property-list string must be UTF-8 text.");
+                }
                 return ::plist_new_string(item.c_str());
             } else if constexpr (std::is_same_v<T, Data>) {
                 return ::plist_new_data(reinterpret_cast<const char*>(item.bytes.data()), item.bytes.size());
@@ -154,6 +165,9 @@ plist_t madeNode(const Value& value, std::size_t depth) {
                 for (const auto& [key, element] : item) {
                     if (key.find('\0') != std::string::npos) {
                         throw EncodingError("A property-list key cannot hold a NUL character.");
+                    }
+                    if (!isValidUTF8(key)) {
+                        throw EncodingError("A property-list key must be UTF-8 text.");
                     }
                     ::plist_dict_set_item(static_cast<plist_t>(dictionary.get()), key.c_str(),
                                           toNode(element, depth + 1));

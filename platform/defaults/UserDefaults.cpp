@@ -10,8 +10,10 @@
 #include "platform/fs/FileName.hpp"
 #include "platform/fs/UserDirectories.hpp"
 #include "platform/log/OSLog.hpp"
+#include "platform/text/UTF8.hpp"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -23,6 +25,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace velmor {
 
@@ -41,10 +44,13 @@ std::string standardSuiteName() {
     return program_invocation_short_name;
 }
 
-// A property-list key cannot hold a NUL.
+// A property-list key is UTF-8 text without NUL.
 void checkKey(const std::string& key) {
     if (key.find('\0') != std::string::npos) {
         throw std::invalid_argument("Invalid user defaults key: it holds a NUL character.");
+    }
+    if (!isValidUTF8(key)) {
+        throw std::invalid_argument("Invalid user defaults key: it is not UTF-8 text.");
     }
 }
 
@@ -115,15 +121,49 @@ void logUnusableRead(const std::string& path, const std::string& failure) {
     logError("Cannot read the user defaults file " + path + ": " + failure + "; it reads as empty.");
 }
 
-// Applies `change` to the suite's dictionary under the folder's lock and writes the result back. A
-// file that could not be read is first kept beside as "<file>.corrupt", so nothing is lost unseen.
-void modify(const URL& file, const std::function<void(coding::Object&)>& change) {
+// Removes the entries that no property-list form can hold again (a string that is not UTF-8 from a
+// binary file, or one with a NUL), and gives their keys.
+std::vector<std::string> dropUnwritableEntries(coding::Object& root) {
+    std::vector<std::string> dropped;
+    for (const auto& [key, value] : root) {
+        try {
+            coding::toXMLPropertyList(coding::Object{{key, value}});
+        } catch (const coding::EncodingError&) {
+            dropped.push_back(key);
+        }
+    }
+    for (const std::string& key : dropped) {
+        root.erase(key);
+    }
+    return dropped;
+}
+
+std::string quotedKeys(const std::vector<std::string>& keys) {
+    std::string text;
+    for (const std::string& key : keys) {
+        text += (text.empty() ? "\"" : ", \"") + key + "\"";
+    }
+    return text;
+}
+
+// Applies `change` to the entry `key` of the suite's dictionary under the folder's lock and writes
+// the result back, unless the reader would refuse it: then nothing changes. A file that could not
+// be read, or held entries that cannot be written again, is first kept beside as "<file>.corrupt",
+// so nothing is lost unseen.
+void modify(const URL& file, const std::string& key, const std::function<void(coding::Object&)>& change) {
     const std::string folderPath = file.deletingLastPathComponent().path();
-    std::error_code ignored; // a folder that cannot be made shows up as the open's error below
-    std::filesystem::create_directories(folderPath, ignored);
+    std::error_code made;
+    std::filesystem::create_directories(folderPath, made);
     Descriptor folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder) {
-        throw ErrorException(Error::posixForPath(errno, file.path()));
+        // A folder that could not be made says why better than the open that follows.
+        const int code = made && errno == ENOENT ? made.value() : errno;
+        throw ErrorException(Error(Error::posixDomain, Error::posix(code, EIO).code(),
+                                   {{Error::localizedDescriptionKey,
+                                     "The user defaults file " + file.path() + " cannot be written: its folder " +
+                                         folderPath + " cannot be " + (made ? "made" : "opened") + ": " +
+                                         ::strerrordesc_np(code) + "."},
+                                    {Error::filePathKey, file.path()}}));
     }
     // The lock is on the folder, not the file: the file is replaced by renaming, so a lock on it
     // would be left behind on the old inode.
@@ -136,21 +176,13 @@ void modify(const URL& file, const std::function<void(coding::Object&)>& change)
     if (reading.shortage) {
         throw ErrorException(*reading.shortage);
     }
-    if (reading.failure) {
-        const std::string kept = file.lastPathComponent() + ".corrupt";
-        if (::renameat(folder.get(), file.lastPathComponent().c_str(), folder.get(), kept.c_str()) != 0) {
-            throw ErrorException(Error::posixForPath(errno, folderPath + "/" + kept));
-        }
-        logError("Cannot read the user defaults file " + file.path() + ": " + *reading.failure +
-                 "; it is kept as " + folderPath + "/" + kept + " and a new one is written.");
-    }
     coding::Object& root = reading.root;
     change(root);
+    const std::vector<std::string> dropped = dropUnwritableEntries(root);
     std::string xml;
     try {
         xml = coding::toXMLPropertyList(root);
     } catch (const coding::EncodingError& error) {
-        // An entry it did not write may have no property-list form (a string holding NUL).
         static constexpr std::int64_t fileWriteUnknown = 512;
         throw ErrorException(
             Error(Error::cocoaDomain, fileWriteUnknown,
@@ -158,7 +190,29 @@ void modify(const URL& file, const std::function<void(coding::Object&)>& change)
                     "The user defaults file " + file.path() + " cannot be written: " + error.what()},
                    {Error::filePathKey, file.path()}}));
     }
-    replaceFileAtomically(folder.get(), folderPath, file.lastPathComponent(), xml, preferencesFileMode);
+    if (xml.size() > suiteSizeLimit) {
+        throw ErrorException(
+            tooLargeForReader(file.path(), "the value of \"" + key + "\"", xml.size(), suiteSizeLimit));
+    }
+    if (reading.failure || !dropped.empty()) {
+        const std::string kept = file.lastPathComponent() + ".corrupt";
+        if (::renameat(folder.get(), file.lastPathComponent().c_str(), folder.get(), kept.c_str()) != 0) {
+            throw ErrorException(Error::posixForPath(errno, folderPath + "/" + kept));
+        }
+        const std::string keptAs = "; it is kept as " + folderPath + "/" + kept + " and a new one is written";
+        if (reading.failure) {
+            logError("Cannot read the user defaults file " + file.path() + ": " + *reading.failure + keptAs + ".");
+        } else {
+            logError("The user defaults file " + file.path() +
+                     " holds strings that cannot be written again (not UTF-8 text, or with a NUL) under " +
+                     quotedKeys(dropped) + keptAs + " without them.");
+        }
+    }
+    try {
+        replaceFileAtomically(folder.get(), folderPath, file.lastPathComponent(), xml, preferencesFileMode);
+    } catch (const ErrorException& error) {
+        throw ErrorException(writeFailure(error.error(), file.path()));
+    }
 }
 
 } // namespace
@@ -202,7 +256,7 @@ void UserDefaults::set(const std::vector<std::uint8_t>& data, const std::string&
     if (!fileURL_) {
         throwNoConfigurationFolder();
     }
-    modify(*fileURL_, [&](coding::Object& root) { root.set(key, coding::Data{data}); });
+    modify(*fileURL_, key, [&](coding::Object& root) { root.set(key, coding::Data{data}); });
 }
 
 void UserDefaults::removeObject(const std::string& key) {
@@ -210,7 +264,7 @@ void UserDefaults::removeObject(const std::string& key) {
     if (!fileURL_) {
         throwNoConfigurationFolder();
     }
-    modify(*fileURL_, [&](coding::Object& root) { root.erase(key); });
+    modify(*fileURL_, key, [&](coding::Object& root) { root.erase(key); });
 }
 
 } // namespace velmor

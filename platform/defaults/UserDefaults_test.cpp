@@ -8,6 +8,7 @@
 #include "platform/testing/FileSnapshot.hpp"
 #include "platform/testing/HostileFiles.hpp"
 #include "platform/testing/InfoPlist.hpp"
+#include "platform/testing/PrivateMount.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
@@ -15,7 +16,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -213,6 +217,117 @@ TEST_F(UserDefaultsTest, AHostileFileReadsAsEmptyNamingItAndIsKeptBesideUntouche
             EXPECT_EQ(contentsOf(file_ + ".corrupt"), contents);
         }
     }
+}
+
+TEST_F(UserDefaultsTest, AWriteTheReaderWouldRefuseFailsAndChangesNothing) {
+    UserDefaults defaults("com.example.suite");
+    defaults.set(bytes("kept"), "other");
+    const std::string before = contentsOf(file_);
+    // Written as base64 text, 3.5 MB take more than the 4 MiB a suite may hold.
+    try {
+        defaults.set(std::vector<std::uint8_t>(3'500'000, 'x'), "large");
+        ADD_FAILURE() << "the write succeeded";
+    } catch (const ErrorException& error) {
+        const std::string description = error.error().description();
+        for (const std::string& part : {file_, std::string("\"large\""), std::to_string(4 << 20)}) {
+            EXPECT_NE(description.find(part), std::string::npos) << part << " in " << description;
+        }
+    }
+    EXPECT_TRUE(contentsOf(file_) == before);
+    EXPECT_FALSE(std::filesystem::exists(file_ + ".corrupt"));
+    EXPECT_EQ(defaults.data("other"), bytes("kept"));
+    EXPECT_FALSE(defaults.data("large"));
+    // What fits is still taken.
+    defaults.set(std::vector<std::uint8_t>(2'000'000, 'y'), "large");
+    EXPECT_EQ(defaults.data("large").value_or(std::vector<std::uint8_t>()).size(), 2'000'000u);
+    EXPECT_EQ(defaults.data("other"), bytes("kept"));
+}
+
+// A binary suite may hold what the written form has no plain value for: a UID is kept as the
+// dictionary that stands for it in XML, and a string that is not UTF-8, which no form we write can
+// hold, is kept in the old file beside while every other entry is written.
+TEST_F(UserDefaultsTest, ABinarySuiteKeepsWhatItHoldsWhenWrittenAgain) {
+    for (const bool withText : {false, true}) {
+        SCOPED_TRACE(withText ? "with a string that is no UTF-8" : "with a UID");
+        std::filesystem::remove_all(dir_ / "config");
+        velmor::testing::BinaryPropertyListWriter writer;
+        std::vector<std::pair<std::size_t, std::size_t>> entries{
+            {writer.string("token"), writer.raw("\x43old")}, {writer.string("ref"), writer.raw("\x80\x07")}};
+        if (withText) {
+            entries.push_back({writer.string("name"), writer.string("caf\xe9")});
+        }
+        const std::string original = writer.bytes(writer.dictionary(entries));
+        dir_.writeFile("config/Velmor/Preferences/com.example.suite.plist", original);
+        auto sink = std::make_shared<log::CaptureSink>();
+        auto previous = log::LogSink::install(sink);
+        UserDefaults defaults("com.example.suite");
+        EXPECT_NO_THROW(defaults.set(bytes("x"), "added"));
+        log::LogSink::install(previous);
+
+        EXPECT_EQ(defaults.data("token"), bytes("old"));
+        EXPECT_EQ(defaults.data("added"), bytes("x"));
+        const coding::Value written = coding::fromPropertyList(contentsOf(file_));
+        const auto* root = written.get<coding::Object>();
+        ASSERT_NE(root, nullptr);
+        ASSERT_NE(root->find("ref"), nullptr);
+        EXPECT_EQ(*root->find("ref"), coding::Value(coding::Object{{"CF$UID", 7}}));
+        EXPECT_EQ(root->find("name"), nullptr);
+        if (withText) {
+            EXPECT_EQ(contentsOf(file_ + ".corrupt"), original);
+            std::size_t naming = 0;
+            for (const auto& entry : sink->entries()) {
+                naming += entry.type == log::LogType::error && entry.message.find(file_) != std::string::npos &&
+                          entry.message.find("\"name\"") != std::string::npos;
+            }
+            EXPECT_EQ(naming, 1u);
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(file_ + ".corrupt"));
+        }
+    }
+}
+
+// Whether a failed write of `defaults` names its file and the cause: "" when it does, else what it said.
+std::string writeFailureWithout(UserDefaults& defaults, const std::string& cause) {
+    try {
+        defaults.set(bytes("x"), "token");
+    } catch (const std::exception& exception) {
+        const std::string said = exception.what();
+        const bool names = said.find(defaults.fileURL()->path()) != std::string::npos &&
+                           said.find(cause) != std::string::npos;
+        return names ? "" : said;
+    }
+    return "the write succeeded";
+}
+
+TEST_F(UserDefaultsTest, AWriteErrorNamesTheFileAndItsCause) {
+    std::filesystem::create_directories(dir_ / "config/Velmor/Preferences");
+    dir_.writeFile("config/Velmor/Preferences/com.example.suite.plist", velmor::testing::infoPlistText(""));
+    std::string skipped;
+    const int result = velmor::testing::runInChildProcess([&] {
+        const std::string config = dir_ / "config";
+        // Keep what is there: the memory file system gets the same folder and file before it turns read-only.
+        skipped = velmor::testing::mountPrivateTmpfs(config);
+        if (!skipped.empty()) {
+            std::printf("Skipped: a read-only file system needs a private mount: %s\n", skipped.c_str());
+            return 0;
+        }
+        std::filesystem::create_directories(config + "/Velmor/Preferences");
+        std::ofstream(file_) << velmor::testing::infoPlistText("");
+        if (::mount(nullptr, config.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+            std::printf("Skipped: cannot make the file system read-only: %s\n", std::strerror(errno));
+            return 0;
+        }
+        std::string problems;
+        UserDefaults existing("com.example.suite");
+        problems += writeFailureWithout(existing, "Read-only file system");
+        // A suite whose folder cannot be made.
+        setenv("XDG_CONFIG_HOME", (config + "/missing").c_str(), 1);
+        UserDefaults unmade("com.example.suite");
+        problems += writeFailureWithout(unmade, "Read-only file system");
+        std::fprintf(stderr, "%s\n", problems.c_str());
+        return problems.empty() ? 0 : 1;
+    });
+    EXPECT_EQ(result, 0);
 }
 
 constexpr int writers = 4;

@@ -120,6 +120,35 @@ std::string utf8ContentsOfFile(const URL& url, std::size_t maximumSize) {
     return contents;
 }
 
+Error readFailure(const WholeFile& read, const std::string& path) {
+    return Error(Error::posixDomain, Error::posix(read.error, EIO).code(),
+                 {{Error::localizedDescriptionKey, "The file " + path + " could not be read: " + read.cause + "."},
+                  {Error::filePathKey, path}});
+}
+
+Error tooLargeForReader(const std::string& path, const std::string& what, std::size_t size,
+                        std::size_t maximumSize) {
+    return Error(Error::posixDomain, EFBIG,
+                 {{Error::localizedDescriptionKey,
+                   "The file " + path + " is not written: with " + what + " it would hold " + std::to_string(size) +
+                       " bytes, over the limit of " + std::to_string(maximumSize) + " bytes that its reader takes."},
+                  {Error::filePathKey, path}});
+}
+
+Error writeFailure(const Error& cause, const std::string& path) {
+    std::string description = cause.description();
+    if (description.find(path) == std::string::npos) {
+        description = "The file " + path + " could not be written: " + description;
+    }
+    if (!description.ends_with(".")) {
+        description += ".";
+    }
+    return Error(cause.domain(), cause.code(),
+                 {{Error::localizedDescriptionKey, description},
+                  {Error::underlyingErrorKey, std::make_shared<const Error>(cause)},
+                  {Error::filePathKey, path}});
+}
+
 std::optional<std::string> readFileIfPresent(const std::string& path, std::size_t maximumSize,
                                              FinalLink finalLink, int folder) {
     WholeFile read = readWholeFile(path, maximumSize, finalLink, folder);
@@ -127,10 +156,7 @@ std::optional<std::string> readFileIfPresent(const std::string& path, std::size_
         return std::nullopt;
     }
     if (read.error != 0) {
-        throw ErrorException(Error(
-            Error::posixDomain, Error::posix(read.error, EIO).code(),
-            {{Error::localizedDescriptionKey, "The file " + path + " could not be read: " + read.cause + "."},
-             {Error::filePathKey, path}}));
+        throw ErrorException(readFailure(read, path));
     }
     return std::move(read.contents);
 }

@@ -35,6 +35,19 @@ struct WholeFile {
 WholeFile readWholeFile(const std::string& path, std::size_t maximumSize,
                         FinalLink finalLink = FinalLink::follow, int folder = AT_FDCWD);
 
+// The error of the failed read `read` of the file at `path`: a POSIX error whose description names
+// the path and the cause.
+Error readFailure(const WholeFile& read, const std::string& path);
+
+// The error of a write refused before it began because the file it would make, `size` bytes with
+// `what` in it, is past the `maximumSize` that the file's reader takes (EFBIG, naming the file).
+Error tooLargeForReader(const std::string& path, const std::string& what, std::size_t size,
+                        std::size_t maximumSize);
+
+// `cause`, the error of a failed write of the file at `path`, with a description that names the
+// file: the code stays, the cause is kept underneath.
+Error writeFailure(const Error& cause, const std::string& path);
+
 // The whole contents of the file at `url`, read by `readWholeFile`. A failure throws an
 // `ErrorException` whose error names the file and its cause and carries the POSIX cause underneath.
 std::string contentsOfFile(const URL& url, std::size_t maximumSize);

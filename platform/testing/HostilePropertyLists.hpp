@@ -38,6 +38,8 @@ public:
         }
         return add(body);
     }
+    // An object given whole, marker first, for kinds the other calls do not make.
+    std::size_t raw(std::string object) { return add(std::move(object)); }
     // The next object's number, for references to an object not added yet.
     std::size_t next() const { return objects_.size(); }
 

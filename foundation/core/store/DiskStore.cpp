@@ -51,10 +51,18 @@ std::optional<std::vector<std::uint8_t>> DiskStore::data(const std::string& name
 
 void DiskStore::set(const std::vector<std::uint8_t>& data, const std::string& name) {
     const std::string file = fileName(name);
+    if (data.size() > storedFileSizeLimit) {
+        throw ErrorException(tooLargeForReader(baseURL_.appendingPathComponent(file).path(),
+                                               "the value of \"" + name + "\"", data.size(), storedFileSizeLimit));
+    }
     std::error_code ignored; // a folder that cannot be made shows up as the write's own error
     std::filesystem::create_directories(baseURL_.path(), ignored);
-    replaceFileAtomically(baseURL_.path(), file,
-                          std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    try {
+        replaceFileAtomically(baseURL_.path(), file,
+                              std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    } catch (const ErrorException& error) {
+        throw ErrorException(writeFailure(error.error(), baseURL_.appendingPathComponent(file).path()));
+    }
 }
 
 void DiskStore::clear(const std::string& name) {

@@ -136,6 +136,26 @@ TEST(DiskStore, AStoredFileThatIsNoSmallRegularFileIsAnErrorNamingIt) {
     }
 }
 
+TEST(DiskStore, AValueItsReaderWouldRefuseIsNotStoredAndTheOldOneStays) {
+    TemporaryDirectory dir;
+    DiskStore store = storeAt(dir.path());
+    store.set({'o', 'l', 'd'}, "name");
+    try {
+        store.set(std::vector<std::uint8_t>((16 << 20) + 1, ' '), "name");
+        ADD_FAILURE() << "stored";
+    } catch (const ErrorException& exception) {
+        EXPECT_EQ(exception.error().code(), EFBIG);
+        const std::string description = exception.error().description();
+        for (const std::string& part : {dir / "name.json", std::string("\"name\""), std::to_string(16 << 20)}) {
+            EXPECT_NE(description.find(part), std::string::npos) << description;
+        }
+    }
+    EXPECT_EQ(store.data("name"), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+    // A value of the limit is still stored and read back.
+    store.set(std::vector<std::uint8_t>(16 << 20, ' '), "name");
+    EXPECT_EQ(store.data("name").value_or(std::vector<std::uint8_t>()).size(), std::size_t{16 << 20});
+}
+
 TEST(DiskStore, ClearRemovesFilesOnlyAndNeverAFolderWithItsContents) {
     TemporaryDirectory dir;
     dir.writeFile("store/folder.json/precious", "data");

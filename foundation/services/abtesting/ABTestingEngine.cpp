@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -29,12 +30,19 @@ int openFolder(const URL& folder) {
 // The local sync holds a draw and a flag per feature.
 constexpr std::size_t localSyncSizeLimit = 4 << 20;
 
-// The whole file, or nothing when it cannot be read.
-std::string readAll(int folder, const URL& file) {
+// The whole file; nothing when there is none. Any other failure is thrown, as it says nothing of
+// the draws that the file may hold.
+std::optional<std::string> readAll(int folder, const URL& file) {
     WholeFile read =
         folder >= 0 ? readWholeFile(file.lastPathComponent(), localSyncSizeLimit, FinalLink::refuse, folder)
                     : readWholeFile(file.path(), localSyncSizeLimit, FinalLink::refuse);
-    return read.error == 0 ? std::move(read.contents) : std::string();
+    if (read.error == ENOENT) {
+        return std::nullopt;
+    }
+    if (read.error != 0) {
+        throw ErrorException(readFailure(read, file.path()));
+    }
+    return std::move(read.contents);
 }
 
 LocalSync decodeLocalSync(const std::string& text) {
@@ -196,11 +204,11 @@ std::int64_t ABTestingEngine::draw() {
 }
 
 LocalSync ABTestingEngine::readLocalSync(int folder) const {
-    std::string text = readAll(folder, localSyncFileURL_);
-    if (text.empty()) {
+    std::optional<std::string> text = readAll(folder, localSyncFileURL_);
+    if (!text || text->empty()) {
         return {};
     }
-    return decodeLocalSync(text);
+    return decodeLocalSync(*text);
 }
 
 ABTestingEngine::UpdateResult ABTestingEngine::updateFeatures() {
@@ -252,11 +260,8 @@ ABTestingEngine::UpdateResult ABTestingEngine::updateFeatures() {
 Activation ABTestingEngine::activation() const {
     try {
         return readLocalSync(-1).activation;
-    } catch (const ComponentError&) {
-        logger_->error([] {
-            return "Failed to list enabled feature flags: " +
-                   EngineError(Error::wrongLocalFileFormat).toError().description();
-        });
+    } catch (const ComponentError& error) {
+        logger_->error([&] { return "Failed to list enabled feature flags: " + error.toError().description(); });
         return {};
     }
 }
@@ -329,6 +334,10 @@ void ABTestingEngine::writeLocalSync(int folder, const LocalSync& sync) const {
     }
     // Readers see the old file or the new one, never a missing or partial one.
     const std::string path = localSyncFileURL_.path();
+    if (text.size() > localSyncSizeLimit) {
+        throw ErrorException(tooLargeForReader(path, "the draws of " + std::to_string(sync.rates.size()) + " features",
+                                               text.size(), localSyncSizeLimit));
+    }
     auto fail = [&](int code, const std::string& temporary) {
         if (!temporary.empty()) {
             ::unlink(temporary.c_str());

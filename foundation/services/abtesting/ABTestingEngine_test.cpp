@@ -99,6 +99,17 @@ protected:
         return E{};
     }
 
+    // The description of the file error that an update fails with.
+    static std::string fileErrorOfUpdate(ABTestingEngine& engine) {
+        try {
+            engine.updateFeatures();
+        } catch (const ErrorException& error) {
+            return error.error().description();
+        }
+        ADD_FAILURE() << "the update did not fail with a file error";
+        return {};
+    }
+
     std::string path = "/" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::unique_ptr<testing::TemporaryDirectory> dir = std::make_unique<testing::TemporaryDirectory>();
     std::shared_ptr<testing::RecordingLogger> logger = std::make_shared<testing::RecordingLogger>();
@@ -353,7 +364,7 @@ TEST_F(ABTestingEngineTest, ALocalSyncWithoutRatesIsWrong) {
     EXPECT_EQ(logger->lines().back().rfind("error: Failed to list enabled feature flags: ", 0), 0u);
 }
 
-TEST_F(ABTestingEngineTest, ALocalSyncThatIsNoSmallRegularFileCountsAsNone) {
+TEST_F(ABTestingEngineTest, ALocalSyncThatCannotBeReadKeepsTheDrawsAndFails) {
     testing::Watchdog watchdog("reading hostile local syncs", 60);
     const std::string good = R"({"activation": {"a": true}, "rates": {"a": 1}})";
     dir->writeFile("elsewhere.json", good);
@@ -364,19 +375,58 @@ TEST_F(ABTestingEngineTest, ALocalSyncThatIsNoSmallRegularFileCountsAsNone) {
     const Case cases[] = {
         {"a FIFO", [&] { ASSERT_EQ(::mkfifo(syncFile().c_str(), 0644), 0); }},
         {"a link", [&] { ASSERT_EQ(::symlink((*dir / "elsewhere.json").c_str(), syncFile().c_str()), 0); }},
+        {"a folder", [&] { std::filesystem::create_directory(syncFile()); }},
         {"over the size limit", [&] { dir->writeFile("features_T.json", good + std::string(4 << 20, ' ')); }},
     };
-    serve(R"({"a": 100})");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        std::filesystem::remove(syncFile());
+        std::filesystem::remove_all(syncFile());
+        std::filesystem::remove(flag("b"));
         c.plant();
+        const auto planted = std::filesystem::symlink_status(syncFile()).type();
+        const auto plantedSize =
+            planted == std::filesystem::file_type::regular ? std::filesystem::file_size(syncFile()) : 0;
+        dir->writeFile(".ab_testing_T_a");
+        serve(R"({"a": 0, "b": 100})");
         auto engine = makeEngine();
         EXPECT_TRUE(engine->activation().empty());
-        // Counted as none, it is replaced by a file of this update's draws.
-        EXPECT_EQ(engine->updateFeatures().kind, Kind::updated);
-        EXPECT_EQ(engine->activation(), (Activation{{"a", true}}));
+        const std::size_t linesBefore = logger->lines().size();
+        const std::string description = fileErrorOfUpdate(*engine);
+        EXPECT_NE(description.find(syncFile()), std::string::npos) << description;
+        // Nothing was drawn again: no flag came or went and the entry is as planted.
+        EXPECT_TRUE(exists(flag("a")));
+        EXPECT_FALSE(exists(flag("b")));
+        EXPECT_EQ(std::filesystem::symlink_status(syncFile()).type(), planted);
+        if (planted == std::filesystem::file_type::regular) {
+            EXPECT_EQ(std::filesystem::file_size(syncFile()), plantedSize);
+        }
+        const auto lines = logger->lines();
+        EXPECT_EQ(std::count_if(lines.begin() + static_cast<std::ptrdiff_t>(linesBefore), lines.end(),
+                                [](const std::string& line) { return line.rfind("error: ", 0) == 0; }),
+                  1);
     }
+    // Only a missing file means that nothing was drawn yet.
+    std::filesystem::remove_all(syncFile());
+    serve(R"({"a": 100})");
+    EXPECT_EQ(makeEngine()->updateFeatures().kind, Kind::updated);
+}
+
+TEST_F(ABTestingEngineTest, DrawsTooManyForTheSyncFileAreNotWritten) {
+    auto engine = makeEngine();
+    serve(R"({"a": 100})");
+    ASSERT_EQ(engine->updateFeatures().kind, Kind::updated);
+    const auto stored = readFile(syncFile());
+    // Each name stands twice in the sync file: a feature file within its own limit makes one past it.
+    nlohmann::json features = nlohmann::json::object();
+    for (int index = 0; index < 1000; ++index) {
+        features[std::to_string(index) + std::string(2100, 'f')] = 0;
+    }
+    serve(features.dump());
+    const std::string description = fileErrorOfUpdate(*engine);
+    EXPECT_NE(description.find(syncFile()), std::string::npos) << description;
+    EXPECT_NE(description.find(std::to_string(4 << 20)), std::string::npos) << description;
+    EXPECT_EQ(readFile(syncFile()), stored);
+    EXPECT_EQ(engine->activation(), (Activation{{"a", true}}));
 }
 
 TEST_F(ABTestingEngineTest, FlagFilesNeverFollowLinksNorLeaveTheFolder) {

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,8 +131,18 @@ struct InterprocessPreferences::Table {
             const Descriptor folder = lockFolder(folderPath);
             Values merged = valuesOnDisk();
             apply(merged);
-            replaceFileAtomically(folder.get(), folderPath, storagePath.lastPathComponent(), encodeTable(merged),
-                                  tableFileMode, ModeRule::exact);
+            std::string encoded;
+            if (auto refusal = refusalOf(key, value, merged, encoded)) {
+                // Nothing is changed, here or in the file: the table could not hold it.
+                logger->error([refusal] { return "Failed to write preferences to disk: " + *refusal; });
+                return;
+            }
+            try {
+                replaceFileAtomically(folder.get(), folderPath, storagePath.lastPathComponent(), encoded,
+                                      tableFileMode, ModeRule::exact);
+            } catch (const ErrorException& error) {
+                throw ErrorException(writeFailure(error.error(), storagePath.path()));
+            }
             std::lock_guard lockValues(valuesLock);
             values = std::move(merged);
         } catch (...) {
@@ -141,6 +152,26 @@ struct InterprocessPreferences::Table {
             std::lock_guard lockValues(valuesLock);
             apply(values);
         }
+    }
+
+    // Why the table cannot take `value` under `key`, if it cannot: the written form has no place for
+    // it, or the file with it would be past what its reader takes. Else `encoded` is the new file.
+    std::optional<std::string> refusalOf(const std::string& key, const std::optional<PrefValue>& value,
+                                         const Values& merged, std::string& encoded) const {
+        const std::string path = storagePath.path();
+        try {
+            if (value) {
+                encodeTable(Values{{key, *value}});
+            }
+        } catch (const coding::EncodingError& error) {
+            return "The file " + path + " cannot hold the value of \"" + key + "\": " + error.what();
+        }
+        encoded = encodeTable(merged);
+        if (encoded.size() > tableSizeLimit) {
+            return tooLargeForReader(path, "the value of \"" + key + "\"", encoded.size(), tableSizeLimit)
+                .description();
+        }
+        return std::nullopt;
     }
 
     // The lock is on the folder, not the table: the table is replaced by renaming, so a lock on it

@@ -157,6 +157,54 @@ TEST_F(InterprocessPreferencesTest, ASetChangesItsOneEntryInWhatTheFileHoldsAndT
     EXPECT_EQ(coding::fromPropertyList(readAll(path)), Value(Object{{"foreign", entry("bool", false)}}));
 }
 
+TEST_F(InterprocessPreferencesTest, ASetTheFileCannotHoldIsRefusedAndChangesNothing) {
+    const std::string path = root / "table.plist";
+    auto prefs = fileTable(path);
+    prefs->set(label, std::string("blue"));
+    const std::string before = readAll(path);
+    struct Case {
+        const char* what;
+        std::function<void()> set;
+        std::string key;
+        std::vector<std::string> told;
+    };
+    const Case cases[] = {
+        {"a string that is not UTF-8", [&] { prefs->set(label, std::string("caf\xe9")); }, "label", {"UTF-8"}},
+        {"a key that is not UTF-8", [&] { prefs->set(Prefs::PrefName<bool>{"caf\xe9"}, true); }, "caf\xe9",
+         {"UTF-8"}},
+        {"a value past the reader's limit",
+         [&] { prefs->set(Prefs::PrefName<Data>{"blob"}, Data{std::vector<std::uint8_t>(5 << 20, 'x')}); }, "blob",
+         {std::to_string(4 << 20)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::size_t errorsBefore = errors().size();
+        c.set();
+        EXPECT_TRUE(readAll(path) == before);
+        EXPECT_EQ(prefs->get(label), "blue");
+        EXPECT_EQ(prefs->get(Prefs::PrefName<Data>{c.key}), std::nullopt);
+        EXPECT_EQ(prefs->get(Prefs::PrefName<bool>{c.key}), std::nullopt);
+        ASSERT_EQ(errors().size(), errorsBefore + 1);
+        const std::string said = errors().back();
+        for (const std::string& part : c.told) {
+            EXPECT_NE(said.find(part), std::string::npos) << said.substr(0, 300);
+        }
+        EXPECT_NE(said.find("\"" + c.key + "\""), std::string::npos) << said.substr(0, 300);
+        EXPECT_NE(said.find(path), std::string::npos) << said.substr(0, 300);
+    }
+}
+
+TEST_F(InterprocessPreferencesTest, AWriteErrorNamesTheFile) {
+    // A folder where the table should be: the write cannot replace it.
+    const std::string path = root / "table.plist";
+    std::filesystem::create_directories(path + "/inside");
+    auto prefs = fileTable(path);
+    prefs->set(enabled, true);
+    ASSERT_FALSE(errors().empty());
+    EXPECT_TRUE(errors().back().starts_with("Failed to write preferences to disk: ")) << errors().back();
+    EXPECT_NE(errors().back().find(path), std::string::npos) << errors().back();
+}
+
 TEST_F(InterprocessPreferencesTest, AFileThatIsNotAValidTableIsRejectedWhole) {
     struct Case {
         const char* what;
