@@ -81,6 +81,11 @@ std::optional<std::string> BlockDevices::backingFile(const std::string& diskName
     return file;
 }
 
+bool BlockDevices::isFreedAtLastClose(const std::string& devEntry) const {
+    const std::string name = lastComponent(devEntry);
+    return isLoopDevice(name) && readAttribute(root_ + "/" + name + "/loop/autoclear") == "1";
+}
+
 std::optional<std::uint64_t> BlockDevices::attachSequence(const std::string& diskName) const {
     if (diskName.empty() || diskName.find('/') != std::string::npos) {
         return std::nullopt;

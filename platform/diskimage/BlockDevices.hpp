@@ -27,6 +27,10 @@ public:
     // loop device).
     std::optional<std::string> backingFile(const std::string& diskName) const;
 
+    // Whether the loop device `devEntry` (a /dev path or a bare name) is marked to be freed at its
+    // last close, as a detach leaves one that is still held open.
+    bool isFreedAtLastClose(const std::string& devEntry) const;
+
     // The disk's sequence number, bumped at every attach and detach of a loop device; nothing when
     // the kernel does not report one.
     std::optional<std::uint64_t> attachSequence(const std::string& diskName) const;

@@ -15,10 +15,13 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/loop.h>
+#include <optional>
 #include <set>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -33,6 +36,10 @@ constexpr auto lockDeadline = std::chrono::seconds(45);
 // The disk service learns of new loop devices from the device manager; without it a set-up only
 // times out, so it is refused before it starts.
 constexpr const char* deviceManagerControl = "/run/udev/control";
+// The disk service may pick a free loop device that another set-up takes first; it then fails with
+// the device busy, and a new set-up picks another. Pauses before each retry, doubling.
+constexpr int setupAttempts = 5;
+constexpr auto firstSetupPause = std::chrono::milliseconds(50);
 // How long a freed loop device may stay held open by others before detach gives up waiting.
 constexpr auto releaseDeadline = std::chrono::milliseconds(10000);
 
@@ -81,11 +88,13 @@ bool isImageFile(const std::string& file, const struct ::stat& image) {
            backing.st_ino == image.st_ino;
 }
 
-// The read-only loop device already attached to the file `image`, if any.
+// The read-only loop device already attached to the file `image`, if any. One a detach has marked
+// to be freed at its last close goes away under whoever is handed it, so it is none.
 const UDisksBlock* attachmentOf(const std::vector<UDisksBlock>& blocks, const struct ::stat& image) {
+    const BlockDevices devices;
     for (const auto& block : blocks) {
         if (block.isLoop && block.readOnly && !block.backingFile.empty() &&
-            isImageFile(block.backingFile, image)) {
+            isImageFile(block.backingFile, image) && !devices.isFreedAtLastClose(block.device)) {
             return &block;
         }
     }
@@ -188,6 +197,42 @@ Descriptor lockImage(int image, const std::string& path) {
     return lock;
 }
 
+// Why nothing would tell the disk service of a new loop device, if so: the device manager's control
+// socket is missing, or is left by a manager that stopped and nothing answers there.
+std::optional<std::string> deviceManagerAbsence() {
+    if (::access(deviceManagerControl, F_OK) != 0) {
+        return std::string(deviceManagerControl) + " is missing";
+    }
+    const Descriptor probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    if (!probe) {
+        return std::nullopt;
+    }
+    ::sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, deviceManagerControl, sizeof address.sun_path - 1);
+    if (::connect(probe.get(), reinterpret_cast<const ::sockaddr*>(&address), sizeof address) != 0 &&
+        (errno == ECONNREFUSED || errno == ENOENT)) {
+        return std::string("nothing answers at ") + deviceManagerControl;
+    }
+    return std::nullopt;
+}
+
+// A loop device over `image`, retrying the one transient failure of the set-up.
+std::string setUpLoopDevice(UDisksClient& udisks, int image) {
+    auto pause = firstSetupPause;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return udisks.loopSetup(image);
+        } catch (const UDisksError& error) {
+            if (attempt == setupAttempts || !error.isLoopDeviceTaken()) {
+                throw;
+            }
+        }
+        std::this_thread::sleep_for(pause);
+        pause *= 2;
+    }
+}
+
 ToolFailure failureOf(const UDisksError& error, const std::string& subject) {
     return ToolFailure(subject + ": " + error.what(), error.isBusy() ? 16 : 1);
 }
@@ -252,15 +297,15 @@ std::vector<SystemEntity> DiskImageActions::attach(const std::string& path) {
         throw ToolFailure(path + ": no file system or partition table recognised "
                                  "(compressed, sparse and encrypted images are not supported)");
     }
-    if (::access(deviceManagerControl, F_OK) != 0) {
-        throw ToolFailure(path + ": no device manager runs (" + deviceManagerControl +
-                          " is missing), so the disk service cannot see new loop devices");
+    if (const auto absence = deviceManagerAbsence()) {
+        throw ToolFailure(path + ": no device manager runs (" + *absence +
+                          "), so the disk service cannot see new loop devices");
     }
     const std::set<std::string> backingBefore = loopDevicesBacking(status);
     std::string objectPath;
     std::vector<std::string> mounted;
     try {
-        objectPath = udisks_.loopSetup(image.get());
+        objectPath = setUpLoopDevice(udisks_, image.get());
         const auto deadline = std::chrono::steady_clock::now() + probeDeadline;
         for (;;) {
             const auto blocks = udisks_.blocks();
@@ -391,6 +436,10 @@ void DiskImageActions::detach(const std::string& target, bool force) {
     try {
         udisks_.loopDelete(disk->objectPath);
     } catch (const UDisksError& error) {
+        // Freed meanwhile (it was marked to go at its last close): nothing is left to detach.
+        if (name && (!devices.backingFile(*name) || devices.attachSequence(*name) != sequence)) {
+            return;
+        }
         throw failureOf(error, disk->device);
     }
     // Still held after the wait (a forced unmount only detaches a busy file system): the image

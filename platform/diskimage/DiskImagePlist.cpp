@@ -1,5 +1,7 @@
 #include "platform/diskimage/DiskImagePlist.hpp"
 
+#include "platform/diskimage/ImagePathText.hpp"
+
 #include <plist/plist.h>
 
 #include <memory>
@@ -46,7 +48,7 @@ std::string infoPropertyList(const std::vector<AttachedImage>& images) {
     plist_t list = plist_new_array();
     for (const auto& image : images) {
         plist_t item = plist_new_dict();
-        plist_dict_set_item(item, "image-path", plist_new_string(image.imagePath.c_str()));
+        plist_dict_set_item(item, "image-path", plist_new_string(imagePathText(image.imagePath).c_str()));
         plist_dict_set_item(item, "system-entities", entitiesArray(image.entities));
         plist_array_append_item(list, item);
     }

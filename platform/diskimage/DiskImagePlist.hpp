@@ -23,7 +23,7 @@ struct AttachedImage {
 // XML property lists as the disk-image tools print them:
 // {"system-entities": [{"dev-entry", "potentially-mountable", "mount-point"?}, ...]}
 std::string attachPropertyList(const std::vector<SystemEntity>& entities);
-// {"images": [{"image-path", "system-entities"}, ...]}
+// {"images": [{"image-path", "system-entities"}, ...]}, each image path as `imagePathText` writes it
 std::string infoPropertyList(const std::vector<AttachedImage>& images);
 
 } // namespace velmor::diskimage

@@ -2,6 +2,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace velmor::diskimage {
@@ -175,6 +176,12 @@ std::vector<UDisksBlock> UDisksClient::blocks() {
     }
     check(sd_bus_message_exit_container(message));
     return blocks;
+}
+
+bool UDisksError::isLoopDeviceTaken() const {
+    const std::string message = what();
+    return message.find("Failed to associate") != std::string::npos &&
+           message.find(std::strerror(EBUSY)) != std::string::npos;
 }
 
 std::string UDisksClient::loopSetup(int descriptor) {

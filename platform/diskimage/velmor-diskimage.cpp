@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <sys/auxv.h>
 #include <unistd.h>
 
 using namespace velmor::diskimage;
@@ -78,6 +79,13 @@ int run(const std::vector<std::string>& arguments) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Run set-user-id (or set-group-id) by another user, the tool would attach and detach with its
+    // owner's rights what its user may not touch, past the disk service's own authorisation.
+    if (::getauxval(AT_SECURE) != 0) {
+        std::cerr << "velmor-diskimage: refusing to run set-user-id or set-group-id: it acts only with "
+                     "the rights of the user who runs it\n";
+        return 1;
+    }
     std::vector<std::string> arguments(argv + 1, argv + argc);
     try {
         return run(arguments);

@@ -5,6 +5,7 @@
 #include "platform/diskimage/BlockDevices.hpp"
 #include "platform/fs/MountTable.hpp"
 #include "platform/process/Process.hpp"
+#include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/ReadToEnd.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
@@ -13,11 +14,16 @@
 
 #include <chrono>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <random>
+#include <sched.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -97,6 +103,7 @@ protected:
         std::string address;
         ASSERT_TRUE(std::getline(addressFile, address)) << "the fixture left no bus address in " << state;
         environment.emplace(testing::ScopedEnvironment::Settings{{"DBUS_SYSTEM_BUS_ADDRESS", address}});
+        busAddress = address;
     }
 
     void TearDown() override {
@@ -130,12 +137,12 @@ protected:
         return devices;
     }
 
-    // An ext4 image labelled "My Data" holding hello.txt.
-    std::string ext4Image(const std::string& name) {
+    // An ext4 image labelled `label` holding hello.txt.
+    std::string ext4Image(const std::string& name, const std::string& label = "My Data") {
         folder.writeFile("content/hello.txt", "hello from the image\n");
         const std::string path = folder.writeFile(name, std::string(16 << 20, '\0'));
         images.push_back(path);
-        const auto made = Process::run("/usr/sbin/mkfs.ext4", {"-q", "-L", "My Data", "-d", folder / "content", path});
+        const auto made = Process::run("/usr/sbin/mkfs.ext4", {"-q", "-L", label, "-d", folder / "content", path});
         EXPECT_EQ(made.terminationStatus, 0);
         return path;
     }
@@ -173,6 +180,7 @@ protected:
     }
 
     std::optional<testing::ScopedEnvironment> environment;
+    std::string busAddress;
     testing::TemporaryDirectory folder;
     std::vector<std::string> images;
     std::vector<int> openFiles;
@@ -329,6 +337,176 @@ TEST_F(DiskImageToolTest, AnAttachWithoutADeviceManagerFailsAtOnceAndLeavesNothi
     EXPECT_TRUE(run.out.empty()) << run.out;
     EXPECT_NE(run.err.find(path + ": no device manager runs"), std::string::npos) << run.err;
     EXPECT_TRUE(devicesBacking(path).empty());
+}
+
+// The device manager stopped and left its control socket behind: nothing answers there.
+TEST_F(DiskImageToolTest, AnAttachWhereNothingAnswersAtTheDeviceManagersSocketFailsAtOnce) {
+    const std::string path = ext4Image("data.img");
+    const std::string socketPath = folder / "control";
+    const int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    openFiles.push_back(listener);
+    ::sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const ::sockaddr*>(&address), sizeof address), 0);
+    // Bound but never listening, laid over the control socket in a mount namespace of the tool's own.
+    std::vector<std::string> arguments{"-m", "--propagation", "private", "/bin/sh", "-c",
+                                       "mount -t tmpfs tmpfs /run/udev && : > /run/udev/control && "
+                                       "mount --bind \"$0\" /run/udev/control && exec \"$@\"",
+                                       socketPath, VELMOR_DISKIMAGE_TOOL_PATH};
+    const auto attach = attachArguments(path);
+    arguments.insert(arguments.end(), attach.begin(), attach.end());
+    const auto started = std::chrono::steady_clock::now();
+    const auto run = runTool(arguments, "", "/usr/bin/unshare");
+    if (run.err.find("unshare:") != std::string::npos || run.err.find("mount:") != std::string::npos) {
+        GTEST_SKIP() << "cannot lay a dead socket over the device manager's here: " << run.err;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15)) << "the attach waited";
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_NE(run.err.find(path + ": no device manager runs"), std::string::npos) << run.err;
+    EXPECT_TRUE(devicesBacking(path).empty());
+}
+
+// A set-user-id copy run by another user must not act with its owner's rights.
+TEST_F(DiskImageToolTest, ASetUserIdCopyRunByAnotherUserDoesNothing) {
+    struct ::statvfs fileSystem {};
+    ASSERT_EQ(::statvfs(folder.path().c_str(), &fileSystem), 0);
+    if ((fileSystem.f_flag & ST_NOSUID) != 0) {
+        GTEST_SKIP() << folder.path() << " is on a file system mounted nosuid";
+    }
+    // Root's image in a folder only root may enter.
+    const std::string path = ext4Image("private/data.img");
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    ASSERT_EQ(::chmod((folder / "private").c_str(), 0700), 0);
+    const std::string tool = folder / "bin/velmor-diskimage";
+    std::filesystem::create_directories(folder / "bin");
+    std::filesystem::copy_file(VELMOR_DISKIMAGE_TOOL_PATH, tool);
+    ASSERT_EQ(::chown(tool.c_str(), 0, 0), 0);
+    ASSERT_EQ(::chmod(tool.c_str(), 04755), 0);
+    ASSERT_EQ(::chmod((folder / "bin").c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
+    const std::string output = folder.writeFile("output.txt");
+    ASSERT_EQ(::chmod(output.c_str(), 0666), 0);
+
+    // A set-user-id process takes no bus address from its environment: in a mount namespace of its
+    // own, the private bus stands where the system bus would.
+    const std::string prefix = "unix:path=";
+    ASSERT_EQ(busAddress.rfind(prefix, 0), 0u) << busAddress;
+    const std::string busSocket = busAddress.substr(prefix.size(), busAddress.find(',') - prefix.size());
+    const std::string systemBus = "/run/dbus/system_bus_socket";
+    const auto runAsNobody = [&](std::vector<std::string> arguments) {
+        return testing::runInChildProcess([&] {
+            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                ::mount("tmpfs", "/run/dbus", "tmpfs", 0, nullptr) != 0) {
+                return 124;
+            }
+            const int stand = ::open(systemBus.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            if (stand < 0 || ::close(stand) != 0 || ::mount(busSocket.c_str(), systemBus.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+                return 124;
+            }
+            const uid_t nobody = testing::unprivilegedUser;
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0 ||
+                ::setresuid(nobody, nobody, nobody) != 0) {
+                return 125;
+            }
+            const int out = ::open(output.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+            if (out < 0 || ::dup2(out, STDOUT_FILENO) < 0 || ::dup2(out, STDERR_FILENO) < 0) {
+                return 126;
+            }
+            std::vector<char*> argv{const_cast<char*>(tool.c_str())};
+            for (auto& argument : arguments) {
+                argv.push_back(argument.data());
+            }
+            argv.push_back(nullptr);
+            ::execv(tool.c_str(), argv.data());
+            return 127;
+        });
+    };
+    const auto outputText = [&] {
+        std::ifstream in(output);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+
+    const int attached = runAsNobody(attachArguments(path));
+    if (attached == 124 || attached == 125) {
+        GTEST_SKIP() << "cannot run the copy as another user in a mount namespace of its own here";
+    }
+    EXPECT_EQ(attached, 1) << outputText();
+    EXPECT_NE(outputText().find("velmor-diskimage: refusing to run set-user-id"), std::string::npos)
+        << outputText();
+    EXPECT_TRUE(devicesBacking(path).empty()) << "another user's image was attached";
+
+    const std::string device = stringAt(attachExt4(path), "dev-entry");
+    ASSERT_FALSE(device.empty());
+    const int detached = runAsNobody({"detach", device});
+    EXPECT_EQ(detached, 1) << outputText();
+    EXPECT_EQ(devicesBacking(path), std::vector<std::string>{device}) << "another user's image was detached";
+}
+
+// A device freed by a forced detach stays until its last user closes it; it is no attachment to
+// hand out again.
+TEST_F(DiskImageToolTest, AnAttachAfterAForcedDetachOfAHeldVolumeSetsUpAFreshDevice) {
+    const std::string path = ext4Image("data.img");
+    const auto [device, mountPoint, held] = attachHoldingAFile(path);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(runTool({"detach", mountPoint, "-force"}).status, EBUSY);
+
+    const std::string again = stringAt(attachExt4(path), "dev-entry");
+    EXPECT_NE(again, device) << "the device waiting to be freed was handed out";
+    ASSERT_FALSE(again.empty());
+    ::close(held);
+    openFiles.clear();
+    // The held device goes with its last user; the fresh one stays attached until detached.
+    const BlockDevices devices;
+    for (int tries = 0; tries < 1000 && devices.backingFile(device.substr(5)); ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(devicesBacking(path), std::vector<std::string>{again});
+    const auto detached = runTool({"detach", again});
+    EXPECT_EQ(detached.status, 0) << detached.err;
+    EXPECT_TRUE(devicesBacking(path).empty());
+}
+
+// A path XML cannot hold leaves the listing readable, every other image in it.
+TEST_F(DiskImageToolTest, ListsEveryImageWhateverBytesOneImagePathHolds) {
+    const std::string odd = ext4Image("bad\xff\xfe\x01\x1bname.img");
+    const std::string plain = ext4Image("data.img");
+    attachExt4(odd);
+    attachExt4(plain);
+    const auto info = runTool({"info", "-plist"});
+    ASSERT_EQ(info.status, 0) << info.err;
+    Value root;
+    ASSERT_NO_THROW(root = coding::fromPropertyList(info.out)) << info.out;
+    const Value* list = root.get<Object>() ? root.get<Object>()->find("images") : nullptr;
+    ASSERT_TRUE(list && list->get<Array>()) << info.out;
+    std::vector<std::string> paths;
+    for (const Value& image : *list->get<Array>()) {
+        const std::string text = stringAt(image, "image-path");
+        paths.push_back(text.rfind("file://", 0) == 0 ? URL::fromAbsoluteString(text).rawPath() : text);
+    }
+    EXPECT_NE(std::find(paths.begin(), paths.end(), odd), paths.end()) << info.out;
+    EXPECT_NE(std::find(paths.begin(), paths.end(), plain), paths.end()) << info.out;
+}
+
+// The disk service may fail to associate a loop device taken at once by another set-up.
+TEST_F(DiskImageToolTest, EightDifferentImagesAttachedAtOnceAllSucceed) {
+    std::vector<std::string> paths;
+    for (int index = 0; index < 8; ++index) {
+        // Labels of their own: the service names mount points after them.
+        paths.push_back(ext4Image("image" + std::to_string(index) + ".img", "Image " + std::to_string(index)));
+    }
+    std::vector<std::future<ToolRun>> runs;
+    for (const std::string& path : paths) {
+        runs.push_back(std::async(std::launch::async, [&, path] { return runTool(attachArguments(path)); }));
+    }
+    for (std::size_t index = 0; index < runs.size(); ++index) {
+        const ToolRun run = runs[index].get();
+        EXPECT_EQ(run.status, 0) << paths[index] << ": " << run.err;
+        EXPECT_EQ(devicesBacking(paths[index]).size(), 1u) << paths[index];
+    }
 }
 
 TEST_F(DiskImageToolTest, TwoAttachesOfOneImageAtOnceShareOneDevice) {

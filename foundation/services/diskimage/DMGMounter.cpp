@@ -5,8 +5,10 @@
 #include "foundation/services/diskimage/DiskImageTool.hpp"
 #include "platform/coding/PropertyList.hpp"
 #include "platform/diskimage/BlockDevices.hpp"
+#include "platform/diskimage/ImagePathText.hpp"
 #include "platform/fs/Descriptor.hpp"
 #include "platform/fs/MountTable.hpp"
+#include "platform/fs/ResolvedPath.hpp"
 #include "platform/fs/StandardizedPath.hpp"
 #include "platform/fs/UserDirectories.hpp"
 #include "platform/uuid/UUID.hpp"
@@ -193,10 +195,13 @@ DMGMounter::AttachedImages DMGMounter::parseInfoOutput(const NSTask::Bytes& stan
     }
     for (const auto& value : *images) {
         const auto* entry = value.get<coding::Object>();
-        const std::string* imagePath = entry ? stringFor(*entry, "image-path") : nullptr;
-        if (imagePath == nullptr) {
+        const std::string* imagePathText = entry ? stringFor(*entry, "image-path") : nullptr;
+        // The tool writes a path XML cannot hold as its file URL text.
+        const auto decoded = imagePathText ? imagePathFromText(*imagePathText) : std::nullopt;
+        if (!decoded) {
             continue;
         }
+        const std::string* imagePath = &*decoded;
         const coding::Value* entitiesValue = entry->find("system-entities");
         const auto* entities = entitiesValue ? entitiesValue->get<coding::Array>() : nullptr;
         if (entities == nullptr) {
@@ -244,15 +249,18 @@ std::shared_ptr<DMGMount> DMGMounter::checkIfAttached(const URL& diskImageURL, c
         logger->error([] { return std::string("Could not get attached images"); });
         return nullptr;
     }
-    if (auto found = images.find(standardizingPath(path)); found != images.end()) {
-        logger->info([&] { return "=> " + path + " WAS ALREADY MOUNTED"; });
-        return found->second;
+    // The listing names each image by its real path: a caller naming it through a link, or through
+    // a linked folder, means the same image.
+    const std::string resolvedPath = resolvingSymlinksOr(path);
+    for (const std::string& key : {standardizingPath(path), resolvedPath}) {
+        if (auto found = images.find(key); found != images.end()) {
+            logger->info([&] { return "=> " + path + " WAS ALREADY MOUNTED"; });
+            return found->second;
+        }
     }
     for (const auto& [key, mount] : images) {
-        char buffer[PATH_MAX];
-        const std::string keyPath = URL::fileURL(key).path();
-        const std::string resolved = ::realpath(keyPath.c_str(), buffer) ? std::string(buffer) : keyPath;
-        if (resolved == path) {
+        const std::string resolved = resolvingSymlinksOr(URL::fileURL(key).path());
+        if (resolved == path || resolved == resolvedPath) {
             logger->info([&] { return "=> " + path + " WAS ALREADY MOUNTED"; });
             mount->setSymlinkDiskImageURL(URL::fileURL(key));
             return mount;

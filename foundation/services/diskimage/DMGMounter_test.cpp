@@ -16,7 +16,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -92,6 +94,49 @@ TEST(DMGMounterListingTest, ParsesTheListingAndSkipsBadEntries) {
         return line.starts_with("error: hdiutil references an attached disk image:/imgs/b.img that has no "
                                 "\"system-entities\" entries?! -  output: ");
     }));
+}
+
+// The tool writes a path that XML cannot hold as its file URL text; the listing keys it by the path's
+// own bytes, and an entry whose text reads as no path is the only one dropped.
+TEST(DMGMounterListingTest, ReadsImagePathsWrittenAsFileURLs) {
+    Logs logs;
+    const std::string odd = "/imgs/bad\xff\xfe\x01name.img";
+    const std::string listing = plist(Object{{"images", Array{
+        Object{{"image-path", URL::fileURL(odd).absoluteString()},
+               {"system-entities", Array{entity("/dev/fake0", "/mnt/odd")}}},
+        Object{{"image-path", "file://no-path"}, {"system-entities", Array{entity("/dev/fake1", "/mnt/x")}}},
+        Object{{"image-path", "/imgs/plain.img"}, {"system-entities", Array{entity("/dev/fake2", "/mnt/p")}}},
+    }}});
+    const auto images = DMGMounter::parseInfoOutput(bytesOf(listing), std::nullopt, logs.factory());
+    ASSERT_EQ(images.size(), 2u);
+    ASSERT_TRUE(images.contains(odd));
+    EXPECT_EQ(images.at(odd)->partitions().at(0).devEntry(), "/dev/fake0");
+    EXPECT_EQ(images.at(odd)->internalDiskImageURL(), URL::fileURL(odd));
+    EXPECT_TRUE(images.contains("/imgs/plain.img"));
+}
+
+// However the caller names an attached image, through a link to it or through a linked folder, it is
+// the image the listing names by its real path.
+TEST(DMGMounterListingTest, CheckIfAttachedResolvesTheGivenPath) {
+    FakeTool tool;
+    Logs logs;
+    char buffer[PATH_MAX];
+    ASSERT_NE(::realpath(tool.path("").c_str(), buffer), nullptr);
+    const std::string real = std::string(buffer) + "/real";
+    ASSERT_EQ(::mkdir(real.c_str(), 0700), 0);
+    const std::string target = real + "/target.img";
+    std::ofstream(target) << "";
+    ASSERT_EQ(::symlink(target.c_str(), tool.path("link-to-target.img").c_str()), 0);
+    ASSERT_EQ(::symlink(real.c_str(), tool.path("linked-folder").c_str()), 0);
+    tool.set("out", plist(Object{{"images", Array{
+        Object{{"image-path", target}, {"system-entities", Array{entity("/dev/fake0", "/mnt/t")}}},
+    }}}));
+    for (const std::string& given : {tool.path("link-to-target.img"), tool.path("linked-folder/target.img")}) {
+        const auto found = DMGMounter::checkIfAttached(URL::fileURL(given), logs.factory());
+        ASSERT_TRUE(found) << given;
+        EXPECT_EQ(found->partitions().at(0).devEntry(), "/dev/fake0") << given;
+        EXPECT_TRUE(contains(logs.lines(), "info: => " + given + " WAS ALREADY MOUNTED")) << given;
+    }
 }
 
 TEST(DMGMounterListingTest, MakeMountKeepsUnmountableEntitiesOnlyWhenChecking) {

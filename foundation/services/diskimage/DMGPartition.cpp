@@ -2,9 +2,8 @@
 
 #include "platform/diskimage/BlockDevices.hpp"
 #include "platform/fs/MountTable.hpp"
+#include "platform/fs/ResolvedPath.hpp"
 
-#include <climits>
-#include <cstdlib>
 #include <sys/stat.h>
 
 namespace velmor {
@@ -14,11 +13,6 @@ namespace {
 bool nodeExists(const std::string& path) {
     struct ::stat record {};
     return ::stat(path.c_str(), &record) == 0;
-}
-
-std::string resolvedPath(const std::string& path) {
-    char buffer[PATH_MAX];
-    return ::realpath(path.c_str(), buffer) ? std::string(buffer) : path;
 }
 
 } // namespace
@@ -68,7 +62,7 @@ bool DMGPartition::isMounted() const {
     if (!devEntry_) {
         return true;
     }
-    return resolvedPath(mount->source) == resolvedPath(*devEntry_) && isAttached();
+    return resolvingSymlinksOr(mount->source) == resolvingSymlinksOr(*devEntry_) && isAttached();
 }
 
 bool DMGPartition::isAttached() const {

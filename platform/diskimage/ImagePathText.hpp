@@ -1,0 +1,19 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velmor {
+
+// An image path as the tool's XML property lists carry it: the path itself when XML can hold it
+// unchanged, else its file URL text ("file://" and the path with its other bytes percent-encoded).
+// Names need not be UTF-8 on Linux, and XML holds neither most control characters nor a carriage
+// return as written. No absolute path starts with "file:", so the two never meet.
+std::string imagePathText(const std::string& path);
+
+// The path that `imagePathText` wrote: a file URL text gives back its path's bytes, any other
+// text is the path itself; nothing when a file URL text holds no path.
+std::optional<std::string> imagePathFromText(std::string_view text);
+
+} // namespace velmor
