@@ -178,10 +178,7 @@ int main(int argc, char** argv) {
         const auto& rows = std::get<marrowdale::CleanableNodes>(result);
         marrowdale::SelectionBinding binding{
             [&]() -> const std::unordered_set<std::string>& {
-                static const std::unordered_set<std::string> none;
-                const auto& all = cleaner->selectedCleanableItemsIdsByCategory();
-                const auto found = all.find(marrowdale::Category::largeFiles);
-                return found == all.end() ? none : found->second;
+                return cleaner->selectedIds(marrowdale::Category::largeFiles);
             },
             [&](const marrowdale::SelectionChange& change) {
                 cleaner->changeSelectedIds(marrowdale::Category::largeFiles, change);
@@ -212,7 +209,7 @@ int main(int argc, char** argv) {
                                                                marrowdale::fileTableColumnCount - 1)),
                          QItemSelectionModel::ClearAndSelect);
         header.flush();
-        if (cleaner->selectedCleanableItemsIdsByCategory().at(marrowdale::Category::largeFiles).size() !=
+        if (cleaner->selectedIds(marrowdale::Category::largeFiles).size() !=
             static_cast<std::size_t>(selector.model().rowCount())) {
             std::fprintf(stderr, "not every row is selected\n");
             return 1;

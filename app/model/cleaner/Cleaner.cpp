@@ -58,6 +58,12 @@ void Cleaner::setState(State state) {
     publishChange();
 }
 
+const std::unordered_set<std::string>& Cleaner::selectedIds(Category category) const {
+    static const std::unordered_set<std::string> none;
+    const auto found = selectedIds_.find(category);
+    return found == selectedIds_.end() ? none : found->second;
+}
+
 void Cleaner::setSelectedIds(Category category, std::unordered_set<std::string> ids) {
     MainActor::assertIsolated();
     auto& shown = selectedIds_[category];

@@ -61,6 +61,8 @@ public:
     const std::map<Category, std::unordered_set<std::string>>& selectedCleanableItemsIdsByCategory() const {
         return selectedIds_;
     }
+    // The ids selected in `category` (none when it has none).
+    const std::unordered_set<std::string>& selectedIds(Category category) const;
     void setSelectedIds(Category category, std::unordered_set<std::string> ids);
     // Adds and takes away the ids of `change`, at the cost of the change.
     void changeSelectedIds(Category category, const SelectionChange& change);

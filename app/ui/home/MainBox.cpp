@@ -143,10 +143,7 @@ void MainBox::showTable(const CleanableNodes& nodes, bool cleaning) {
         const Category category = displayedCategory_;
         SelectionBinding binding{
             [cleaner = cleaner_, category]() -> const std::unordered_set<std::string>& {
-                static const std::unordered_set<std::string> none;
-                const auto& all = cleaner->selectedCleanableItemsIdsByCategory();
-                const auto found = all.find(category);
-                return found == all.end() ? none : found->second;
+                return cleaner->selectedIds(category);
             },
             [cleaner = cleaner_, category](const SelectionChange& change) {
                 cleaner->changeSelectedIds(category, change);

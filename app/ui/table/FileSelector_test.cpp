@@ -58,12 +58,7 @@ protected:
     }
 
     SelectionBinding binding() {
-        return {[this]() -> const Ids& {
-                    static const Ids none;
-                    auto& ids = cleaner->selectedCleanableItemsIdsByCategory();
-                    auto found = ids.find(Category::oldFiles);
-                    return found == ids.end() ? none : found->second;
-                },
+        return {[this]() -> const Ids& { return cleaner->selectedIds(Category::oldFiles); },
                 [this](const SelectionChange& change) {
                     ++writes;
                     cleaner->changeSelectedIds(Category::oldFiles, change);
