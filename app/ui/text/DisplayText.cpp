@@ -3,6 +3,7 @@
 #include "platform/text/UTF8.hpp"
 
 #include <QLabel>
+#include <QStringDecoder>
 
 #include <string>
 
@@ -10,12 +11,19 @@ namespace marrowdale {
 
 namespace {
 
-// The marks that reorder or redirect the text around them without being seen: embeddings and
-// overrides, isolates, and the two direction marks. Shown as they are, "\u202Etxt.exe" reads as
-// "exe.txt".
-bool isDirectionControl(char16_t character) {
-    return (character >= 0x202A && character <= 0x202E) || (character >= 0x2066 && character <= 0x2069) ||
-           character == 0x200E || character == 0x200F;
+// Characters that act on the text around them instead of being seen: controls, format characters
+// (the marks that reorder text, such as U+202E, which makes "\u202Etxt.exe" read as "exe.txt",
+// zero-width spaces and joiners, the soft hyphen, U+FEFF) and the line and paragraph separators.
+bool actsUnseen(char32_t codePoint) {
+    switch (QChar::category(codePoint)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -23,10 +31,20 @@ bool isDirectionControl(char16_t character) {
 QString displayText(std::string_view bytes) {
     std::string decoded;
     velmor::decodeUTF8Lossily(bytes, decoded);
-    QString text = QString::fromStdString(decoded);
-    for (QChar& character : text) {
-        if (character.category() == QChar::Other_Control || isDirectionControl(character.unicode())) {
-            character = QChar::ReplacementCharacter;
+    // Decoded keeping a leading U+FEFF, which QString::fromUtf8 would drop unseen, and walked by
+    // code point, so that format characters beyond the first plane (tags, say) are seen.
+    QStringDecoder toUTF16(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    const QList<uint> codePoints = QString(toUTF16(decoded)).toUcs4();
+    QString text;
+    text.reserve(codePoints.size());
+    for (uint codePoint : codePoints) {
+        if (actsUnseen(codePoint)) {
+            text.append(QChar(QChar::ReplacementCharacter));
+        } else if (QChar::requiresSurrogates(codePoint)) {
+            text.append(QChar(QChar::highSurrogate(codePoint)));
+            text.append(QChar(QChar::lowSurrogate(codePoint)));
+        } else {
+            text.append(QChar(char16_t(codePoint)));
         }
     }
     return text;

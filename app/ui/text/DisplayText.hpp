@@ -10,8 +10,9 @@ namespace marrowdale {
 
 // How text from outside the program (file names, paths, error messages) is shown. The bytes stay
 // as they are wherever they serve as ids or paths; only what is drawn changes: ill-formed UTF-8,
-// control characters and the invisible marks of text direction each become U+FFFD, so a name can
-// neither break a line, nor hide itself, nor read backwards.
+// control and format characters (the marks of text direction, zero-width characters) and the line
+// and paragraph separators each become U+FFFD, so a name can neither break a line, nor hide part of
+// itself, nor read backwards, nor look the same as another.
 QString displayText(std::string_view bytes);
 
 // The same text as a tooltip: Qt would read a name like "<b>a</b>.txt" as markup, so it is escaped.

@@ -12,6 +12,11 @@ namespace {
 
 const QString replacement(QChar::ReplacementCharacter);
 
+// Keeps a leading U+FEFF, which QString::fromUtf16 would take for a byte order mark.
+QString u16(const char16_t* text) {
+    return QStringView(text).toString();
+}
+
 TEST(DisplayText, IllFormedBytesAndControlCharactersBecomeReplacementCharacters) {
     struct Case {
         std::string bytes;
@@ -40,19 +45,54 @@ TEST(DisplayText, DirectionMarksAreShownAsReplacementCharactersSoANameReadsAsItI
     EXPECT_EQ(displayText(overrideName), replacement + "RTL-override-txt.exe");
     // Each embedding, override, isolate and direction mark; the characters just past them stay.
     const char16_t marks[] = {0x202A, 0x202B, 0x202C, 0x202D, 0x202E, 0x2066,
-                              0x2067, 0x2068, 0x2069, 0x200E, 0x200F};
+                              0x2067, 0x2068, 0x2069, 0x200E, 0x200F, 0x061C};
     for (char16_t mark : marks) {
         const std::string bytes = "a" + QString(QChar(mark)).toStdString() + "b";
         EXPECT_EQ(displayText(bytes), "a" + replacement + "b") << std::hex << int(mark);
     }
-    // Their neighbours, and the joiner that emoji need, are left alone.
-    for (char16_t kept : {u'\u202F', u'\u2065', u'\u206A', u'\u200D', u'\u2010'}) {
+    // Their visible neighbours are left alone.
+    for (char16_t kept : {u'\u202F', u'\u2010', u'\u2011', u'\u2030'}) {
         const QString text = "a" + QString(QChar(kept)) + "b";
         EXPECT_EQ(displayText(text.toStdString()), text) << std::hex << int(kept);
     }
     QLabel label;
     setDisplayText(label, overrideName);
     testing::saveScreenshot(label, "display-text-direction-override");
+}
+
+TEST(DisplayText, FormatCharactersAndSeparatorsAreShownSoNoNameHidesPartOfItselfOrLooksLikeAnother) {
+    struct Case {
+        QString name;
+        QString shown;
+    };
+    const Case cases[] = {
+        // A mark of direction that reorders digits: read as "clip222-111.mkv" if applied.
+        {u16(u"clip\u061C111-222.mkv"), "clip" + replacement + "111-222.mkv"},
+        // The line and paragraph separators break the line they are drawn on.
+        {u16(u"line\u2028rest.txt"), "line" + replacement + "rest.txt"},
+        {u16(u"para\u2029rest.txt"), "para" + replacement + "rest.txt"},
+        // Zero-width and invisible characters: each of these would look like "report.pdf".
+        {u16(u"re\u200Bport.pdf"), "re" + replacement + "port.pdf"},
+        {u16(u"\uFEFFreport.pdf"), replacement + "report.pdf"},
+        {u16(u"rep\u00ADort.pdf"), "rep" + replacement + "ort.pdf"},
+        {u16(u"re\u200Cport.pdf"), "re" + replacement + "port.pdf"},
+        {u16(u"re\u200Dport.pdf"), "re" + replacement + "port.pdf"},
+        {u16(u"re\u2060port.pdf"), "re" + replacement + "port.pdf"},
+        {u16(u"re\u180Eport.pdf"), "re" + replacement + "port.pdf"},
+        {u16(u"re\uFFF9port.pdf"), "re" + replacement + "port.pdf"},
+        // A format character beyond the first plane (a tag) becomes one replacement, not two.
+        {u16(u"report\U000E0041.pdf"), "report" + replacement + ".pdf"},
+        // Visible characters, beyond the first plane too, and spaces that show as spaces stay.
+        {u16(u"holiday \U0001F600.png"), u16(u"holiday \U0001F600.png")},
+        {u16(u"a\u00A0b \u3000c.txt"), u16(u"a\u00A0b \u3000c.txt")},
+        {u16(u"\u05E9\u05DC\u05D5\u05DD.txt"), u16(u"\u05E9\u05DC\u05D5\u05DD.txt")},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(displayText(c.name.toStdString()), c.shown) << c.name.toStdString();
+    }
+    QLabel label;
+    setDisplayText(label, u16(u"clip\u061C111-222\u2028.mkv").toStdString());
+    testing::saveScreenshot(label, "display-text-format-characters");
 }
 
 TEST(DisplayText, NamesThatLookLikeMarkupAreShownAsTheyStand) {
