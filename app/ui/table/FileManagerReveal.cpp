@@ -15,6 +15,10 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <algorithm>
+#include <memory>
+#include <string>
+
 namespace marrowdale {
 
 namespace {
@@ -37,18 +41,49 @@ void tellFailure(const velmor::URL& url, QWidget* parent) {
     box->open();
 }
 
+// What of the opener's complaint is kept for the log.
+constexpr qsizetype openerMessageCap = 4096;
+
+void tellOpenerFailure(const velmor::URL& url, const QString& parent, const std::string& why,
+                       const QPointer<QWidget>& alertParent) {
+    velmor::OSLogLogger("FileSelector").error([&] {
+        return "Could not show " + url.path() + " in a file manager: neither the session bus nor xdg-open could open " +
+               parent.toStdString() + " (" + why + ")";
+    });
+    if (alertParent) {
+        tellFailure(url, alertParent);
+    }
+}
+
+// xdg-open starts on a desktop without any handler too, and only its exit status says it opened
+// nothing, so it is watched to its end. Owned by the application, so it never waits on the window.
 void openParentFolder(const velmor::URL& url, const QPointer<QWidget>& alertParent) {
     const QString parent = uriOf(url.deletingLastPathComponent());
-    if (!QProcess::startDetached(QStringLiteral("xdg-open"), {parent})) {
-        velmor::OSLogLogger("FileSelector").error([&] {
-            return "Could not show " + url.path() +
-                   " in a file manager: neither the session bus nor xdg-open " + "could open " +
-                   parent.toStdString();
-        });
-        if (alertParent) {
-            tellFailure(url, alertParent);
+    auto* opener = new QProcess(QCoreApplication::instance());
+    opener->setStandardInputFile(QProcess::nullDevice());
+    opener->setStandardOutputFile(QProcess::nullDevice());
+    auto said = std::make_shared<QByteArray>();
+    QObject::connect(opener, &QProcess::readyReadStandardError, [opener, said] {
+        const QByteArray more = opener->readAllStandardError();
+        said->append(more.left(std::max<qsizetype>(0, openerMessageCap - said->size())));
+    });
+    QObject::connect(opener, &QProcess::errorOccurred, [=](QProcess::ProcessError error) {
+        // A crash is told by `finished`, which follows it; a start that failed has nothing after it.
+        if (error == QProcess::FailedToStart) {
+            tellOpenerFailure(url, parent, opener->errorString().toStdString(), alertParent);
+            opener->deleteLater();
         }
-    }
+    });
+    QObject::connect(opener, &QProcess::finished, [=](int exitCode, QProcess::ExitStatus exitStatus) {
+        if (exitStatus != QProcess::NormalExit || exitCode != 0) {
+            const std::string how = exitStatus == QProcess::NormalExit ? "exit status " + std::to_string(exitCode)
+                                                                        : std::string("it crashed");
+            const std::string message = QString::fromUtf8(*said).trimmed().toStdString();
+            tellOpenerFailure(url, parent, message.empty() ? how : how + ": " + message, alertParent);
+        }
+        opener->deleteLater();
+    });
+    opener->start(QStringLiteral("xdg-open"), {parent});
 }
 
 } // namespace

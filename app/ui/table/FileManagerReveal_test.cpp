@@ -96,34 +96,56 @@ TEST_F(FileManagerRevealTest, WithoutAFileManagerTheParentFolderIsOpened) {
 }
 
 TEST_F(FileManagerRevealTest, WhenNothingCanShowTheEntryTheFailureIsLoggedAndTold) {
-    auto sink = std::make_shared<velmor::log::CaptureSink>();
-    auto original = velmor::log::LogSink::install(sink);
+    struct Case {
+        const char* name;
+        const char* opener; // the script of an xdg-open first on the path, or none at all
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"missing", nullptr, "xdg-open"},
+        // What xdg-open does on a desktop that has no handler: it starts, then fails.
+        {"no-method", "echo \"xdg-open: no method available for opening '$1'\" >&2; exit 3",
+         "(exit status 3: xdg-open: no method available for opening 'file://"},
+        {"killed", "kill -KILL $$", "(it crashed)"},
+    };
     const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ::setenv("PATH", tmp.makeDirectory("empty").c_str(), 1); // no xdg-open anywhere
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string bin = tmp.makeDirectory(std::string("bin-") + c.name);
+        if (c.opener) {
+            const std::string script = tmp.writeFile(std::string("bin-") + c.name + "/xdg-open",
+                                                     std::string("#!/bin/sh\n") + c.opener + "\n");
+            ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
+        }
+        auto sink = std::make_shared<velmor::log::CaptureSink>();
+        auto original = velmor::log::LogSink::install(sink);
+        ::setenv("PATH", bin.c_str(), 1);
 
-    QWidget window;
-    window.resize(500, 300);
-    window.show();
-    revealInFileManager(velmor::URL::fileURL(tmp / "lost\x1b.txt"), client, &window);
-    const bool logged = QTest::qWaitFor([&] { return !sink->entries().empty(); }, 10'000);
-    ::setenv("PATH", path.c_str(), 1);
-    velmor::log::LogSink::install(original);
-    ASSERT_TRUE(logged);
-    const auto entry = sink->entries().front();
-    EXPECT_EQ(entry.category, "FileSelector");
-    EXPECT_EQ(entry.type, velmor::log::LogType::error);
-    EXPECT_NE(entry.message.find(tmp / "lost\x1b.txt"), std::string::npos) << entry.message;
+        QWidget window;
+        window.resize(500, 300);
+        window.show();
+        revealInFileManager(velmor::URL::fileURL(tmp / "lost\x1b.txt"), client, &window);
+        const bool logged = QTest::qWaitFor([&] { return !sink->entries().empty(); }, 10'000);
+        ::setenv("PATH", path.c_str(), 1);
+        velmor::log::LogSink::install(original);
+        ASSERT_TRUE(logged) << "nothing was logged";
+        const auto entry = sink->entries().front();
+        EXPECT_EQ(entry.category, "FileSelector");
+        EXPECT_EQ(entry.type, velmor::log::LogType::error);
+        EXPECT_NE(entry.message.find(tmp / "lost\x1b.txt"), std::string::npos) << entry.message;
+        EXPECT_NE(entry.message.find(c.logged), std::string::npos) << entry.message;
 
-    // The user sees it too, with the entry's path as it is drawn.
-    auto* box = window.findChild<QMessageBox*>();
-    ASSERT_NE(box, nullptr) << "nothing visible happened";
-    EXPECT_EQ(box->textFormat(), Qt::PlainText);
-    EXPECT_EQ(box->text(), "No file manager could show the item.");
-    EXPECT_TRUE(box->informativeText().endsWith(QString::fromStdString(tmp / "lost") + QChar::ReplacementCharacter +
-                                                ".txt"))
-        << box->informativeText().toStdString();
-    testing::saveScreenshot(*box, "file-manager-reveal-failed");
-    box->close();
+        // The user sees it too, with the entry's path as it is drawn.
+        auto* box = window.findChild<QMessageBox*>();
+        ASSERT_NE(box, nullptr) << "nothing visible happened";
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+        EXPECT_EQ(box->text(), "No file manager could show the item.");
+        EXPECT_TRUE(box->informativeText().endsWith(QString::fromStdString(tmp / "lost") +
+                                                    QChar::ReplacementCharacter + ".txt"))
+            << box->informativeText().toStdString();
+        testing::saveScreenshot(*box, QStringLiteral("file-manager-reveal-failed-") + QString::fromUtf8(c.name));
+        box->close();
+    }
 }
 
 } // namespace
