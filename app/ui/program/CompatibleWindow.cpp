@@ -14,6 +14,7 @@
 #include <QPixmap>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QVBoxLayout>
 
 #include <utility>
 
@@ -40,7 +41,14 @@ CompatibleWindow::CompatibleWindow(const Context& context, QWidget* parent)
     setObjectName(identifier);
     setWindowTitle(QString());
     setWindowIcon(applicationIcon());
-    setCentralWidget(content_);
+    // The content and, below it once the window is closed during a run, the finishing band: the
+    // band takes a place of its own, so it covers none of the content.
+    auto* body = new QWidget;
+    bodyLayout_ = new QVBoxLayout(body);
+    bodyLayout_->setContentsMargins(0, 0, 0, 0);
+    bodyLayout_->setSpacing(0);
+    bodyLayout_->addWidget(content_, 1);
+    setCentralWidget(body);
     buildMenus();
     runEndCheck_.setInterval(10);
     connect(&runEndCheck_, &QTimer::timeout, this, &CompatibleWindow::quitOnceRunEnded);
@@ -99,8 +107,8 @@ void CompatibleWindow::closeEvent(QCloseEvent* event) {
     }
     closing_ = true;
     if (const velmor::AnyTask& run = context_.cleaner->currentRun(); run && !run.isFinished()) {
+        showFinishing(); // before the cancel, while the state still tells a scan from a clean
         run.cancel();
-        showFinishing();
         runEndCheck_.start();
         return;
     }
@@ -111,7 +119,9 @@ void CompatibleWindow::showFinishing() {
     // Nothing new may start; a line across the window's foot says why it stays.
     content_->setEnabled(false);
     quitAction_->setEnabled(false);
-    finishing_ = new QLabel(localized("Window.Finishing"), this);
+    // A clean is never cut short, so the program waits for its end; a scan stops at once.
+    const bool cleaning = context_.cleaner->state().kind == Cleaner::State::Kind::cleaning;
+    finishing_ = new QLabel(localized(cleaning ? "Window.Finishing.Clean" : "Window.Finishing.Scan"));
     finishing_->setTextFormat(Qt::PlainText);
     finishing_->setAlignment(Qt::AlignCenter);
     finishing_->setAutoFillBackground(true);
@@ -119,21 +129,10 @@ void CompatibleWindow::showFinishing() {
     colors.setColor(QPalette::Window, palette().color(QPalette::Highlight));
     colors.setColor(QPalette::WindowText, palette().color(QPalette::HighlightedText));
     finishing_->setPalette(colors);
-    placeFinishing();
+    finishing_->setMinimumHeight(finishing_->sizeHint().height() + 12);
+    bodyLayout_->addWidget(finishing_);
     finishing_->show();
-    finishing_->raise();
-}
-
-void CompatibleWindow::placeFinishing() {
-    if (finishing_) {
-        const int height = finishing_->sizeHint().height() + 12;
-        finishing_->setGeometry(0, this->height() - height, width(), height);
-    }
-}
-
-void CompatibleWindow::resizeEvent(QResizeEvent* event) {
-    QMainWindow::resizeEvent(event);
-    placeFinishing();
+    bodyLayout_->activate();
 }
 
 void CompatibleWindow::quitOnceRunEnded() {

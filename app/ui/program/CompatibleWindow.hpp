@@ -10,6 +10,7 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QVBoxLayout;
 
 namespace marrowdale {
 
@@ -48,17 +49,16 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void buildMenus();
     void showAbout();
     void quitOnceRunEnded();
     void showFinishing();
-    void placeFinishing();
 
     Context context_;
     ContentView* content_;
+    QVBoxLayout* bodyLayout_ = nullptr;
     QMenu* fileMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;
     QAction* quitAction_ = nullptr;

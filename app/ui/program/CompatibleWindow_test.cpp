@@ -2,6 +2,7 @@
 
 #include "app/model/testing/DefinitionsBundle.hpp"
 #include "app/ui/home/ContentView.hpp"
+#include "app/ui/home/Footer.hpp"
 #include "app/ui/home/HomeView.hpp"
 #include "app/ui/testing/CleanerRuns.hpp"
 #include "app/ui/testing/Screenshots.hpp"
@@ -145,6 +146,8 @@ TEST_F(WindowTest, ClosingDuringAScanKeepsTheWindowUpUntilTheScanHasEnded) {
     window->close();
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->isFinishing());
+    ASSERT_NE(window->finishingNotice(), nullptr);
+    EXPECT_EQ(window->finishingNotice()->text(), "Finishing: Marrowdale quits as soon as the scan has stopped.");
     EXPECT_TRUE(run.wasCancelled());
     EXPECT_EQ(quits, 0) << "quit before the scan ended";
     ASSERT_TRUE(QTest::qWaitFor([this] { return quits == 1; }, 30'000));
@@ -177,8 +180,17 @@ TEST_F(WindowTest, ClosingDuringACleanWaitsForItAndTouchesNothingOutsideTheSelec
     EXPECT_TRUE(window->isFinishing());
     ASSERT_NE(window->finishingNotice(), nullptr);
     EXPECT_TRUE(window->finishingNotice()->isVisible());
-    EXPECT_EQ(window->finishingNotice()->text(),
-              "Finishing: Marrowdale quits as soon as the running scan or clean has stopped.");
+    EXPECT_EQ(window->finishingNotice()->text(), "Finishing: Marrowdale quits when the clean is done.");
+    // The band takes a place of its own below the content: the footer, with its volume line, is
+    // still all in sight.
+    const QWidget& footer = window->contentView().homeView().footer();
+    const QRect footerArea(footer.mapTo(window.get(), QPoint(0, 0)), footer.size());
+    const QRect bandArea(window->finishingNotice()->mapTo(window.get(), QPoint(0, 0)),
+                         window->finishingNotice()->size());
+    EXPECT_TRUE(footer.isVisible());
+    EXPECT_FALSE(footerArea.intersects(bandArea));
+    EXPECT_GT(bandArea.height(), 0);
+    EXPECT_LE(bandArea.bottom(), window->rect().bottom());
     EXPECT_FALSE(window->contentView().isEnabled());
     EXPECT_FALSE(window->quitAction().isEnabled());
     testing::saveScreenshot(*window, "window-finishing-clean");
