@@ -22,10 +22,14 @@ std::atomic<bool> unnamedTemporariesAllowed{true};
 constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 constexpr std::size_t randomLength = 8;
 
-// "." + the target's name + "." + a random word: hidden, and never taken for a stored file. The name
-// is cut (at a UTF-8 character's start) so the temporary's name fits wherever the target's does.
-std::string temporaryName(const std::string& name) {
-    constexpr std::size_t room = NAME_MAX - 2 - randomLength;
+constexpr std::string_view marker = ".velmor-tmp.";
+
+// "." + the target's name + a marker + a random word: hidden, never taken for a stored file, and
+// told apart from any other program's files by the marker, so a clean-up touches only what a write
+// here made. The name is cut (at a UTF-8 character's start) so the temporary's name fits wherever
+// the target's does.
+std::string temporaryPrefix(const std::string& name) {
+    constexpr std::size_t room = NAME_MAX - 1 - marker.size() - randomLength;
     std::size_t length = name.size();
     if (length > room) {
         length = room;
@@ -36,20 +40,25 @@ std::string temporaryName(const std::string& name) {
             length = room;
         }
     }
+    return "." + name.substr(0, length) + std::string(marker);
+}
+
+std::string temporaryName(const std::string& name) {
     thread_local std::mt19937_64 generator{std::random_device{}()};
     std::uniform_int_distribution<std::size_t> pick(0, sizeof alphabet - 2);
-    std::string result = "." + name.substr(0, length) + ".";
+    std::string result = temporaryPrefix(name);
     for (std::size_t i = 0; i < randomLength; ++i) {
         result += alphabet[pick(generator)];
     }
     return result;
 }
 
-bool isTemporaryName(std::string_view entry) {
-    if (entry.size() < 3 + randomLength || entry.front() != '.' || entry[entry.size() - randomLength - 1] != '.') {
+// Whether `entry` is a temporary that a write of the file with this temporary prefix made.
+bool isTemporaryOf(std::string_view entry, std::string_view prefix) {
+    if (entry.size() != prefix.size() + randomLength || !entry.starts_with(prefix)) {
         return false;
     }
-    for (char c : entry.substr(entry.size() - randomLength)) {
+    for (char c : entry.substr(prefix.size())) {
         if (std::string_view(alphabet).find(c) == std::string_view::npos) {
             return false;
         }
@@ -71,8 +80,11 @@ bool sameFile(const struct ::stat& a, const struct ::stat& b) {
 }
 
 // A writer holds its temporary locked until the temporary is renamed, so one nobody holds was left
-// by a writer that died. Best effort: what cannot be examined is left alone.
-void removeStaleTemporaries(int folder) {
+// by a writer of `name` that died. Only those are removed: the folder may be shared with other
+// programs (a user's caches folder, say), whose files are none of this writer's business. Best
+// effort: what cannot be examined is left alone.
+void removeStaleTemporaries(int folder, const std::string& name) {
+    const std::string prefix = temporaryPrefix(name);
     int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (listing < 0) {
         return;
@@ -83,7 +95,8 @@ void removeStaleTemporaries(int folder) {
         return;
     }
     while (const struct ::dirent* entry = ::readdir(entries)) {
-        if ((entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) || !isTemporaryName(entry->d_name)) {
+        if ((entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) ||
+            !isTemporaryOf(entry->d_name, prefix)) {
             continue;
         }
         Descriptor candidate(::openat(folder, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -233,7 +246,7 @@ void allowUnnamedTemporaryFiles(bool allowed) {
 void replaceFileAtomically(int folder, const std::string& folderPath, const std::string& name,
                            std::string_view contents, mode_t mode, ModeRule rule) {
     const std::string target = folderPath + "/" + name;
-    removeStaleTemporaries(folder);
+    removeStaleTemporaries(folder, name);
     if (!unnamedTemporariesAllowed ||
         replaceThroughUnnamedFile(folder, target, name, contents, mode, rule) == Outcome::unsupported) {
         replaceThroughNamedFile(folder, target, name, contents, mode, rule);

@@ -11,8 +11,9 @@ namespace velmor {
 // temporary file in the same folder, which is flushed to disk and renamed over the target, and the
 // folder is flushed so the rename lasts. The temporary is written without a name where the file
 // system allows (O_TMPFILE) and named only just before the rename, so a writer killed midway leaves
-// nothing behind; each write also removes temporaries that writers which died left in the folder.
-// The temporary's name fits wherever `name` does.
+// nothing behind; each write also removes the temporaries of `name` that writers which died left.
+// Temporaries carry a marker of their own, and nothing else in the folder is ever touched. The
+// temporary's name fits wherever `name` does.
 //
 // The new file is created with `mode` less the umask (and any default ACL), as a plain write would
 // create it. A symbolic link at `name` is replaced, not followed.

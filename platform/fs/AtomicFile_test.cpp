@@ -105,41 +105,46 @@ TEST(AtomicFile, ANameAsLongAsAFolderEntryCanHoldIsWritten) {
     }
 }
 
-TEST(AtomicFile, AWriteRemovesTheTemporariesOfWritersThatDiedAndNothingElse) {
+TEST(AtomicFile, AWriteRemovesOnlyTheTemporariesItsOwnWritersLeftWhenTheyDied) {
     for (bool namedOnly : {false, true}) {
         SCOPED_TRACE(pathName(namedOnly));
         NamedTemporariesOnly mode(namedOnly);
         TemporaryDirectory dir;
         dir.writeFile("value", "old");
-        const std::vector<std::string> stale{".value.AbCd1234", ".other.json.Zz9yX8w7"};
-        for (const auto& name : stale) {
-            dir.writeFile(name, "half a val");
-        }
-        // A writer still at work holds its temporary locked.
-        const std::string live = dir.writeFile(".value.Live0000", "in progress");
+        // What earlier writes of "value" made, it may have left in two ways: from a writer that
+        // died, and from a writer still at work, which holds its temporary locked.
+        const std::string stale = ".value.velmor-tmp.AbCd1234";
+        dir.writeFile(stale, "half a val");
+        const std::string live = dir.writeFile(".value.velmor-tmp.Live0000", "in progress");
         Descriptor held(::open(live.c_str(), O_RDONLY | O_CLOEXEC));
         ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
-        // Names outside the pattern, and entries that are no regular file.
-        const std::vector<std::string> others{".value.tmp", ".value.Abc-1234", "notes.Abcd1234", "..Abcd1234"};
+        // A shared folder's other files: the user's own, another program's live temporaries, and a
+        // temporary of another file this library writes, which is that file's writers' to remove.
+        const std::vector<std::string> others{".notes.20241211",
+                                              ".config.backup01",
+                                              ".thumbnails-index.hqllmaar",
+                                              ".value.AbCd1234",
+                                              ".value.tmp",
+                                              ".other.json.velmor-tmp.Zz9yX8w7",
+                                              "value.velmor-tmp.AbCd1234",
+                                              ".value.velmor-tmp.AbCd12345"};
         for (const auto& name : others) {
             dir.writeFile(name, "someone else's");
         }
-        dir.makeDirectory(".folder.Abcd1234");
+        dir.makeDirectory(".value.velmor-tmp.Fold1234");
         const std::string outside = dir.writeFile("outside", "kept");
-        ASSERT_EQ(::symlink(outside.c_str(), (dir / ".link.Abcd1234").c_str()), 0);
+        ASSERT_EQ(::symlink(outside.c_str(), (dir / ".value.velmor-tmp.Link1234").c_str()), 0);
 
         replaceFileAtomically(dir.path(), "value", "new");
 
         EXPECT_EQ(contentsOf(dir / "value"), "new");
-        for (const auto& name : stale) {
-            EXPECT_FALSE(velmor::testing::exists(dir / name)) << name;
-        }
+        EXPECT_FALSE(velmor::testing::exists(dir / stale));
         for (const auto& name : others) {
             EXPECT_EQ(contentsOf(dir / name), "someone else's") << name;
         }
         EXPECT_EQ(contentsOf(live), "in progress");
-        EXPECT_TRUE(velmor::testing::exists(dir / ".folder.Abcd1234"));
-        EXPECT_TRUE(velmor::testing::exists(dir / ".link.Abcd1234"));
+        EXPECT_TRUE(velmor::testing::exists(dir / ".value.velmor-tmp.Fold1234"));
+        EXPECT_TRUE(velmor::testing::exists(dir / ".value.velmor-tmp.Link1234"));
         EXPECT_EQ(contentsOf(outside), "kept");
     }
 }
