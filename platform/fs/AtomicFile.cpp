@@ -310,8 +310,8 @@ Descriptor lockWriters(int folder, const std::string& folderPath, const std::str
                    {Error::filePathKey, target}}));
     };
     // Opened for reading only: a lock needs no more, and a monitor of the folder sees no write.
-    Descriptor lock(
-        ::openat(folder, lockName.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
+    Descriptor lock(::openat(folder, lockName.c_str(),
+                             O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode));
     if (!lock) {
         const int code = errno;
         throw failure(code,
@@ -330,12 +330,13 @@ Descriptor lockWriters(int folder, const std::string& folderPath, const std::str
     if ((record.st_mode & 07777) != mode && ::fchmod(lock.get(), mode) != 0) {
         if ((record.st_mode & 07777 & ~mode) != 0) {
             throw failure(EPERM, "its lock file " + lockPath +
-                                     " is open to other users and is not theirs to change.");
+                                     " is open to other users, and its mode cannot be changed here.");
         }
     }
     const auto deadline = std::chrono::steady_clock::now() + patience;
     Descriptor closes;
-    for (bool first = true;; first = false) {
+    bool watching = false;
+    for (;;) {
         if (::flock(lock.get(), LOCK_EX | LOCK_NB) == 0) {
             break;
         }
@@ -352,9 +353,10 @@ Descriptor lockWriters(int folder, const std::string& folderPath, const std::str
             throw failure(ETIMEDOUT, "another writer has held its lock file " + lockPath + " for " +
                                          std::to_string(patience.count()) + " ms; nothing was changed.");
         }
-        if (first) {
+        if (!watching) {
             // Set before the next try, so no release after it goes unseen.
             closes = watchCloses(lock.get());
+            watching = true;
             continue;
         }
         waitForClose(closes, std::min(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now),
