@@ -3,6 +3,8 @@
 // callback form against a shell pipe into cat. The pipe into cat keeps none of the bytes, so the
 // capture is also set against a bare read of the same output into one buffer already in memory:
 // what keeping the bytes costs before any memory is found for them.
+// The ratios are for the record, not limits: the runner's callers start a tool a few times with
+// small outputs, and the runner is not tuned for these loads.
 #include "BestOf.hpp"
 #include "ShellCommand.hpp"
 
@@ -79,14 +81,14 @@ int main() {
     double runner = bench::bestSeconds(rounds, runnerTrueRuns);
     std::printf("%d runs of /bin/true: runner %.3f s, posix_spawn + waitpid %.3f s\n", shortRuns, runner,
                 bare);
-    std::printf("ratio NSTask / posix_spawn + waitpid, %d runs of /bin/true: %.2f (limit 1.5)\n", shortRuns,
+    std::printf("ratio NSTask / posix_spawn + waitpid, %d runs of /bin/true: %.2f\n", shortRuns,
                 runner / bare);
 
     auto shellPipe = bench::shellCommand("head -c 256M /dev/zero | cat > /dev/null");
     double piped = bench::bestSeconds(rounds, shellPipe);
     double captured = bench::bestSeconds(rounds, runnerLargeOutput);
     std::printf("256 MiB of standard output: runner %.3f s, head | cat %.3f s\n", captured, piped);
-    std::printf("ratio NSTask / head | cat, 256 MiB of standard output: %.2f (limit 3)\n", captured / piped);
+    std::printf("ratio NSTask / head | cat, 256 MiB of standard output: %.2f\n", captured / piped);
 
     // One byte more than the output, so the last read sees the end rather than a full buffer.
     std::vector<char> held(largeOutput + 1, 1);

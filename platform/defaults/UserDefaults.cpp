@@ -22,7 +22,6 @@
 #include <optional>
 #include <set>
 #include <stdexcept>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -146,7 +145,7 @@ std::string quotedKeys(const std::vector<std::string>& keys) {
     return text;
 }
 
-// Applies `change` to the entry `key` of the suite's dictionary under the folder's lock and writes
+// Applies `change` to the entry `key` of the suite's dictionary under the suite's lock and writes
 // the result back, unless the reader would refuse it: then nothing changes. A file that could not
 // be read, or held entries that cannot be written again, is first kept beside as "<file>.corrupt",
 // so nothing is lost unseen.
@@ -165,13 +164,9 @@ void modify(const URL& file, const std::string& key, const std::function<void(co
                                          ::strerrordesc_np(code) + "."},
                                     {Error::filePathKey, file.path()}}));
     }
-    // The lock is on the folder, not the file: the file is replaced by renaming, so a lock on it
-    // would be left behind on the old inode.
-    while (::flock(folder.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            throw ErrorException(Error::posixForPath(errno, folderPath));
-        }
-    }
+    // Only this user's writers of the suite can take the lock, and one held for more than a few
+    // seconds (by a writer that was stopped, say) fails the write rather than hang it.
+    const Descriptor locked = lockWriters(folder.get(), folderPath, file.lastPathComponent());
     Reading reading = readDictionary(file.path());
     if (reading.shortage) {
         throw ErrorException(*reading.shortage);

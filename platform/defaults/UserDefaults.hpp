@@ -13,8 +13,10 @@ namespace velmor {
 // $XDG_CONFIG_HOME/Velmor/Preferences/<suite>.plist.
 //
 // Nothing is cached: each read parses the file, and each write re-reads it under an exclusive lock
-// on the Preferences folder, changes its one entry and replaces the file atomically. Two threads or
-// processes writing different entries therefore lose nothing of each other's. Safe from any thread.
+// of the suite's writers (a lock file beside it that only this user can open), changes its one
+// entry and replaces the file atomically. Two threads or processes writing different entries
+// therefore lose nothing of each other's. A write waits a few seconds at most for another's lock,
+// then fails naming the file; reads never wait. Safe from any thread.
 class UserDefaults {
 public:
     // The suite's file is placed when the suite is made, from the environment at that time. A suite

@@ -8,6 +8,7 @@
 #include "platform/testing/FileSnapshot.hpp"
 #include "platform/testing/HostileFiles.hpp"
 #include "platform/testing/InfoPlist.hpp"
+#include "platform/testing/LockHolder.hpp"
 #include "platform/testing/PrivateMount.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
@@ -328,6 +329,50 @@ TEST_F(UserDefaultsTest, AWriteErrorNamesTheFileAndItsCause) {
         return problems.empty() ? 0 : 1;
     });
     EXPECT_EQ(result, 0);
+}
+
+// A writer of the suite stopped while it held the suite's lock: a write gives up within seconds,
+// naming the file, and the file keeps what it held; reads go on.
+TEST_F(UserDefaultsTest, AWriteHeldOffByAnotherWriterFailsWithinSecondsAndChangesNothing) {
+    UserDefaults defaults("com.example.suite");
+    defaults.set(bytes("before"), "value");
+    const std::string before = contentsOf(file_);
+    velmor::testing::LockHolder holder(std::filesystem::path(file_).parent_path());
+    ASSERT_GE(holder.locksHeld().value_or(0), 2);
+
+    std::string failure;
+    EXPECT_TRUE(velmor::testing::returnsWhileHeld(holder, [&] {
+        try {
+            defaults.set(bytes("during"), "value");
+            failure = "none";
+        } catch (const ErrorException& error) {
+            failure = error.error().description();
+        }
+    })) << "the write kept waiting for the lock";
+    EXPECT_EQ(defaults.data("value"), bytes("before"));
+    holder.release();
+    EXPECT_NE(failure.find(file_), std::string::npos) << failure;
+    EXPECT_TRUE(contentsOf(file_) == before);
+    defaults.set(bytes("after"), "value");
+    EXPECT_EQ(defaults.data("value"), bytes("after"));
+}
+
+// Other users may open the Preferences folder, and flock needs nothing more: that may not hold off
+// this user's writes.
+TEST_F(UserDefaultsTest, AnotherUsersLocksDoNotHoldOffAWrite) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "needs root: the locks are taken as user 65534";
+    }
+    ::chmod(dir_.path().c_str(), 0755);
+    UserDefaults defaults("com.example.suite");
+    defaults.set(bytes("before"), "value");
+    velmor::testing::LockHolder holder(std::filesystem::path(file_).parent_path(),
+                                       velmor::testing::unprivilegedUser);
+    ASSERT_GE(holder.locksHeld().value_or(0), 1) << "the other user holds the folder";
+
+    EXPECT_TRUE(velmor::testing::returnsWhileHeld(holder, [&] { defaults.set(bytes("after"), "value"); }))
+        << "the write waited on another user's lock";
+    EXPECT_EQ(defaults.data("value"), bytes("after"));
 }
 
 constexpr int writers = 4;

@@ -3,14 +3,21 @@
 #include "platform/error/Error.hpp"
 #include "platform/fs/Descriptor.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <random>
+#include <string_view>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace velmor {
@@ -22,10 +29,11 @@ std::atomic<bool> unnamedTemporariesAllowed{true};
 constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 constexpr std::size_t randomLength = 8;
 
-// "." + the target's name + "." + a random word: hidden, and never taken for a stored file. The name
-// is cut (at a UTF-8 character's start) so the temporary's name fits wherever the target's does.
-std::string temporaryName(const std::string& name) {
-    constexpr std::size_t room = NAME_MAX - 2 - randomLength;
+constexpr std::string_view marker = ".velmor-tmp.";
+constexpr std::string_view lockSuffix = ".velmor-lock";
+
+// `name` cut to at most `room` bytes, at a UTF-8 character's start where there is one.
+std::string cutToFit(const std::string& name, std::size_t room) {
     std::size_t length = name.size();
     if (length > room) {
         length = room;
@@ -36,20 +44,32 @@ std::string temporaryName(const std::string& name) {
             length = room;
         }
     }
+    return name.substr(0, length);
+}
+
+// "." + the target's name + a marker + a random word: hidden, never taken for a stored file, and
+// told apart from any other program's files by the marker, so a clean-up touches only what a write
+// here made. The name is cut so the temporary's name fits wherever the target's does.
+std::string temporaryPrefix(const std::string& name) {
+    return "." + cutToFit(name, NAME_MAX - 1 - marker.size() - randomLength) + std::string(marker);
+}
+
+std::string temporaryName(const std::string& name) {
     thread_local std::mt19937_64 generator{std::random_device{}()};
     std::uniform_int_distribution<std::size_t> pick(0, sizeof alphabet - 2);
-    std::string result = "." + name.substr(0, length) + ".";
+    std::string result = temporaryPrefix(name);
     for (std::size_t i = 0; i < randomLength; ++i) {
         result += alphabet[pick(generator)];
     }
     return result;
 }
 
-bool isTemporaryName(std::string_view entry) {
-    if (entry.size() < 3 + randomLength || entry.front() != '.' || entry[entry.size() - randomLength - 1] != '.') {
+// Whether `entry` is a temporary that a write of the file with this temporary prefix made.
+bool isTemporaryOf(std::string_view entry, std::string_view prefix) {
+    if (entry.size() != prefix.size() + randomLength || !entry.starts_with(prefix)) {
         return false;
     }
-    for (char c : entry.substr(entry.size() - randomLength)) {
+    for (char c : entry.substr(prefix.size())) {
         if (std::string_view(alphabet).find(c) == std::string_view::npos) {
             return false;
         }
@@ -71,8 +91,11 @@ bool sameFile(const struct ::stat& a, const struct ::stat& b) {
 }
 
 // A writer holds its temporary locked until the temporary is renamed, so one nobody holds was left
-// by a writer that died. Best effort: what cannot be examined is left alone.
-void removeStaleTemporaries(int folder) {
+// by a writer of `name` that died. Only those are removed: the folder may be shared with other
+// programs (a user's caches folder, say), whose files are none of this writer's business. Best
+// effort: what cannot be examined is left alone.
+void removeStaleTemporaries(int folder, const std::string& name) {
+    const std::string prefix = temporaryPrefix(name);
     int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (listing < 0) {
         return;
@@ -83,7 +106,8 @@ void removeStaleTemporaries(int folder) {
         return;
     }
     while (const struct ::dirent* entry = ::readdir(entries)) {
-        if ((entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) || !isTemporaryName(entry->d_name)) {
+        if ((entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) ||
+            !isTemporaryOf(entry->d_name, prefix)) {
             continue;
         }
         Descriptor candidate(::openat(folder, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -122,7 +146,8 @@ Descriptor createNamedTemporary(int folder, const std::string& name, mode_t mode
             return Descriptor();
         }
         // Another writer's clean-up may have taken it between its creation and the lock.
-        if (::fstatat(folder, temporary.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(opened, named)) {
+        if (::fstatat(folder, temporary.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            sameFile(opened, named)) {
             return file;
         }
     }
@@ -224,6 +249,34 @@ void replaceThroughNamedFile(int folder, const std::string& target, const std::s
     }
 }
 
+// A holder of a lock file lets it go by closing it, which inotify reports: a waiter watching for
+// that tries again at once, rather than at moments of its own choosing, which against a writer that
+// locks again straight away might never find it free. None when inotify is not to be had.
+Descriptor watchCloses(int lock) {
+    Descriptor closes(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    const std::string self = "/proc/self/fd/" + std::to_string(lock);
+    if (closes && ::inotify_add_watch(closes.get(), self.c_str(), IN_CLOSE) < 0) {
+        closes.reset();
+    }
+    return closes;
+}
+
+// Waits for a close that `closes` reports, or `limit`; without a watch, just `limit`.
+void waitForClose(const Descriptor& closes, std::chrono::milliseconds limit) {
+    if (!closes) {
+        std::this_thread::sleep_for(limit);
+        return;
+    }
+    struct ::pollfd ready {
+        closes.get(), POLLIN, 0
+    };
+    if (::poll(&ready, 1, static_cast<int>(limit.count())) == 1) {
+        alignas(struct ::inotify_event) char events[4096];
+        while (::read(closes.get(), events, sizeof events) > 0) {
+        }
+    }
+}
+
 } // namespace
 
 void allowUnnamedTemporaryFiles(bool allowed) {
@@ -233,7 +286,7 @@ void allowUnnamedTemporaryFiles(bool allowed) {
 void replaceFileAtomically(int folder, const std::string& folderPath, const std::string& name,
                            std::string_view contents, mode_t mode, ModeRule rule) {
     const std::string target = folderPath + "/" + name;
-    removeStaleTemporaries(folder);
+    removeStaleTemporaries(folder, name);
     if (!unnamedTemporariesAllowed ||
         replaceThroughUnnamedFile(folder, target, name, contents, mode, rule) == Outcome::unsupported) {
         replaceThroughNamedFile(folder, target, name, contents, mode, rule);
@@ -242,6 +295,74 @@ void replaceFileAtomically(int folder, const std::string& folderPath, const std:
         // The new content is in place; only its durability across a crash is in doubt.
         throw ErrorException(Error::posixForPath(errno, folderPath));
     }
+}
+
+Descriptor lockWriters(int folder, const std::string& folderPath, const std::string& name, mode_t mode,
+                       std::chrono::milliseconds patience) {
+    const std::string target = folderPath + "/" + name;
+    const std::string lockName =
+        "." + cutToFit(name, NAME_MAX - 1 - lockSuffix.size()) + std::string(lockSuffix);
+    const std::string lockPath = folderPath + "/" + lockName;
+    auto failure = [&](int code, const std::string& why) {
+        return ErrorException(
+            Error(Error::posixDomain, Error::posix(code, EIO).code(),
+                  {{Error::localizedDescriptionKey, "The file " + target + " cannot be written: " + why},
+                   {Error::filePathKey, target}}));
+    };
+    // Opened for reading only: a lock needs no more, and a monitor of the folder sees no write.
+    Descriptor lock(::openat(folder, lockName.c_str(),
+                             O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode));
+    if (!lock) {
+        const int code = errno;
+        throw failure(code,
+                      "its lock file " + lockPath + " cannot be opened: " + ::strerrordesc_np(code) + ".");
+    }
+    struct ::stat record {};
+    if (::fstat(lock.get(), &record) != 0 || !S_ISREG(record.st_mode)) {
+        throw failure(EINVAL, "its lock file " + lockPath + " is no regular file.");
+    }
+    // Whoever can open the lock file can hold the writers off: it must be this user's or root's, and
+    // open to no one else.
+    if (record.st_uid != ::geteuid() && record.st_uid != 0) {
+        throw failure(EPERM, "its lock file " + lockPath + " belongs to another user (" +
+                                 std::to_string(record.st_uid) + ").");
+    }
+    if ((record.st_mode & 07777) != mode && ::fchmod(lock.get(), mode) != 0) {
+        if ((record.st_mode & 07777 & ~mode) != 0) {
+            throw failure(EPERM, "its lock file " + lockPath +
+                                     " is open to other users, and its mode cannot be changed here.");
+        }
+    }
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    Descriptor closes;
+    bool watching = false;
+    for (;;) {
+        if (::flock(lock.get(), LOCK_EX | LOCK_NB) == 0) {
+            break;
+        }
+        const int code = errno;
+        if (code == EINTR) {
+            continue;
+        }
+        if (code != EWOULDBLOCK) {
+            throw failure(code, "its lock file " + lockPath +
+                                    " cannot be locked: " + ::strerrordesc_np(code) + ".");
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            throw failure(ETIMEDOUT, "another writer has held its lock file " + lockPath + " for " +
+                                         std::to_string(patience.count()) + " ms; nothing was changed.");
+        }
+        if (!watching) {
+            // Set before the next try, so no release after it goes unseen.
+            closes = watchCloses(lock.get());
+            watching = true;
+            continue;
+        }
+        waitForClose(closes, std::min(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now),
+                                      std::chrono::milliseconds(closes ? 100 : 5)));
+    }
+    return lock;
 }
 
 void replaceFileAtomically(const std::string& folderPath, const std::string& name, std::string_view contents,

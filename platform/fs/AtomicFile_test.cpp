@@ -4,6 +4,7 @@
 #include "platform/fs/Descriptor.hpp"
 #include "platform/testing/ChildTestRun.hpp"
 #include "platform/testing/FileSnapshot.hpp"
+#include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "platform/testing/WaitUntil.hpp"
 
@@ -14,6 +15,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -105,42 +107,103 @@ TEST(AtomicFile, ANameAsLongAsAFolderEntryCanHoldIsWritten) {
     }
 }
 
-TEST(AtomicFile, AWriteRemovesTheTemporariesOfWritersThatDiedAndNothingElse) {
+TEST(AtomicFile, AWriteRemovesOnlyTheTemporariesItsOwnWritersLeftWhenTheyDied) {
     for (bool namedOnly : {false, true}) {
         SCOPED_TRACE(pathName(namedOnly));
         NamedTemporariesOnly mode(namedOnly);
         TemporaryDirectory dir;
         dir.writeFile("value", "old");
-        const std::vector<std::string> stale{".value.AbCd1234", ".other.json.Zz9yX8w7"};
-        for (const auto& name : stale) {
-            dir.writeFile(name, "half a val");
-        }
-        // A writer still at work holds its temporary locked.
-        const std::string live = dir.writeFile(".value.Live0000", "in progress");
+        // What earlier writes of "value" made, it may have left in two ways: from a writer that
+        // died, and from a writer still at work, which holds its temporary locked.
+        const std::string stale = ".value.velmor-tmp.AbCd1234";
+        dir.writeFile(stale, "half a val");
+        const std::string live = dir.writeFile(".value.velmor-tmp.Live0000", "in progress");
         Descriptor held(::open(live.c_str(), O_RDONLY | O_CLOEXEC));
         ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
-        // Names outside the pattern, and entries that are no regular file.
-        const std::vector<std::string> others{".value.tmp", ".value.Abc-1234", "notes.Abcd1234", "..Abcd1234"};
+        // A shared folder's other files: the user's own, another program's live temporaries, and a
+        // temporary of another file this library writes, which is that file's writers' to remove.
+        const std::vector<std::string> others{".notes.20241211",
+                                              ".config.backup01",
+                                              ".thumbnails-index.hqllmaar",
+                                              ".value.AbCd1234",
+                                              ".value.tmp",
+                                              ".other.json.velmor-tmp.Zz9yX8w7",
+                                              "value.velmor-tmp.AbCd1234",
+                                              ".value.velmor-tmp.AbCd12345"};
         for (const auto& name : others) {
             dir.writeFile(name, "someone else's");
         }
-        dir.makeDirectory(".folder.Abcd1234");
+        dir.makeDirectory(".value.velmor-tmp.Fold1234");
         const std::string outside = dir.writeFile("outside", "kept");
-        ASSERT_EQ(::symlink(outside.c_str(), (dir / ".link.Abcd1234").c_str()), 0);
+        ASSERT_EQ(::symlink(outside.c_str(), (dir / ".value.velmor-tmp.Link1234").c_str()), 0);
 
         replaceFileAtomically(dir.path(), "value", "new");
 
         EXPECT_EQ(contentsOf(dir / "value"), "new");
-        for (const auto& name : stale) {
-            EXPECT_FALSE(velmor::testing::exists(dir / name)) << name;
-        }
+        EXPECT_FALSE(velmor::testing::exists(dir / stale));
         for (const auto& name : others) {
             EXPECT_EQ(contentsOf(dir / name), "someone else's") << name;
         }
         EXPECT_EQ(contentsOf(live), "in progress");
-        EXPECT_TRUE(velmor::testing::exists(dir / ".folder.Abcd1234"));
-        EXPECT_TRUE(velmor::testing::exists(dir / ".link.Abcd1234"));
+        EXPECT_TRUE(velmor::testing::exists(dir / ".value.velmor-tmp.Fold1234"));
+        EXPECT_TRUE(velmor::testing::exists(dir / ".value.velmor-tmp.Link1234"));
         EXPECT_EQ(contentsOf(outside), "kept");
+    }
+}
+
+// The writers' lock is a file only they can open: made with its mode exactly whatever the umask,
+// an own one left looser is tightened, and an entry at its name that is no file of this user's is
+// refused, naming the target, without waiting on it.
+TEST(AtomicFile, TheWritersLockFileOpensToNoOneElseAndAnythingElseAtItsNameIsRefused) {
+    TemporaryDirectory dir;
+    Descriptor folder(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const std::string lockFile = dir / ".value.velmor-lock";
+    mode_t previous = ::umask(077);
+    { Descriptor held = lockWriters(folder.get(), dir.path(), "value", 0660); }
+    ::umask(previous);
+    struct ::stat record {};
+    ASSERT_EQ(::lstat(lockFile.c_str(), &record), 0);
+    EXPECT_EQ(record.st_mode & 07777, 0660u);
+    ASSERT_EQ(::chmod(lockFile.c_str(), 0644), 0);
+    { Descriptor held = lockWriters(folder.get(), dir.path(), "value"); }
+    ASSERT_EQ(::lstat(lockFile.c_str(), &record), 0);
+    EXPECT_EQ(record.st_mode & 07777, 0600u);
+
+    struct Case {
+        const char* what;
+        std::function<void(const std::string&)> plant;
+    };
+    const std::string outside = dir.writeFile("outside", "kept");
+    const Case cases[] = {
+        {"a symbolic link",
+         [&](const std::string& at) { ASSERT_EQ(::symlink(outside.c_str(), at.c_str()), 0); }},
+        {"a pipe", [](const std::string& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }},
+        {"a folder", [](const std::string& at) { ASSERT_EQ(::mkdir(at.c_str(), 0700), 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string name = std::string("planted-") + c.what[2];
+        c.plant(dir / ("." + name + ".velmor-lock"));
+        try {
+            lockWriters(folder.get(), dir.path(), name);
+            ADD_FAILURE() << "the lock was taken";
+        } catch (const ErrorException& error) {
+            EXPECT_EQ(*error.error().stringValue(Error::filePathKey), dir / name);
+            EXPECT_NE(error.error().description().find(dir / name), std::string::npos)
+                << error.error().description();
+        }
+    }
+    EXPECT_EQ(contentsOf(outside), "kept");
+    if (::getuid() == 0) {
+        // Root can open any user's file, and so could its owner: it is refused.
+        const std::string foreign = dir.writeFile(".theirs.velmor-lock", "");
+        ASSERT_EQ(
+            ::chown(foreign.c_str(), velmor::testing::unprivilegedUser, velmor::testing::unprivilegedUser),
+            0);
+        ASSERT_EQ(::chmod(foreign.c_str(), 0600), 0);
+        EXPECT_THROW(lockWriters(folder.get(), dir.path(), "theirs"), ErrorException);
+    } else {
+        std::printf("Skipped the lock file of another user: making one needs root\n");
     }
 }
 

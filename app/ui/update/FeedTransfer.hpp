@@ -38,7 +38,8 @@ struct FeedResponse {
 class FeedTransfer {
 public:
     FeedTransfer(const QUrl& address, FeedTransferRules rules, std::function<void(FeedResponse)> finished);
-    // Stops the transfer at once and waits for its thread; `finished` is then never called.
+    // Stops the transfer at once and waits for its thread, which ends at once: a name look-up in
+    // flight is left to end on its own. `finished` is then never called.
     ~FeedTransfer();
     FeedTransfer(const FeedTransfer&) = delete;
     FeedTransfer& operator=(const FeedTransfer&) = delete;

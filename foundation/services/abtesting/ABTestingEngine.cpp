@@ -1,5 +1,6 @@
 #include "foundation/services/abtesting/ABTestingEngine.hpp"
 
+#include "platform/fs/AtomicFile.hpp"
 #include "platform/fs/Descriptor.hpp"
 #include "platform/fs/FileContents.hpp"
 #include "platform/notification/DistributedNotificationCenter.hpp"
@@ -12,7 +13,6 @@
 #include <optional>
 #include <set>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -226,11 +226,12 @@ ABTestingEngine::UpdateResult ABTestingEngine::updateFeatures() {
         }
 
         logger_->info([&] { return "Reading local sync at " + localSyncFileURL_.absoluteString(); });
-        // Held from reading the draws to storing them, so two updaters never draw for one feature.
+        // Held from reading the draws to storing them, so two updaters never draw for one feature. Only
+        // updaters can take it, and one held for more than a few seconds fails the update.
         Descriptor folder(openFolder(locations_.localURL));
+        Descriptor locked;
         if (folder.get() >= 0) {
-            while (::flock(folder.get(), LOCK_EX) != 0 && errno == EINTR) {
-            }
+            locked = lockWriters(folder.get(), locations_.localURL.path(), localSyncFileURL_.lastPathComponent());
         }
         LocalSync old = readLocalSync(folder.get());
         Evaluation evaluation = evaluate(remote, old);

@@ -5,7 +5,9 @@
 #include "foundation/services/abtesting/TestHTTPSServer.hpp"
 #include "platform/concurrency/RunLoop.hpp"
 #include "platform/testing/ChildTestRun.hpp"
+#include "platform/testing/LockHolder.hpp"
 #include "platform/testing/PrivateBus.hpp"
+#include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "platform/testing/WaitUntil.hpp"
 #include "platform/testing/Watchdog.hpp"
@@ -533,6 +535,50 @@ TEST_F(ABTestingEngineTest, TheChangeClosureMayBeReplacedWhileUpdatesRun) {
     engine->setFeaturesDidChange(nullptr);
     engine->featuresDidChange()(); // an empty closure becomes the no-op
     EXPECT_LE(called, 20);
+}
+
+// An updater stopped while it held the updaters' lock: an update gives up within seconds with the
+// sync file's error, and neither the draws nor the flag files change.
+TEST_F(ABTestingEngineTest, AnUpdateHeldOffByAnotherUpdaterFailsWithinSecondsAndChangesNothing) {
+    auto engine = makeEngine();
+    serve(R"({"a": 100})");
+    ASSERT_EQ(engine->updateFeatures().kind, Kind::updated);
+    const auto stored = readFile(syncFile());
+    serve(R"({"a": 100, "b": 100})");
+    testing::LockHolder holder(dir->path());
+    ASSERT_GE(holder.locksHeld().value_or(0), 2);
+
+    std::string failure;
+    EXPECT_TRUE(testing::returnsWhileHeld(holder, [&] { failure = fileErrorOfUpdate(*engine); }))
+        << "the update kept waiting for the lock";
+    holder.release();
+    EXPECT_NE(failure.find(syncFile()), std::string::npos) << failure;
+    EXPECT_EQ(logger->lines().back(), "error: Failed to update features: " + failure);
+    EXPECT_EQ(readFile(syncFile()), stored);
+    EXPECT_FALSE(exists(flag("b")));
+    EXPECT_EQ(engine->updateFeatures().kind, Kind::updated);
+    EXPECT_TRUE(exists(flag("b")));
+}
+
+// Any user may open the folder and the sync file, and flock needs nothing more: none of that may
+// hold off root's updates.
+TEST_F(ABTestingEngineTest, AnotherUsersLocksDoNotHoldOffAnUpdate) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "needs root: the locks are taken as user 65534";
+    }
+    ::chmod(dir->path().c_str(), 0755);
+    auto engine = makeEngine();
+    serve(R"({"a": 100})");
+    ASSERT_EQ(engine->updateFeatures().kind, Kind::updated);
+    serve(R"({"a": 100, "b": 100})");
+    testing::LockHolder holder(dir->path(), testing::unprivilegedUser);
+    ASSERT_GE(holder.locksHeld().value_or(0), 2) << "the other user holds the folder and the sync file";
+
+    std::optional<Kind> kind;
+    EXPECT_TRUE(testing::returnsWhileHeld(holder, [&] { kind = engine->updateFeatures().kind; }))
+        << "the update waited on another user's lock";
+    EXPECT_EQ(kind, Kind::updated);
+    EXPECT_TRUE(exists(flag("b")));
 }
 
 // The other process of a two-process test: a fresh run of the same test, told through its

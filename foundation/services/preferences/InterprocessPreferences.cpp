@@ -14,7 +14,6 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,7 +127,10 @@ struct InterprocessPreferences::Table {
         try {
             const std::string folderPath = storagePath.deletingLastPathComponent().path();
             createFolders(folderPath);
-            const Descriptor folder = lockFolder(folderPath);
+            const Descriptor folder = openFolder(folderPath);
+            // Only the table's writers can take this lock, and a holder is waited for a few seconds
+            // at most: then the write fails, naming the table, and the file keeps what it held.
+            const Descriptor locked = lockWriters(folder.get(), folderPath, storagePath.lastPathComponent());
             Values merged = valuesOnDisk();
             apply(merged);
             std::string encoded;
@@ -174,17 +176,10 @@ struct InterprocessPreferences::Table {
         return std::nullopt;
     }
 
-    // The lock is on the folder, not the table: the table is replaced by renaming, so a lock on it
-    // would stay with the old file.
-    static Descriptor lockFolder(const std::string& path) {
+    static Descriptor openFolder(const std::string& path) {
         Descriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!folder) {
             throw ErrorException(Error::posixForPath(errno, path));
-        }
-        while (::flock(folder.get(), LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                throw ErrorException(Error::posixForPath(errno, path));
-            }
         }
         return folder;
     }

@@ -33,8 +33,10 @@ concept PreferenceValueConvertible = IsPreferenceValueConvertible<T>::value && r
 // table in memory, serves reads from it and reloads when the file changes on disk. Each accepted
 // change is stored under an exclusive lock on the table (a lock file beside it): the file is read
 // again, changed in that one entry and replaced, and the object takes what the file then holds, so
-// writers in several processes lose nothing of each other's. Nothing here throws: failures are logged and a safe
-// default stands.
+// writers in several processes lose nothing of each other's. Only the table's writers can open the
+// lock file, and a writer waits a few seconds at most for another's lock: then the write fails and
+// is logged naming the table, the file keeps what it held. Reads never wait. Nothing here throws:
+// failures are logged and a safe default stands.
 class InterprocessPreferences {
 public:
     struct TableName {

@@ -8,6 +8,7 @@
 #include "platform/testing/ChildTestRun.hpp"
 #include "platform/testing/FileEventBarrier.hpp"
 #include "platform/testing/HostileFiles.hpp"
+#include "platform/testing/LockHolder.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "platform/testing/WaitUntil.hpp"
@@ -203,6 +204,31 @@ TEST_F(InterprocessPreferencesTest, AWriteErrorNamesTheFile) {
     ASSERT_FALSE(errors().empty());
     EXPECT_TRUE(errors().back().starts_with("Failed to write preferences to disk: ")) << errors().back();
     EXPECT_NE(errors().back().find(path), std::string::npos) << errors().back();
+}
+
+// A writer of the table stopped while it held the table's lock: a set gives up within seconds,
+// says so naming the table, and the file keeps what it held. Reads never wait for the lock.
+TEST_F(InterprocessPreferencesTest, ASetHeldOffByAnotherWriterFailsWithinSecondsAndChangesNoFile) {
+    auto prefs = table();
+    prefs->set(label, std::string("before"));
+    const std::string path = folder + "/shared.plist";
+    const std::string before = readAll(path);
+    const std::size_t errorsBefore = errors().size();
+    testing::LockHolder holder(folder);
+    ASSERT_GE(holder.locksHeld().value_or(0), 2);
+
+    EXPECT_TRUE(testing::returnsWhileHeld(holder, [&] { prefs->set(label, std::string("during")); }))
+        << "the set kept waiting for the lock";
+    EXPECT_EQ(prefs->get(label), "during") << "the change holds in this process";
+    holder.release();
+
+    EXPECT_TRUE(readAll(path) == before);
+    ASSERT_EQ(errors().size(), errorsBefore + 1);
+    EXPECT_TRUE(errors().back().starts_with("Failed to write preferences to disk: ")) << errors().back();
+    EXPECT_NE(errors().back().find(path), std::string::npos) << errors().back();
+    prefs->set(enabled, true);
+    EXPECT_EQ(coding::fromPropertyList(readAll(path)),
+              Value(Object{{"enabled", entry("bool", true)}, {"label", entry("string", "before")}}));
 }
 
 TEST_F(InterprocessPreferencesTest, AFileThatIsNotAValidTableIsRejectedWhole) {
@@ -458,6 +484,23 @@ TEST_F(InterprocessPreferencesAcrossProcessesTest, ASetByAnotherUserIsDiscarded)
     });
     EXPECT_EQ(result, 0);
     EXPECT_FALSE(std::filesystem::exists(folder + "/shared.plist"));
+}
+
+// Any user may open the table's folder and file, and flock needs nothing more: none of that may
+// hold off root's writes.
+TEST_F(InterprocessPreferencesAcrossProcessesTest, AnotherUsersLocksDoNotHoldOffTheTablesWriters) {
+    auto prefs = table();
+    prefs->setRunnningForTests(false);
+    prefs->set(label, std::string("before"));
+    const std::size_t errorsBefore = errors().size();
+    testing::LockHolder holder(folder, testing::unprivilegedUser);
+    ASSERT_GE(holder.locksHeld().value_or(0), 2) << "the other user holds the folder and the table file";
+
+    EXPECT_TRUE(testing::returnsWhileHeld(holder, [&] { prefs->set(label, std::string("after")); }))
+        << "the set waited on another user's lock";
+    EXPECT_EQ(coding::fromPropertyList(readAll(folder + "/shared.plist")),
+              Value(Object{{"label", entry("string", "after")}}));
+    EXPECT_EQ(errors().size(), errorsBefore);
 }
 
 TEST_F(InterprocessPreferencesAcrossProcessesTest, ARootWriterReachesTheWatchingTableAndEveryReader) {
