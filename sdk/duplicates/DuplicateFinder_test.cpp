@@ -303,6 +303,45 @@ TEST(DuplicateFinder, EverySpellingOfARootFindsTheSameGroupsWithHiddenFoldersSki
     }
 }
 
+TEST(DuplicateFinder, ARootIsWhatTheCallerNames) {
+    TemporaryDirectory root;
+    const std::string real = root.makeDirectory("real");
+    root.writeFile("real/one/copy", "copy");
+    root.writeFile("real/two/copy", "copy");
+    root.writeFile("real/one/unique", "unique");
+    std::filesystem::create_directory_symlink(real, root / "link");
+    // Links below a root that is itself a link are still not followed.
+    std::filesystem::create_directory_symlink(root / "real/one", root / "real/three");
+    root.writeFile("file", "x");
+    std::filesystem::create_symlink(root / "missing", root / "dangling");
+    std::filesystem::create_symlink(root / "loop", root / "loop");
+
+    for (const char* spelling : {"link", "link/", "link/.", "link/./"}) {
+        SCOPED_TRACE(spelling);
+        const FinderRun run = runFinder(allSkipsOff, std::vector{URL::fileURL(root / spelling)});
+        EXPECT_EQ(describe(root / "link", *run.final), (std::vector<std::string>{"one/copy two/copy"}));
+        EXPECT_TRUE(run.final->errors.empty());
+    }
+
+    struct Unwalkable {
+        const char* spelling;
+        const char* named;
+        int code;
+    };
+    const Unwalkable unwalkable[] = {
+        {"dangling", "dangling", ENOENT}, {"dangling/.", "dangling", ENOENT}, {"loop", "loop", ELOOP},
+        {"missing", "missing", ENOENT},   {"file/x", "file/x", ENOTDIR},
+    };
+    for (const auto& [spelling, named, code] : unwalkable) {
+        SCOPED_TRACE(spelling);
+        const FinderRun run = runFinder(allSkipsOff, std::vector{URL::fileURL(root / spelling)});
+        EXPECT_TRUE(run.final->duplicatesByHash.empty());
+        ASSERT_EQ(run.final->errors.size(), 1u);
+        EXPECT_EQ(run.final->errors[0].path, root / named);
+        EXPECT_EQ(run.final->errors[0].error.code(), code) << run.final->errors[0].error.description();
+    }
+}
+
 TEST(DuplicateFinder, LinksAreNotFollowed) {
     TemporaryDirectory root;
     TemporaryDirectory outside;
