@@ -711,6 +711,45 @@ TEST(DuplicateFinderAnalyser, ACancelInAStretchStillRecordsWhatWasAnswered) {
     EXPECT_TRUE(result->cancelled);
 }
 
+// A failure that leaves the walk, here running out of memory, ends the run; the completion still
+// comes, once, with the failure among the errors, and the roots after it are not walked.
+TEST(DuplicateFinderAnalyser, AFailureThatEndsTheWalkStillCompletesTheRun) {
+    class FailingIterator : public BaseFilesIterator {
+    public:
+        std::optional<Event> next() override { throw std::bad_alloc(); }
+    };
+    bool laterRootWalked = false;
+    class ObservedIterator : public BaseFilesIterator {
+    public:
+        explicit ObservedIterator(bool& walked) : walked_(walked) {}
+        std::optional<Event> next() override {
+            walked_ = true;
+            return std::nullopt;
+        }
+
+    private:
+        bool& walked_;
+    };
+    std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
+    iterators.push_back(std::make_unique<ScriptedIterator>(std::vector{Event::cycle("/loop")}));
+    iterators.push_back(std::make_unique<FailingIterator>());
+    iterators.push_back(std::make_unique<ObservedIterator>(laterRootWalked));
+    std::vector<std::shared_ptr<DuplicateFinderResult>> completions;
+    const DuplicateFinderAnalyser analyser{allSkipsOff, std::make_shared<pipeline::testing::CountingProbe>(),
+                                           [](auto) {}, [&](auto final) { completions.push_back(final); },
+                                           nullptr};
+    EXPECT_NO_THROW(analyser.analyse(std::move(iterators)));
+    ASSERT_EQ(completions.size(), 1u);
+    const DuplicateFinderResult& result = *completions.front();
+    EXPECT_TRUE(result.isLastResult);
+    EXPECT_FALSE(result.cancelled);
+    ASSERT_EQ(result.errors.size(), 1u);
+    EXPECT_EQ(result.errors.front().path, "");
+    EXPECT_NE(result.errors.front().error.description().find("bad_alloc"), std::string::npos)
+        << result.errors.front().error.description();
+    EXPECT_FALSE(laterRootWalked);
+}
+
 // A walk left open would change the working directory under the walk of a run that the completion
 // starts, and cut that walk short.
 TEST(DuplicateFinderAnalyser, ClosesItsWalksBeforeTheCompletion) {
