@@ -6,6 +6,7 @@
 // many-files tree holds 200,000 files with many of one size, so that most are digested.
 #include "bench/BestOf.hpp"
 #include "bench/PeakMemory.hpp"
+#include "bench/PeerOutput.hpp"
 #include "bench/ShellCommand.hpp"
 #include "sdk/duplicates/DuplicateFinder.hpp"
 
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -20,6 +22,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -151,6 +154,22 @@ void makeTree(const Tree& tree) {
     write(tree.root + "/.recipe", tree.recipe + "\n");
 }
 
+// Reads every file of the tree once, so that every tool finds it in the cache.
+void warmCache(const std::string& root) {
+    static char buffer[1 << 20];
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file()) {
+            continue;
+        }
+        const int file = ::open(entry.path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        while (file >= 0 && ::read(file, buffer, sizeof buffer) > 0) {
+        }
+        if (file >= 0) {
+            ::close(file);
+        }
+    }
+}
+
 struct Found {
     long groups = 0;
     long extraFiles = 0;
@@ -189,16 +208,12 @@ Found runJdupes(const std::string& root) {
     return found;
 }
 
-bool installed(const char* tool) {
-    return std::system((std::string("command -v ") + tool + " >/dev/null").c_str()) == 0;
-}
-
 // Measures one tree; gives the exit code.
 int benchTree(const Tree& tree) {
     const std::string& root = tree.root;
     makeTree(tree);
     std::printf("== tree %s\n", tree.name);
-    bench::shellCommand("find " + root + " -type f -print0 | xargs -0 cat > /dev/null")();
+    warmCache(root);
 
     double jdupesSeconds = 0;
     double rmlintSeconds = 0;
@@ -207,9 +222,9 @@ int benchTree(const Tree& tree) {
     // The peers run first: a spawned child starts from the spawner's peak memory, so they must
     // start while this process is still small.
     bool peers = false;
-    if (installed("jdupes")) {
+    if (bench::onPath("jdupes")) {
         jdupesSeconds = bench::bestSeconds(runs, [&] { jdupesFound = runJdupes(root); });
-        // Larger than the warm-up's find, xargs and cat, the only children before it.
+        // The only child before it: the warm-up runs in this process.
         jdupesPeak = bench::peakKilobytes(RUSAGE_CHILDREN);
         std::printf("jdupes: %.3f s, peak %.1f MiB, %ld groups, %ld files beyond the first\n", jdupesSeconds,
                     static_cast<double>(jdupesPeak) / 1024, jdupesFound.groups, jdupesFound.extraFiles);
@@ -217,10 +232,9 @@ int benchTree(const Tree& tree) {
     } else {
         std::printf("skipping jdupes: not installed (scripts/bench.sh installs it)\n");
     }
-    if (installed("rmlint")) {
-        rmlintSeconds = bench::bestSeconds(
-            runs, bench::shellCommand("rmlint -T df -r --without-fiemap -o summary:/dev/null " + root +
-                                      " >/dev/null"));
+    if (bench::onPath("rmlint")) {
+        const bench::PeerOutput output;
+        rmlintSeconds = bench::bestSeconds(runs, bench::shellCommand(bench::rmlintCommand(root, output)));
         std::printf("rmlint: %.3f s\n", rmlintSeconds);
         peers = true;
     } else {
