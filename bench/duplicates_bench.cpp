@@ -1,11 +1,15 @@
 // Finds the duplicates of fixed trees with the duplicate finder, jdupes and rmlint in one run (warm
 // cache, best of several runs) and prints the times, the ratios and the peak memory. Each tree is
-// measured in a process of its own, so that one tree's peak memory is not counted in another's.
+// made in a process of its own and measured in another, so that neither the making of a tree nor
+// another tree counts in a peak: a process keeps the memory it once had as its peak, and its malloc
+// arenas keep what it freed, so a tree made where the finder then runs would raise the finder's
+// peak on the first run on a machine only.
 // The mixed tree holds the loads of a real search: many small files with copies among them, one
 // file copied into thousands of folders, and large files that differ only in their last byte. The
 // many-files tree holds 200,000 files with many of one size, so that most are digested.
 #include "bench/BestOf.hpp"
 #include "bench/PeakMemory.hpp"
+#include "bench/PeerOutput.hpp"
 #include "bench/ShellCommand.hpp"
 #include "sdk/duplicates/DuplicateFinder.hpp"
 
@@ -13,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -20,6 +25,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -139,16 +145,36 @@ const Tree trees[] = {
     {"many-files", "/tmp/velmor-duplicates-bench-many", "recipe 1", "about 2.2 GB", makeManyFilesTree},
 };
 
-void makeTree(const Tree& tree) {
+bool isMade(const Tree& tree) {
     std::ifstream marker(tree.root + "/.recipe");
     std::string existing;
-    if (std::getline(marker, existing) && existing == tree.recipe) {
+    return std::getline(marker, existing) && existing == tree.recipe;
+}
+
+void makeTree(const Tree& tree) {
+    if (isMade(tree)) {
         return;
     }
     std::printf("making the tree under %s (%s)\n", tree.root.c_str(), tree.size);
     std::filesystem::remove_all(tree.root);
     tree.make(tree.root);
     write(tree.root + "/.recipe", tree.recipe + "\n");
+}
+
+// Reads every file of the tree once, so that every tool finds it in the cache.
+void warmCache(const std::string& root) {
+    static char buffer[1 << 20];
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file()) {
+            continue;
+        }
+        const int file = ::open(entry.path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        while (file >= 0 && ::read(file, buffer, sizeof buffer) > 0) {
+        }
+        if (file >= 0) {
+            ::close(file);
+        }
+    }
 }
 
 struct Found {
@@ -189,16 +215,16 @@ Found runJdupes(const std::string& root) {
     return found;
 }
 
-bool installed(const char* tool) {
-    return std::system((std::string("command -v ") + tool + " >/dev/null").c_str()) == 0;
-}
-
 // Measures one tree; gives the exit code.
 int benchTree(const Tree& tree) {
     const std::string& root = tree.root;
-    makeTree(tree);
+    if (!isMade(tree)) {
+        std::fprintf(stderr, "the tree %s is not made under %s: run the benchmark without --tree\n", tree.name,
+                     root.c_str());
+        return 2;
+    }
     std::printf("== tree %s\n", tree.name);
-    bench::shellCommand("find " + root + " -type f -print0 | xargs -0 cat > /dev/null")();
+    warmCache(root);
 
     double jdupesSeconds = 0;
     double rmlintSeconds = 0;
@@ -207,9 +233,9 @@ int benchTree(const Tree& tree) {
     // The peers run first: a spawned child starts from the spawner's peak memory, so they must
     // start while this process is still small.
     bool peers = false;
-    if (installed("jdupes")) {
+    if (bench::onPath("jdupes")) {
         jdupesSeconds = bench::bestSeconds(runs, [&] { jdupesFound = runJdupes(root); });
-        // Larger than the warm-up's find, xargs and cat, the only children before it.
+        // The only child before it: the warm-up runs in this process.
         jdupesPeak = bench::peakKilobytes(RUSAGE_CHILDREN);
         std::printf("jdupes: %.3f s, peak %.1f MiB, %ld groups, %ld files beyond the first\n", jdupesSeconds,
                     static_cast<double>(jdupesPeak) / 1024, jdupesFound.groups, jdupesFound.extraFiles);
@@ -217,10 +243,9 @@ int benchTree(const Tree& tree) {
     } else {
         std::printf("skipping jdupes: not installed (scripts/bench.sh installs it)\n");
     }
-    if (installed("rmlint")) {
-        rmlintSeconds = bench::bestSeconds(
-            runs, bench::shellCommand("rmlint -T df -r --without-fiemap -o summary:/dev/null " + root +
-                                      " >/dev/null"));
+    if (bench::onPath("rmlint")) {
+        const bench::PeerOutput output;
+        rmlintSeconds = bench::bestSeconds(runs, bench::shellCommand(bench::rmlintCommand(root, output)));
         std::printf("rmlint: %.3f s\n", rmlintSeconds);
         peers = true;
     } else {
@@ -259,10 +284,10 @@ int benchTree(const Tree& tree) {
     return 0;
 }
 
-// Runs this program again for one tree and gives its exit code.
-int benchTreeInChild(const Tree& tree) {
+// Runs this program again with `mode` ("--make" or "--tree") for one tree and gives its exit code.
+int runInChild(const char* mode, const Tree& tree) {
     std::fflush(stdout);
-    const char* argv[] = {"duplicates_bench", "--tree", tree.name, nullptr};
+    const char* argv[] = {"duplicates_bench", mode, tree.name, nullptr};
     pid_t child = 0;
     int status = 0;
     if (::posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, const_cast<char**>(argv), environ) != 0 ||
@@ -275,11 +300,16 @@ int benchTreeInChild(const Tree& tree) {
 
 } // namespace
 
-// With "--tree NAME" measures that tree alone, else each tree in turn.
+// With "--make NAME" makes that tree when it is not made yet, with "--tree NAME" measures that tree
+// (made before), else makes and measures each tree in turn, each step in a process of its own.
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--tree") == 0) {
+    if (argc == 3 && (std::strcmp(argv[1], "--make") == 0 || std::strcmp(argv[1], "--tree") == 0)) {
         for (const Tree& tree : trees) {
             if (tree.name == std::string(argv[2])) {
+                if (std::strcmp(argv[1], "--make") == 0) {
+                    makeTree(tree);
+                    return 0;
+                }
                 return benchTree(tree);
             }
         }
@@ -288,7 +318,8 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     for (const Tree& tree : trees) {
-        status = std::max(status, benchTreeInChild(tree));
+        const int made = runInChild("--make", tree);
+        status = std::max(status, made != 0 ? made : runInChild("--tree", tree));
     }
     return status;
 }

@@ -6,6 +6,7 @@
 #include "bench/BestOf.hpp"
 #include "bench/PeakMemory.hpp"
 #include "bench/ShellCommand.hpp"
+#include "bench/TemporaryFolder.hpp"
 #include "foundation/core/search/PatternSearch.hpp"
 
 #include <chrono>
@@ -46,23 +47,11 @@ private:
 // A folder under /tmp holding the text and the keyword list, removed with the object.
 class Fixture {
 public:
-    Fixture() {
-        std::string pattern = "/tmp/velmor-pattern-search-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::exit(1);
-        }
-        folder_ = pattern;
-    }
-    ~Fixture() {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-    std::string text() const { return folder_ + "/text"; }
-    std::string keywords() const { return folder_ + "/keywords"; }
+    std::string text() const { return folder_.file("text"); }
+    std::string keywords() const { return folder_.file("keywords"); }
 
 private:
-    std::string folder_;
+    bench::TemporaryFolder folder_{"velmor-pattern-search"};
 };
 
 // Lines of words of 2 to 10 letters, so no keyword of 12 letters can occur in them; the last line

@@ -4,11 +4,13 @@
 
 #include "platform/coding/Decoding.hpp"
 #include "platform/coding/PropertyList.hpp"
+#include "platform/fs/Descriptor.hpp"
 #include "platform/fs/FileContents.hpp"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,11 +22,11 @@ namespace {
 // file, is none.
 constexpr std::size_t maxPropertyListSize = 1 << 20;
 
-// The bytes of the property list at `path`. Nothing when it is absent or unfit; `missing` tells
-// absence apart.
-std::optional<std::string> readPropertyListFile(const std::string& path, bool& missing) {
+// The bytes of the property list at `path`, taken from the open folder `folder` when relative.
+// Nothing when it is absent or unfit; `missing` tells absence apart.
+std::optional<std::string> readPropertyListFile(const std::string& path, bool& missing, int folder = AT_FDCWD) {
     // Not through a link: it would lend the bundle the identity of the file it points to.
-    WholeFile read = readWholeFile(path, maxPropertyListSize, FinalLink::refuse);
+    WholeFile read = readWholeFile(path, maxPropertyListSize, FinalLink::refuse, folder);
     missing = read.error == ENOENT || read.error == ENOTDIR;
     if (read.error != 0) {
         return std::nullopt;
@@ -55,12 +57,24 @@ std::optional<coding::Object> readDictionary(const URL& url) {
 }
 
 // "Contents/Info.plist" in a bundle copied from a system that lays bundles out that way, else
-// "Info.plist" at the top.
+// "Info.plist" at the top. Both are read through descriptors from the bundle's own folder down,
+// and no step below the bundle may be a link: a "Contents" link would lend the bundle the identity
+// of the bundle it points into. A "Contents" that is no folder (a file, a link) is no contents
+// folder, and the top is read instead.
 std::optional<coding::Object> readInfoDictionary(const URL& bundleURL) {
-    bool missing = false;
-    auto bytes = readPropertyListFile(bundleURL.appendingPathComponent("Contents/Info.plist").path(), missing);
+    constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
+    const Descriptor bundle(::open(bundleURL.path().c_str(), folderFlags));
+    if (!bundle) {
+        return std::nullopt;
+    }
+    bool missing = true;
+    std::optional<std::string> bytes;
+    const Descriptor contents(::openat(bundle.get(), "Contents", folderFlags | O_NOFOLLOW));
+    if (contents) {
+        bytes = readPropertyListFile("Info.plist", missing, contents.get());
+    }
     if (missing) {
-        bytes = readPropertyListFile(bundleURL.appendingPathComponent("Info.plist").path(), missing);
+        bytes = readPropertyListFile("Info.plist", missing, bundle.get());
     }
     return dictionaryFrom(bytes);
 }

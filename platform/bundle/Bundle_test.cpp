@@ -111,6 +111,20 @@ TEST(Bundle, PrefersAContentsFolderAndReadsOnlySmallRegularFiles) {
              std::filesystem::create_symlink(other, dir / "Contents/Info.plist");
          },
          std::nullopt},
+        // Nor may a folder on the way: the bundle would take the identity of the one linked to.
+        {"Contents is a link into another bundle",
+         [&](const auto& dir) {
+             dir.writeFile("other.app/Contents/Info.plist", contents);
+             std::filesystem::create_directory_symlink("other.app/Contents", dir / "Contents");
+         },
+         std::nullopt},
+        {"Contents is a link and the top has its own",
+         [&](const auto& dir) {
+             dir.writeFile("Info.plist", top);
+             dir.writeFile("other.app/Contents/Info.plist", contents);
+             std::filesystem::create_directory_symlink("other.app/Contents", dir / "Contents");
+         },
+         "top"},
         {"over 1 MiB",
          [](const auto& dir) {
              dir.writeFile("Info.plist",

@@ -68,9 +68,10 @@ void ThreadPool::submit(std::string label, std::function<void()> job) {
     }
     try {
         std::thread([this] { work(); }).detach();
-    } catch (const std::system_error& error) {
-        // Take the job back unless a worker that came free has started it meanwhile: the caller
-        // hears of the failure only when the job will never run.
+    } catch (...) {
+        // No thread, or no memory to make one: take the job back unless a worker that came free
+        // has started it meanwhile. The caller hears of the failure only when the job will never
+        // run.
         std::unique_lock lock(s.mutex);
         auto queued =
             std::find_if(s.jobs.begin(), s.jobs.end(), [&](const Job& j) { return j.number == number; });
@@ -80,7 +81,11 @@ void ThreadPool::submit(std::string label, std::function<void()> job) {
         Job dropped = std::move(*queued);
         s.jobs.erase(queued);
         lock.unlock();
-        throw std::system_error(error.code(), "Cannot start a thread for " + dropped.label);
+        try {
+            throw;
+        } catch (const std::system_error& error) {
+            throw std::system_error(error.code(), "Cannot start a thread for " + dropped.label);
+        }
     }
 }
 

@@ -16,7 +16,7 @@ public:
     // An exception that escapes `job` is reported on standard error with the label.
     // When no thread is idle and none can be made (the process is at its thread or memory limit),
     // it throws `std::system_error` naming the label and `job` is dropped: it never runs. Work
-    // either starts or fails here, never both.
+    // either starts or fails here, never both; so too when memory runs out (`std::bad_alloc`).
     void submit(std::string label, std::function<void()> job);
 
     ThreadPool(const ThreadPool&) = delete;

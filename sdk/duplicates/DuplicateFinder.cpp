@@ -4,7 +4,9 @@
 #include "foundation/core/progress/ProgressWrapper.hpp"
 #include "sdk/filesystem/FileSystemIterator.hpp"
 
+#include <cerrno>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace sweepkit {
@@ -24,6 +26,43 @@ velmor::URL standardisedRoot(const velmor::URL& url) {
     }
     return velmor::URL::fileURL(path);
 }
+
+// A root is what the caller names: a link given as a root is walked as the folder it leads to (the
+// walk follows the root alone), and a root that cannot be walked is an error under its own path,
+// never a walk that finds nothing. Links below the root are reported as links.
+class RootWalk : public BaseFilesIterator {
+public:
+    explicit RootWalk(const velmor::URL& root, std::uint32_t user, std::vector<std::uint32_t> groups)
+        : walk_(root, Options{Options::physical, Options::crossDevice, Options::commandLineFollow}, user,
+                std::move(groups)) {}
+
+    std::optional<Event> next() override {
+        std::optional<Event> event = walk_.next();
+        if (atRoot_ && event) {
+            atRoot_ = false;
+            if (event->kind() == Event::Kind::brokenSymlink) {
+                replaced_ = true;
+                return unwalkable(event->path());
+            }
+        }
+        replaced_ = false;
+        return event;
+    }
+    void skip() override { walk_.skip(); }
+    bool lastRecordIsCurrent() const override { return !replaced_ && walk_.lastRecordIsCurrent(); }
+
+private:
+    // The root is a link whose target cannot be reached: the failure is what following it gives now.
+    static Event unwalkable(const std::string& path) {
+        struct ::stat target {};
+        const int failure = ::stat(path.c_str(), &target) != 0 ? errno : ENOENT;
+        return Event::error(path, velmor::Error::posixForPath(failure, path));
+    }
+
+    FileSystemIterator walk_;
+    bool atRoot_ = true;
+    bool replaced_ = false;
+};
 
 } // namespace
 
@@ -52,8 +91,7 @@ DuplicateFinder::findInURLs(std::vector<velmor::URL> urls, DuplicateFinderResult
                   completionHandler = std::move(completionHandler)] {
         std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
         for (const velmor::URL& url : urls) {
-            iterators.push_back(std::make_unique<FileSystemIterator>(
-                standardisedRoot(url), Options{Options::physical, Options::crossDevice}, user, groups));
+            iterators.push_back(std::make_unique<RootWalk>(standardisedRoot(url), user, groups));
         }
         const DuplicateFinderAnalyser analyser{settings, velmor::ProgressWrapper::make(progress),
                                                progressHandler, completionHandler,

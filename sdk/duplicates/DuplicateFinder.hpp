@@ -40,7 +40,9 @@ public:
                                            DuplicateFinderResultHandler completionHandler) const;
     // Starts a run over the roots, in order, and returns its progress at once: cancelling it ends
     // the run, which still completes with what it found. A root's "." steps are dropped and its
-    // ".." steps resolved by their text, so every spelling of a folder finds the same groups.
+    // ".." steps resolved by their text, so every spelling of a folder finds the same groups. A
+    // root that is a link is walked as the folder it leads to (links below it are not followed);
+    // a root that cannot be walked is an error under its path.
     std::shared_ptr<velmor::Progress> findInURLs(std::vector<velmor::URL> urls,
                                                  DuplicateFinderResultHandler progressHandler,
                                                  DuplicateFinderResultHandler completionHandler) const;

@@ -157,55 +157,69 @@ void DuplicateFinderAnalyser::analyse(std::vector<std::unique_ptr<BaseFilesItera
     // before it changes no answer. The files are answered at the end of the stretch, after the
     // digests they are sure to need were made side by side; then every answer is recorded in walk
     // order. A cancel is looked at before each event is read and before each file is answered.
-    std::vector<Read> stretch;
-    for (const auto& iterator : iterators) {
-        bool ended = false;
-        while (!ended && !progress->isCancelled()) {
-            stretch.clear();
-            std::size_t files = 0;
-            while (files < filesPerStretch && stretch.size() < eventsPerStretch && !progress->isCancelled()) {
-                std::optional<Event> event = iterator->next();
-                if (!event) {
-                    ended = true;
-                    break;
-                }
-                progress->incrementTotalUnitCount();
-                if (event->kind() == Event::Kind::file) {
-                    ++files;
-                    stretch.push_back(Read{std::move(*event), std::nullopt});
-                    continue;
-                }
-                DuplicateProcessorResult answer = pipeline->process(*event);
-                if (answer.skipsFolder()) {
-                    skipQuietly(*iterator);
-                }
-                stretch.push_back(Read{std::move(*event), std::move(answer)});
-            }
-            std::optional<Lookahead> lookahead;
-            if (files > 1) {
-                lookahead.emplace();
-                anticipate(*pipeline, stretch, *lookahead);
-            }
-            for (Read& read : stretch) {
-                if (!read.answer) {
-                    // After a cancel the files left are not answered; what was answered already,
-                    // a failure of the walk say, is still recorded.
-                    if (progress->isCancelled()) {
+    // A failure that leaves the walk (the pool or the pipeline out of memory, say) ends it: what was
+    // recorded so far is delivered with the failure among the errors, under no path as it is the
+    // run's and no entry's, so that the completion is called all the same.
+    auto recordRunFailure = [&] {
+        result->errors.push_back(ProcessingError{velmor::errorFromException(std::current_exception()), ""});
+    };
+    try {
+        std::vector<Read> stretch;
+        for (const auto& iterator : iterators) {
+            bool ended = false;
+            while (!ended && !progress->isCancelled()) {
+                stretch.clear();
+                std::size_t files = 0;
+                while (files < filesPerStretch && stretch.size() < eventsPerStretch &&
+                       !progress->isCancelled()) {
+                    std::optional<Event> event = iterator->next();
+                    if (!event) {
+                        ended = true;
+                        break;
+                    }
+                    progress->incrementTotalUnitCount();
+                    if (event->kind() == Event::Kind::file) {
+                        ++files;
+                        stretch.push_back(Read{std::move(*event), std::nullopt});
                         continue;
                     }
-                    read.answer = pipeline->process(read.event);
+                    DuplicateProcessorResult answer = pipeline->process(*event);
+                    if (answer.skipsFolder()) {
+                        skipQuietly(*iterator);
+                    }
+                    stretch.push_back(Read{std::move(*event), std::move(answer)});
                 }
-                record(read.event, *read.answer);
+                std::optional<Lookahead> lookahead;
+                if (files > 1) {
+                    lookahead.emplace();
+                    anticipate(*pipeline, stretch, *lookahead);
+                }
+                for (Read& read : stretch) {
+                    if (!read.answer) {
+                        // After a cancel the files left are not answered; what was answered already,
+                        // a failure of the walk say, is still recorded.
+                        if (progress->isCancelled()) {
+                            continue;
+                        }
+                        read.answer = pipeline->process(read.event);
+                    }
+                    record(read.event, *read.answer);
+                }
+            }
+            if (progress->isCancelled()) {
+                break;
             }
         }
-        if (progress->isCancelled()) {
-            break;
-        }
+    } catch (...) {
+        recordRunFailure();
     }
-
     iterators.clear();
 
-    postProcess(*result);
+    try {
+        postProcess(*result);
+    } catch (...) {
+        recordRunFailure();
+    }
     result->isLastResult = true;
     progress->completed();
     result->cancelled = progress->isCancelled();

@@ -303,6 +303,45 @@ TEST(DuplicateFinder, EverySpellingOfARootFindsTheSameGroupsWithHiddenFoldersSki
     }
 }
 
+TEST(DuplicateFinder, ARootIsWhatTheCallerNames) {
+    TemporaryDirectory root;
+    const std::string real = root.makeDirectory("real");
+    root.writeFile("real/one/copy", "copy");
+    root.writeFile("real/two/copy", "copy");
+    root.writeFile("real/one/unique", "unique");
+    std::filesystem::create_directory_symlink(real, root / "link");
+    // Links below a root that is itself a link are still not followed.
+    std::filesystem::create_directory_symlink(root / "real/one", root / "real/three");
+    root.writeFile("file", "x");
+    std::filesystem::create_symlink(root / "missing", root / "dangling");
+    std::filesystem::create_symlink(root / "loop", root / "loop");
+
+    for (const char* spelling : {"link", "link/", "link/.", "link/./"}) {
+        SCOPED_TRACE(spelling);
+        const FinderRun run = runFinder(allSkipsOff, std::vector{URL::fileURL(root / spelling)});
+        EXPECT_EQ(describe(root / "link", *run.final), (std::vector<std::string>{"one/copy two/copy"}));
+        EXPECT_TRUE(run.final->errors.empty());
+    }
+
+    struct Unwalkable {
+        const char* spelling;
+        const char* named;
+        int code;
+    };
+    const Unwalkable unwalkable[] = {
+        {"dangling", "dangling", ENOENT}, {"dangling/.", "dangling", ENOENT}, {"loop", "loop", ELOOP},
+        {"missing", "missing", ENOENT},   {"file/x", "file/x", ENOTDIR},
+    };
+    for (const auto& [spelling, named, code] : unwalkable) {
+        SCOPED_TRACE(spelling);
+        const FinderRun run = runFinder(allSkipsOff, std::vector{URL::fileURL(root / spelling)});
+        EXPECT_TRUE(run.final->duplicatesByHash.empty());
+        ASSERT_EQ(run.final->errors.size(), 1u);
+        EXPECT_EQ(run.final->errors[0].path, root / named);
+        EXPECT_EQ(run.final->errors[0].error.code(), code) << run.final->errors[0].error.description();
+    }
+}
+
 TEST(DuplicateFinder, LinksAreNotFollowed) {
     TemporaryDirectory root;
     TemporaryDirectory outside;
@@ -670,6 +709,45 @@ TEST(DuplicateFinderAnalyser, ACancelInAStretchStillRecordsWhatWasAnswered) {
     EXPECT_EQ(result->errors.front().path, root / "locked");
     EXPECT_TRUE(result->duplicatesByHash.empty());
     EXPECT_TRUE(result->cancelled);
+}
+
+// A failure that leaves the walk, here running out of memory, ends the run; the completion still
+// comes, once, with the failure among the errors, and the roots after it are not walked.
+TEST(DuplicateFinderAnalyser, AFailureThatEndsTheWalkStillCompletesTheRun) {
+    class FailingIterator : public BaseFilesIterator {
+    public:
+        std::optional<Event> next() override { throw std::bad_alloc(); }
+    };
+    bool laterRootWalked = false;
+    class ObservedIterator : public BaseFilesIterator {
+    public:
+        explicit ObservedIterator(bool& walked) : walked_(walked) {}
+        std::optional<Event> next() override {
+            walked_ = true;
+            return std::nullopt;
+        }
+
+    private:
+        bool& walked_;
+    };
+    std::vector<std::unique_ptr<BaseFilesIterator>> iterators;
+    iterators.push_back(std::make_unique<ScriptedIterator>(std::vector{Event::cycle("/loop")}));
+    iterators.push_back(std::make_unique<FailingIterator>());
+    iterators.push_back(std::make_unique<ObservedIterator>(laterRootWalked));
+    std::vector<std::shared_ptr<DuplicateFinderResult>> completions;
+    const DuplicateFinderAnalyser analyser{allSkipsOff, std::make_shared<pipeline::testing::CountingProbe>(),
+                                           [](auto) {}, [&](auto final) { completions.push_back(final); },
+                                           nullptr};
+    EXPECT_NO_THROW(analyser.analyse(std::move(iterators)));
+    ASSERT_EQ(completions.size(), 1u);
+    const DuplicateFinderResult& result = *completions.front();
+    EXPECT_TRUE(result.isLastResult);
+    EXPECT_FALSE(result.cancelled);
+    ASSERT_EQ(result.errors.size(), 1u);
+    EXPECT_EQ(result.errors.front().path, "");
+    EXPECT_NE(result.errors.front().error.description().find("bad_alloc"), std::string::npos)
+        << result.errors.front().error.description();
+    EXPECT_FALSE(laterRootWalked);
 }
 
 // A walk left open would change the working directory under the walk of a run that the completion

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <system_error>
 
 namespace sweepkit::pipeline {
@@ -52,15 +53,29 @@ void Lookahead::fulfil(std::size_t width) {
         }
     };
     velmor::DispatchGroup group;
+    std::exception_ptr failure;
     for (std::size_t helper = 1; helper < threads; ++helper) {
         try {
             group.async(drain);
         } catch (const std::system_error&) {
+            // The pool is full: the threads started and this one do the rest.
+            break;
+        } catch (...) {
+            failure = std::current_exception();
             break;
         }
     }
-    drain();
+    if (failure) {
+        // The helpers started use `work` and `next`: no piece more is handed out, and they are
+        // waited for before the failure leaves.
+        next = work.size();
+    } else {
+        drain();
+    }
     group.wait();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 } // namespace sweepkit::pipeline

@@ -28,7 +28,9 @@ public:
     // Whether anything was asked for since the last `fulfil`.
     bool hasWork() const { return !pending_.empty(); }
     // Runs what was asked for, spread over up to `width` threads with the caller's among them.
-    // Where the pool cannot take more work, the rest runs here.
+    // Where the pool cannot take more work, the rest runs here. Any other failure to hand out work
+    // (out of memory) is thrown once the threads already started have stopped; pieces not started
+    // by then are dropped, and the processing does that work itself.
     void fulfil(std::size_t width);
     // Runs `cleanup` when this lookahead ends, once for each `owner`: a stage drops what was worked
     // out for it and not taken.
