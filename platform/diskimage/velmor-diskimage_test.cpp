@@ -508,11 +508,16 @@ TEST_F(DiskImageToolTest, AnAttachAfterAForcedDetachOfAHeldVolumeSetsUpAFreshDev
     EXPECT_TRUE(devicesBacking(path).empty());
 }
 
-// A path XML cannot hold leaves the listing readable, every other image in it.
+// A path XML cannot hold, the image's own or its volume's mount point named after an odd label,
+// leaves the output readable, every other image in the listing.
 TEST_F(DiskImageToolTest, ListsEveryImageWhateverBytesOneImagePathHolds) {
-    const std::string odd = ext4Image("bad\xff\xfe\x01\x1bname.img");
+    const std::string odd = ext4Image("bad\xff\xfe\x01\x1bname.img", "ctl\x01\x1b");
     const std::string plain = ext4Image("data.img");
-    attachExt4(odd);
+    const auto readPath = [](const std::string& text) {
+        return text.rfind("file://", 0) == 0 ? URL::fromAbsoluteString(text).rawPath() : text;
+    };
+    const std::string oddMountPoint = readPath(stringAt(attachExt4(odd), "mount-point"));
+    ASSERT_TRUE(mountedAt(oddMountPoint).has_value()) << "the mount table shows no " << oddMountPoint;
     attachExt4(plain);
     const auto info = runTool({"info", "-plist"});
     ASSERT_EQ(info.status, 0) << info.err;
@@ -522,8 +527,11 @@ TEST_F(DiskImageToolTest, ListsEveryImageWhateverBytesOneImagePathHolds) {
     ASSERT_TRUE(list && list->get<Array>()) << info.out;
     std::vector<std::string> paths;
     for (const Value& image : *list->get<Array>()) {
-        const std::string text = stringAt(image, "image-path");
-        paths.push_back(text.rfind("file://", 0) == 0 ? URL::fromAbsoluteString(text).rawPath() : text);
+        paths.push_back(readPath(stringAt(image, "image-path")));
+        if (paths.back() == odd) {
+            ASSERT_EQ(entitiesOf(image).size(), 1u) << info.out;
+            EXPECT_EQ(readPath(stringAt(entitiesOf(image).front(), "mount-point")), oddMountPoint) << info.out;
+        }
     }
     EXPECT_NE(std::find(paths.begin(), paths.end(), odd), paths.end()) << info.out;
     EXPECT_NE(std::find(paths.begin(), paths.end(), plain), paths.end()) << info.out;
