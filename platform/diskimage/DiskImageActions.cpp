@@ -36,10 +36,10 @@ constexpr auto lockDeadline = std::chrono::seconds(45);
 // The disk service learns of new loop devices from the device manager; without it a set-up only
 // times out, so it is refused before it starts.
 constexpr const char* deviceManagerControl = "/run/udev/control";
-// The disk service may pick a free loop device that another set-up takes first; it then fails with
-// the device busy, and a new set-up picks another. Pauses before each retry, doubling.
-constexpr int setupAttempts = 5;
-constexpr auto firstSetupPause = std::chrono::milliseconds(50);
+// The disk service may pick a free loop device, or a free mount point name, that another set-up or
+// mount takes first; it then fails, and a new call picks another. Pauses before each retry, doubling.
+constexpr int takenAttempts = 5;
+constexpr auto firstTakenPause = std::chrono::milliseconds(50);
 // How long a freed loop device may stay held open by others before detach gives up waiting.
 constexpr auto releaseDeadline = std::chrono::milliseconds(10000);
 
@@ -123,12 +123,30 @@ bool isSettled(const std::vector<UDisksBlock>& blocks, const UDisksBlock& disk, 
     return true;
 }
 
+// `call()`, called again while it fails with what `wasTaken` says another caller took first.
+template <typename Call, typename Taken>
+auto retryingWhileTaken(const Call& call, const Taken& wasTaken) {
+    auto pause = firstTakenPause;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return call();
+        } catch (const UDisksError& error) {
+            if (attempt == takenAttempts || !wasTaken(error)) {
+                throw;
+            }
+        }
+        std::this_thread::sleep_for(pause);
+        pause *= 2;
+    }
+}
+
 // Mounts what is not mounted yet on `disk`; the object paths it mounted are added to `mounted`.
 void mountAll(UDisksClient& udisks, const std::vector<UDisksBlock>& blocks, const UDisksBlock& disk,
               std::vector<std::string>& mounted) {
     for (const UDisksBlock* volume : volumesOf(blocks, disk)) {
         if (volume->hasFilesystem && volume->mountPoints.empty()) {
-            udisks.mount(volume->objectPath);
+            retryingWhileTaken([&] { return udisks.mount(volume->objectPath); },
+                               [](const UDisksError& error) { return error.isMountPointTaken(); });
             mounted.push_back(volume->objectPath);
         }
     }
@@ -219,18 +237,8 @@ std::optional<std::string> deviceManagerAbsence() {
 
 // A loop device over `image`, retrying the one transient failure of the set-up.
 std::string setUpLoopDevice(UDisksClient& udisks, int image) {
-    auto pause = firstSetupPause;
-    for (int attempt = 1;; ++attempt) {
-        try {
-            return udisks.loopSetup(image);
-        } catch (const UDisksError& error) {
-            if (attempt == setupAttempts || !error.isLoopDeviceTaken()) {
-                throw;
-            }
-        }
-        std::this_thread::sleep_for(pause);
-        pause *= 2;
-    }
+    return retryingWhileTaken([&] { return udisks.loopSetup(image); },
+                              [](const UDisksError& error) { return error.isLoopDeviceTaken(); });
 }
 
 ToolFailure failureOf(const UDisksError& error, const std::string& subject) {

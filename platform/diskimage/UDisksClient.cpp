@@ -187,6 +187,12 @@ bool UDisksError::isLoopDeviceTaken() const {
             message.find(std::strerror(EAGAIN)) != std::string::npos);
 }
 
+bool UDisksError::isMountPointTaken() const {
+    const std::string message = what();
+    return message.find("Error creating mount point") != std::string::npos &&
+           message.find(std::strerror(EEXIST)) != std::string::npos;
+}
+
 std::string UDisksClient::loopSetup(int descriptor) {
     MessageRef call{newCall(bus_, "/org/freedesktop/UDisks2/Manager", "org.freedesktop.UDisks2.Manager", "LoopSetup")};
     check(sd_bus_message_append(call.message, "h", descriptor));

@@ -20,6 +20,9 @@ public:
     // A loop set-up whose free device another set-up took first, or was changing as it came; a new
     // set-up picks another.
     bool isLoopDeviceTaken() const;
+    // A mount whose mount point, named after the volume's label, another mount made first; a new
+    // mount picks another name.
+    bool isMountPointTaken() const;
 
 private:
     std::string name_;

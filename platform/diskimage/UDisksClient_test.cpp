@@ -5,12 +5,13 @@
 namespace velmor::diskimage {
 namespace {
 
-// The disk service's messages for a set-up that lost its free device to another set-up at once
-// are worth a new set-up; every other failure stands.
-TEST(UDisksErrorTest, TellsALoopDeviceTakenByAnotherSetUpFromOtherFailures) {
+// The disk service's messages for a set-up that lost its free device, or a mount that lost its
+// mount point's name, to another caller at once are worth a new call; every other failure stands.
+TEST(UDisksErrorTest, TellsWhatAnotherCallerTookFirstFromOtherFailures) {
     struct Case {
         std::string message;
-        bool taken;
+        bool loopDeviceTaken;
+        bool mountPointTaken = false;
     };
     const std::string failed = "Error creating loop device: Failed to associate the /dev/loop2 device with the "
                                "file descriptor: ";
@@ -22,10 +23,14 @@ TEST(UDisksErrorTest, TellsALoopDeviceTakenByAnotherSetUpFromOtherFailures) {
         {"Error deleting '/dev/loop0': Failed to detach the backing file from the /dev/loop0 device: No such "
          "device or address",
          false},
+        {"Error creating mount point `/media/root/Data1': File exists", false, true},
+        {"Error creating mount point `/media/root/Data1': Permission denied", false, false},
+        {"Error mounting /dev/loop3 at /media/root/Data: wrong fs type, bad option, bad superblock", false, false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(UDisksError("org.freedesktop.UDisks2.Error.Failed", c.message).isLoopDeviceTaken(), c.taken)
-            << c.message;
+        const UDisksError error("org.freedesktop.UDisks2.Error.Failed", c.message);
+        EXPECT_EQ(error.isLoopDeviceTaken(), c.loopDeviceTaken) << c.message;
+        EXPECT_EQ(error.isMountPointTaken(), c.mountPointTaken) << c.message;
     }
 }
 
