@@ -216,12 +216,13 @@ Descriptor lockImage(int image, const std::string& path) {
 }
 
 // Why nothing would tell the disk service of a new loop device, if so: the device manager's control
-// socket is missing, or is left by a manager that stopped and nothing answers there.
+// socket is missing, or is left by a manager that stopped and nothing answers there. A manager that
+// takes no new connection for now still runs; the probe does not wait for it.
 std::optional<std::string> deviceManagerAbsence() {
     if (::access(deviceManagerControl, F_OK) != 0) {
         return std::string(deviceManagerControl) + " is missing";
     }
-    const Descriptor probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    const Descriptor probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!probe) {
         return std::nullopt;
     }

@@ -182,6 +182,43 @@ protected:
         return volume;
     }
 
+    // A socket bound at `path`, closed with the test; -1 when it cannot be made.
+    int boundSocket(const std::string& path) {
+        ::sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (path.size() >= sizeof address.sun_path) {
+            return -1;
+        }
+        path.copy(address.sun_path, path.size());
+        const int socket = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        if (socket < 0) {
+            return -1;
+        }
+        openFiles.push_back(socket);
+        return ::bind(socket, reinterpret_cast<const ::sockaddr*>(&address), sizeof address) == 0 ? socket : -1;
+    }
+
+    // The exit status of a tool run that `runOverControlSocket` stopped.
+    static constexpr int timedOut = 124;
+
+    // Runs the tool with `arguments` where the socket at `socketPath` lies over the device manager's
+    // control socket, in a mount namespace of the tool's own so that the machine's device manager
+    // stays as it is for everyone else; the tool is stopped after 30 s. Nothing when the socket
+    // cannot be laid there.
+    static std::optional<ToolRun> runOverControlSocket(const std::string& socketPath,
+                                                       const std::vector<std::string>& toolArguments) {
+        std::vector<std::string> arguments{"-m", "--propagation", "private", "/bin/sh", "-c",
+                                           "mount -t tmpfs tmpfs /run/udev && : > /run/udev/control && "
+                                           "mount --bind \"$0\" /run/udev/control && exec /usr/bin/timeout 30 \"$@\"",
+                                           socketPath, VELMOR_DISKIMAGE_TOOL_PATH};
+        arguments.insert(arguments.end(), toolArguments.begin(), toolArguments.end());
+        auto run = runTool(arguments, "", "/usr/bin/unshare");
+        if (run.err.find("unshare:") != std::string::npos || run.err.find("mount:") != std::string::npos) {
+            return std::nullopt;
+        }
+        return run;
+    }
+
     std::optional<testing::ScopedEnvironment> environment;
     std::string busAddress;
     testing::TemporaryDirectory folder;
@@ -381,31 +418,49 @@ TEST_F(DiskImageToolTest, AnAttachWithoutADeviceManagerFailsAtOnceAndLeavesNothi
 TEST_F(DiskImageToolTest, AnAttachWhereNothingAnswersAtTheDeviceManagersSocketFailsAtOnce) {
     const std::string path = ext4Image("data.img");
     const std::string socketPath = folder / "control";
-    const int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    ASSERT_GE(listener, 0);
-    openFiles.push_back(listener);
-    ::sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-    socketPath.copy(address.sun_path, socketPath.size());
-    ASSERT_EQ(::bind(listener, reinterpret_cast<const ::sockaddr*>(&address), sizeof address), 0);
-    // Bound but never listening, laid over the control socket in a mount namespace of the tool's own.
-    std::vector<std::string> arguments{"-m", "--propagation", "private", "/bin/sh", "-c",
-                                       "mount -t tmpfs tmpfs /run/udev && : > /run/udev/control && "
-                                       "mount --bind \"$0\" /run/udev/control && exec \"$@\"",
-                                       socketPath, VELMOR_DISKIMAGE_TOOL_PATH};
-    const auto attach = attachArguments(path);
-    arguments.insert(arguments.end(), attach.begin(), attach.end());
+    // Bound but never listening.
+    ASSERT_GE(boundSocket(socketPath), 0);
     const auto started = std::chrono::steady_clock::now();
-    const auto run = runTool(arguments, "", "/usr/bin/unshare");
-    if (run.err.find("unshare:") != std::string::npos || run.err.find("mount:") != std::string::npos) {
-        GTEST_SKIP() << "cannot lay a dead socket over the device manager's here: " << run.err;
+    const auto run = runOverControlSocket(socketPath, attachArguments(path));
+    if (!run) {
+        GTEST_SKIP() << "cannot lay a dead socket over the device manager's here";
     }
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15)) << "the attach waited";
-    EXPECT_EQ(run.status, 1) << run.out;
-    EXPECT_TRUE(run.out.empty()) << run.out;
-    EXPECT_NE(run.err.find(path + ": no device manager runs"), std::string::npos) << run.err;
+    EXPECT_EQ(run->status, 1) << run->out;
+    EXPECT_TRUE(run->out.empty()) << run->out;
+    EXPECT_NE(run->err.find(path + ": no device manager runs"), std::string::npos) << run->err;
     EXPECT_TRUE(devicesBacking(path).empty());
+}
+
+// A device manager that takes no new connection for now (stopped a moment, or busy) is not waited
+// for: it runs, so the attach goes on.
+TEST_F(DiskImageToolTest, AnAttachDoesNotWaitForADeviceManagerThatTakesNoConnection) {
+    const std::string path = ext4Image("data.img");
+    const std::string socketPath = folder / "control";
+    const int listener = boundSocket(socketPath);
+    ASSERT_GE(listener, 0);
+    // Listening but never accepting, its queue full with one connection.
+    ASSERT_EQ(::listen(listener, 0), 0);
+    const int waiting = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ASSERT_GE(waiting, 0);
+    openFiles.push_back(waiting);
+    ::sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::connect(waiting, reinterpret_cast<const ::sockaddr*>(&address), sizeof address), 0);
+    const int another = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ASSERT_GE(another, 0);
+    openFiles.push_back(another);
+    ASSERT_EQ(::connect(another, reinterpret_cast<const ::sockaddr*>(&address), sizeof address), -1);
+    ASSERT_EQ(errno, EAGAIN) << "the queue of the socket is not full";
+
+    const auto run = runOverControlSocket(socketPath, attachArguments(path));
+    if (!run) {
+        GTEST_SKIP() << "cannot lay a socket over the device manager's here";
+    }
+    EXPECT_NE(run->status, timedOut) << "the attach waited for the device manager";
+    EXPECT_EQ(run->status, 0) << run->err;
+    EXPECT_EQ(devicesBacking(path).size(), 1u);
 }
 
 // A set-user-id copy run by another user must not act with its owner's rights.
