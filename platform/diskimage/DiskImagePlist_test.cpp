@@ -62,6 +62,8 @@ TEST(DiskImagePlistTest, OutputStaysReadableWhateverBytesAPathHolds) {
         {"/tmp/ctl\x01\x1b.img", false},
         {"/tmp/carriage\rreturn.img", false},
         {"/tmp/nonchar\xef\xbf\xbe.img", false},
+        {"/tmp/bad\xff 100%25 #a?b;c.img", false},
+        {"/tmp/plain 100%25 #a?b;c.img", true},
         {"/tmp/caf\xc3\xa9 new\nline\ttab.img", true},
     };
     const auto pathWritten = [](const Value& text, const Case& c) {
