@@ -5,6 +5,7 @@
 #include "platform/diskimage/BlockDevices.hpp"
 #include "platform/fs/MountTable.hpp"
 #include "platform/process/Process.hpp"
+#include "platform/testing/LocalSocket.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/ReadToEnd.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
@@ -182,20 +183,14 @@ protected:
         return volume;
     }
 
-    // A socket bound at `path`, closed with the test; -1 when it cannot be made.
-    int boundSocket(const std::string& path) {
-        ::sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (path.size() >= sizeof address.sun_path) {
-            return -1;
+    // A socket bound at `path` (listening with room for `backlog` waiting connections, or not
+    // listening when `backlog` is below 0), closed with the test; -1 when it cannot be made.
+    int boundSocket(const std::string& path, int backlog = -1) {
+        const int socket = testing::boundLocalSocket(path, backlog);
+        if (socket >= 0) {
+            openFiles.push_back(socket);
         }
-        path.copy(address.sun_path, path.size());
-        const int socket = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        if (socket < 0) {
-            return -1;
-        }
-        openFiles.push_back(socket);
-        return ::bind(socket, reinterpret_cast<const ::sockaddr*>(&address), sizeof address) == 0 ? socket : -1;
+        return socket;
     }
 
     // The exit status of a tool run that `runOverControlSocket` stopped.
@@ -437,16 +432,13 @@ TEST_F(DiskImageToolTest, AnAttachWhereNothingAnswersAtTheDeviceManagersSocketFa
 TEST_F(DiskImageToolTest, AnAttachDoesNotWaitForADeviceManagerThatTakesNoConnection) {
     const std::string path = ext4Image("data.img");
     const std::string socketPath = folder / "control";
-    const int listener = boundSocket(socketPath);
-    ASSERT_GE(listener, 0);
     // Listening but never accepting, its queue full with one connection.
-    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_GE(boundSocket(socketPath, 0), 0);
     const int waiting = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     ASSERT_GE(waiting, 0);
     openFiles.push_back(waiting);
     ::sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_TRUE(testing::localSocketAddress(socketPath, address));
     ASSERT_EQ(::connect(waiting, reinterpret_cast<const ::sockaddr*>(&address), sizeof address), 0);
     const int another = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     ASSERT_GE(another, 0);
