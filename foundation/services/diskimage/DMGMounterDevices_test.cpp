@@ -233,6 +233,41 @@ TEST_F(DMGMounterDevicesTest, AnImageOfOddNamesLeavesEveryImageListedAndFound) {
     }
 }
 
+// An image attached by one caller is found by another whichever link names it: a link to the
+// file, or the file in a linked folder.
+TEST_F(DMGMounterDevicesTest, AnAttachedImageIsFoundThroughLinks) {
+    folder.writeFile("content/hello.txt", "hello\n");
+    const std::string real = folder.makeDirectory("real");
+    const std::string image = folder.writeFile("real/target.img", std::string(16 << 20, '\0'));
+    ASSERT_EQ(Process::run("/usr/sbin/mkfs.ext4", {"-q", "-d", folder / "content", image}).terminationStatus, 0);
+    images = {image};
+    const std::string link = folder / "link-to-target.img";
+    const std::string linkedFolder = folder / "linked-folder";
+    ASSERT_EQ(::symlink(image.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink(real.c_str(), linkedFolder.c_str()), 0);
+    auto logger = std::make_shared<testing::RecordingLogger>();
+    const LoggerFactory factory = [logger](const std::string&) -> std::shared_ptr<Logger> { return logger; };
+    const auto mount = DMGMounter::attach(URL::fileURL(image), std::nullopt, false, factory);
+    ASSERT_EQ(mount->partitions().size(), 1u);
+    ASSERT_TRUE(mount->partitions().front().devEntry());
+    device = *mount->partitions().front().devEntry();
+
+    for (const std::string& given : {link, linkedFolder + "/target.img"}) {
+        const auto found = DMGMounter::checkIfAttached(URL::fileURL(given), factory);
+        ASSERT_TRUE(found) << given;
+        EXPECT_EQ(found->partitions().front().devEntry(), device) << given;
+        try {
+            DMGMounter::attach(URL::fileURL(given), std::nullopt, false, factory);
+            ADD_FAILURE() << given << " was attached anew";
+        } catch (const DMGMounterError& error) {
+            EXPECT_EQ(error.kind(), DMGMounterError::Case::alreadyMounted) << given;
+        }
+    }
+    EXPECT_EQ(Process::run("/usr/sbin/losetup", {"-n", "-O", "NAME", "-j", image}).standardOutput, device + "\n");
+    DMGMounter::detach(mount, false, false, factory);
+    EXPECT_EQ(BlockDevices().backingFile(device.substr(5)), std::nullopt);
+}
+
 TEST_F(DMGMounterDevicesTest, AnImageOfAnyNameAttachesReadOnlyAndGoesWhenReleased) {
     folder.writeFile("content/hello.txt", "hello\n");
     const std::string image = folder.writeFile("data", std::string(16 << 20, '\0'));
