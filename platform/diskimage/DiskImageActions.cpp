@@ -1,6 +1,7 @@
 #include "platform/diskimage/DiskImageActions.hpp"
 
 #include "platform/diskimage/BlockDevices.hpp"
+#include "platform/diskimage/DeviceManager.hpp"
 #include "platform/diskimage/DiskImageTarget.hpp"
 #include "platform/diskimage/ImageProbe.hpp"
 #include "platform/diskimage/KernelDeviceEvents.hpp"
@@ -19,9 +20,7 @@
 #include <set>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -33,13 +32,10 @@ namespace {
 constexpr auto probeDeadline = std::chrono::seconds(20);
 // How long an attach waits for another attach of the same image to finish.
 constexpr auto lockDeadline = std::chrono::seconds(45);
-// The disk service learns of new loop devices from the device manager; without it a set-up only
-// times out, so it is refused before it starts.
-constexpr const char* deviceManagerControl = "/run/udev/control";
-// The disk service may pick a free loop device that another set-up takes first; it then fails with
-// the device busy, and a new set-up picks another. Pauses before each retry, doubling.
-constexpr int setupAttempts = 5;
-constexpr auto firstSetupPause = std::chrono::milliseconds(50);
+// The disk service may pick a free loop device, or a free mount point name, that another set-up or
+// mount takes first; it then fails, and a new call picks another. Pauses before each retry, doubling.
+constexpr int takenAttempts = 5;
+constexpr auto firstTakenPause = std::chrono::milliseconds(50);
 // How long a freed loop device may stay held open by others before detach gives up waiting.
 constexpr auto releaseDeadline = std::chrono::milliseconds(10000);
 
@@ -123,12 +119,30 @@ bool isSettled(const std::vector<UDisksBlock>& blocks, const UDisksBlock& disk, 
     return true;
 }
 
+// `call()`, called again while it fails with what `wasTaken` says another caller took first.
+template <typename Call, typename Taken>
+auto retryingWhileTaken(const Call& call, const Taken& wasTaken) {
+    auto pause = firstTakenPause;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return call();
+        } catch (const UDisksError& error) {
+            if (attempt == takenAttempts || !wasTaken(error)) {
+                throw;
+            }
+        }
+        std::this_thread::sleep_for(pause);
+        pause *= 2;
+    }
+}
+
 // Mounts what is not mounted yet on `disk`; the object paths it mounted are added to `mounted`.
 void mountAll(UDisksClient& udisks, const std::vector<UDisksBlock>& blocks, const UDisksBlock& disk,
               std::vector<std::string>& mounted) {
     for (const UDisksBlock* volume : volumesOf(blocks, disk)) {
         if (volume->hasFilesystem && volume->mountPoints.empty()) {
-            udisks.mount(volume->objectPath);
+            retryingWhileTaken([&] { return udisks.mount(volume->objectPath); },
+                               [](const UDisksError& error) { return error.isMountPointTaken(); });
             mounted.push_back(volume->objectPath);
         }
     }
@@ -197,40 +211,10 @@ Descriptor lockImage(int image, const std::string& path) {
     return lock;
 }
 
-// Why nothing would tell the disk service of a new loop device, if so: the device manager's control
-// socket is missing, or is left by a manager that stopped and nothing answers there.
-std::optional<std::string> deviceManagerAbsence() {
-    if (::access(deviceManagerControl, F_OK) != 0) {
-        return std::string(deviceManagerControl) + " is missing";
-    }
-    const Descriptor probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-    if (!probe) {
-        return std::nullopt;
-    }
-    ::sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, deviceManagerControl, sizeof address.sun_path - 1);
-    if (::connect(probe.get(), reinterpret_cast<const ::sockaddr*>(&address), sizeof address) != 0 &&
-        (errno == ECONNREFUSED || errno == ENOENT)) {
-        return std::string("nothing answers at ") + deviceManagerControl;
-    }
-    return std::nullopt;
-}
-
 // A loop device over `image`, retrying the one transient failure of the set-up.
 std::string setUpLoopDevice(UDisksClient& udisks, int image) {
-    auto pause = firstSetupPause;
-    for (int attempt = 1;; ++attempt) {
-        try {
-            return udisks.loopSetup(image);
-        } catch (const UDisksError& error) {
-            if (attempt == setupAttempts || !error.isLoopDeviceTaken()) {
-                throw;
-            }
-        }
-        std::this_thread::sleep_for(pause);
-        pause *= 2;
-    }
+    return retryingWhileTaken([&] { return udisks.loopSetup(image); },
+                              [](const UDisksError& error) { return error.isLoopDeviceTaken(); });
 }
 
 ToolFailure failureOf(const UDisksError& error, const std::string& subject) {
@@ -297,6 +281,7 @@ std::vector<SystemEntity> DiskImageActions::attach(const std::string& path) {
         throw ToolFailure(path + ": no file system or partition table recognised "
                                  "(compressed, sparse and encrypted images are not supported)");
     }
+    // Without the device manager a set-up only times out, so it is refused before it starts.
     if (const auto absence = deviceManagerAbsence()) {
         throw ToolFailure(path + ": no device manager runs (" + *absence +
                           "), so the disk service cannot see new loop devices");

@@ -1,6 +1,6 @@
 #include "platform/diskimage/DiskImagePlist.hpp"
 
-#include "platform/diskimage/ImagePathText.hpp"
+#include "platform/diskimage/PathText.hpp"
 
 #include <plist/plist.h>
 
@@ -19,7 +19,7 @@ plist_t entitiesArray(const std::vector<SystemEntity>& entities) {
         plist_dict_set_item(item, "dev-entry", plist_new_string(entity.devEntry.c_str()));
         plist_dict_set_item(item, "potentially-mountable", plist_new_bool(entity.potentiallyMountable ? 1 : 0));
         if (entity.mountPoint) {
-            plist_dict_set_item(item, "mount-point", plist_new_string(entity.mountPoint->c_str()));
+            plist_dict_set_item(item, "mount-point", plist_new_string(pathText(*entity.mountPoint).c_str()));
         }
         plist_array_append_item(array, item);
     }
@@ -48,7 +48,7 @@ std::string infoPropertyList(const std::vector<AttachedImage>& images) {
     plist_t list = plist_new_array();
     for (const auto& image : images) {
         plist_t item = plist_new_dict();
-        plist_dict_set_item(item, "image-path", plist_new_string(imagePathText(image.imagePath).c_str()));
+        plist_dict_set_item(item, "image-path", plist_new_string(pathText(image.imagePath).c_str()));
         plist_dict_set_item(item, "system-entities", entitiesArray(image.entities));
         plist_array_append_item(list, item);
     }

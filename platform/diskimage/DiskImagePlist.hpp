@@ -20,10 +20,11 @@ struct AttachedImage {
     std::vector<SystemEntity> entities;
 };
 
-// XML property lists as the disk-image tools print them:
+// XML property lists as the disk-image tools print them, each mount point and image path as
+// `pathText` writes it:
 // {"system-entities": [{"dev-entry", "potentially-mountable", "mount-point"?}, ...]}
 std::string attachPropertyList(const std::vector<SystemEntity>& entities);
-// {"images": [{"image-path", "system-entities"}, ...]}, each image path as `imagePathText` writes it
+// {"images": [{"image-path", "system-entities"}, ...]}
 std::string infoPropertyList(const std::vector<AttachedImage>& images);
 
 } // namespace velmor::diskimage

@@ -180,8 +180,17 @@ std::vector<UDisksBlock> UDisksClient::blocks() {
 
 bool UDisksError::isLoopDeviceTaken() const {
     const std::string message = what();
+    // The kernel says the device is bound already, or that it is being changed by another caller
+    // at that moment.
     return message.find("Failed to associate") != std::string::npos &&
-           message.find(std::strerror(EBUSY)) != std::string::npos;
+           (message.find(std::strerror(EBUSY)) != std::string::npos ||
+            message.find(std::strerror(EAGAIN)) != std::string::npos);
+}
+
+bool UDisksError::isMountPointTaken() const {
+    const std::string message = what();
+    return message.find("Error creating mount point") != std::string::npos &&
+           message.find(std::strerror(EEXIST)) != std::string::npos;
 }
 
 std::string UDisksClient::loopSetup(int descriptor) {

@@ -17,8 +17,12 @@ public:
     UDisksError(std::string name, const std::string& message) : std::runtime_error(message), name_(std::move(name)) {}
     const std::string& name() const { return name_; }
     bool isBusy() const { return name_ == "org.freedesktop.UDisks2.Error.DeviceBusy"; }
-    // A loop set-up whose free device another set-up took first; a new set-up picks another.
+    // A loop set-up whose free device another set-up took first, or was changing as it came; a new
+    // set-up picks another.
     bool isLoopDeviceTaken() const;
+    // A mount whose mount point, named after the volume's label, another mount made first; a new
+    // mount picks another name.
+    bool isMountPointTaken() const;
 
 private:
     std::string name_;

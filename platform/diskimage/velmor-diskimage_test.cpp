@@ -5,6 +5,7 @@
 #include "platform/diskimage/BlockDevices.hpp"
 #include "platform/fs/MountTable.hpp"
 #include "platform/process/Process.hpp"
+#include "platform/testing/LocalSocket.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/ReadToEnd.hpp"
 #include "platform/testing/ScopedEnvironment.hpp"
@@ -13,12 +14,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <linux/loop.h>
 #include <random>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -179,6 +183,37 @@ protected:
         return volume;
     }
 
+    // A socket bound at `path` (listening with room for `backlog` waiting connections, or not
+    // listening when `backlog` is below 0), closed with the test; -1 when it cannot be made.
+    int boundSocket(const std::string& path, int backlog = -1) {
+        const int socket = testing::boundLocalSocket(path, backlog);
+        if (socket >= 0) {
+            openFiles.push_back(socket);
+        }
+        return socket;
+    }
+
+    // The exit status of a tool run that `runOverControlSocket` stopped.
+    static constexpr int timedOut = 124;
+
+    // Runs the tool with `arguments` where the socket at `socketPath` lies over the device manager's
+    // control socket, in a mount namespace of the tool's own so that the machine's device manager
+    // stays as it is for everyone else; the tool is stopped after 30 s. Nothing when the socket
+    // cannot be laid there.
+    static std::optional<ToolRun> runOverControlSocket(const std::string& socketPath,
+                                                       const std::vector<std::string>& toolArguments) {
+        std::vector<std::string> arguments{"-m", "--propagation", "private", "/bin/sh", "-c",
+                                           "mount -t tmpfs tmpfs /run/udev && : > /run/udev/control && "
+                                           "mount --bind \"$0\" /run/udev/control && exec /usr/bin/timeout 30 \"$@\"",
+                                           socketPath, VELMOR_DISKIMAGE_TOOL_PATH};
+        arguments.insert(arguments.end(), toolArguments.begin(), toolArguments.end());
+        auto run = runTool(arguments, "", "/usr/bin/unshare");
+        if (run.err.find("unshare:") != std::string::npos || run.err.find("mount:") != std::string::npos) {
+            return std::nullopt;
+        }
+        return run;
+    }
+
     std::optional<testing::ScopedEnvironment> environment;
     std::string busAddress;
     testing::TemporaryDirectory folder;
@@ -289,6 +324,41 @@ TEST_F(DiskImageToolTest, DetachReturnsOnlyOnceTheKernelHasFreedADeviceHeldOpenE
     EXPECT_EQ(BlockDevices().backingFile(name), std::nullopt);
 }
 
+// The kernel frees a device marked to go at its last close on its own; the disk service may still
+// list it for a while. Nothing is left to detach then, which is no failure.
+TEST_F(DiskImageToolTest, ADetachOfADeviceFreedBeforeTheDiskServiceSawItSucceeds) {
+    const std::string path = ext4Image("data.img");
+    const std::string device = stringAt(attachExt4(path), "dev-entry");
+    ASSERT_EQ(device.rfind("/dev/loop", 0), 0u);
+    ASSERT_EQ(runTool({"unmount", device}).status, 0);
+
+    // The service hears of the release through the device manager: while its queue is held, the
+    // service keeps listing the device as attached.
+    struct HeldEventQueue {
+        bool held = Process::run("/usr/bin/udevadm", {"control", "--timeout=5", "--stop-exec-queue"})
+                        .terminationStatus == 0;
+        ~HeldEventQueue() {
+            if (held) {
+                Process::run("/usr/bin/udevadm", {"control", "--timeout=5", "--start-exec-queue"});
+            }
+        }
+    } queue;
+    if (!queue.held) {
+        GTEST_SKIP() << "cannot hold the device manager's event queue here";
+    }
+    {
+        const int freed = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(freed, 0);
+        EXPECT_EQ(::ioctl(freed, LOOP_CLR_FD, 0), 0) << std::strerror(errno);
+        ::close(freed);
+    }
+    ASSERT_EQ(BlockDevices().backingFile(device.substr(5)), std::nullopt);
+
+    const auto run = runTool({"detach", device});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.err.empty()) << run.err;
+}
+
 TEST_F(DiskImageToolTest, AForcedDetachOfAVolumeStillInUseExitsWithEBUSY) {
     const std::string path = ext4Image("data.img");
     const auto [device, mountPoint, held] = attachHoldingAFile(path);
@@ -343,31 +413,46 @@ TEST_F(DiskImageToolTest, AnAttachWithoutADeviceManagerFailsAtOnceAndLeavesNothi
 TEST_F(DiskImageToolTest, AnAttachWhereNothingAnswersAtTheDeviceManagersSocketFailsAtOnce) {
     const std::string path = ext4Image("data.img");
     const std::string socketPath = folder / "control";
-    const int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    ASSERT_GE(listener, 0);
-    openFiles.push_back(listener);
-    ::sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-    socketPath.copy(address.sun_path, socketPath.size());
-    ASSERT_EQ(::bind(listener, reinterpret_cast<const ::sockaddr*>(&address), sizeof address), 0);
-    // Bound but never listening, laid over the control socket in a mount namespace of the tool's own.
-    std::vector<std::string> arguments{"-m", "--propagation", "private", "/bin/sh", "-c",
-                                       "mount -t tmpfs tmpfs /run/udev && : > /run/udev/control && "
-                                       "mount --bind \"$0\" /run/udev/control && exec \"$@\"",
-                                       socketPath, VELMOR_DISKIMAGE_TOOL_PATH};
-    const auto attach = attachArguments(path);
-    arguments.insert(arguments.end(), attach.begin(), attach.end());
+    // Bound but never listening.
+    ASSERT_GE(boundSocket(socketPath), 0);
     const auto started = std::chrono::steady_clock::now();
-    const auto run = runTool(arguments, "", "/usr/bin/unshare");
-    if (run.err.find("unshare:") != std::string::npos || run.err.find("mount:") != std::string::npos) {
-        GTEST_SKIP() << "cannot lay a dead socket over the device manager's here: " << run.err;
+    const auto run = runOverControlSocket(socketPath, attachArguments(path));
+    if (!run) {
+        GTEST_SKIP() << "cannot lay a dead socket over the device manager's here";
     }
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15)) << "the attach waited";
-    EXPECT_EQ(run.status, 1) << run.out;
-    EXPECT_TRUE(run.out.empty()) << run.out;
-    EXPECT_NE(run.err.find(path + ": no device manager runs"), std::string::npos) << run.err;
+    EXPECT_EQ(run->status, 1) << run->out;
+    EXPECT_TRUE(run->out.empty()) << run->out;
+    EXPECT_NE(run->err.find(path + ": no device manager runs"), std::string::npos) << run->err;
     EXPECT_TRUE(devicesBacking(path).empty());
+}
+
+// A device manager that takes no new connection for now (stopped a moment, or busy) is not waited
+// for: it runs, so the attach goes on.
+TEST_F(DiskImageToolTest, AnAttachDoesNotWaitForADeviceManagerThatTakesNoConnection) {
+    const std::string path = ext4Image("data.img");
+    const std::string socketPath = folder / "control";
+    // Listening but never accepting, its queue full with one connection.
+    ASSERT_GE(boundSocket(socketPath, 0), 0);
+    const int waiting = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ASSERT_GE(waiting, 0);
+    openFiles.push_back(waiting);
+    ::sockaddr_un address{};
+    ASSERT_TRUE(testing::localSocketAddress(socketPath, address));
+    ASSERT_EQ(::connect(waiting, reinterpret_cast<const ::sockaddr*>(&address), sizeof address), 0);
+    const int another = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ASSERT_GE(another, 0);
+    openFiles.push_back(another);
+    ASSERT_EQ(::connect(another, reinterpret_cast<const ::sockaddr*>(&address), sizeof address), -1);
+    ASSERT_EQ(errno, EAGAIN) << "the queue of the socket is not full";
+
+    const auto run = runOverControlSocket(socketPath, attachArguments(path));
+    if (!run) {
+        GTEST_SKIP() << "cannot lay a socket over the device manager's here";
+    }
+    EXPECT_NE(run->status, timedOut) << "the attach waited for the device manager";
+    EXPECT_EQ(run->status, 0) << run->err;
+    EXPECT_EQ(devicesBacking(path).size(), 1u);
 }
 
 // A set-user-id copy run by another user must not act with its owner's rights.
@@ -470,11 +555,16 @@ TEST_F(DiskImageToolTest, AnAttachAfterAForcedDetachOfAHeldVolumeSetsUpAFreshDev
     EXPECT_TRUE(devicesBacking(path).empty());
 }
 
-// A path XML cannot hold leaves the listing readable, every other image in it.
+// A path XML cannot hold, the image's own or its volume's mount point named after an odd label,
+// leaves the output readable, every other image in the listing.
 TEST_F(DiskImageToolTest, ListsEveryImageWhateverBytesOneImagePathHolds) {
-    const std::string odd = ext4Image("bad\xff\xfe\x01\x1bname.img");
+    const std::string odd = ext4Image("bad\xff\xfe\x01\x1bname.img", "ctl\x01\x1b");
     const std::string plain = ext4Image("data.img");
-    attachExt4(odd);
+    const auto readPath = [](const std::string& text) {
+        return text.rfind("file://", 0) == 0 ? URL::fromAbsoluteString(text).rawPath() : text;
+    };
+    const std::string oddMountPoint = readPath(stringAt(attachExt4(odd), "mount-point"));
+    ASSERT_TRUE(mountedAt(oddMountPoint).has_value()) << "the mount table shows no " << oddMountPoint;
     attachExt4(plain);
     const auto info = runTool({"info", "-plist"});
     ASSERT_EQ(info.status, 0) << info.err;
@@ -484,19 +574,22 @@ TEST_F(DiskImageToolTest, ListsEveryImageWhateverBytesOneImagePathHolds) {
     ASSERT_TRUE(list && list->get<Array>()) << info.out;
     std::vector<std::string> paths;
     for (const Value& image : *list->get<Array>()) {
-        const std::string text = stringAt(image, "image-path");
-        paths.push_back(text.rfind("file://", 0) == 0 ? URL::fromAbsoluteString(text).rawPath() : text);
+        paths.push_back(readPath(stringAt(image, "image-path")));
+        if (paths.back() == odd) {
+            ASSERT_EQ(entitiesOf(image).size(), 1u) << info.out;
+            EXPECT_EQ(readPath(stringAt(entitiesOf(image).front(), "mount-point")), oddMountPoint) << info.out;
+        }
     }
     EXPECT_NE(std::find(paths.begin(), paths.end(), odd), paths.end()) << info.out;
     EXPECT_NE(std::find(paths.begin(), paths.end(), plain), paths.end()) << info.out;
 }
 
-// The disk service may fail to associate a loop device taken at once by another set-up.
+// The disk service may fail to associate a loop device taken at once by another set-up, or to make
+// a mount point whose name, after the one label, another mount took at once.
 TEST_F(DiskImageToolTest, EightDifferentImagesAttachedAtOnceAllSucceed) {
     std::vector<std::string> paths;
     for (int index = 0; index < 8; ++index) {
-        // Labels of their own: the service names mount points after them.
-        paths.push_back(ext4Image("image" + std::to_string(index) + ".img", "Image " + std::to_string(index)));
+        paths.push_back(ext4Image("image" + std::to_string(index) + ".img"));
     }
     std::vector<std::future<ToolRun>> runs;
     for (const std::string& path : paths) {

@@ -8,6 +8,7 @@
 #include "platform/coding/Decoding.hpp"
 #include "platform/coding/PropertyList.hpp"
 #include "platform/diskimage/BlockDevices.hpp"
+#include "platform/diskimage/PathText.hpp"
 
 #include <map>
 #include <string_view>
@@ -164,8 +165,10 @@ std::shared_ptr<DMGMount> ASIFMounter::attach(const URL& url, const std::optiona
     const BlockDevices devices;
     for (const Entity* entity : withMountPoint) {
         const std::string* devEntry = stringAt(*entity, "dev-entry");
-        const std::string* mountPoint = stringAt(*entity, "mount-point");
-        if (devEntry == nullptr || mountPoint == nullptr) {
+        // Written as a file URL text when XML cannot hold it.
+        const std::string* mountPointText = stringAt(*entity, "mount-point");
+        const auto mountPoint = mountPointText ? pathFromText(*mountPointText) : std::nullopt;
+        if (devEntry == nullptr || !mountPoint) {
             continue;
         }
         mount->appendPartition(

@@ -5,7 +5,7 @@
 #include "foundation/services/diskimage/DiskImageTool.hpp"
 #include "platform/coding/PropertyList.hpp"
 #include "platform/diskimage/BlockDevices.hpp"
-#include "platform/diskimage/ImagePathText.hpp"
+#include "platform/diskimage/PathText.hpp"
 #include "platform/fs/Descriptor.hpp"
 #include "platform/fs/MountTable.hpp"
 #include "platform/fs/ResolvedPath.hpp"
@@ -71,6 +71,13 @@ NSTask::SynchronousRunResult runTool(const char* verb, const std::string& target
 const std::string* stringFor(const coding::Object& object, const std::string& key) {
     const coding::Value* value = object.find(key);
     return value ? value->get<std::string>() : nullptr;
+}
+
+// A path the tool wrote as `pathText` does; nothing when the key holds no string, or a file URL
+// text that names no path.
+std::optional<std::string> pathFor(const coding::Object& object, const std::string& key) {
+    const std::string* text = stringFor(object, key);
+    return text ? pathFromText(*text) : std::nullopt;
 }
 
 std::shared_ptr<Logger> loggerFrom(const LoggerFactory& factory) { return factory("DMGMounter"); }
@@ -152,7 +159,7 @@ std::shared_ptr<DMGMount> DMGMounter::makeMount(const URL& imageURL, const codin
                 continue;
             }
         }
-        if (const std::string* point = stringFor(*entity, "mount-point")) {
+        if (const auto point = pathFor(*entity, "mount-point")) {
             logger->debug([&] {
                 return "in '" + image + "', found mountPoint: " + *point + " for devEntry: " +
                        devEntry.value_or("nil") + tag;
@@ -195,13 +202,10 @@ DMGMounter::AttachedImages DMGMounter::parseInfoOutput(const NSTask::Bytes& stan
     }
     for (const auto& value : *images) {
         const auto* entry = value.get<coding::Object>();
-        const std::string* imagePathText = entry ? stringFor(*entry, "image-path") : nullptr;
-        // The tool writes a path XML cannot hold as its file URL text.
-        const auto decoded = imagePathText ? imagePathFromText(*imagePathText) : std::nullopt;
-        if (!decoded) {
+        const auto imagePath = entry ? pathFor(*entry, "image-path") : std::nullopt;
+        if (!imagePath) {
             continue;
         }
-        const std::string* imagePath = &*decoded;
         const coding::Value* entitiesValue = entry->find("system-entities");
         const auto* entities = entitiesValue ? entitiesValue->get<coding::Array>() : nullptr;
         if (entities == nullptr) {

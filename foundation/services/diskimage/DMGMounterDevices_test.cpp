@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
@@ -52,20 +53,33 @@ protected:
             ::close(busy);
         }
         // Whatever a failed test left attached goes, mounts first.
-        if (device.empty() || !BlockDevices().backingFile(device.substr(5))) {
-            return;
-        }
-        for (const auto& mount : readMountTable()) {
-            if (mount.source == device) {
-                ::umount2(mount.mountPoint.c_str(), MNT_DETACH);
+        devices.push_back(device);
+        for (const std::string& image : images) {
+            std::istringstream names(
+                Process::run("/usr/sbin/losetup", {"-n", "-O", "NAME", "-j", image}).standardOutput);
+            for (std::string name; std::getline(names, name);) {
+                devices.push_back(name);
             }
         }
-        Process::run("/usr/sbin/losetup", {"-d", device});
+        for (const std::string& attached : devices) {
+            if (attached.empty() || !BlockDevices().backingFile(attached.substr(5))) {
+                continue;
+            }
+            for (const auto& mount : readMountTable()) {
+                if (mount.source == attached) {
+                    ::umount2(mount.mountPoint.c_str(), MNT_DETACH);
+                }
+            }
+            Process::run("/usr/sbin/losetup", {"-d", attached});
+        }
     }
 
     std::optional<testing::ScopedEnvironment> environment;
     testing::TemporaryDirectory folder;
     std::string device;
+    // The devices and image files of a test that attaches more than one image.
+    std::vector<std::string> devices;
+    std::vector<std::string> images;
     int busy = -1;
 };
 
@@ -176,6 +190,82 @@ TEST_F(DMGMounterDevicesTest, ABusyImageIsDetachedInTheBackgroundOnceFreed) {
     EXPECT_NE(::access((folder / "links").c_str(), F_OK), 0);
     EXPECT_EQ(failures(), 1);
     DMGUnmounter::resetShared();
+}
+
+// An image whose path or mount point XML cannot hold, its file named with bytes that are no UTF-8
+// and its volume labelled with control characters, is listed and found with every other image.
+TEST_F(DMGMounterDevicesTest, AnImageOfOddNamesLeavesEveryImageListedAndFound) {
+    folder.writeFile("content/hello.txt", "hello\n");
+    const std::string odd = folder.writeFile("bad\xff\xfe\x01name.img", std::string(16 << 20, '\0'));
+    const std::string plain = folder.writeFile("plain.img", std::string(16 << 20, '\0'));
+    ASSERT_EQ(Process::run("/usr/sbin/mkfs.ext4", {"-q", "-L", "ctl\x01\x1b", "-d", folder / "content", odd})
+                  .terminationStatus,
+              0);
+    ASSERT_EQ(Process::run("/usr/sbin/mkfs.ext4", {"-q", "-d", folder / "content", plain}).terminationStatus, 0);
+    images = {odd, plain};
+    auto logger = std::make_shared<testing::RecordingLogger>();
+    const LoggerFactory factory = [logger](const std::string&) -> std::shared_ptr<Logger> { return logger; };
+
+    std::vector<std::shared_ptr<DMGMount>> mounts;
+    for (const std::string& image : {odd, plain}) {
+        const auto mount = DMGMounter::attach(URL::fileURL(image), std::nullopt, false, factory);
+        ASSERT_EQ(mount->partitions().size(), 1u) << image;
+        ASSERT_TRUE(mount->partitions().front().devEntry()) << image;
+        devices.push_back(*mount->partitions().front().devEntry());
+        EXPECT_TRUE(mount->partitions().front().isMounted()) << image;
+        mounts.push_back(mount);
+    }
+    const auto listed = DMGMounter::attachedDiskImages(factory);
+    for (const std::string& image : {odd, plain}) {
+        EXPECT_TRUE(listed.contains(image)) << image;
+        const auto found = DMGMounter::checkIfAttached(URL::fileURL(image), factory);
+        ASSERT_TRUE(found) << image;
+        EXPECT_TRUE(found->partitions().front().isMounted()) << image;
+    }
+    // The service names the mount point after the label, control characters and all.
+    EXPECT_NE(mounts[0]->partitions().front().mountPoint()->rawPath().find("ctl\x01\x1b"), std::string::npos)
+        << mounts[0]->partitions().front().mountPoint()->rawPath();
+    for (const auto& mount : mounts) {
+        DMGMounter::detach(mount, false, false, factory);
+    }
+    for (const std::string& attached : devices) {
+        EXPECT_EQ(BlockDevices().backingFile(attached.substr(5)), std::nullopt) << attached;
+    }
+}
+
+// An image attached by one caller is found by another whichever link names it: a link to the
+// file, or the file in a linked folder.
+TEST_F(DMGMounterDevicesTest, AnAttachedImageIsFoundThroughLinks) {
+    folder.writeFile("content/hello.txt", "hello\n");
+    const std::string real = folder.makeDirectory("real");
+    const std::string image = folder.writeFile("real/target.img", std::string(16 << 20, '\0'));
+    ASSERT_EQ(Process::run("/usr/sbin/mkfs.ext4", {"-q", "-d", folder / "content", image}).terminationStatus, 0);
+    images = {image};
+    const std::string link = folder / "link-to-target.img";
+    const std::string linkedFolder = folder / "linked-folder";
+    ASSERT_EQ(::symlink(image.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink(real.c_str(), linkedFolder.c_str()), 0);
+    auto logger = std::make_shared<testing::RecordingLogger>();
+    const LoggerFactory factory = [logger](const std::string&) -> std::shared_ptr<Logger> { return logger; };
+    const auto mount = DMGMounter::attach(URL::fileURL(image), std::nullopt, false, factory);
+    ASSERT_EQ(mount->partitions().size(), 1u);
+    ASSERT_TRUE(mount->partitions().front().devEntry());
+    device = *mount->partitions().front().devEntry();
+
+    for (const std::string& given : {link, linkedFolder + "/target.img"}) {
+        const auto found = DMGMounter::checkIfAttached(URL::fileURL(given), factory);
+        ASSERT_TRUE(found) << given;
+        EXPECT_EQ(found->partitions().front().devEntry(), device) << given;
+        try {
+            DMGMounter::attach(URL::fileURL(given), std::nullopt, false, factory);
+            ADD_FAILURE() << given << " was attached anew";
+        } catch (const DMGMounterError& error) {
+            EXPECT_EQ(error.kind(), DMGMounterError::Case::alreadyMounted) << given;
+        }
+    }
+    EXPECT_EQ(Process::run("/usr/sbin/losetup", {"-n", "-O", "NAME", "-j", image}).standardOutput, device + "\n");
+    DMGMounter::detach(mount, false, false, factory);
+    EXPECT_EQ(BlockDevices().backingFile(device.substr(5)), std::nullopt);
 }
 
 TEST_F(DMGMounterDevicesTest, AnImageOfAnyNameAttachesReadOnlyAndGoesWhenReleased) {

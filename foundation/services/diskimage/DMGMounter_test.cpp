@@ -96,14 +96,16 @@ TEST(DMGMounterListingTest, ParsesTheListingAndSkipsBadEntries) {
     }));
 }
 
-// The tool writes a path that XML cannot hold as its file URL text; the listing keys it by the path's
-// own bytes, and an entry whose text reads as no path is the only one dropped.
+// The tool writes a path that XML cannot hold as its file URL text, an image's or a mount point's;
+// the listing keys an image by the path's own bytes, and an entry whose text reads as no path is the
+// only one dropped.
 TEST(DMGMounterListingTest, ReadsImagePathsWrittenAsFileURLs) {
     Logs logs;
     const std::string odd = "/imgs/bad\xff\xfe\x01name.img";
+    const std::string oddMount = "/media/ctl\x01\x1b";
     const std::string listing = plist(Object{{"images", Array{
         Object{{"image-path", URL::fileURL(odd).absoluteString()},
-               {"system-entities", Array{entity("/dev/fake0", "/mnt/odd")}}},
+               {"system-entities", Array{entity("/dev/fake0", URL::fileURL(oddMount).absoluteString())}}},
         Object{{"image-path", "file://no-path"}, {"system-entities", Array{entity("/dev/fake1", "/mnt/x")}}},
         Object{{"image-path", "/imgs/plain.img"}, {"system-entities", Array{entity("/dev/fake2", "/mnt/p")}}},
     }}});
@@ -112,6 +114,7 @@ TEST(DMGMounterListingTest, ReadsImagePathsWrittenAsFileURLs) {
     ASSERT_TRUE(images.contains(odd));
     EXPECT_EQ(images.at(odd)->partitions().at(0).devEntry(), "/dev/fake0");
     EXPECT_EQ(images.at(odd)->internalDiskImageURL(), URL::fileURL(odd));
+    EXPECT_EQ(images.at(odd)->partitions().at(0).mountPoint(), URL::fileURL(oddMount));
     EXPECT_TRUE(images.contains("/imgs/plain.img"));
 }
 

@@ -1,4 +1,4 @@
-#include "platform/diskimage/ImagePathText.hpp"
+#include "platform/diskimage/PathText.hpp"
 
 #include "platform/fs/URL.hpp"
 #include "platform/text/UTF8.hpp"
@@ -29,14 +29,14 @@ bool xmlHoldsUnchanged(std::string_view text) {
 
 } // namespace
 
-std::string imagePathText(const std::string& path) {
+std::string pathText(const std::string& path) {
     if (path.empty() || path.front() != '/' || xmlHoldsUnchanged(path)) {
         return path;
     }
     return URL::fileURL(path).absoluteString();
 }
 
-std::optional<std::string> imagePathFromText(std::string_view text) {
+std::optional<std::string> pathFromText(std::string_view text) {
     if (!text.starts_with("file:")) {
         return std::string(text);
     }
