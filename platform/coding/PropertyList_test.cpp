@@ -2,6 +2,7 @@
 
 #include "platform/coding/Decoding.hpp"
 #include "platform/testing/HostilePropertyLists.hpp"
+#include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
 
@@ -274,6 +275,17 @@ TEST(PropertyList, SharedLeavesAreReadWhileTheirCopiesStaySmall) {
               Value(Array(100, Value(Array(100, Value(std::string("shared")))))));
     EXPECT_EQ(*longValue.get<Object>()->find("k"),
               Value(Array(10, Value(Array(10, Value(std::string(4096, 'x')))))));
+}
+
+TEST(PropertyList, ALongBinaryArrayIsReadInOrderInTimeProportionalToItsLength) {
+    // Finding each item by its index would go through the items before it: minutes for this one.
+    velmor::testing::Watchdog watchdog("reading a binary array of 200,000 values", 20);
+    Array values;
+    for (std::int64_t value = 0; value < 200000; ++value) {
+        values.push_back(value * 7);
+    }
+    const Value document(Object{{"k", values}});
+    EXPECT_EQ(fromPropertyList(toBinaryPropertyList(document)), document);
 }
 
 TEST(PropertyList, BinaryDocumentsWithBrokenTablesAreRefused) {
