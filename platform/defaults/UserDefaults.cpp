@@ -196,7 +196,14 @@ void modify(const URL& file, const std::string& key, const std::function<void(co
     }
     if (reading.failure || !dropped.empty()) {
         const std::string kept = file.lastPathComponent() + ".corrupt";
-        if (::renameat(folder.get(), file.lastPathComponent().c_str(), folder.get(), kept.c_str()) != 0) {
+        // A file that reads is kept under a second name, so that a write that fails leaves every
+        // entry where it was; one that does not read, which need not be a file at all, is moved.
+        if (!reading.failure) {
+            ::unlinkat(folder.get(), kept.c_str(), 0);
+        }
+        if ((reading.failure ? ::renameat(folder.get(), file.lastPathComponent().c_str(), folder.get(), kept.c_str())
+                             : ::linkat(folder.get(), file.lastPathComponent().c_str(), folder.get(), kept.c_str(),
+                                        0)) != 0) {
             throw ErrorException(Error::posixForPath(errno, folderPath + "/" + kept));
         }
         const std::string keptAs = "; it is kept as " + folderPath + "/" + kept + " and a new one is written";

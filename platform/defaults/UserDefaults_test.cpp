@@ -286,6 +286,49 @@ TEST_F(UserDefaultsTest, ABinarySuiteKeepsWhatItHoldsWhenWrittenAgain) {
     }
 }
 
+TEST_F(UserDefaultsTest, AFailedWriteOfASuiteWithUnwritableStringsLeavesItsEntries) {
+    const std::string config = dir_ / "config";
+    std::filesystem::create_directories(config);
+    const int result = velmor::testing::runInChildProcess([&] {
+        if (const std::string skipped = velmor::testing::mountPrivateTmpfs(config); !skipped.empty()) {
+            std::printf("Skipped: a full file system needs a private mount: %s\n", skipped.c_str());
+            return 0;
+        }
+        velmor::testing::BinaryPropertyListWriter writer;
+        const std::string original = writer.bytes(writer.dictionary(
+            {{writer.string("token"), writer.raw("\x43old")}, {writer.string("name"), writer.string("caf\xe9")}}));
+        std::filesystem::create_directories(config + "/Velmor/Preferences");
+        std::ofstream(file_, std::ios::binary) << original;
+        // Fill the file system: the suite written again finds no room.
+        {
+            std::ofstream filler(config + "/filler", std::ios::binary);
+            const std::string block(4096, 'f');
+            while (filler.write(block.data(), block.size()) && filler.flush()) {
+            }
+        }
+        UserDefaults defaults("com.example.suite");
+        bool failed = false;
+        try {
+            defaults.set(bytes("x"), "added");
+        } catch (const ErrorException&) {
+            failed = true;
+        }
+        std::string problems;
+        if (!failed) {
+            problems += "the write succeeded; ";
+        }
+        if (defaults.data("token") != bytes("old")) {
+            problems += "the other entry is gone; ";
+        }
+        if (contentsOf(file_) != original) {
+            problems += "the file changed; ";
+        }
+        std::fprintf(stderr, "%s\n", problems.c_str());
+        return problems.empty() ? 0 : 1;
+    });
+    EXPECT_EQ(result, 0);
+}
+
 // Whether a failed write of `defaults` names its file and the cause: "" when it does, else what it said.
 std::string writeFailureWithout(UserDefaults& defaults, const std::string& cause) {
     try {
