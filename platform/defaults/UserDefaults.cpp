@@ -146,6 +146,16 @@ std::string quotedKeys(const std::vector<std::string>& keys) {
     return text;
 }
 
+// Whether the suite in the file at `path`, read within the limit, is past it once written again as
+// XML (deep nesting takes a line and its indent for each value), whatever a write would change.
+bool tooLargeAlready(const std::string& path) {
+    try {
+        return coding::toXMLPropertyList(readDictionary(path).root).size() > suiteSizeLimit;
+    } catch (const coding::EncodingError&) {
+        return false;
+    }
+}
+
 // Applies `change` to the entry `key` of the suite's dictionary under the folder's lock and writes
 // the result back, unless the reader would refuse it: then nothing changes. A file that could not
 // be read, or held entries that cannot be written again, is first kept beside as "<file>.corrupt",
@@ -191,8 +201,9 @@ void modify(const URL& file, const std::string& key, const std::function<void(co
                    {Error::filePathKey, file.path()}}));
     }
     if (xml.size() > suiteSizeLimit) {
-        throw ErrorException(
-            tooLargeForReader(file.path(), "the value of \"" + key + "\"", xml.size(), suiteSizeLimit));
+        throw ErrorException(tooLargeForReader(
+            file.path(), tooLargeAlready(file.path()) ? "what it holds now" : "the value of \"" + key + "\"",
+            xml.size(), suiteSizeLimit));
     }
     if (reading.failure || !dropped.empty()) {
         const std::string kept = file.lastPathComponent() + ".corrupt";

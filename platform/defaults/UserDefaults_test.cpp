@@ -241,6 +241,30 @@ TEST_F(UserDefaultsTest, AWriteTheReaderWouldRefuseFailsAndChangesNothing) {
     defaults.set(std::vector<std::uint8_t>(2'000'000, 'y'), "large");
     EXPECT_EQ(defaults.data("large").value_or(std::vector<std::uint8_t>()).size(), 2'000'000u);
     EXPECT_EQ(defaults.data("other"), bytes("kept"));
+
+    // A file within the limit that is past it once written again: the error does not blame the
+    // value set. 300 dictionaries deep, each of 20,000 values takes a line indented 300 tabs.
+    std::string nested;
+    for (int level = 0; level < 300; ++level) {
+        nested += "<key>k</key><dict>";
+    }
+    nested += "<key>values</key><array>";
+    for (int value = 0; value < 20000; ++value) {
+        nested += "<true/>";
+    }
+    nested += "</array>";
+    for (int level = 0; level < 300; ++level) {
+        nested += "</dict>";
+    }
+    dir_.writeFile("config/Velmor/Preferences/com.example.suite.plist", velmor::testing::infoPlistText(nested));
+    try {
+        defaults.set(bytes("x"), "small");
+        ADD_FAILURE() << "the write succeeded";
+    } catch (const ErrorException& error) {
+        const std::string description = error.error().description();
+        EXPECT_EQ(description.find("\"small\""), std::string::npos) << description;
+        EXPECT_NE(description.find("what it holds now"), std::string::npos) << description;
+    }
 }
 
 // A binary suite may hold what the written form has no plain value for: a UID is kept as the
