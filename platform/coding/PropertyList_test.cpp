@@ -175,6 +175,21 @@ TEST(PropertyList, AnErrorUnderLongKeysNamesAReadablePath) {
     }
 }
 
+TEST(PropertyList, AnErrorShowsOnlyTheStartOfALongText) {
+    const std::string longText(100000, '9');
+    for (const std::string element : {"integer", "real", "date"}) {
+        SCOPED_TRACE(element);
+        try {
+            fromPropertyList(plistHolding("<" + element + ">x" + longText + "</" + element + ">"));
+            ADD_FAILURE();
+        } catch (const DecodingError& error) {
+            const std::string what = error.what();
+            EXPECT_LT(what.size(), 1024u) << what.size();
+            EXPECT_NE(what.find("but found \"x999"), std::string::npos) << what.substr(0, 200);
+        }
+    }
+}
+
 TEST(PropertyList, AnXMLDocumentUnderManyLongKeysIsReadInTimeProportionalToItsSize) {
     // 256 dictionaries under 8 KiB keys, then 40,000 integers: 2.9 MB. A reader that kept the path
     // of every value would copy 2 MiB of keys for each of them.
