@@ -146,11 +146,16 @@ std::string quotedKeys(const std::vector<std::string>& keys) {
     return text;
 }
 
-// Whether the suite in the file at `path`, read within the limit, is past it once written again as
-// XML (deep nesting takes a line and its indent for each value), whatever a write would change.
-bool tooLargeAlready(const std::string& path) {
+// Whether `root`, with `previous` back under `key`, is past the limit once written again as XML
+// (deep nesting takes a line and its indent for each value), whatever the write changed.
+bool tooLargeAlready(coding::Object root, const std::string& key, const std::optional<coding::Value>& previous) {
+    if (previous) {
+        root.set(key, *previous);
+    } else {
+        root.erase(key);
+    }
     try {
-        return coding::toXMLPropertyList(readDictionary(path).root).size() > suiteSizeLimit;
+        return coding::toXMLPropertyList(root).size() > suiteSizeLimit;
     } catch (const coding::EncodingError&) {
         return false;
     }
@@ -187,6 +192,8 @@ void modify(const URL& file, const std::string& key, const std::function<void(co
         throw ErrorException(*reading.shortage);
     }
     coding::Object& root = reading.root;
+    const coding::Value* before = root.find(key);
+    const std::optional<coding::Value> previous = before ? std::optional<coding::Value>(*before) : std::nullopt;
     change(root);
     const std::vector<std::string> dropped = dropUnwritableEntries(root);
     std::string xml;
@@ -202,7 +209,7 @@ void modify(const URL& file, const std::string& key, const std::function<void(co
     }
     if (xml.size() > suiteSizeLimit) {
         throw ErrorException(tooLargeForReader(
-            file.path(), tooLargeAlready(file.path()) ? "what it holds now" : "the value of \"" + key + "\"",
+            file.path(), tooLargeAlready(std::move(root), key, previous) ? "what it holds now" : "the value of \"" + key + "\"",
             xml.size(), suiteSizeLimit));
     }
     if (reading.failure || !dropped.empty()) {
