@@ -16,6 +16,9 @@ constexpr std::size_t trailerSize = 32;
 // How many times its own size, or a mebibyte for smaller ones, a document may grow once its shared
 // strings and data are copied out at each reference.
 constexpr std::uint64_t expansionFactor = 8;
+// The most values a document may hold once read out, whatever its size: each costs the parser and
+// the tree made of it a few hundred bytes and some time.
+constexpr std::uint64_t maximumNodeCount = 1 << 18;
 
 [[noreturn]] void corrupted() {
     throw DecodingError(DecodingError::Kind::dataCorrupted, {},
@@ -162,9 +165,10 @@ void checkBinaryPropertyList(std::string_view bytes) {
     const Layout layout(bytes);
     // Every reference takes at least a byte, so a tree with more nodes than the document has bytes
     // repeats shared objects; repeated at will, they would multiply what the parser builds. Small
-    // documents may share a little more. The same holds for the bytes of shared strings and data,
-    // within a multiple of what the document may take, which the reader's size cap bounds.
-    const std::uint64_t nodeLimit = std::max<std::uint64_t>(bytes.size(), 1 << 16);
+    // documents may share a little more, and none may hold more than a fixed count. The same holds
+    // for the bytes of shared strings and data, within a multiple of what the document may take,
+    // which the reader's size cap bounds.
+    const std::uint64_t nodeLimit = std::clamp<std::uint64_t>(bytes.size(), 1 << 16, maximumNodeCount);
     const std::uint64_t byteLimit = expansionFactor * std::max<std::uint64_t>(bytes.size(), 1 << 20);
     auto expandsTooFar = [&] {
         throw DecodingError(DecodingError::Kind::dataCorrupted, {},

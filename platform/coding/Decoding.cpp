@@ -15,19 +15,19 @@ namespace {
 constexpr std::size_t shownKeyBytes = 48;
 constexpr std::size_t shownSteps = 8;
 
-std::string shownKey(const std::string& key) {
-    if (key.size() <= shownKeyBytes) {
-        return key;
+} // namespace
+
+std::string shownInMessage(std::string_view text) {
+    if (text.size() <= shownKeyBytes) {
+        return std::string(text);
     }
     std::size_t end = shownKeyBytes;
     // Not within a UTF-8 sequence.
-    while (end > 0 && (static_cast<unsigned char>(key[end]) & 0xC0) == 0x80) {
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
         --end;
     }
-    return key.substr(0, end) + "...";
+    return std::string(text.substr(0, end)) + "...";
 }
-
-} // namespace
 
 std::string describePath(const CodingPath& path) {
     std::string text;
@@ -41,7 +41,7 @@ std::string describePath(const CodingPath& path) {
             text += '.';
         }
         if (auto name = std::get_if<std::string>(&path[step])) {
-            text += shownKey(*name);
+            text += shownInMessage(*name);
         } else {
             text += "Index " + std::to_string(std::get<std::size_t>(path[step]));
         }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -25,6 +26,8 @@ using CodingPath = std::vector<CodingKey>;
 
 // The path as a message shows it: keys joined by dots, long keys and long paths shortened.
 std::string describePath(const CodingPath& path);
+// A text read from a document as a message shows it: its first few dozen bytes.
+std::string shownInMessage(std::string_view text);
 
 class DecodingError : public std::runtime_error {
 public:

@@ -67,10 +67,18 @@ Value convert(plist_t node, std::size_t depth) {
     }
     case PLIST_ARRAY: {
         Array array;
-        std::uint32_t count = ::plist_array_get_size(node);
-        array.reserve(count);
-        for (std::uint32_t index = 0; index < count; ++index) {
-            array.push_back(convert(::plist_array_get_item(node, index), depth + 1));
+        array.reserve(::plist_array_get_size(node));
+        // Walked in order: a parsed array finds an item by its index by counting from the first.
+        plist_array_iter iterator = nullptr;
+        ::plist_array_new_iter(node, &iterator);
+        std::unique_ptr<void, decltype(&std::free)> iteratorHeld(iterator, &std::free);
+        while (true) {
+            plist_t item = nullptr;
+            ::plist_array_next_item(node, iterator, &item);
+            if (item == nullptr) {
+                break;
+            }
+            array.push_back(convert(item, depth + 1));
         }
         return array;
     }

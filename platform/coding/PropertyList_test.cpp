@@ -2,6 +2,7 @@
 
 #include "platform/coding/Decoding.hpp"
 #include "platform/testing/HostilePropertyLists.hpp"
+#include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
 
@@ -144,19 +145,24 @@ TEST(PropertyList, NestingPastTheLimitIsAnError) {
     }
 }
 
+// `inner` within `levels` dictionaries, each under `key` followed by its level's number.
+std::string underKeys(const std::string& key, int levels, const std::string& inner) {
+    std::string body;
+    for (int level = 0; level < levels; ++level) {
+        body += "<dict><key>" + key + std::to_string(level) + "</key>";
+    }
+    body += inner;
+    for (int level = 0; level < levels; ++level) {
+        body += "</dict>";
+    }
+    return body;
+}
+
 TEST(PropertyList, AnErrorUnderLongKeysNamesAReadablePath) {
     // 40 dictionaries under 1 KiB keys, then a value that is no integer.
     const std::string longKey(1024, 'k');
-    std::string body;
-    for (int level = 0; level < 40; ++level) {
-        body += "<dict><key>" + longKey + std::to_string(level) + "</key>";
-    }
-    body += "<array><integer>1</integer><integer>x</integer></array>";
-    for (int level = 0; level < 40; ++level) {
-        body += "</dict>";
-    }
     try {
-        fromPropertyList(plistHolding(body));
+        fromPropertyList(plistHolding(underKeys(longKey, 40, "<array><integer>1</integer><integer>x</integer></array>")));
         ADD_FAILURE();
     } catch (const DecodingError& error) {
         ASSERT_EQ(error.codingPath().size(), 41u);
@@ -167,6 +173,43 @@ TEST(PropertyList, AnErrorUnderLongKeysNamesAReadablePath) {
         EXPECT_TRUE(what.starts_with("dataCorrupted at " + longKey.substr(0, 16))) << what.substr(0, 100);
         EXPECT_NE(what.find(".Index 1: Expected an integer but found \"x\"."), std::string::npos) << what;
     }
+}
+
+TEST(PropertyList, AnErrorShowsOnlyTheStartOfALongText) {
+    const std::string longText(100000, '9');
+    for (const std::string element : {"integer", "real", "date"}) {
+        SCOPED_TRACE(element);
+        try {
+            fromPropertyList(plistHolding("<" + element + ">x" + longText + "</" + element + ">"));
+            ADD_FAILURE();
+        } catch (const DecodingError& error) {
+            const std::string what = error.what();
+            EXPECT_LT(what.size(), 1024u) << what.size();
+            EXPECT_NE(what.find("but found \"x999"), std::string::npos) << what.substr(0, 200);
+        }
+    }
+}
+
+TEST(PropertyList, AnXMLDocumentUnderManyLongKeysIsReadInTimeProportionalToItsSize) {
+    // 256 dictionaries under 8 KiB keys, then 40,000 integers: 2.9 MB. A reader that kept the path
+    // of every value would copy 2 MiB of keys for each of them.
+    velmor::testing::Watchdog watchdog("reading values under 256 long keys", 20);
+    const std::string longKey(8192, 'k');
+    std::string integers;
+    for (int index = 0; index < 40000; ++index) {
+        integers += "<integer>" + std::to_string(index) + "</integer>";
+    }
+    Value read = fromPropertyList(plistHolding(underKeys(longKey, 256, "<array>" + integers + "</array>")));
+    const Value* inner = &read;
+    for (int level = 0; level < 256 && inner != nullptr; ++level) {
+        const Object* object = inner->get<Object>();
+        inner = object ? object->find(longKey + std::to_string(level)) : nullptr;
+    }
+    ASSERT_NE(inner, nullptr);
+    const Array* array = inner->get<Array>();
+    ASSERT_NE(array, nullptr);
+    ASSERT_EQ(array->size(), 40000u);
+    EXPECT_EQ(array->back(), Value(39999));
 }
 
 TEST(PropertyList, OnlyThePredefinedEntitiesAndCharacterReferencesAreRead) {
@@ -274,6 +317,17 @@ TEST(PropertyList, SharedLeavesAreReadWhileTheirCopiesStaySmall) {
               Value(Array(100, Value(Array(100, Value(std::string("shared")))))));
     EXPECT_EQ(*longValue.get<Object>()->find("k"),
               Value(Array(10, Value(Array(10, Value(std::string(4096, 'x')))))));
+}
+
+TEST(PropertyList, ALongBinaryArrayIsReadInOrderInTimeProportionalToItsLength) {
+    // Finding each item by its index would go through the items before it: minutes for this one.
+    velmor::testing::Watchdog watchdog("reading a binary array of 200,000 values", 20);
+    Array values;
+    for (std::int64_t value = 0; value < 200000; ++value) {
+        values.push_back(value * 7);
+    }
+    const Value document(Object{{"k", values}});
+    EXPECT_EQ(fromPropertyList(toBinaryPropertyList(document)), document);
 }
 
 TEST(PropertyList, BinaryDocumentsWithBrokenTablesAreRefused) {

@@ -56,7 +56,7 @@ Value integerValue(std::string_view text) {
     auto [end, failure] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
     if (digits.empty() || failure == std::errc::invalid_argument || end != digits.data() + digits.size()) {
         throw DecodingError(DecodingError::Kind::dataCorrupted, {},
-                            "Expected an integer but found \"" + std::string(text) + "\".");
+                            "Expected an integer but found \"" + shownInMessage(text) + "\".");
     }
     constexpr std::uint64_t signedMagnitudeLimit = std::uint64_t{1} << 63;
     if (failure == std::errc::result_out_of_range || (negative && magnitude > signedMagnitudeLimit)) {
@@ -77,7 +77,7 @@ Value realValue(std::string_view text) {
     const double value = std::strtod(whole.c_str(), &end);
     if (whole.empty() || end != whole.c_str() + whole.size()) {
         throw DecodingError(DecodingError::Kind::dataCorrupted, {},
-                            "Expected a real number but found \"" + whole + "\".");
+                            "Expected a real number but found \"" + shownInMessage(whole) + "\".");
     }
     return value;
 }
@@ -89,7 +89,7 @@ Value dateValue(std::string_view text) {
     const char* end = ::strptime(whole.c_str(), "%Y-%m-%dT%H:%M:%SZ", &parts);
     if (end == nullptr || *end != '\0') {
         throw DecodingError(DecodingError::Kind::dataCorrupted, {},
-                            "Expected a date but found \"" + whole + "\".");
+                            "Expected a date but found \"" + shownInMessage(whole) + "\".");
     }
     return Date{static_cast<double>(::timegm(&parts)) - Date::unixEpochOffset};
 }

@@ -145,6 +145,21 @@ std::string quotedKeys(const std::vector<std::string>& keys) {
     return text;
 }
 
+// Whether `root`, with `previous` back under `key`, is past the limit once written again as XML
+// (deep nesting takes a line and its indent for each value), whatever the write changed.
+bool tooLargeAlready(coding::Object root, const std::string& key, const std::optional<coding::Value>& previous) {
+    if (previous) {
+        root.set(key, *previous);
+    } else {
+        root.erase(key);
+    }
+    try {
+        return coding::toXMLPropertyList(root).size() > suiteSizeLimit;
+    } catch (const coding::EncodingError&) {
+        return false;
+    }
+}
+
 // Applies `change` to the entry `key` of the suite's dictionary under the suite's lock and writes
 // the result back, unless the reader would refuse it: then nothing changes. A file that could not
 // be read, or held entries that cannot be written again, is first kept beside as "<file>.corrupt",
@@ -172,6 +187,8 @@ void modify(const URL& file, const std::string& key, const std::function<void(co
         throw ErrorException(*reading.shortage);
     }
     coding::Object& root = reading.root;
+    const coding::Value* before = root.find(key);
+    const std::optional<coding::Value> previous = before ? std::optional<coding::Value>(*before) : std::nullopt;
     change(root);
     const std::vector<std::string> dropped = dropUnwritableEntries(root);
     std::string xml;
@@ -186,12 +203,20 @@ void modify(const URL& file, const std::string& key, const std::function<void(co
                    {Error::filePathKey, file.path()}}));
     }
     if (xml.size() > suiteSizeLimit) {
-        throw ErrorException(
-            tooLargeForReader(file.path(), "the value of \"" + key + "\"", xml.size(), suiteSizeLimit));
+        throw ErrorException(tooLargeForReader(
+            file.path(), tooLargeAlready(std::move(root), key, previous) ? "what it holds now" : "the value of \"" + key + "\"",
+            xml.size(), suiteSizeLimit));
     }
     if (reading.failure || !dropped.empty()) {
         const std::string kept = file.lastPathComponent() + ".corrupt";
-        if (::renameat(folder.get(), file.lastPathComponent().c_str(), folder.get(), kept.c_str()) != 0) {
+        // A file that reads is kept under a second name, so that a write that fails leaves every
+        // entry where it was; one that does not read, which need not be a file at all, is moved.
+        if (!reading.failure) {
+            ::unlinkat(folder.get(), kept.c_str(), 0);
+        }
+        if ((reading.failure ? ::renameat(folder.get(), file.lastPathComponent().c_str(), folder.get(), kept.c_str())
+                             : ::linkat(folder.get(), file.lastPathComponent().c_str(), folder.get(), kept.c_str(),
+                                        0)) != 0) {
             throw ErrorException(Error::posixForPath(errno, folderPath + "/" + kept));
         }
         const std::string keptAs = "; it is kept as " + folderPath + "/" + kept + " and a new one is written";

@@ -242,6 +242,30 @@ TEST_F(UserDefaultsTest, AWriteTheReaderWouldRefuseFailsAndChangesNothing) {
     defaults.set(std::vector<std::uint8_t>(2'000'000, 'y'), "large");
     EXPECT_EQ(defaults.data("large").value_or(std::vector<std::uint8_t>()).size(), 2'000'000u);
     EXPECT_EQ(defaults.data("other"), bytes("kept"));
+
+    // A file within the limit that is past it once written again: the error does not blame the
+    // value set. 300 dictionaries deep, each of 20,000 values takes a line indented 300 tabs.
+    std::string nested;
+    for (int level = 0; level < 300; ++level) {
+        nested += "<key>k</key><dict>";
+    }
+    nested += "<key>values</key><array>";
+    for (int value = 0; value < 20000; ++value) {
+        nested += "<true/>";
+    }
+    nested += "</array>";
+    for (int level = 0; level < 300; ++level) {
+        nested += "</dict>";
+    }
+    dir_.writeFile("config/Velmor/Preferences/com.example.suite.plist", velmor::testing::infoPlistText(nested));
+    try {
+        defaults.set(bytes("x"), "small");
+        ADD_FAILURE() << "the write succeeded";
+    } catch (const ErrorException& error) {
+        const std::string description = error.error().description();
+        EXPECT_EQ(description.find("\"small\""), std::string::npos) << description;
+        EXPECT_NE(description.find("what it holds now"), std::string::npos) << description;
+    }
 }
 
 // A binary suite may hold what the written form has no plain value for: a UID is kept as the
@@ -285,6 +309,49 @@ TEST_F(UserDefaultsTest, ABinarySuiteKeepsWhatItHoldsWhenWrittenAgain) {
             EXPECT_FALSE(std::filesystem::exists(file_ + ".corrupt"));
         }
     }
+}
+
+TEST_F(UserDefaultsTest, AFailedWriteOfASuiteWithUnwritableStringsLeavesItsEntries) {
+    const std::string config = dir_ / "config";
+    std::filesystem::create_directories(config);
+    const int result = velmor::testing::runInChildProcess([&] {
+        if (const std::string skipped = velmor::testing::mountPrivateTmpfs(config); !skipped.empty()) {
+            std::printf("Skipped: a full file system needs a private mount: %s\n", skipped.c_str());
+            return 0;
+        }
+        velmor::testing::BinaryPropertyListWriter writer;
+        const std::string original = writer.bytes(writer.dictionary(
+            {{writer.string("token"), writer.raw("\x43old")}, {writer.string("name"), writer.string("caf\xe9")}}));
+        std::filesystem::create_directories(config + "/Velmor/Preferences");
+        std::ofstream(file_, std::ios::binary) << original;
+        // Fill the file system: the suite written again finds no room.
+        {
+            std::ofstream filler(config + "/filler", std::ios::binary);
+            const std::string block(4096, 'f');
+            while (filler.write(block.data(), block.size()) && filler.flush()) {
+            }
+        }
+        UserDefaults defaults("com.example.suite");
+        bool failed = false;
+        try {
+            defaults.set(bytes("x"), "added");
+        } catch (const ErrorException&) {
+            failed = true;
+        }
+        std::string problems;
+        if (!failed) {
+            problems += "the write succeeded; ";
+        }
+        if (defaults.data("token") != bytes("old")) {
+            problems += "the other entry is gone; ";
+        }
+        if (contentsOf(file_) != original) {
+            problems += "the file changed; ";
+        }
+        std::fprintf(stderr, "%s\n", problems.c_str());
+        return problems.empty() ? 0 : 1;
+    });
+    EXPECT_EQ(result, 0);
 }
 
 // Whether a failed write of `defaults` names its file and the cause: "" when it does, else what it said.

@@ -177,6 +177,16 @@ inline std::vector<HostilePropertyList> hostileBinaryPropertyLists() {
         writer.array({});
         lists.push_back({"shared arrays that multiply", writer.bytes(1), false});
     }
+    {
+        // 270,000 references to one integer: no more values than the 1 MB file has bytes, yet far
+        // more than any reader's document holds, each a node of its own once read out.
+        BinaryPropertyListWriter writer;
+        const std::size_t key = writer.string("k");
+        const std::size_t one = writer.raw("\x10\x01");
+        const std::size_t array = writer.array(std::vector<std::size_t>(270000, one));
+        const std::size_t top = writer.dictionary({{key, array}});
+        lists.push_back({"one integer shared 270,000 times", writer.bytes(top), false});
+    }
     // 10,000 references to one 4 KiB leaf: 40 MB once each is copied out, from a 5 KB file.
     const std::string big(4096, 'x');
     lists.push_back({"one string shared 10,000 times",

@@ -203,6 +203,35 @@ std::int64_t ABTestingEngine::draw() {
     }
 }
 
+namespace {
+
+// The text of the local sync file at `path` holding `sync`; an error when its reader would refuse it.
+std::string localSyncText(const LocalSync& sync, const std::string& path) {
+    nlohmann::json json = {{"activation", nlohmann::json::object()}, {"rates", nlohmann::json::object()}};
+    for (const auto& [feature, active] : sync.activation) {
+        json["activation"][feature] = active;
+    }
+    for (const auto& [feature, rate] : sync.rates) {
+        json["rates"][feature] = rate;
+    }
+    std::string text;
+    try {
+        text = json.dump();
+    } catch (const nlohmann::json::exception& error) {
+        // Feature names that are not UTF-8 cannot be written as JSON.
+        throw ErrorException(
+            velmor::Error(velmor::Error::cocoaDomain, 4866,
+                          {{velmor::Error::localizedDescriptionKey, std::string(error.what())}}));
+    }
+    if (text.size() > localSyncSizeLimit) {
+        throw ErrorException(tooLargeForReader(path, "the draws of " + std::to_string(sync.rates.size()) + " features",
+                                               text.size(), localSyncSizeLimit));
+    }
+    return text;
+}
+
+} // namespace
+
 LocalSync ABTestingEngine::readLocalSync(int folder) const {
     std::optional<std::string> text = readAll(folder, localSyncFileURL_);
     if (!text || text->empty()) {
@@ -238,15 +267,17 @@ ABTestingEngine::UpdateResult ABTestingEngine::updateFeatures() {
         if (evaluation.sync.activation == old.activation) {
             // A draw taken again is kept, so the feature does not change sides at the next update.
             if (evaluation.redrawn) {
-                writeLocalSync(folder.get(), evaluation.sync);
+                writeLocalSync(folder.get(), localSyncText(evaluation.sync, localSyncFileURL_.path()));
             }
             logger_->info([&] { return "Features unchanged: " + describe(old.activation); });
             return {UpdateResult::Kind::unchanged, old.activation};
         }
+        // Made before any flag changes, so that draws the file cannot hold change nothing.
+        const std::string text = localSyncText(evaluation.sync, localSyncFileURL_.path());
         logger_->info([] { return std::string("Updating flag files"); });
         updateFlagFiles(evaluation.sync.activation, evaluation.removed);
         logger_->info([&] { return "Writing local sync at " + localSyncFileURL_.absoluteString(); });
-        writeLocalSync(folder.get(), evaluation.sync);
+        writeLocalSync(folder.get(), text);
         updated = std::move(evaluation.sync.activation);
     } catch (const ComponentError& error) {
         logger_->error([&] { return "Failed to update features: " + error.toError().description(); });
@@ -316,29 +347,9 @@ void ABTestingEngine::updateFlagFiles(const Activation& activation,
     }
 }
 
-void ABTestingEngine::writeLocalSync(int folder, const LocalSync& sync) const {
-    nlohmann::json json = {{"activation", nlohmann::json::object()}, {"rates", nlohmann::json::object()}};
-    for (const auto& [feature, active] : sync.activation) {
-        json["activation"][feature] = active;
-    }
-    for (const auto& [feature, rate] : sync.rates) {
-        json["rates"][feature] = rate;
-    }
-    std::string text;
-    try {
-        text = json.dump();
-    } catch (const nlohmann::json::exception& error) {
-        // Feature names that are not UTF-8 cannot be written as JSON.
-        throw ErrorException(
-            velmor::Error(velmor::Error::cocoaDomain, 4866,
-                          {{velmor::Error::localizedDescriptionKey, std::string(error.what())}}));
-    }
+void ABTestingEngine::writeLocalSync(int folder, const std::string& text) const {
     // Readers see the old file or the new one, never a missing or partial one.
     const std::string path = localSyncFileURL_.path();
-    if (text.size() > localSyncSizeLimit) {
-        throw ErrorException(tooLargeForReader(path, "the draws of " + std::to_string(sync.rates.size()) + " features",
-                                               text.size(), localSyncSizeLimit));
-    }
     auto fail = [&](int code, const std::string& temporary) {
         if (!temporary.empty()) {
             ::unlink(temporary.c_str());

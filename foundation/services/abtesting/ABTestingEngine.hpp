@@ -74,7 +74,7 @@ private:
 
     LocalSync readLocalSync(int folder) const;
     void updateFlagFiles(const Activation& activation, const std::vector<std::string>& removed) const;
-    void writeLocalSync(int folder, const LocalSync& sync) const;
+    void writeLocalSync(int folder, const std::string& text) const;
 
     ABTestingEngineLocations locations_;
     std::string flagFilesPrefix_;

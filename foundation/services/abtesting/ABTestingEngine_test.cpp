@@ -429,6 +429,8 @@ TEST_F(ABTestingEngineTest, DrawsTooManyForTheSyncFileAreNotWritten) {
     EXPECT_NE(description.find(std::to_string(4 << 20)), std::string::npos) << description;
     EXPECT_EQ(readFile(syncFile()), stored);
     EXPECT_EQ(engine->activation(), (Activation{{"a", true}}));
+    // The flags still agree with the stored draws.
+    EXPECT_TRUE(exists(flag("a")));
 }
 
 TEST_F(ABTestingEngineTest, FlagFilesNeverFollowLinksNorLeaveTheFolder) {

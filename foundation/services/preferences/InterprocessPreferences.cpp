@@ -7,6 +7,7 @@
 #include "platform/fs/Descriptor.hpp"
 #include "platform/fs/FileContents.hpp"
 #include "platform/fs/FileName.hpp"
+#include "platform/text/UTF8.hpp"
 
 #include <atomic>
 #include <cerrno>
@@ -31,16 +32,28 @@ constexpr std::size_t tableSizeLimit = 4 << 20;
 using PrefValue = InterprocessPreferences::PrefValue;
 using Values = std::map<std::string, PrefValue>;
 
+// A key or text that is not UTF-8 is no valid table: a written table cannot hold it, so one that
+// read it could never be written again.
+void checkText(const std::string& text, const coding::CodingPath& path) {
+    if (!isValidUTF8(text)) {
+        throw coding::DecodingError(coding::DecodingError::Kind::dataCorrupted, path,
+                                    "The text is not UTF-8.");
+    }
+}
+
 Values decodeTable(const std::string& bytes) {
     coding::Value tree = coding::fromPropertyList(bytes);
     coding::Decoder root(tree);
     Values values;
     for (const auto& [key, ignored] : root.object()) {
+        checkText(key, {key});
         auto [caseName, payload] = coding::decodeOneKey(root[key], {"bool", "string", "data"});
         if (caseName == "bool") {
             values[key] = payload.decode<bool>("_0");
         } else if (caseName == "string") {
-            values[key] = payload.decode<std::string>("_0");
+            std::string text = payload.decode<std::string>("_0");
+            checkText(text, {key, caseName, std::string("_0")});
+            values[key] = std::move(text);
         } else {
             values[key] = payload.decode<coding::Data>("_0");
         }
@@ -96,9 +109,17 @@ struct InterprocessPreferences::Table {
             std::lock_guard lock(valuesLock);
             values = decodeTable(bytes);
         } catch (...) {
-            std::string description = errorFromException(std::current_exception()).description();
+            std::string description = readFailureOf(std::current_exception());
             logger->error([description] { return "Failed to read preferences from disk: " + description; });
         }
+    }
+
+    // What a failed read of the table says, naming its file.
+    std::string readFailureOf(std::exception_ptr failure) const {
+        std::string description = errorFromException(failure).description();
+        const std::string path = storagePath.path();
+        return description.find(path) == std::string::npos ? "The file " + path + " cannot be used: " + description
+                                                           : description;
     }
 
     void reload() {
@@ -194,7 +215,7 @@ struct InterprocessPreferences::Table {
             }
             return decodeTable(*bytes);
         } catch (...) {
-            std::string description = errorFromException(std::current_exception()).description();
+            std::string description = readFailureOf(std::current_exception());
             logger->error([description] { return "Failed to read preferences from disk: " + description; });
             std::lock_guard lock(valuesLock);
             return values;

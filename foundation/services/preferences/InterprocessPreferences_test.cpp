@@ -231,6 +231,35 @@ TEST_F(InterprocessPreferencesTest, ASetHeldOffByAnotherWriterFailsWithinSeconds
               Value(Object{{"enabled", entry("bool", true)}, {"label", entry("string", "before")}}));
 }
 
+// Text that is not UTF-8 comes only from a file that no table wrote: a table that took it in
+// could not be written again.
+TEST_F(InterprocessPreferencesTest, ATableHoldingTextThatIsNotUTF8IsRefusedAndWrittenAgain) {
+    const std::string path = root / "table.plist";
+    for (const bool inKey : {false, true}) {
+        SCOPED_TRACE(inKey ? "in a key" : "in a string");
+        testing::BinaryPropertyListWriter writer;
+        const std::size_t key = writer.string(inKey ? "caf\xe9" : "name");
+        const std::size_t text = writer.string(inKey ? "text" : "caf\xe9");
+        const std::size_t payload = writer.dictionary({{writer.string("_0"), text}});
+        const std::size_t value = writer.dictionary({{writer.string("string"), payload}});
+        const std::size_t top = writer.dictionary({{key, value}});
+        replaceFileAtomically(root.path(), "table.plist", writer.bytes(top));
+        const std::size_t errorsBefore = errors().size();
+        auto prefs = fileTable(path);
+        ASSERT_EQ(errors().size(), errorsBefore + 1);
+        EXPECT_TRUE(errors().back().starts_with("Failed to read preferences from disk: ")) << errors().back();
+        EXPECT_NE(errors().back().find(path), std::string::npos) << errors().back();
+        EXPECT_NE(errors().back().find("UTF-8"), std::string::npos) << errors().back();
+        EXPECT_EQ(prefs->get(Prefs::PrefName<std::string>{"name"}), std::nullopt);
+
+        prefs->set(label, std::string("blue"));
+        for (const std::string& error : errors()) {
+            EXPECT_FALSE(error.starts_with("Failed to write")) << error;
+        }
+        EXPECT_EQ(coding::fromPropertyList(readAll(path)), Value(Object{{"label", entry("string", "blue")}}));
+    }
+}
+
 TEST_F(InterprocessPreferencesTest, AFileThatIsNotAValidTableIsRejectedWhole) {
     struct Case {
         const char* what;
