@@ -363,9 +363,11 @@ FileSystemIterator::Step FileSystemIterator::leaveFolder() {
     --depth_;
     if (depth_ > 0 && left) {
         // A folder that gave its descriptor back is opened again through the one just left, when its
-        // ".." is still that folder: a step up instead of the whole way down from a held folder.
+        // ".." is still that folder: a step up instead of the whole way down from a held folder. It
+        // is opened so even with no entries left, so that the way up the rest of a deep chain is
+        // one step per folder too, and a renamed ancestor is never looked up by its old name.
         Frame& parent = frames_[depth_ - 1];
-        if (!parent.descriptor && parent.nextEntry < parent.listing.size()) {
+        if (!parent.descriptor) {
             velmor::Descriptor up(::openat(left.get(), "..", folderFlags));
             struct ::statx status {};
             if (up && ::statx(up.get(), "", AT_EMPTY_PATH, STATX_INO, &status) == 0 &&

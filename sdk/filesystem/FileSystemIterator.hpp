@@ -25,8 +25,9 @@ namespace sweepkit {
 // reported with ENAMETOOLONG and not entered.
 //
 // Only the shallowest folders keep their descriptors while the walk is below them, a small share of
-// the process's descriptor limit; a deeper folder is opened again, one checked step at a time, when
-// the walk comes back to it. When the process runs out of descriptors the held ones are given back
+// the process's descriptor limit; a deeper folder is opened again when the walk comes back to it,
+// through ".." of the folder just left, checked against the folder entered. Only where ".." no longer
+// leads there is it opened by its path, one checked step at a time from the nearest folder held. When the process runs out of descriptors the held ones are given back
 // and the open is tried again before a folder is reported unreadable.
 class FileSystemIterator : public BaseFilesIterator {
 public:

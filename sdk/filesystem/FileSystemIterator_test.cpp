@@ -2,6 +2,7 @@
 
 #include "platform/fs/Descriptor.hpp"
 #include "platform/fs/FileRemover.hpp"
+#include "platform/testing/DescriptorLimit.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "sdk/filesystem/FSIteratorError.hpp"
@@ -9,13 +10,35 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <cstdarg>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// Every openat of this test binary passes here (it is linked with --wrap=openat), so a test can
+// count the folders a walk opens.
+namespace {
+std::atomic<std::size_t> openatCalls{0};
+} // namespace
+
+extern "C" int __real_openat(int folder, const char* path, int flags, ...);
+extern "C" int __wrap_openat(int folder, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        std::va_list arguments;
+        va_start(arguments, flags);
+        mode = va_arg(arguments, mode_t);
+        va_end(arguments);
+    }
+    openatCalls.fetch_add(1, std::memory_order_relaxed);
+    return __real_openat(folder, path, flags, mode);
+}
 
 namespace sweepkit {
 namespace {
@@ -314,6 +337,112 @@ TEST(FileSystemIterator, AFolderReplacedByALinkOnceListedIsNeitherEnteredNorFoll
         EXPECT_EQ(found->kind(), Kind::fileError) << name;
     }
     EXPECT_EQ(shape(tmp / "root", events).back(), (Seen{Kind::leaveDirectory, "."}));
+}
+
+// `levels` folders named "d", one inside the other below `top`. Each folder at an odd level is
+// listed before a file of its parent, so the walk comes back to the parent for that file; each at
+// an even level is its parent's only entry, so the walk leaves the parent right after it. Listing
+// order is the file system's own: files are added until one is listed after the folder. The
+// folders' paths, `top` first.
+std::vector<std::string> alternatingChain(const std::string& top, int levels) {
+    std::vector<std::string> folders{top};
+    std::filesystem::create_directories(top);
+    // Made through descriptors: a deep chain's paths are slow to look up one by one.
+    velmor::Descriptor parent(::open(top.c_str(), O_DIRECTORY | O_RDONLY | O_CLOEXEC));
+    auto fileListedAfterFolder = [&] {
+        DIR* listing = ::fdopendir(::openat(parent.get(), ".", O_DIRECTORY | O_RDONLY | O_CLOEXEC));
+        bool folderSeen = false;
+        bool after = false;
+        while (const struct ::dirent* entry = listing != nullptr ? ::readdir(listing) : nullptr) {
+            const std::string name = entry->d_name;
+            after = after || (folderSeen && name != "." && name != "..");
+            folderSeen = folderSeen || name == "d";
+        }
+        if (listing != nullptr) {
+            ::closedir(listing);
+        }
+        return after;
+    };
+    for (int level = 0; level < levels; ++level) {
+        if (!parent || ::mkdirat(parent.get(), "d", 0700) != 0) {
+            throw std::runtime_error("cannot make the chain's folder below " + folders.back());
+        }
+        for (int file = 0; level % 2 == 1 && !fileListedAfterFolder(); ++file) {
+            if (file == 64) {
+                throw std::runtime_error("no file is listed after the folder in " + folders.back());
+            }
+            const std::string name = "f" + std::to_string(file);
+            ::close(::openat(parent.get(), name.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+        }
+        parent.reset(::openat(parent.get(), "d", O_DIRECTORY | O_RDONLY | O_CLOEXEC));
+        folders.push_back(folders.back() + "/d");
+    }
+    return folders;
+}
+
+std::vector<Seen> walkShape(const std::string& root) {
+    return shape(root, walk(root));
+}
+
+TEST(FileSystemIterator, ADeepChainIsWalkedWithAFewFolderOpensPerFolder) {
+    TemporaryDirectory tmp;
+    const int levels = 1000;
+    const auto folders = alternatingChain(tmp / "root", levels);
+    const std::size_t before = openatCalls.load();
+    const auto seen = walkShape(tmp / "root");
+    const std::size_t opens = openatCalls.load() - before;
+    // Faster than the temporary folder's own clean-up, which looks every path up from the top.
+    velmor::FileRemover().removeItem(tmp / "root");
+
+    ASSERT_EQ(seen.back(), (Seen{Kind::leaveDirectory, "."}));
+    EXPECT_EQ(std::count_if(seen.begin(), seen.end(),
+                            [](const Seen& one) { return one.kind == Kind::leaveDirectory; }),
+              levels + 1);
+    // At least the opening of each folder, to tell that the count sees the walk's opens at all.
+    EXPECT_GE(opens, folders.size());
+    // Entering each folder and coming back up from it; a walk that finds its way back to a folder
+    // from the top of the chain opens folders in proportion to the square of the depth.
+    EXPECT_LE(opens, 3 * folders.size());
+}
+
+TEST(FileSystemIterator, AnAncestorRenamedWhileTheWalkIsBelowItCostsNoEntries) {
+    struct Case {
+        // 0 keeps the process's limit: the walk holds as many folders as it may.
+        rlim_t descriptorLimit;
+        int levels;
+        int renamedLevel;
+    };
+    for (const Case c : {Case{0, 100, 80}, Case{32, 40, 5}}) {
+        TemporaryDirectory tmp;
+        const auto folders = alternatingChain(tmp / "root", c.levels);
+        std::optional<velmor::testing::DescriptorLimit> lowered;
+        if (c.descriptorLimit != 0) {
+            lowered.emplace(c.descriptorLimit);
+            ASSERT_TRUE(lowered->applied());
+        }
+        const auto whole = walkShape(tmp / "root");
+
+        const std::string renamed = folders[static_cast<std::size_t>(c.renamedLevel)];
+        FileSystemIterator iterator(URL::fileURL(tmp / "root"), Options::physical, 0, {});
+        std::vector<Event> events;
+        bool moved = false;
+        while (auto event = iterator.next()) {
+            if (!moved && event->path() == folders.back()) {
+                // Renamed in place: every folder keeps its parent, only the path to them changes.
+                std::filesystem::rename(renamed, renamed + "-renamed");
+                moved = true;
+            }
+            events.push_back(std::move(*event));
+        }
+        ASSERT_TRUE(moved);
+        const auto seen = shape(tmp / "root", events);
+        EXPECT_EQ(seen.size(), whole.size()) << "limit " << c.descriptorLimit;
+        EXPECT_TRUE(seen == whole) << "limit " << c.descriptorLimit;
+        const auto failed = std::find_if(events.begin(), events.end(),
+                                         [](const Event& event) { return event.error() != nullptr; });
+        EXPECT_EQ(failed, events.end()) << "limit " << c.descriptorLimit << ": " << failed->path() << " error "
+                                        << failed->error()->code();
+    }
 }
 
 // Folders one inside the other below `top`, names `width` bytes long, until `enough` says of the
