@@ -37,6 +37,13 @@ bool isDotName(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+// Whether following a link failed for a reason of the link's own target (gone, a loop, a path
+// through a file, a name too long, a folder that may not be searched), so that the link itself is
+// still there to be reported.
+bool isUnfollowable(int error) {
+    return error == ENOENT || error == ELOOP || error == ENOTDIR || error == ENAMETOOLONG || error == EACCES;
+}
+
 // The fts kind of an entry that is no folder.
 int kindOf(mode_t mode) {
     if (S_ISREG(mode)) {
@@ -196,6 +203,17 @@ bool FileSystemIterator::readListing(Frame& frame) {
     }
 }
 
+bool FileSystemIterator::readUnfollowedLink(int folder, const char* name, int followError) {
+    struct ::statx status {};
+    if (!isUnfollowable(followError) || ::statx(folder, name, AT_SYMLINK_NOFOLLOW, recordMask, &status) != 0 ||
+        !S_ISLNK(status.stx_mode)) {
+        return false;
+    }
+    // The link's own record stands in for its target's, which the walk asked for: not current.
+    setRecord(status, false);
+    return true;
+}
+
 FileSystemIterator::Step FileSystemIterator::startAtRoot() {
     path_ = rootPath_;
     const bool follow = followsRoot_;
@@ -223,9 +241,7 @@ FileSystemIterator::Step FileSystemIterator::startAtRoot() {
         const int openError = errno;
         if (::statx(AT_FDCWD, rootPath_.c_str(), follow ? 0 : AT_SYMLINK_NOFOLLOW, recordMask, &status) != 0) {
             const int statError = errno;
-            if (follow && statError == ENOENT &&
-                ::statx(AT_FDCWD, rootPath_.c_str(), AT_SYMLINK_NOFOLLOW, recordMask, &status) == 0) {
-                setRecord(status, false);
+            if (follow && readUnfollowedLink(AT_FDCWD, rootPath_.c_str(), statError)) {
                 return {FTS_SLNONE, &record_, 0, permission()};
             }
             return {FTS_NS, nullptr, statError, false};
@@ -310,9 +326,7 @@ FileSystemIterator::Step FileSystemIterator::visitEntry(std::size_t parentIndex,
     if (entry.type != DT_DIR) {
         if (::statx(folder, name, statFlags, recordMask, &status) != 0) {
             const int failure = errno;
-            if (follows_ && failure == ENOENT &&
-                ::statx(folder, name, AT_SYMLINK_NOFOLLOW, recordMask, &status) == 0) {
-                setRecord(status, false);
+            if (follows_ && readUnfollowedLink(folder, name, failure)) {
                 return {FTS_SLNONE, &record_, 0, permission()};
             }
             return {FTS_NS, nullptr, failure, false};

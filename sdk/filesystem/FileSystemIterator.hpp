@@ -104,6 +104,9 @@ private:
     // Makes the frame for the folder just opened at the walk's current path.
     void pushFolder(std::size_t nameOffset, velmor::Descriptor descriptor, const struct ::statx& status,
                     int unreadable);
+    // For an entry `name` of `folder` that could not be followed with `followError`: whether it is a
+    // link that cannot be followed, with its own record made the walk's record when it is.
+    bool readUnfollowedLink(int folder, const char* name, int followError);
     bool isCycle(dev_t device, ino_t inode) const;
     void setRecord(const struct ::statx& status, bool current);
 

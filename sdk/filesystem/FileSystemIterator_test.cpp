@@ -531,6 +531,76 @@ TEST(FileSystemIterator, AFileWhosePathCrossesTheLimitIsReportedThoughItsFolderF
     EXPECT_EQ(tooLong.error()->code(), ENAMETOOLONG);
 }
 
+// Each link can be read but not followed, for its own reason; "denied" only for a user who may not
+// search the folder its target is in, so the checks run as an unprivileged user when run as root.
+TEST(FileSystemIterator, LinksThatCannotBeFollowedAreBrokenLinksWhereLinksAreFollowed) {
+    TemporaryDirectory tmp;
+    ::chmod(tmp.path().c_str(), 0755);
+    const std::string root = tmp.makeDirectory("root");
+    ::chmod(root.c_str(), 0755);
+    tmp.writeFile("root/file");
+    tmp.writeFile("closed/inside");
+    ASSERT_EQ(::chmod((tmp / "closed").c_str(), 0700), 0);
+    struct Link {
+        const char* name;
+        std::string target;
+        int followError;
+    };
+    const Link links[] = {
+        {"missing", "nowhere", ENOENT},
+        {"loop", "loop", ELOOP},
+        {"through-a-file", "file/below", ENOTDIR},
+        {"name-too-long", std::string(NAME_MAX + 1, 'n'), ENAMETOOLONG},
+        {"denied", tmp / "closed/inside", EACCES},
+    };
+    for (const Link& link : links) {
+        ASSERT_EQ(::symlink(link.target.c_str(), (root + "/" + link.name).c_str()), 0) << link.name;
+    }
+    const std::uint32_t user = ::geteuid() == 0 ? velmor::testing::unprivilegedUser : ::geteuid();
+
+    auto check = [&] {
+        int failures = 0;
+        auto expectBroken = [&](const Event& event, const std::string& what) {
+            if (event.kind() != Kind::brokenSymlink || event.stat() == nullptr || !S_ISLNK(event.stat()->st_mode)) {
+                std::fprintf(stderr, "%s: %s gives event kind %d\n", what.c_str(), event.path().c_str(),
+                             static_cast<int>(event.kind()));
+                ++failures;
+            }
+        };
+        for (const Link& link : links) {
+            struct ::stat record {};
+            if (::stat((root + "/" + link.name).c_str(), &record) == 0 || errno != link.followError) {
+                std::fprintf(stderr, "the fixture's %s does not fail with %d\n", link.name, link.followError);
+                ++failures;
+            }
+        }
+        FileSystemIterator walk(URL::fileURL(root), Options::logical, user, {});
+        while (auto event = walk.next()) {
+            if (event->path() != root && event->path() != root + "/file") {
+                expectBroken(*event, "in a logical walk");
+            }
+        }
+        for (const Link& link : links) {
+            for (const Options options : {Options::logical, Options{Options::physical, Options::commandLineFollow}}) {
+                FileSystemIterator rootWalk(URL::fileURL(root + "/" + link.name), options, user, {});
+                auto event = rootWalk.next();
+                if (!event || rootWalk.next()) {
+                    std::fprintf(stderr, "the root %s gives other than one event\n", link.name);
+                    ++failures;
+                } else {
+                    expectBroken(*event, "as a followed root");
+                }
+            }
+        }
+        return failures;
+    };
+    if (::geteuid() == 0) {
+        EXPECT_EQ(velmor::testing::runAsUnprivilegedUser(check), 0);
+    } else {
+        EXPECT_EQ(check(), 0);
+    }
+}
+
 TEST(FileSystemIterator, MissingRootAndUnopenableStream) {
     TemporaryDirectory tmp;
     auto events = walk(tmp / "missing");
