@@ -130,6 +130,7 @@ void FileSystemIterator::pushFolder(std::size_t nameOffset, velmor::Descriptor d
     frame.stickyBitSet = (record_.st_mode & S_ISVTX) != 0;
     frame.pending = true;
     frame.skipRequested = false;
+    skippable_ = true;
     frame.unreadable = unreadable;
     frame.descriptor = std::move(descriptor);
     frame.names.clear();
@@ -279,6 +280,7 @@ std::optional<FileSystemIterator::Step> FileSystemIterator::listPendingFolder(Fr
         return std::nullopt;
     }
     // Entered but not listed: no leaving follows.
+    skippable_ = false;
     path_.resize(frame.pathLength);
     frame.descriptor.reset();
     --depth_;
@@ -375,6 +377,7 @@ FileSystemIterator::Step FileSystemIterator::leaveFolder() {
     lastRecordIsCurrent_ = false;
     velmor::Descriptor left = std::move(frame.descriptor);
     --depth_;
+    skippable_ = false;
     if (depth_ > 0 && left) {
         // A folder that gave its descriptor back is opened again through the one just left, when its
         // ".." is still that folder: a step up instead of the whole way down from a held folder. It
@@ -421,7 +424,8 @@ bool FileSystemIterator::advance(std::optional<Event>& slot) {
                 }
                 continue;
             }
-            if (top.nextEntry < top.listing.size()) {
+            // A skip that came after some of the folder's entries leaves the rest unwalked.
+            if (!top.skipRequested && top.nextEntry < top.listing.size()) {
                 const Listed entry = top.listing[top.nextEntry++];
                 step = visitEntry(depth_ - 1, entry);
                 break;
@@ -441,10 +445,11 @@ bool FileSystemIterator::advance(std::optional<Event>& slot) {
 }
 
 void FileSystemIterator::skip() {
-    if (depth_ == 0 || !frames_[depth_ - 1].pending || frames_[depth_ - 1].skipRequested) {
+    if (!skippable_) {
         throw velmor::TypedError<FSIteratorError>(FSIteratorError::nothingToSkip);
     }
     frames_[depth_ - 1].skipRequested = true;
+    skippable_ = false;
 }
 
 std::vector<std::uint32_t> currentUserGroups() {

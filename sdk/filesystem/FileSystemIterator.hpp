@@ -39,7 +39,10 @@ public:
 
     std::optional<Event> next() override;
     bool advance(std::optional<Event>& event) override;
-    // Throws `FSIteratorError::nothingToSkip` when no entered directory is pending.
+    // The walk goes no further into the folder of the last `enterDirectory`: none of its entries
+    // when it comes right after, the entries not reported yet when some of them came since; its
+    // `leaveDirectory` is next. Throws `FSIteratorError::nothingToSkip` when that folder was skipped
+    // or left already, or no folder was entered.
     void skip() override;
     // True for the entries whose records were read just now without following a link.
     bool lastRecordIsCurrent() const override { return lastRecordIsCurrent_; }
@@ -117,6 +120,8 @@ private:
     bool started_ = false;
     bool finished_ = false;
     bool lastRecordIsCurrent_ = false;
+    // The top frame is the folder of the last `enterDirectory`, neither skipped nor left since.
+    bool skippable_ = false;
     dev_t rootDevice_ = 0;
     std::size_t heldBound_ = 0;
     std::string rootPath_;

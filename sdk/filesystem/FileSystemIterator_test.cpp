@@ -277,6 +277,33 @@ TEST(FileSystemIterator, SkipNeedsAPendingEnteredFolder) {
     EXPECT_FALSE(iterator.next());
 }
 
+TEST(FileSystemIterator, SkipAfterEntriesOfTheEnteredFolderLeavesItsRestUnwalked) {
+    TemporaryDirectory tmp;
+    for (const char* name : {"f0", "f1", "f2", "f3", "sub/below"}) {
+        tmp.writeFile(std::string("inner/") + name);
+    }
+    FileSystemIterator iterator(URL::fileURL(tmp / "inner"), Options::physical, 0, {});
+    ASSERT_EQ(iterator.next()->kind(), Kind::enterDirectory);
+    // Listing order is the file system's: the walk goes on to the first of the folder's own files.
+    std::optional<Event> event;
+    while ((event = iterator.next()) && event->path().rfind(tmp / "inner/f", 0) != 0) {
+    }
+    ASSERT_TRUE(event);
+    const std::string skippedAt = event->path();
+    iterator.skip();
+    try {
+        iterator.skip();
+        ADD_FAILURE() << "a second skip() did not throw";
+    } catch (const velmor::TypedError<FSIteratorError>& error) {
+        EXPECT_EQ(error.value(), FSIteratorError::nothingToSkip);
+    }
+    event = iterator.next();
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->kind(), Kind::leaveDirectory) << event->path() << " after " << skippedAt;
+    EXPECT_EQ(event->path(), tmp / "inner");
+    EXPECT_FALSE(iterator.next());
+}
+
 TEST(FileSystemIterator, AFolderMovedDuringTheWalkDoesNotEndIt) {
     TemporaryDirectory tmp;
     tmp.writeFile("root/a/b/f1");
