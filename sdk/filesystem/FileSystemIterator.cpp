@@ -37,6 +37,13 @@ bool isDotName(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+// Whether following a link failed for a reason of the link's own target (gone, a loop, a path
+// through a file, a name too long, a folder that may not be searched), so that the link itself is
+// still there to be reported.
+bool isUnfollowable(int error) {
+    return error == ENOENT || error == ELOOP || error == ENOTDIR || error == ENAMETOOLONG || error == EACCES;
+}
+
 // The fts kind of an entry that is no folder.
 int kindOf(mode_t mode) {
     if (S_ISREG(mode)) {
@@ -123,6 +130,7 @@ void FileSystemIterator::pushFolder(std::size_t nameOffset, velmor::Descriptor d
     frame.stickyBitSet = (record_.st_mode & S_ISVTX) != 0;
     frame.pending = true;
     frame.skipRequested = false;
+    skippable_ = true;
     frame.unreadable = unreadable;
     frame.descriptor = std::move(descriptor);
     frame.names.clear();
@@ -196,6 +204,17 @@ bool FileSystemIterator::readListing(Frame& frame) {
     }
 }
 
+bool FileSystemIterator::readUnfollowedLink(int folder, const char* name, int followError) {
+    struct ::statx status {};
+    if (!isUnfollowable(followError) || ::statx(folder, name, AT_SYMLINK_NOFOLLOW, recordMask, &status) != 0 ||
+        !S_ISLNK(status.stx_mode)) {
+        return false;
+    }
+    // The link's own record stands in for its target's, which the walk asked for: not current.
+    setRecord(status, false);
+    return true;
+}
+
 FileSystemIterator::Step FileSystemIterator::startAtRoot() {
     path_ = rootPath_;
     const bool follow = followsRoot_;
@@ -223,9 +242,7 @@ FileSystemIterator::Step FileSystemIterator::startAtRoot() {
         const int openError = errno;
         if (::statx(AT_FDCWD, rootPath_.c_str(), follow ? 0 : AT_SYMLINK_NOFOLLOW, recordMask, &status) != 0) {
             const int statError = errno;
-            if (follow && statError == ENOENT &&
-                ::statx(AT_FDCWD, rootPath_.c_str(), AT_SYMLINK_NOFOLLOW, recordMask, &status) == 0) {
-                setRecord(status, false);
+            if (follow && readUnfollowedLink(AT_FDCWD, rootPath_.c_str(), statError)) {
                 return {FTS_SLNONE, &record_, 0, permission()};
             }
             return {FTS_NS, nullptr, statError, false};
@@ -263,6 +280,7 @@ std::optional<FileSystemIterator::Step> FileSystemIterator::listPendingFolder(Fr
         return std::nullopt;
     }
     // Entered but not listed: no leaving follows.
+    skippable_ = false;
     path_.resize(frame.pathLength);
     frame.descriptor.reset();
     --depth_;
@@ -310,9 +328,7 @@ FileSystemIterator::Step FileSystemIterator::visitEntry(std::size_t parentIndex,
     if (entry.type != DT_DIR) {
         if (::statx(folder, name, statFlags, recordMask, &status) != 0) {
             const int failure = errno;
-            if (follows_ && failure == ENOENT &&
-                ::statx(folder, name, AT_SYMLINK_NOFOLLOW, recordMask, &status) == 0) {
-                setRecord(status, false);
+            if (follows_ && readUnfollowedLink(folder, name, failure)) {
                 return {FTS_SLNONE, &record_, 0, permission()};
             }
             return {FTS_NS, nullptr, failure, false};
@@ -361,11 +377,14 @@ FileSystemIterator::Step FileSystemIterator::leaveFolder() {
     lastRecordIsCurrent_ = false;
     velmor::Descriptor left = std::move(frame.descriptor);
     --depth_;
+    skippable_ = false;
     if (depth_ > 0 && left) {
         // A folder that gave its descriptor back is opened again through the one just left, when its
-        // ".." is still that folder: a step up instead of the whole way down from a held folder.
+        // ".." is still that folder: a step up instead of the whole way down from a held folder. It
+        // is opened so even with no entries left, so that the way up the rest of a deep chain is
+        // one step per folder too, and a renamed ancestor is never looked up by its old name.
         Frame& parent = frames_[depth_ - 1];
-        if (!parent.descriptor && parent.nextEntry < parent.listing.size()) {
+        if (!parent.descriptor) {
             velmor::Descriptor up(::openat(left.get(), "..", folderFlags));
             struct ::statx status {};
             if (up && ::statx(up.get(), "", AT_EMPTY_PATH, STATX_INO, &status) == 0 &&
@@ -405,7 +424,8 @@ bool FileSystemIterator::advance(std::optional<Event>& slot) {
                 }
                 continue;
             }
-            if (top.nextEntry < top.listing.size()) {
+            // A skip that came after some of the folder's entries leaves the rest unwalked.
+            if (!top.skipRequested && top.nextEntry < top.listing.size()) {
                 const Listed entry = top.listing[top.nextEntry++];
                 step = visitEntry(depth_ - 1, entry);
                 break;
@@ -425,10 +445,11 @@ bool FileSystemIterator::advance(std::optional<Event>& slot) {
 }
 
 void FileSystemIterator::skip() {
-    if (depth_ == 0 || !frames_[depth_ - 1].pending || frames_[depth_ - 1].skipRequested) {
+    if (!skippable_) {
         throw velmor::TypedError<FSIteratorError>(FSIteratorError::nothingToSkip);
     }
     frames_[depth_ - 1].skipRequested = true;
+    skippable_ = false;
 }
 
 std::vector<std::uint32_t> currentUserGroups() {

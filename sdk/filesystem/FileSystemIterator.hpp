@@ -25,8 +25,9 @@ namespace sweepkit {
 // reported with ENAMETOOLONG and not entered.
 //
 // Only the shallowest folders keep their descriptors while the walk is below them, a small share of
-// the process's descriptor limit; a deeper folder is opened again, one checked step at a time, when
-// the walk comes back to it. When the process runs out of descriptors the held ones are given back
+// the process's descriptor limit; a deeper folder is opened again when the walk comes back to it,
+// through ".." of the folder just left, checked against the folder entered. Only where ".." no longer
+// leads there is it opened by its path, one checked step at a time from the nearest folder held. When the process runs out of descriptors the held ones are given back
 // and the open is tried again before a folder is reported unreadable.
 class FileSystemIterator : public BaseFilesIterator {
 public:
@@ -38,7 +39,10 @@ public:
 
     std::optional<Event> next() override;
     bool advance(std::optional<Event>& event) override;
-    // Throws `FSIteratorError::nothingToSkip` when no entered directory is pending.
+    // The walk goes no further into the folder of the last `enterDirectory`: none of its entries
+    // when it comes right after, the entries not reported yet when some of them came since; its
+    // `leaveDirectory` is next. Throws `FSIteratorError::nothingToSkip` when that folder was skipped
+    // or left already, or no folder was entered.
     void skip() override;
     // True for the entries whose records were read just now without following a link.
     bool lastRecordIsCurrent() const override { return lastRecordIsCurrent_; }
@@ -103,6 +107,9 @@ private:
     // Makes the frame for the folder just opened at the walk's current path.
     void pushFolder(std::size_t nameOffset, velmor::Descriptor descriptor, const struct ::statx& status,
                     int unreadable);
+    // For an entry `name` of `folder` that could not be followed with `followError`: whether it is a
+    // link that cannot be followed, with its own record made the walk's record when it is.
+    bool readUnfollowedLink(int folder, const char* name, int followError);
     bool isCycle(dev_t device, ino_t inode) const;
     void setRecord(const struct ::statx& status, bool current);
 
@@ -113,6 +120,8 @@ private:
     bool started_ = false;
     bool finished_ = false;
     bool lastRecordIsCurrent_ = false;
+    // The top frame is the folder of the last `enterDirectory`, neither skipped nor left since.
+    bool skippable_ = false;
     dev_t rootDevice_ = 0;
     std::size_t heldBound_ = 0;
     std::string rootPath_;

@@ -2,6 +2,7 @@
 
 #include "platform/fs/Descriptor.hpp"
 #include "platform/fs/FileRemover.hpp"
+#include "platform/testing/DescriptorLimit.hpp"
 #include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/TemporaryDirectory.hpp"
 #include "sdk/filesystem/FSIteratorError.hpp"
@@ -9,13 +10,35 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <cstdarg>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// Every openat of this test binary passes here (it is linked with --wrap=openat), so a test can
+// count the folders a walk opens.
+namespace {
+std::atomic<std::size_t> openatCalls{0};
+} // namespace
+
+extern "C" int __real_openat(int folder, const char* path, int flags, ...);
+extern "C" int __wrap_openat(int folder, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        std::va_list arguments;
+        va_start(arguments, flags);
+        mode = va_arg(arguments, mode_t);
+        va_end(arguments);
+    }
+    openatCalls.fetch_add(1, std::memory_order_relaxed);
+    return __real_openat(folder, path, flags, mode);
+}
 
 namespace sweepkit {
 namespace {
@@ -254,6 +277,33 @@ TEST(FileSystemIterator, SkipNeedsAPendingEnteredFolder) {
     EXPECT_FALSE(iterator.next());
 }
 
+TEST(FileSystemIterator, SkipAfterEntriesOfTheEnteredFolderLeavesItsRestUnwalked) {
+    TemporaryDirectory tmp;
+    for (const char* name : {"f0", "f1", "f2", "f3", "sub/below"}) {
+        tmp.writeFile(std::string("inner/") + name);
+    }
+    FileSystemIterator iterator(URL::fileURL(tmp / "inner"), Options::physical, 0, {});
+    ASSERT_EQ(iterator.next()->kind(), Kind::enterDirectory);
+    // Listing order is the file system's: the walk goes on to the first of the folder's own files.
+    std::optional<Event> event;
+    while ((event = iterator.next()) && event->path().rfind(tmp / "inner/f", 0) != 0) {
+    }
+    ASSERT_TRUE(event);
+    const std::string skippedAt = event->path();
+    iterator.skip();
+    try {
+        iterator.skip();
+        ADD_FAILURE() << "a second skip() did not throw";
+    } catch (const velmor::TypedError<FSIteratorError>& error) {
+        EXPECT_EQ(error.value(), FSIteratorError::nothingToSkip);
+    }
+    event = iterator.next();
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->kind(), Kind::leaveDirectory) << event->path() << " after " << skippedAt;
+    EXPECT_EQ(event->path(), tmp / "inner");
+    EXPECT_FALSE(iterator.next());
+}
+
 TEST(FileSystemIterator, AFolderMovedDuringTheWalkDoesNotEndIt) {
     TemporaryDirectory tmp;
     tmp.writeFile("root/a/b/f1");
@@ -314,6 +364,112 @@ TEST(FileSystemIterator, AFolderReplacedByALinkOnceListedIsNeitherEnteredNorFoll
         EXPECT_EQ(found->kind(), Kind::fileError) << name;
     }
     EXPECT_EQ(shape(tmp / "root", events).back(), (Seen{Kind::leaveDirectory, "."}));
+}
+
+// `levels` folders named "d", one inside the other below `top`. Each folder at an odd level is
+// listed before a file of its parent, so the walk comes back to the parent for that file; each at
+// an even level is its parent's only entry, so the walk leaves the parent right after it. Listing
+// order is the file system's own: files are added until one is listed after the folder. The
+// folders' paths, `top` first.
+std::vector<std::string> alternatingChain(const std::string& top, int levels) {
+    std::vector<std::string> folders{top};
+    std::filesystem::create_directories(top);
+    // Made through descriptors: a deep chain's paths are slow to look up one by one.
+    velmor::Descriptor parent(::open(top.c_str(), O_DIRECTORY | O_RDONLY | O_CLOEXEC));
+    auto fileListedAfterFolder = [&] {
+        DIR* listing = ::fdopendir(::openat(parent.get(), ".", O_DIRECTORY | O_RDONLY | O_CLOEXEC));
+        bool folderSeen = false;
+        bool after = false;
+        while (const struct ::dirent* entry = listing != nullptr ? ::readdir(listing) : nullptr) {
+            const std::string name = entry->d_name;
+            after = after || (folderSeen && name != "." && name != "..");
+            folderSeen = folderSeen || name == "d";
+        }
+        if (listing != nullptr) {
+            ::closedir(listing);
+        }
+        return after;
+    };
+    for (int level = 0; level < levels; ++level) {
+        if (!parent || ::mkdirat(parent.get(), "d", 0700) != 0) {
+            throw std::runtime_error("cannot make the chain's folder below " + folders.back());
+        }
+        for (int file = 0; level % 2 == 1 && !fileListedAfterFolder(); ++file) {
+            if (file == 64) {
+                throw std::runtime_error("no file is listed after the folder in " + folders.back());
+            }
+            const std::string name = "f" + std::to_string(file);
+            ::close(::openat(parent.get(), name.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+        }
+        parent.reset(::openat(parent.get(), "d", O_DIRECTORY | O_RDONLY | O_CLOEXEC));
+        folders.push_back(folders.back() + "/d");
+    }
+    return folders;
+}
+
+std::vector<Seen> walkShape(const std::string& root) {
+    return shape(root, walk(root));
+}
+
+TEST(FileSystemIterator, ADeepChainIsWalkedWithAFewFolderOpensPerFolder) {
+    TemporaryDirectory tmp;
+    const int levels = 1000;
+    const auto folders = alternatingChain(tmp / "root", levels);
+    const std::size_t before = openatCalls.load();
+    const auto seen = walkShape(tmp / "root");
+    const std::size_t opens = openatCalls.load() - before;
+    // Faster than the temporary folder's own clean-up, which looks every path up from the top.
+    velmor::FileRemover().removeItem(tmp / "root");
+
+    ASSERT_EQ(seen.back(), (Seen{Kind::leaveDirectory, "."}));
+    EXPECT_EQ(std::count_if(seen.begin(), seen.end(),
+                            [](const Seen& one) { return one.kind == Kind::leaveDirectory; }),
+              levels + 1);
+    // At least the opening of each folder, to tell that the count sees the walk's opens at all.
+    EXPECT_GE(opens, folders.size());
+    // Entering each folder and coming back up from it; a walk that finds its way back to a folder
+    // from the top of the chain opens folders in proportion to the square of the depth.
+    EXPECT_LE(opens, 3 * folders.size());
+}
+
+TEST(FileSystemIterator, AnAncestorRenamedWhileTheWalkIsBelowItCostsNoEntries) {
+    struct Case {
+        // 0 keeps the process's limit: the walk holds as many folders as it may.
+        rlim_t descriptorLimit;
+        int levels;
+        int renamedLevel;
+    };
+    for (const Case c : {Case{0, 100, 80}, Case{32, 40, 5}}) {
+        TemporaryDirectory tmp;
+        const auto folders = alternatingChain(tmp / "root", c.levels);
+        std::optional<velmor::testing::DescriptorLimit> lowered;
+        if (c.descriptorLimit != 0) {
+            lowered.emplace(c.descriptorLimit);
+            ASSERT_TRUE(lowered->applied());
+        }
+        const auto whole = walkShape(tmp / "root");
+
+        const std::string renamed = folders[static_cast<std::size_t>(c.renamedLevel)];
+        FileSystemIterator iterator(URL::fileURL(tmp / "root"), Options::physical, 0, {});
+        std::vector<Event> events;
+        bool moved = false;
+        while (auto event = iterator.next()) {
+            if (!moved && event->path() == folders.back()) {
+                // Renamed in place: every folder keeps its parent, only the path to them changes.
+                std::filesystem::rename(renamed, renamed + "-renamed");
+                moved = true;
+            }
+            events.push_back(std::move(*event));
+        }
+        ASSERT_TRUE(moved);
+        const auto seen = shape(tmp / "root", events);
+        EXPECT_EQ(seen.size(), whole.size()) << "limit " << c.descriptorLimit;
+        EXPECT_TRUE(seen == whole) << "limit " << c.descriptorLimit;
+        const auto failed = std::find_if(events.begin(), events.end(),
+                                         [](const Event& event) { return event.error() != nullptr; });
+        EXPECT_EQ(failed, events.end()) << "limit " << c.descriptorLimit << ": " << failed->path() << " error "
+                                        << failed->error()->code();
+    }
 }
 
 // Folders one inside the other below `top`, names `width` bytes long, until `enough` says of the
@@ -400,6 +556,76 @@ TEST(FileSystemIterator, AFileWhosePathCrossesTheLimitIsReportedThoughItsFolderF
     EXPECT_EQ(tooLong.kind(), Kind::fileError);
     ASSERT_NE(tooLong.error(), nullptr);
     EXPECT_EQ(tooLong.error()->code(), ENAMETOOLONG);
+}
+
+// Each link can be read but not followed, for its own reason; "denied" only for a user who may not
+// search the folder its target is in, so the checks run as an unprivileged user when run as root.
+TEST(FileSystemIterator, LinksThatCannotBeFollowedAreBrokenLinksWhereLinksAreFollowed) {
+    TemporaryDirectory tmp;
+    ::chmod(tmp.path().c_str(), 0755);
+    const std::string root = tmp.makeDirectory("root");
+    ::chmod(root.c_str(), 0755);
+    tmp.writeFile("root/file");
+    tmp.writeFile("closed/inside");
+    ASSERT_EQ(::chmod((tmp / "closed").c_str(), 0700), 0);
+    struct Link {
+        const char* name;
+        std::string target;
+        int followError;
+    };
+    const Link links[] = {
+        {"missing", "nowhere", ENOENT},
+        {"loop", "loop", ELOOP},
+        {"through-a-file", "file/below", ENOTDIR},
+        {"name-too-long", std::string(NAME_MAX + 1, 'n'), ENAMETOOLONG},
+        {"denied", tmp / "closed/inside", EACCES},
+    };
+    for (const Link& link : links) {
+        ASSERT_EQ(::symlink(link.target.c_str(), (root + "/" + link.name).c_str()), 0) << link.name;
+    }
+    const std::uint32_t user = ::geteuid() == 0 ? velmor::testing::unprivilegedUser : ::geteuid();
+
+    auto check = [&] {
+        int failures = 0;
+        auto expectBroken = [&](const Event& event, const std::string& what) {
+            if (event.kind() != Kind::brokenSymlink || event.stat() == nullptr || !S_ISLNK(event.stat()->st_mode)) {
+                std::fprintf(stderr, "%s: %s gives event kind %d\n", what.c_str(), event.path().c_str(),
+                             static_cast<int>(event.kind()));
+                ++failures;
+            }
+        };
+        for (const Link& link : links) {
+            struct ::stat record {};
+            if (::stat((root + "/" + link.name).c_str(), &record) == 0 || errno != link.followError) {
+                std::fprintf(stderr, "the fixture's %s does not fail with %d\n", link.name, link.followError);
+                ++failures;
+            }
+        }
+        FileSystemIterator walk(URL::fileURL(root), Options::logical, user, {});
+        while (auto event = walk.next()) {
+            if (event->path() != root && event->path() != root + "/file") {
+                expectBroken(*event, "in a logical walk");
+            }
+        }
+        for (const Link& link : links) {
+            for (const Options options : {Options::logical, Options{Options::physical, Options::commandLineFollow}}) {
+                FileSystemIterator rootWalk(URL::fileURL(root + "/" + link.name), options, user, {});
+                auto event = rootWalk.next();
+                if (!event || rootWalk.next()) {
+                    std::fprintf(stderr, "the root %s gives other than one event\n", link.name);
+                    ++failures;
+                } else {
+                    expectBroken(*event, "as a followed root");
+                }
+            }
+        }
+        return failures;
+    };
+    if (::geteuid() == 0) {
+        EXPECT_EQ(velmor::testing::runAsUnprivilegedUser(check), 0);
+    } else {
+        EXPECT_EQ(check(), 0);
+    }
 }
 
 TEST(FileSystemIterator, MissingRootAndUnopenableStream) {

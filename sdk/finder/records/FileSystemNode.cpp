@@ -54,14 +54,57 @@ std::size_t FileSystemNode::hash() const {
 
 namespace velmor::coding {
 
+namespace {
+
+Value encodeItem(const sweepkit::FileSystemItem& item) {
+    Object payload;
+    payload.set("_0", coding::encode(item));
+    return encodeOneKey("item", std::move(payload));
+}
+
+} // namespace
+
+// A result may be as deep as the longest path allows, so the tree is encoded by a loop over a stack
+// of the folders on the way down, not by a call per level; each node's value is built once and
+// moved into its parent's, so the encoding takes time in step with the result.
 Value Coding<sweepkit::FileSystemNode>::encode(const sweepkit::FileSystemNode& node) {
     if (auto item = node.asItem()) {
-        return encodeOneKey("item", Object{{"_0", coding::encode(*item)}});
+        return encodeItem(*item);
     }
-    const auto& folder = *node.asFolder();
-    return encodeOneKey("folder", Object{{"_0", coding::encode(folder.url)},
-                                         {"contentSize", folder.contentSize},
-                                         {"_2", coding::encode(folder.children)}});
+    struct Pending {
+        const sweepkit::FileSystemNode::Folder* folder;
+        std::size_t nextChild;
+        Array children;
+    };
+    auto pending = [](const sweepkit::FileSystemNode::Folder& folder) {
+        Array children;
+        children.reserve(folder.children.size());
+        return Pending{&folder, 0, std::move(children)};
+    };
+    std::vector<Pending> stack;
+    stack.push_back(pending(*node.asFolder()));
+    for (;;) {
+        Pending& top = stack.back();
+        if (top.nextChild < top.folder->children.size()) {
+            const sweepkit::FileSystemNode& child = top.folder->children[top.nextChild++];
+            if (auto item = child.asItem()) {
+                top.children.push_back(encodeItem(*item));
+            } else {
+                stack.push_back(pending(*child.asFolder()));
+            }
+            continue;
+        }
+        Object payload;
+        payload.set("_0", coding::encode(top.folder->url));
+        payload.set("contentSize", top.folder->contentSize);
+        payload.set("_2", std::move(top.children));
+        Value encoded = encodeOneKey("folder", std::move(payload));
+        stack.pop_back();
+        if (stack.empty()) {
+            return encoded;
+        }
+        stack.back().children.push_back(std::move(encoded));
+    }
 }
 
 sweepkit::FileSystemNode Coding<sweepkit::FileSystemNode>::decode(const Decoder& decoder) {

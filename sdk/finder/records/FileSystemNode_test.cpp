@@ -1,8 +1,35 @@
 #include "sdk/finder/records/FileSystemNode.hpp"
 
+#include "platform/fs/URLCoding.hpp"
+#include "platform/testing/ChildTestRun.hpp"
+
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <climits>
+#include <cstdlib>
+#include <new>
+#include <pthread.h>
 #include <unordered_set>
+
+// Every allocation of this test binary is counted, so a test can tell copying from moving.
+namespace {
+std::atomic<std::size_t> allocations{0};
+} // namespace
+
+void* operator new(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
 
 namespace sweepkit {
 namespace {
@@ -60,6 +87,91 @@ TEST(FileSystemNode, EqualityAndHashAreStructural) {
 
     std::unordered_set<FileSystemNode> set{make(4096, "/r/a"), make(4096, "/r/a"), make(1, "/r/a")};
     EXPECT_EQ(set.size(), 2u);
+}
+
+// Runs `work` on a thread with a stack of `bytes` and waits for it.
+template <typename Work> void onSmallStack(std::size_t bytes, Work& work) {
+    pthread_attr_t attributes;
+    ASSERT_EQ(::pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(::pthread_attr_setstacksize(&attributes, bytes), 0);
+    pthread_t thread;
+    auto run = [](void* argument) -> void* {
+        (*static_cast<Work*>(argument))();
+        return nullptr;
+    };
+    ASSERT_EQ(::pthread_create(&thread, &attributes, run, &work), 0);
+    ::pthread_attr_destroy(&attributes);
+    ::pthread_join(thread, nullptr);
+}
+
+// A chain of `levels` folders below "/c", the deepest holding one item.
+FileSystemNode folderChain(std::size_t levels) {
+    std::vector<std::string> paths{"/c"};
+    while (paths.size() < levels) {
+        paths.push_back(paths.back() + "/d");
+    }
+    FileSystemNode node = FileSystemNode::item(item((paths.back() + "/f").c_str(), 5));
+    for (auto path = paths.rbegin(); path != paths.rend(); ++path) {
+        std::vector<FileSystemNode> children;
+        children.push_back(std::move(node));
+        node = FileSystemNode::folder(URL::fileURL(*path), 4096, std::move(children));
+    }
+    return node;
+}
+
+TEST(FileSystemNode, EncodingADeepResultBuildsEachLevelOnce) {
+    // Shallow enough for the decoder's nesting limit.
+    const std::size_t levels = 150;
+    const FileSystemNode node = folderChain(levels);
+    const std::size_t before = allocations.load();
+    const velmor::coding::Value encoded = velmor::coding::encode(node);
+    const std::size_t made = allocations.load() - before;
+    EXPECT_EQ(velmor::coding::decode<FileSystemNode>(encoded), node);
+    // A few allocations for each folder's own value; one that copied what lies below each level
+    // into it would make some thousands per level here.
+    EXPECT_LE(made, 50 * levels + 200);
+}
+
+TEST(FileSystemNode, AResultAsDeepAsThePathLimitEncodesOnASmallStack) {
+    // A stack overflow ends the process: the encoding runs in a fresh one.
+    if (!velmor::testing::continuesInFreshProcess()) {
+        return;
+    }
+    // Folders one inside the other until the path limit, the deepest holding one item, as a
+    // search that matches everything gives for such a chain.
+    // "/c", then "/d" per level, and "/f" for the item.
+    const std::size_t levels = (PATH_MAX - 1 - 4) / 2;
+    const FileSystemNode node = folderChain(levels);
+
+    velmor::coding::Value encoded;
+    auto encode = [&] { encoded = velmor::coding::encode(node); };
+    onSmallStack(256 * 1024, encode);
+
+    // Down the encoded chain to the item, each level as one folder with the one child.
+    const velmor::coding::Value* level = &encoded;
+    const FileSystemNode* folder = &node;
+    std::size_t folders = 0;
+    for (;;) {
+        const auto* object = level->get<velmor::coding::Object>();
+        ASSERT_NE(object, nullptr) << "level " << folders;
+        ASSERT_EQ(object->size(), 1u) << "level " << folders;
+        if (object->contains("item")) {
+            break;
+        }
+        const auto* payload = object->find("folder")->get<velmor::coding::Object>();
+        ASSERT_NE(payload, nullptr) << "level " << folders;
+        ASSERT_EQ(*payload->find("_0"), velmor::coding::encode(folder->url())) << "level " << folders;
+        ASSERT_EQ(*payload->find("contentSize"), velmor::coding::Value(4096));
+        const auto* children = payload->find("_2")->get<velmor::coding::Array>();
+        ASSERT_NE(children, nullptr) << "level " << folders;
+        ASSERT_EQ(children->size(), 1u) << "level " << folders;
+        level = &children->front();
+        folder = &folder->asFolder()->children.front();
+        ++folders;
+    }
+    EXPECT_EQ(folders, levels);
+    EXPECT_EQ(level->get<velmor::coding::Object>()->find("item")->get<velmor::coding::Object>()->entries().front().second,
+              velmor::coding::encode(*node.allItems().begin()));
 }
 
 } // namespace
