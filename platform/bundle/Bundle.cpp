@@ -62,7 +62,9 @@ std::optional<coding::Object> readDictionary(const URL& url) {
 // of the bundle it points into. A "Contents" that is no folder (a file, a link) is no contents
 // folder, and the top is read instead.
 std::optional<coding::Object> readInfoDictionary(const URL& bundleURL) {
-    constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
+    // Only looked up in, never listed: a folder the user may search but not list is read through as
+    // a path through it would be.
+    constexpr int folderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
     const Descriptor bundle(::open(bundleURL.path().c_str(), folderFlags));
     if (!bundle) {
         return std::nullopt;
@@ -72,6 +74,11 @@ std::optional<coding::Object> readInfoDictionary(const URL& bundleURL) {
     const Descriptor contents(::openat(bundle.get(), "Contents", folderFlags | O_NOFOLLOW));
     if (contents) {
         bytes = readPropertyListFile("Info.plist", missing, contents.get());
+    } else {
+        // A Contents folder that may be there but cannot be looked up (in a bundle that may not be
+        // searched, with no descriptor left) is not known to be absent: the top's dictionary is
+        // none to stand in for its own.
+        missing = errno == ENOENT || errno == ENOTDIR || errno == ELOOP;
     }
     if (missing) {
         bytes = readPropertyListFile("Info.plist", missing, bundle.get());

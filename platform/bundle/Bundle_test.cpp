@@ -3,10 +3,12 @@
 
 #include "platform/testing/HostileFiles.hpp"
 #include "platform/testing/InfoPlist.hpp"
+#include "platform/testing/PrivilegeDrop.hpp"
 #include "platform/testing/Watchdog.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -61,11 +63,14 @@ TEST(Bundle, HasNoIdentifierWithoutAUsableInformationDictionary) {
     }
 }
 
+// An information dictionary that names the bundle `identifier`.
+std::string identifiedAs(const std::string& identifier) {
+    return velmor::testing::infoPlistText("<key>CFBundleIdentifier</key><string>" + identifier + "</string>");
+}
+
 TEST(Bundle, PrefersAContentsFolderAndReadsOnlySmallRegularFiles) {
-    const std::string top =
-        velmor::testing::infoPlistText("<key>CFBundleIdentifier</key><string>top</string>");
-    const std::string contents =
-        velmor::testing::infoPlistText("<key>CFBundleIdentifier</key><string>contents</string>");
+    const std::string top = identifiedAs("top");
+    const std::string contents = identifiedAs("contents");
     struct Case {
         const char* name;
         std::function<void(const velmor::testing::TemporaryDirectory&)> make;
@@ -139,6 +144,48 @@ TEST(Bundle, PrefersAContentsFolderAndReadsOnlySmallRegularFiles) {
         c.make(dir);
         Bundle bundle(URL::fileURL(dir.path()));
         EXPECT_EQ(bundle.bundleIdentifier(), c.identifier) << c.name;
+    }
+}
+
+// The folders on the way to the information dictionary need only be searched, as for any path;
+// a Contents folder that is there but may not be searched is no absent one, and the top's
+// dictionary does not stand in for it. Judged as a user the folders' modes apply to.
+TEST(Bundle, ReadsThroughFoldersItMaySearchAndTakesNoStandInForOnesItMayNot) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root, to run the reads as another user";
+    }
+    const std::string top = identifiedAs("top");
+    const std::string contents = identifiedAs("contents");
+    struct Case {
+        const char* name;
+        mode_t bundleMode;
+        mode_t contentsMode;
+        std::optional<std::string> identifier;
+    };
+    const Case cases[] = {
+        {"the bundle may be searched, not listed", 0711, 0755, "contents"},
+        {"Contents may be searched, not listed", 0755, 0711, "contents"},
+        {"Contents may not be searched", 0755, 0644, std::nullopt},
+        {"Contents may be neither searched nor listed", 0755, 0, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        velmor::testing::TemporaryDirectory dir;
+        const std::string bundle = dir.makeDirectory("Some.app");
+        dir.writeFile("Some.app/Info.plist", top);
+        dir.writeFile("Some.app/Contents/Info.plist", contents);
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        ASSERT_EQ(::chmod((bundle + "/Contents").c_str(), c.contentsMode), 0);
+        ASSERT_EQ(::chmod(bundle.c_str(), c.bundleMode), 0);
+        const int result = velmor::testing::runAsUnprivilegedUser([&] {
+            const std::optional<std::string> identifier = Bundle(URL::fileURL(bundle)).bundleIdentifier();
+            if (identifier == c.identifier) {
+                return 0;
+            }
+            std::fprintf(stderr, "%s: the identifier is %s\n", c.name,
+                         identifier ? identifier->c_str() : "none");
+            return 1;
+        });
+        EXPECT_EQ(result, 0) << c.name;
     }
 }
 
