@@ -150,14 +150,16 @@ TEST_F(NetworkReachabilityRetryerTest, TimedRetriesDoubleUpToTheMaximumAndWaitAt
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.base << ", " << c.maximum);
-        // A clock of its own: the longest waits move it far.
+        // A clock of its own: the longest waits move it far. A path monitor of its own too: the
+        // last case's retryer may be let go on its queue only now, and cancels the monitor it had.
         clock = std::make_shared<ManualTimerService>();
         ScopedTimerService caseScope(clock);
         Runs runs;
         auto logger = std::make_shared<testing::RecordingLogger>();
+        auto casePath = std::make_shared<HandDrivenPathMonitor>();
         auto retryer = NetworkReachabilityRetryer::make(
-            c.base, c.maximum, [&](const std::string&) { return logger; }, runs.block(), path);
-        path->deliver(Status::satisfied);
+            c.base, c.maximum, [&](const std::string&) { return logger; }, runs.block(), casePath);
+        casePath->deliver(Status::satisfied);
         std::vector<double> waits;
         std::vector<std::string> expectedLines{"info: Network reachability changed: reachable"};
         for (std::size_t retry = 0; retry < c.waits.size(); ++retry) {
