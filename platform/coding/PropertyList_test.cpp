@@ -1,6 +1,7 @@
 #include "platform/coding/PropertyList.hpp"
 
 #include "platform/coding/Decoding.hpp"
+#include "platform/testing/CountedAllocations.hpp"
 #include "platform/testing/HostilePropertyLists.hpp"
 
 #include <gtest/gtest.h>
@@ -17,23 +18,8 @@
 // What a read costs is counted, not timed: the bytes this test binary allocates, and the library's
 // look-ups of an array's item by its index, which stand for a walk over the items before it.
 namespace {
-std::atomic<std::size_t> bytesAllocated{0};
 std::atomic<std::size_t> itemsFetchedByIndex{0};
 } // namespace
-
-void* operator new(std::size_t size) {
-    bytesAllocated.fetch_add(size, std::memory_order_relaxed);
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
-        return memory;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete(void* memory, std::size_t) noexcept {
-    std::free(memory);
-}
 
 extern "C" plist_t plist_array_get_item(plist_t node, uint32_t n) {
     using Fetch = plist_t (*)(plist_t, uint32_t);
@@ -231,9 +217,9 @@ TEST(PropertyList, AnXMLDocumentUnderManyLongKeysIsReadWithWorkInProportionToIts
         integers += "<integer>" + std::to_string(index) + "</integer>";
     }
     const std::string document = plistHolding(underKeys(longKey, 64, "<array>" + integers + "</array>"));
-    const std::size_t allocatedBefore = bytesAllocated.load();
+    const std::size_t allocatedBefore = velmor::testing::bytesAllocated.load();
     Value read = fromPropertyList(document);
-    const std::size_t allocated = bytesAllocated.load() - allocatedBefore;
+    const std::size_t allocated = velmor::testing::bytesAllocated.load() - allocatedBefore;
     EXPECT_LT(allocated, 16 * document.size()) << "for a document of " << document.size() << " bytes";
     const Value* inner = &read;
     for (int level = 0; level < 64 && inner != nullptr; ++level) {

@@ -2,6 +2,7 @@
 
 #include "platform/fs/URLCoding.hpp"
 #include "platform/testing/ChildTestRun.hpp"
+#include "platform/testing/CountedAllocations.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,25 +12,6 @@
 #include <new>
 #include <pthread.h>
 #include <unordered_set>
-
-// Every allocation of this test binary is counted, so a test can tell copying from moving.
-namespace {
-std::atomic<std::size_t> allocations{0};
-} // namespace
-
-void* operator new(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
-        return memory;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete(void* memory, std::size_t) noexcept {
-    std::free(memory);
-}
 
 namespace sweepkit {
 namespace {
@@ -123,9 +105,9 @@ TEST(FileSystemNode, EncodingADeepResultBuildsEachLevelOnce) {
     // Shallow enough for the decoder's nesting limit.
     const std::size_t levels = 150;
     const FileSystemNode node = folderChain(levels);
-    const std::size_t before = allocations.load();
+    const std::size_t before = velmor::testing::allocationsMade.load();
     const velmor::coding::Value encoded = velmor::coding::encode(node);
-    const std::size_t made = allocations.load() - before;
+    const std::size_t made = velmor::testing::allocationsMade.load() - before;
     EXPECT_EQ(velmor::coding::decode<FileSystemNode>(encoded), node);
     // A few allocations for each folder's own value; one that copied what lies below each level
     // into it would make some thousands per level here.
