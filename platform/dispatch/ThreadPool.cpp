@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <pthread.h>
 #include <system_error>
 #include <thread>
@@ -66,25 +67,31 @@ void ThreadPool::submit(std::string label, std::function<void()> job) {
         s.wake.notify_one();
         return;
     }
-    try {
-        std::thread([this] { work(); }).detach();
-    } catch (...) {
-        // No thread, or no memory to make one: take the job back unless a worker that came free
-        // has started it meanwhile. The caller hears of the failure only when the job will never
-        // run.
+    // No thread, or no memory to make one: the job is taken back unless a worker that came free has
+    // started it meanwhile. The caller hears of the failure only when the job will never run; the
+    // label of the job taken back, or nothing.
+    auto takeBack = [&]() -> std::optional<std::string> {
         std::unique_lock lock(s.mutex);
         auto queued =
             std::find_if(s.jobs.begin(), s.jobs.end(), [&](const Job& j) { return j.number == number; });
         if (queued == s.jobs.end()) {
-            return;
+            return std::nullopt;
         }
         Job dropped = std::move(*queued);
         s.jobs.erase(queued);
+        // What the job holds goes outside the lock: it may be work of its own to let go.
         lock.unlock();
-        try {
+        return std::move(dropped.label);
+    };
+    try {
+        std::thread([this] { work(); }).detach();
+    } catch (const std::system_error& error) {
+        if (const std::optional<std::string> dropped = takeBack()) {
+            throw std::system_error(error.code(), "Cannot start a thread for " + *dropped);
+        }
+    } catch (...) {
+        if (takeBack()) {
             throw;
-        } catch (const std::system_error& error) {
-            throw std::system_error(error.code(), "Cannot start a thread for " + dropped.label);
         }
     }
 }
